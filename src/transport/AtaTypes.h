@@ -1,0 +1,68 @@
+// The vocabulary every transport shares: the task-file registers, the decoded
+// status, the transport selector and the one current target.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace brisquel {
+
+// An OS handle as the pass-through requests take it. 0 is "never opened".
+using OsHandle = std::intptr_t;
+inline constexpr OsHandle kInvalidHandle = -1;  // INVALID_HANDLE_VALUE
+inline constexpr OsHandle kNeverOpened = 0;
+
+inline constexpr std::size_t kSectorSize = 512;
+inline constexpr std::size_t kTransferBufferSize = 16'777'218;  // 8,388,609 words
+inline constexpr std::size_t kSectorBufferSize = 4'098;         // 2,049 words
+
+// Twelve 8-bit registers, always in this order. Fields 8-12 are the previous
+// ("HOB") bytes of a 48-bit command.
+struct AtaTaskFile {
+  std::uint8_t features = 0;
+  std::uint8_t count = 0;
+  std::uint8_t lbaLow = 0;
+  std::uint8_t lbaMid = 0;
+  std::uint8_t lbaHigh = 0;
+  std::uint8_t device = 0;
+  std::uint8_t command = 0;
+  std::uint8_t featuresPrev = 0;
+  std::uint8_t countPrev = 0;
+  std::uint8_t lbaLowPrev = 0;
+  std::uint8_t lbaMidPrev = 0;
+  std::uint8_t lbaHighPrev = 0;
+};
+
+// Status register flags (BSY bit 7 .. ERR bit 0) and error register flags
+// (BBK bit 7 .. AMNF bit 0).
+struct AtaStatusBits {
+  bool BSY = false, DRDY = false, DF = false, DSC = false;
+  bool DRQ = false, CORR = false, IDX = false, ERR = false;
+  bool BBK = false, UNC = false, MC = false, IDNF = false;
+  bool MCR = false, ABRT = false, TK0NF = false, AMNF = false;
+
+  void DecodeStatus(std::uint8_t status) {
+    BSY = status & 0x80; DRDY = status & 0x40; DF = status & 0x20; DSC = status & 0x10;
+    DRQ = status & 0x08; CORR = status & 0x04; IDX = status & 0x02; ERR = status & 0x01;
+  }
+  void DecodeError(std::uint8_t error) {
+    BBK = error & 0x80; UNC = error & 0x40; MC = error & 0x20; IDNF = error & 0x10;
+    MCR = error & 0x08; ABRT = error & 0x04; TK0NF = error & 0x02; AMNF = error & 0x01;
+  }
+};
+
+enum class TransportKind { ataPassThrough, scsiPassThrough, pio };
+
+enum class DataDirection { none, in, out };
+
+struct DriveTarget {
+  TransportKind kind = TransportKind::pio;
+  std::uint16_t basePort = 0x170;
+  bool slave = false;
+  OsHandle ataPassHandle = kNeverOpened;
+  OsHandle scsiHandle = kInvalidHandle;
+  bool use16ByteCdb = false;
+  bool waitBusyOnly = false;
+};
+
+}  // namespace brisquel

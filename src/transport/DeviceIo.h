@@ -1,0 +1,63 @@
+// The operating system's device I/O as the pass-through transports use it:
+// open a drive, hand it a request block, close it, and the thread's last error.
+// The Windows backend makes the real calls; the Linux backend carries the same
+// request blocks out with SG_IO; the bench routes them to simulated drives.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "transport/AtaTypes.h"
+
+namespace brisquel {
+
+// Win32 constants used across the layers; the trailing underscore keeps them
+// clear of the macros of the same names in the Windows headers.
+inline constexpr std::uint32_t GENERIC_READ_ = 0x80000000u;
+inline constexpr std::uint32_t GENERIC_WRITE_ = 0x40000000u;
+inline constexpr std::uint32_t GENERIC_ALL_ = 0x10000000u;
+inline constexpr std::uint32_t FILE_SHARE_READ_ = 1;
+inline constexpr std::uint32_t FILE_SHARE_WRITE_ = 2;
+inline constexpr std::uint32_t OPEN_EXISTING_ = 3;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL_ = 0x80;
+
+inline constexpr std::uint32_t IOCTL_ATA_PASS_THROUGH_ = 0x4D02C;
+inline constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH_ = 0x4D004;
+
+namespace win32 {
+inline constexpr std::uint32_t ERROR_SUCCESS_ = 0;
+inline constexpr std::uint32_t ERROR_INVALID_FUNCTION_ = 1;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND_ = 2;
+inline constexpr std::uint32_t ERROR_PATH_NOT_FOUND_ = 3;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED_ = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE_ = 6;
+inline constexpr std::uint32_t ERROR_NOT_READY_ = 21;
+inline constexpr std::uint32_t ERROR_GEN_FAILURE_ = 31;
+inline constexpr std::uint32_t ERROR_NOT_SUPPORTED_ = 50;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER_ = 87;
+inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_ = 122;
+inline constexpr std::uint32_t ERROR_SEM_TIMEOUT_ = 121;
+inline constexpr std::uint32_t ERROR_NO_MORE_ITEMS_ = 259;
+inline constexpr std::uint32_t ERROR_IO_DEVICE_ = 1117;
+inline constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED_ = 1167;
+}  // namespace win32
+
+class DeviceIo {
+ public:
+  virtual ~DeviceIo() = default;
+  // Returns kInvalidHandle on failure and sets the last error.
+  virtual OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
+                               std::uint32_t shareMode, std::uint32_t creationDisposition,
+                               std::uint32_t flagsAndAttributes) = 0;
+  // inBuffer and outBuffer may be the same block, as the pass-through requests use them.
+  virtual bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
+                               std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
+                               std::uint32_t* bytesReturned) = 0;
+  virtual bool CloseHandle(OsHandle handle) = 0;
+  virtual std::uint32_t GetLastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+  // The system's own message text for an error code, untrimmed.
+  virtual std::string SystemMessageText(std::uint32_t code) = 0;
+};
+
+}  // namespace brisquel

@@ -1,0 +1,47 @@
+// The dispatch rule every drive operation follows for every command: ATA
+// pass-through if that is the target's kind, else SCSI pass-through, else PIO.
+// The PIO transport needs to know a little more about the command's data phase
+// than the pass-through requests do; AtaCommand carries that too.
+#pragma once
+
+#include <cstdint>
+
+#include "transport/AtaTypes.h"
+#include "transport/TransportState.h"
+
+namespace brisquel {
+
+enum class TaskFileForm { lba28, lba48 };
+
+// How the PIO transport moves a command's data after the command's wait.
+enum class PioData {
+  none,
+  readSector,    // PioReadSector: wait, 256 words in, wait
+  readWords,     // 256 words in, then one wait
+  writeSectors,  // PioWriteSectors(sectors): 256 words out and a wait per sector, Break-aware
+  writeWords,    // 256 words out, then one wait, whatever BreakFlag says
+};
+
+struct AtaCommand {
+  AtaTaskFile regs;
+  DataDirection direction = DataDirection::none;
+  // TransferBuffer or SectorBuffer of the state; length in bytes for the
+  // pass-through requests, sectors for PIO.
+  std::uint8_t* buffer = nullptr;
+  std::uint32_t length = 0;
+  std::uint32_t sectors = 0;
+
+  // PIO only.
+  TaskFileForm form = TaskFileForm::lba28;
+  PioData pioData = PioData::none;
+  bool pioWaitBeforeCommand = false;  // WaitDevice before writing the task file
+  bool pioDataNeedsNoError = true;    // skip the data phase when ERR is set after the wait
+  bool pioReadNeedsDrq = false;       // ... or, for reads, when DRQ is clear
+  bool pioZeroWhenSkipped = false;    // zero `length` bytes of the buffer when the read is skipped
+};
+
+// Sends one command on DriveTarget's transport and sets ERR from the outcome.
+// Returns true when ERR is clear afterwards.
+bool Dispatch(TransportContext& t, const AtaCommand& command);
+
+}  // namespace brisquel
