@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "transport/AtaTypes.h"
 #include "transport/TransportState.h"
@@ -25,9 +26,10 @@ enum class PioData {
 struct AtaCommand {
   AtaTaskFile regs;
   DataDirection direction = DataDirection::none;
-  // TransferBuffer or SectorBuffer of the state; length in bytes for the
-  // pass-through requests, sectors for PIO.
-  std::uint8_t* buffer = nullptr;
+  // TransferBuffer or SectorBuffer of the state (empty for no data). `length`
+  // bytes move over the pass-through requests, `sectors` sectors over PIO;
+  // neither may reach past the end of `buffer`.
+  std::span<std::uint8_t> buffer;
   std::uint32_t length = 0;
   std::uint32_t sectors = 0;
 
