@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,9 +62,47 @@ class AtaDrive {
   };
   const std::vector<CommandRecord>& History() const;
 
+  // Firmware kept beyond the active one: what survives a power cycle, and
+  // what a deferred download (mode 0x0E) saved for a later activation.
+  std::string PermanentRevision() const;
+  std::optional<std::string> DeferredRevision() const;
+  bool VendorMode() const;
+
+  // Software reset (SRST): ends a transfer under way and any busy time,
+  // keeps the firmware and the vendor command mode.
+  void SoftReset();
+  // Power off and on: temporary firmware (mode 0x01) is gone, vendor command
+  // mode ends, a download in progress is dropped.
+  void PowerCycle();
+
+  // The firmware state as a few "key=value" lines, so a bench can be
+  // remembered between runs. Load returns false (and changes nothing) for
+  // text it cannot read.
+  std::string SaveFirmwareState() const;
+  bool LoadFirmwareState(const std::string& text);
+
  private:
   struct Impl;
   Impl* impl_;
 };
+
+// A firmware image the bench drive accepts, by DOWNLOAD MICROCODE or the
+// vendor channel. Layout, little-endian, in 512-byte blocks:
+//   bytes 0-7    magic "BRQLFW01"
+//   bytes 8-11   total blocks of the image, header block included (1..65535)
+//   bytes 12-19  new firmware revision, ASCII, padded with spaces
+//   bytes 20-23  CRC-32 (IEEE) of all the image's blocks, these four bytes taken as zero
+//   the rest     payload, any content
+// Data past the image's blocks is ignored; anything else is refused.
+inline constexpr char kBenchFirmwareMagic[] = "BRQLFW01";
+std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::uint32_t blocks);
+
+enum class BenchFirmwareCheck { valid, notFirmware, tooShort, badChecksum };
+struct BenchFirmwareVerdict {
+  BenchFirmwareCheck check = BenchFirmwareCheck::notFirmware;
+  std::uint32_t blocks = 0;  // from the header, when there is one
+  std::string revision;
+};
+BenchFirmwareVerdict CheckBenchFirmware(std::span<const std::uint8_t> data);
 
 }  // namespace brisquel::sim

@@ -22,6 +22,8 @@ class IdeChannel {
   void WriteWord(std::uint8_t offset, std::uint16_t value);
 
  private:
+  AtaDrive* Selected() const;
+
   std::shared_ptr<AtaDrive> drives_[2];
   std::uint8_t deviceRegister_ = 0xA0;
 };

@@ -1,0 +1,693 @@
+// The bench drive. Commands come through a 256-entry table of handlers; one
+// execute step applies the rules every command shares (no new command while
+// BSY or DRQ is up, faults, the SMART key), and a data transfer hands over to
+// a continuation when its last word has moved.
+#include "sim/AtaDrive.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <sstream>
+
+namespace brisquel::sim {
+
+namespace {
+
+constexpr std::uint8_t kBsy = 0x80, kDrdy = 0x40, kDf = 0x20, kDsc = 0x10, kDrq = 0x08,
+                       kErr = 0x01;
+constexpr std::uint8_t kAbrt = 0x04;
+
+constexpr std::size_t kSectorBytes = 512;
+constexpr std::size_t kWordsPerSector = 256;
+constexpr std::uint32_t kMinSegmentBlocks = 1;
+constexpr std::uint32_t kMaxSegmentBlocks = 64;
+constexpr std::uint32_t kMaxImageBlocks = 65535;  // what the offset and count bytes can reach
+constexpr std::uint32_t kMaxVendorChunk = 64;
+
+// DOWNLOAD MICROCODE count register on completion of a data segment.
+constexpr std::uint8_t kMoreMicrocodeExpected = 1;
+constexpr std::uint8_t kMicrocodeApplied = 2;
+constexpr std::uint8_t kMicrocodeSavedForActivation = 3;
+
+// Vendor status codes the bench firmware answers with (names as the drive's
+// firmware has them).
+constexpr std::uint16_t kVscSuccess = 0x0000;
+constexpr std::uint16_t kVscUnsupActionCode = 0xB00E;          // VSC_ERR_UNSUP_ACTION_CODE
+constexpr std::uint16_t kVscInvKeySectorSize = 0xB017;         // VSC_ERR_INV_KEY_SECTOR_SIZE
+constexpr std::uint16_t kVscXferExceedsData = 0xB018;          // VSC_ERR_XFER_REQ_EXCEED_AVAILABLE_DATA
+constexpr std::uint16_t kVscKeySectorFirst = 0xB01B;           // VSC_ERR_KEY_SECTOR_MUST_PRECEED_...
+constexpr std::uint16_t kVscOffsetNotFromZero = 0xB02A;        // VSC_ERR_SECTOR_OFFSET_NOT_FROM_ZERO
+constexpr std::uint16_t kDptmFailedToProcess = 0x3A23;         // DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET
+constexpr std::uint16_t kFmChecksum = 0x3703;                  // FM_ERR_CHECKSUM
+constexpr std::uint16_t kFmNotFlashFile = 0x370C;              // FM_ERR_NOT_FLASH_FILE
+constexpr std::uint16_t kFmPartialFileExceedsEof = 0x3716;     // FM_ERR_PARTIAL_FILE_SEC_COUNT_EXCEEDS_EOF
+constexpr std::uint16_t kHostUnsupportedFeature = 0xC405;      // HOST_UNSUPPORTED_FEATURE_VALUE
+constexpr std::uint16_t kHostInvalidSectorCount = 0xC40A;      // HOST_INVALID_SECTOR_COUNT
+constexpr std::uint16_t kOvmPermanentNotLoaded = 0x3902;       // OVM_PERMANENT_NOT_LOADED
+constexpr std::uint16_t kUnsupportedLogAddress = 0xC820;       // UNSUPPORTED_LOG_ADDRESS
+
+constexpr std::uint8_t kLogVendorEnable = 0xBB;
+constexpr std::uint8_t kLogVendorKey = 0xBE;
+constexpr std::uint8_t kLogVendorData = 0xBF;
+
+std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0) {
+  crc = ~crc;
+  for (std::uint8_t byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Put16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+// CRC of the image with its own checksum field read as zero.
+std::uint32_t ImageCrc(std::span<const std::uint8_t> image) {
+  static constexpr std::uint8_t kZero[4] = {};
+  std::uint32_t crc = Crc32(image.first(20));
+  crc = Crc32(kZero, crc);
+  return Crc32(image.subspan(24), crc);
+}
+
+bool PrintableRevision(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= 0x20 && c <= 0x7E;
+  });
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::uint32_t blocks) {
+  blocks = std::max<std::uint32_t>(blocks, 1);
+  std::vector<std::uint8_t> image(std::size_t{blocks} * kSectorBytes);
+  // A payload that changes with the position, so lost, repeated or swapped
+  // bytes show in the checksum.
+  for (std::size_t i = 24; i < image.size(); ++i)
+    image[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9) * 7 + 0x5A);
+  std::memcpy(image.data(), kBenchFirmwareMagic, 8);
+  Put32(image, 8, blocks);
+  for (std::size_t i = 0; i < 8; ++i)
+    image[12 + i] = i < revision.size() ? static_cast<std::uint8_t>(revision[i]) : ' ';
+  Put32(image, 20, ImageCrc(image));
+  return image;
+}
+
+BenchFirmwareVerdict CheckBenchFirmware(std::span<const std::uint8_t> data) {
+  BenchFirmwareVerdict verdict;
+  if (data.size() < 24 || std::memcmp(data.data(), kBenchFirmwareMagic, 8) != 0) return verdict;
+  verdict.blocks = Get32(data, 8);
+  verdict.revision = Trimmed(std::string(data.begin() + 12, data.begin() + 20));
+  if (verdict.blocks == 0 || verdict.blocks > kMaxImageBlocks ||
+      !PrintableRevision(verdict.revision))
+    return verdict;
+  if (data.size() < std::size_t{verdict.blocks} * kSectorBytes) {
+    verdict.check = BenchFirmwareCheck::tooShort;
+    return verdict;
+  }
+  auto image = data.first(std::size_t{verdict.blocks} * kSectorBytes);
+  verdict.check = ImageCrc(image) == Get32(image, 20) ? BenchFirmwareCheck::valid
+                                                       : BenchFirmwareCheck::badChecksum;
+  return verdict;
+}
+
+struct AtaDrive::Impl {
+  using Step = void (Impl::*)();
+
+  // Command flags.
+  static constexpr std::uint8_t kSmartKey = 0x01;  // needs lbaMid 0x4F, lbaHigh 0xC2
+
+  struct CommandEntry {
+    Step handler = nullptr;
+    std::uint8_t flags = 0;
+  };
+
+  // One task-file register: a second write pushes the first into "previous".
+  struct Register {
+    std::uint8_t current = 0, previous = 0;
+    void Write(std::uint8_t v) {
+      previous = current;
+      current = v;
+    }
+  };
+
+  explicit Impl(DriveIdentity id)
+      : identity(std::move(id)),
+        activeRevision(identity.firmware),
+        permanentRevision(identity.firmware) {
+    PowerOnRegisters();
+  }
+
+  DriveIdentity identity;
+  DriveFaults faults;
+  std::vector<CommandRecord> history;
+
+  std::string activeRevision, permanentRevision;
+  std::optional<std::string> deferredRevision;
+
+  Register features, count, lbaLow, lbaMid, lbaHigh;
+  std::uint8_t device = 0xA0;
+  std::uint8_t error = 0x01;
+  bool drdy = true, dsc = true, err = false, df = false;
+
+  // Busy for this many status reads yet; hung = busy until stayBusy is lifted.
+  unsigned busyReads = 0;
+  bool hung = false;
+
+  // The data phase under way.
+  bool drq = false;
+  bool toHost = false;
+  std::vector<std::uint16_t> data;
+  std::size_t position = 0, blockEnd = 0;
+  Step onTransferEnd = nullptr;
+
+  // Segmented DOWNLOAD MICROCODE (modes 0x03 and 0x0E) in progress.
+  std::vector<std::uint8_t> segments;
+  std::uint8_t segmentMode = 0;
+  std::uint8_t wholeImageMode = 0;  // 0x01 or 0x07, for the command under way
+
+  // Vendor command channel.
+  bool vendorMode = false;
+  std::uint16_t primaryCode = 0, secondCode = 0, thirdCode = 0;
+  std::uint32_t replyValue = 0;
+  std::uint32_t vendorSectorsLeft = 0;  // of a download announced by its key sector
+  bool vendorDownload = false;
+  std::vector<std::uint8_t> vendorImage;
+
+  // --- status and busy time ------------------------------------------------
+
+  bool Busy() const { return busyReads > 0 || (hung && faults.stayBusy); }
+
+  void StartBusy() {
+    busyReads = faults.busyReads;
+    hung = faults.stayBusy;
+  }
+
+  std::uint8_t Status() const {
+    if (Busy()) return kBsy;
+    std::uint8_t s = 0;
+    if (drdy) s |= kDrdy;
+    if (df) s |= kDf;
+    if (dsc && !faults.neverSetDsc) s |= kDsc;
+    if (drq) s |= kDrq;
+    if (err) s |= kErr;
+    return s;
+  }
+
+  std::uint8_t ReadStatus() {
+    std::uint8_t s = Status();
+    if (busyReads > 0) --busyReads;
+    return s;
+  }
+
+  void PowerOnRegisters() {
+    // The diagnostic signature of an ATA device after reset.
+    features = {};
+    count = {1, 0};
+    lbaLow = {1, 0};
+    lbaMid = {};
+    lbaHigh = {};
+    error = 0x01;
+    drdy = dsc = true;
+    err = df = false;
+    EndTransfer();
+    busyReads = 0;
+    hung = false;
+  }
+
+  void EndTransfer() {
+    drq = false;
+    data.clear();
+    position = blockEnd = 0;
+    onTransferEnd = nullptr;
+  }
+
+  // --- command execution ---------------------------------------------------
+
+  static const std::array<CommandEntry, 256>& Table() {
+    static const std::array<CommandEntry, 256> table = [] {
+      std::array<CommandEntry, 256> t{};
+      t[0x00] = {&Impl::CmdNop, 0};
+      t[0x80] = {&Impl::CmdVendorEnable, 0};
+      t[0x90] = {&Impl::CmdExecuteDiagnostic, 0};
+      t[0x92] = {&Impl::CmdDownloadMicrocode, 0};
+      t[0xB0] = {&Impl::CmdSmart, kSmartKey};
+      t[0xE5] = {&Impl::CmdCheckPowerMode, 0};
+      t[0xE7] = {&Impl::CmdComplete, 0};  // FLUSH CACHE: nothing cached
+      t[0xEC] = {&Impl::CmdIdentify, 0};
+      t[0xEF] = {&Impl::CmdComplete, 0};  // SET FEATURES: accepted, nothing to change
+      return t;
+    }();
+    return table;
+  }
+
+  void Execute(std::uint8_t command) {
+    // The host owns the task file only while BSY and DRQ are clear; a
+    // command written otherwise is lost, as on a real drive.
+    if (Busy() || drq) return;
+    history.push_back({features.current, count.current, lbaLow.current, lbaMid.current,
+                       lbaHigh.current, device, command, features.previous, count.previous,
+                       lbaLow.previous, lbaMid.previous, lbaHigh.previous});
+    error = 0;
+    err = df = false;
+    StartBusy();
+    if (faults.abortCommand == command &&
+        (!faults.abortFeatures || faults.abortFeatures == features.current)) {
+      Abort();
+      return;
+    }
+    const CommandEntry& entry = Table()[command];
+    if (!entry.handler ||
+        ((entry.flags & kSmartKey) && (lbaMid.current != 0x4F || lbaHigh.current != 0xC2))) {
+      Abort();
+      return;
+    }
+    (this->*entry.handler)();
+  }
+
+  void Complete() {
+    EndTransfer();
+    drdy = dsc = true;
+    err = false;
+  }
+
+  void Abort() {
+    EndTransfer();
+    drdy = dsc = true;
+    err = true;
+    error = kAbrt;
+  }
+
+  void AbortWithCode(std::uint16_t code) {
+    primaryCode = code;
+    secondCode = thirdCode = 0;
+    Abort();
+  }
+
+  void StartTransfer(bool fromDrive, std::size_t words, Step whenDone) {
+    if (!fromDrive) data.assign(words, 0);
+    toHost = fromDrive;
+    position = 0;
+    blockEnd = std::min(words, kWordsPerSector);
+    onTransferEnd = whenDone;
+    drq = true;
+  }
+
+  // One word moved; at the end of a sector the drive goes busy again, and
+  // after the last one the continuation finishes the command.
+  void WordMoved() {
+    if (++position < blockEnd) return;
+    StartBusy();
+    if (position < data.size()) {
+      blockEnd = std::min(data.size(), position + kWordsPerSector);
+      return;
+    }
+    drq = false;
+    Step done = onTransferEnd;
+    (this->*done)();
+  }
+
+  std::uint16_t ReadData() {
+    if (!history.empty()) ++history.back().dataWordsOut;
+    if (!drq || !toHost || Busy()) return 0;
+    std::uint16_t word = data[position];
+    WordMoved();
+    return word;
+  }
+
+  void WriteData(std::uint16_t word) {
+    if (!history.empty()) ++history.back().dataWordsIn;
+    if (!drq || toHost || Busy()) return;
+    data[position] = word;
+    WordMoved();
+  }
+
+  std::vector<std::uint8_t> DataBytes() const {
+    std::vector<std::uint8_t> bytes(data.size() * 2);
+    for (std::size_t i = 0; i < data.size(); ++i) Put16(bytes, 2 * i, data[i]);
+    return bytes;
+  }
+
+  void SendToHost(std::span<const std::uint8_t> bytes) {
+    data.assign(bytes.size() / 2, 0);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    StartTransfer(true, data.size(), &Impl::Complete);
+  }
+
+  // --- simple commands -----------------------------------------------------
+
+  void CmdNop() { Abort(); }  // NOP always ends aborted
+  void CmdComplete() { Complete(); }
+  void CmdCheckPowerMode() {
+    Complete();
+    count.current = 0xFF;  // active or idle
+  }
+  void CmdExecuteDiagnostic() {
+    Complete();
+    error = 0x01;  // device 0 passed
+  }
+
+  // --- IDENTIFY DEVICE -----------------------------------------------------
+
+  static void PutString(std::array<std::uint16_t, 256>& words, int first, int count,
+                        const std::string& text) {
+    for (int i = 0; i < count; ++i) {
+      auto at = [&](std::size_t k) {
+        return k < text.size() ? static_cast<std::uint8_t>(text[k]) : std::uint8_t{' '};
+      };
+      words[first + i] = static_cast<std::uint16_t>(at(2 * i) << 8 | at(2 * i + 1));
+    }
+  }
+
+  std::array<std::uint8_t, kSectorBytes> IdentifyData() const {
+    std::array<std::uint16_t, 256> w{};
+    constexpr std::uint32_t kSectors = 16'777'216;  // 8 GiB
+    w[0] = 0x0040;                                   // fixed disk
+    w[1] = 16383;
+    w[3] = 16;
+    w[6] = 63;
+    PutString(w, 10, 10, identity.serial);
+    PutString(w, 23, 4, activeRevision);
+    PutString(w, 27, 20, identity.model);
+    w[47] = 0x8010;
+    w[49] = 0x0200;  // LBA
+    w[53] = 0x0006;
+    w[60] = static_cast<std::uint16_t>(kSectors & 0x0FFFFFFF);
+    w[61] = static_cast<std::uint16_t>((kSectors & 0x0FFFFFFF) >> 16);
+    w[80] = 0x01F0;                     // ATA/ATAPI-4 to ATA8-ACS
+    w[82] = 0x0001;                     // SMART
+    w[83] = 0x4401;                     // 48-bit, DOWNLOAD MICROCODE
+    w[84] = 0x4000;
+    w[85] = 0x0001;
+    w[86] = 0x0401;
+    w[87] = 0x4000;
+    w[100] = static_cast<std::uint16_t>(kSectors);
+    w[101] = static_cast<std::uint16_t>(kSectors >> 16);
+    w[119] = 0x4010;  // segmented DOWNLOAD MICROCODE
+    w[120] = 0x4010;
+    w[234] = kMinSegmentBlocks;
+    w[235] = kMaxSegmentBlocks;
+    std::array<std::uint8_t, kSectorBytes> bytes{};
+    for (int i = 0; i < 256; ++i) Put16(bytes, 2 * i, w[i]);
+    // Word 255: signature 0xA5, then the byte that makes the sector sum to 0.
+    bytes[510] = 0xA5;
+    std::uint8_t sum = 0;
+    for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
+    bytes[511] = static_cast<std::uint8_t>(0x100 - sum);
+    return bytes;
+  }
+
+  void CmdIdentify() {
+    auto bytes = IdentifyData();
+    SendToHost(bytes);
+  }
+
+  // --- DOWNLOAD MICROCODE --------------------------------------------------
+
+  void CmdDownloadMicrocode() {
+    const std::uint8_t mode = features.current;
+    const std::uint32_t blocks = count.current | lbaLow.current << 8;
+    const std::uint32_t offset = lbaMid.current | lbaHigh.current << 8;
+    switch (mode) {
+      case 0x0F:
+        if (!deferredRevision) return AbortWithCode(kOvmPermanentNotLoaded);
+        activeRevision = permanentRevision = *deferredRevision;
+        deferredRevision.reset();
+        Complete();
+        count.current = kMicrocodeApplied;
+        return;
+      case 0x01:
+      case 0x07:
+        if (blocks == 0) return AbortWithCode(kHostInvalidSectorCount);
+        wholeImageMode = mode;
+        return StartTransfer(false, blocks * kWordsPerSector, &Impl::WholeImageReceived);
+      case 0x03:
+      case 0x0E:
+        if (blocks < kMinSegmentBlocks || blocks > kMaxSegmentBlocks)
+          return AbortWithCode(kHostInvalidSectorCount);
+        if (offset == 0) {
+          segments.clear();
+          segmentMode = mode;
+        } else if (mode != segmentMode || offset * kSectorBytes != segments.size()) {
+          // Segments come in order, from offset 0, in one mode.
+          segments.clear();
+          return AbortWithCode(kVscOffsetNotFromZero);
+        }
+        return StartTransfer(false, blocks * kWordsPerSector, &Impl::SegmentReceived);
+      default:
+        return AbortWithCode(kHostUnsupportedFeature);
+    }
+  }
+
+  // Refuses an image the firmware cannot take, with the codes that say why.
+  bool AcceptImage(const BenchFirmwareVerdict& verdict) {
+    secondCode = thirdCode = 0;
+    if (verdict.check == BenchFirmwareCheck::valid) {
+      primaryCode = kVscSuccess;
+      return true;
+    }
+    primaryCode = kDptmFailedToProcess;
+    secondCode = verdict.check == BenchFirmwareCheck::badChecksum ? kFmChecksum
+                 : verdict.check == BenchFirmwareCheck::tooShort  ? kFmPartialFileExceedsEof
+                                                                  : kFmNotFlashFile;
+    return false;
+  }
+
+  void WholeImageReceived() {
+    auto verdict = CheckBenchFirmware(DataBytes());
+    if (!AcceptImage(verdict)) return Abort();
+    activeRevision = verdict.revision;
+    if (wholeImageMode == 0x07) permanentRevision = verdict.revision;
+    Complete();
+    count.current = kMicrocodeApplied;
+  }
+
+  void SegmentReceived() {
+    auto bytes = DataBytes();
+    segments.insert(segments.end(), bytes.begin(), bytes.end());
+    auto verdict = CheckBenchFirmware(segments);
+    if (verdict.check == BenchFirmwareCheck::tooShort) {
+      Complete();
+      count.current = kMoreMicrocodeExpected;
+      return;
+    }
+    segments.clear();
+    if (!AcceptImage(verdict)) return Abort();
+    if (segmentMode == 0x0E) {
+      deferredRevision = verdict.revision;
+      Complete();
+      count.current = kMicrocodeSavedForActivation;
+      return;
+    }
+    activeRevision = permanentRevision = verdict.revision;
+    Complete();
+    count.current = kMicrocodeApplied;
+  }
+
+  // --- vendor command channel ----------------------------------------------
+
+  void CmdVendorEnable() {
+    if (features.current != 0x3B || lbaMid.current != 0x6E || lbaHigh.current != 0x29)
+      return Abort();
+    vendorMode = true;
+    Complete();
+  }
+
+  void CmdSmart() {
+    switch (features.current) {
+      case 0xD5:
+        return SmartReadLog();
+      case 0xD6:
+        return SmartWriteLog();
+      case 0xD8:  // SMART ENABLE OPERATIONS
+        return Complete();
+      case 0xDA:  // SMART RETURN STATUS: no threshold exceeded
+        Complete();
+        lbaMid.current = 0x4F;
+        lbaHigh.current = 0xC2;
+        return;
+      default:
+        return Abort();
+    }
+  }
+
+  void SmartReadLog() {
+    const std::uint8_t log = lbaLow.current;
+    if (log == kLogVendorEnable && count.current == 0) {
+      // The other way into vendor command mode, non-data.
+      vendorMode = true;
+      return Complete();
+    }
+    if (!vendorMode || log != kLogVendorKey || count.current == 0) return Abort();
+    std::vector<std::uint8_t> sectors(std::size_t{count.current} * kSectorBytes, 0);
+    Put16(sectors, 24, faults.vendorPrimaryCode.value_or(primaryCode));
+    Put32(sectors, 26, replyValue);
+    Put16(sectors, 48, faults.vendorThirdCode.value_or(thirdCode));
+    Put16(sectors, 406, faults.vendorSecondCode.value_or(secondCode));
+    SendToHost(sectors);
+  }
+
+  void SmartWriteLog() {
+    const std::uint8_t log = lbaLow.current;
+    const std::uint32_t sectors = count.current;
+    if (!vendorMode || (log != kLogVendorKey && log != kLogVendorData) || sectors == 0) {
+      if (vendorMode) primaryCode = kUnsupportedLogAddress;
+      return Abort();
+    }
+    if (log == kLogVendorKey) {
+      if (sectors != 1) return AbortWithCode(kVscInvKeySectorSize);
+      return StartTransfer(false, kWordsPerSector, &Impl::KeySectorReceived);
+    }
+    if (!vendorDownload) return AbortWithCode(kVscKeySectorFirst);
+    if (sectors > kMaxVendorChunk || sectors > vendorSectorsLeft)
+      return AbortWithCode(kVscXferExceedsData);
+    StartTransfer(false, sectors * kWordsPerSector, &Impl::VendorDataReceived);
+  }
+
+  void KeySectorReceived() {
+    auto key = DataBytes();
+    auto word = [&](std::size_t i) { return static_cast<std::uint16_t>(key[2 * i] | key[2 * i + 1] << 8); };
+    secondCode = thirdCode = 0;
+    replyValue = 0;
+    primaryCode = kVscSuccess;
+    vendorDownload = false;
+    if (word(0) == 0x000E && word(1) == 0x0001 && word(2) == 0x000F && word(3) == 0x0002) {
+      // The preamble key: nothing to do but answer.
+    } else if (word(0) == 0x0019 && word(1) == 0x0005 && word(2) == 0x0108 && word(3) == 0) {
+      const std::uint32_t announced = Get32(key, 8);
+      replyValue = faults.vendorRequestedSectors.value_or(announced);
+      vendorSectorsLeft = replyValue;
+      vendorDownload = replyValue > 0;
+      vendorImage.clear();
+    } else {
+      primaryCode = kVscUnsupActionCode;
+    }
+    Complete();
+  }
+
+  void VendorDataReceived() {
+    auto bytes = DataBytes();
+    vendorSectorsLeft -= static_cast<std::uint32_t>(bytes.size() / kSectorBytes);
+    // Keep no more than the largest image could need; the rest only counts.
+    const std::size_t room = std::size_t{kMaxImageBlocks} * kSectorBytes - vendorImage.size();
+    vendorImage.insert(vendorImage.end(), bytes.begin(),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+    if (vendorSectorsLeft == 0) {
+      vendorDownload = false;
+      auto verdict = CheckBenchFirmware(vendorImage);
+      vendorImage.clear();
+      if (AcceptImage(verdict)) activeRevision = permanentRevision = verdict.revision;
+    }
+    Complete();
+  }
+
+  // --- register access -----------------------------------------------------
+
+  void WriteRegister(std::uint8_t offset, std::uint8_t value) {
+    if (Busy() && offset != 7) return;  // the drive owns the task file while busy
+    switch (offset) {
+      case 1: features.Write(value); break;
+      case 2: count.Write(value); break;
+      case 3: lbaLow.Write(value); break;
+      case 4: lbaMid.Write(value); break;
+      case 5: lbaHigh.Write(value); break;
+      case 6: device = value; break;
+      case 7: Execute(value); break;
+      default: break;
+    }
+  }
+
+  std::uint8_t ReadRegister(std::uint8_t offset) {
+    if (offset == 7) return ReadStatus();
+    if (Busy()) return Status();  // while BSY every register reads as status
+    switch (offset) {
+      case 1: return error;
+      case 2: return count.current;
+      case 3: return lbaLow.current;
+      case 4: return lbaMid.current;
+      case 5: return lbaHigh.current;
+      case 6: return device;
+      default: return 0xFF;
+    }
+  }
+};
+
+AtaDrive::AtaDrive(DriveIdentity identity) : impl_(new Impl(std::move(identity))) {}
+AtaDrive::~AtaDrive() { delete impl_; }
+
+void AtaDrive::WriteRegister(std::uint8_t offset, std::uint8_t value) {
+  impl_->WriteRegister(offset, value);
+}
+std::uint8_t AtaDrive::ReadRegister(std::uint8_t offset) { return impl_->ReadRegister(offset); }
+void AtaDrive::WriteData(std::uint16_t word) { impl_->WriteData(word); }
+std::uint16_t AtaDrive::ReadData() { return impl_->ReadData(); }
+
+DriveFaults& AtaDrive::Faults() { return impl_->faults; }
+const DriveIdentity& AtaDrive::Identity() const { return impl_->identity; }
+std::string AtaDrive::FirmwareRevision() const { return impl_->activeRevision; }
+std::string AtaDrive::PermanentRevision() const { return impl_->permanentRevision; }
+std::optional<std::string> AtaDrive::DeferredRevision() const { return impl_->deferredRevision; }
+bool AtaDrive::VendorMode() const { return impl_->vendorMode; }
+const std::vector<AtaDrive::CommandRecord>& AtaDrive::History() const { return impl_->history; }
+
+void AtaDrive::SoftReset() {
+  impl_->PowerOnRegisters();
+  impl_->segments.clear();
+}
+
+void AtaDrive::PowerCycle() {
+  impl_->PowerOnRegisters();
+  impl_->segments.clear();
+  impl_->activeRevision = impl_->permanentRevision;
+  impl_->vendorMode = false;
+  impl_->vendorDownload = false;
+  impl_->vendorImage.clear();
+  impl_->primaryCode = impl_->secondCode = impl_->thirdCode = 0;
+  impl_->replyValue = 0;
+}
+
+std::string AtaDrive::SaveFirmwareState() const {
+  std::string text = "active=" + impl_->activeRevision + "\npermanent=" +
+                     impl_->permanentRevision + "\n";
+  if (impl_->deferredRevision) text += "deferred=" + *impl_->deferredRevision + "\n";
+  return text;
+}
+
+bool AtaDrive::LoadFirmwareState(const std::string& text) {
+  std::optional<std::string> active, permanent, deferred;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    auto equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (!PrintableRevision(value) || value.size() > 8) return false;
+    if (key == "active") active = value;
+    else if (key == "permanent") permanent = value;
+    else if (key == "deferred") deferred = value;
+    else return false;
+  }
+  if (!active || !permanent) return false;
+  impl_->activeRevision = *active;
+  impl_->permanentRevision = *permanent;
+  impl_->deferredRevision = deferred;
+  return true;
+}
+
+}  // namespace brisquel::sim
