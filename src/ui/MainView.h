@@ -1,0 +1,45 @@
+// What the window logic (TfmMain) needs from a toolkit: the window's controls
+// as the logic drives them. The Qt window, the Win32 window and the tests'
+// fake each implement it; the logic never touches a widget itself.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "transport/UiHost.h"
+
+namespace brisquel {
+
+class MainView {
+ public:
+  virtual ~MainView() = default;
+
+  virtual void SetCaption(const std::string& text) = 0;
+
+  // The log (meLog): append one line at the end and bring it into view.
+  virtual void AppendLogLine(const std::string& text) = 0;
+
+  // The list (lbControllers). Clearing it leaves nothing selected.
+  virtual void SetListEnabled(bool enabled) = 0;
+  virtual void ClearList() = 0;
+  virtual void AddListLine(const std::string& text) = 0;
+
+  // Identify, DLMC and WD DPTM together.
+  virtual void SetOperationButtonsEnabled(bool enabled) = 0;
+
+  // The item index of the DLMC mode combo box; -1 when the user typed a text.
+  virtual int DlmcTypeIndex() = 0;
+
+  // The file-open dialog (OpenDialog1). With reset, its file name and filter
+  // are cleared first; otherwise it offers the file of its last use.
+  virtual std::optional<std::string> OpenFileDialog(bool reset) = 0;
+
+  // The one message box: this text, title "Brisquel", one OK button.
+  virtual void ShowMessage(const std::string& text) = 0;
+
+  // Process pending window messages once (clicks on Break arrive here).
+  virtual void PumpMessages() = 0;
+  virtual bool KeyHeld(Key key) = 0;
+};
+
+}  // namespace brisquel
