@@ -9,15 +9,6 @@
 namespace brisquel::sim::drivetest {
 namespace {
 
-std::string AtaString(const std::vector<std::uint8_t>& sector, int firstWord, int words) {
-  std::string text;
-  for (int w = firstWord; w < firstWord + words; ++w) {
-    text += static_cast<char>(sector[2 * w + 1]);  // high byte first
-    text += static_cast<char>(sector[2 * w]);
-  }
-  return text;
-}
-
 std::uint16_t Word(const std::vector<std::uint8_t>& sector, int w) {
   return static_cast<std::uint16_t>(sector[2 * w] | sector[2 * w + 1] << 8);
 }
@@ -67,13 +58,18 @@ TEST(AtaDriveStatus, BusyLastsTheSetNumberOfStatusReads) {
   EXPECT_EQ(host.channel.ReadByte(4), kBsy);
   host.Issue(Command(0xE7));
   EXPECT_EQ(host.drive->History().size(), 1u);
+  EXPECT_EQ(host.channel.ReadWord(0), 0);  // no data before DRQ
   EXPECT_EQ(host.WaitNotBusy(), kDrdy | kDsc | kDrq);
   EXPECT_EQ(host.polls, 2u);  // two more reads showed BSY, three in all
+  // The early read took nothing: the sector comes whole.
+  std::vector<std::uint16_t> words;
+  for (int i = 0; i < 256; ++i) words.push_back(host.channel.ReadWord(0));
+  EXPECT_EQ(words.front(), 0x0040);
+  EXPECT_EQ(words.back() & 0xFF, 0xA5);
   // The drive is busy again after the sector has moved.
-  for (int i = 0; i < 256; ++i) host.channel.ReadWord(0);
   EXPECT_EQ(host.WaitNotBusy(), kDrdy | kDsc);
   EXPECT_EQ(host.polls, 3u);
-  EXPECT_EQ(host.drive->History().back().dataWordsOut, 256u);
+  EXPECT_EQ(host.drive->History().back().dataWordsOut, 257u);  // every read at the port counts
 }
 
 TEST(AtaDriveStatus, StayBusyAndNeverSetDsc) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "sim/IdeChannel.h"
@@ -91,6 +92,16 @@ inline AtaTaskFile Command(std::uint8_t command, std::uint8_t features = 0, std:
   tf.device = 0xA0;
   tf.command = command;
   return tf;
+}
+
+// An ATA string field: two characters per word, the high byte first.
+inline std::string AtaString(const std::vector<std::uint8_t>& sector, int firstWord, int words) {
+  std::string text;
+  for (int w = firstWord; w < firstWord + words; ++w) {
+    text += static_cast<char>(sector[2 * w + 1]);  // high byte first
+    text += static_cast<char>(sector[2 * w]);
+  }
+  return text;
 }
 
 inline AtaTaskFile Identify() { return Command(0xEC, 0, 1); }
