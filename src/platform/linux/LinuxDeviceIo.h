@@ -1,0 +1,75 @@
+// Device I/O on Linux: disk nodes opened by path, the two Windows
+// pass-through request blocks carried out with SG_IO and answered in the same
+// block layout, and failures reported as the Win32 errors that name them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+
+#include "platform/linux/SgTranslate.h"
+#include "transport/DeviceIo.h"
+
+namespace brisquel::linuxpt {
+
+// One SG_IO request, described without the kernel's types so that the block
+// handling can be tested with a stand-in for the ioctl.
+struct SgRequest {
+  std::span<const std::uint8_t> cdb;
+  SgDirection direction = SgDirection::none;
+  std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;
+  std::uint32_t timeoutMs = 0;
+  std::span<std::uint8_t> sense;  // room for the sense data
+};
+
+struct SgResult {
+  int error = 0;  // errno when the ioctl itself failed
+  std::uint8_t status = 0;
+  std::uint16_t hostStatus = 0;
+  std::uint16_t driverStatus = 0;
+  std::int32_t resid = 0;
+  std::uint8_t senseLength = 0;
+};
+
+using SgRunner = std::function<SgResult(int fd, const SgRequest& request)>;
+
+// The real ioctl(fd, SG_IO, ...).
+SgResult RunSgIo(int fd, const SgRequest& request);
+
+class LinuxDeviceIo : public DeviceIo {
+ public:
+  explicit LinuxDeviceIo(SgRunner runner = RunSgIo);
+  ~LinuxDeviceIo() override;
+  LinuxDeviceIo(const LinuxDeviceIo&) = delete;
+  LinuxDeviceIo& operator=(const LinuxDeviceIo&) = delete;
+
+  OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
+                       std::uint32_t shareMode, std::uint32_t creationDisposition,
+                       std::uint32_t flagsAndAttributes) override;
+  bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
+                       std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
+                       std::uint32_t* bytesReturned) override;
+  bool CloseHandle(OsHandle handle) override;
+  std::uint32_t GetLastError() override { return lastError_; }
+  void SetLastError(std::uint32_t code) override { lastError_ = code; }
+  std::string SystemMessageText(std::uint32_t code) override;
+
+ private:
+  bool AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                      std::uint32_t outSize, std::uint32_t* bytesReturned);
+  bool ScsiPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                       std::uint32_t outSize, std::uint32_t* bytesReturned);
+  bool Fail(std::uint32_t code);
+
+  SgRunner runner_;
+  // Handles are our own numbers, never raw descriptors, so a stale or
+  // never-opened handle cannot reach a descriptor this class did not open.
+  std::map<OsHandle, int> handles_;
+  OsHandle nextHandle_ = 0x100;
+  std::uint32_t lastError_ = 0;
+};
+
+}  // namespace brisquel::linuxpt

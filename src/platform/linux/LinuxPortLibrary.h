@@ -1,0 +1,62 @@
+// The driver library's operations on Linux: port I/O with iopl(3), PCI
+// configuration reads from sysfs. Ports that a kernel driver holds are left
+// alone (see PortGuard).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hw/uWinRing0.h"
+#include "platform/linux/IoPortClaims.h"
+
+namespace brisquel::linuxpt {
+
+struct LinuxPortOptions {
+  std::string pciDevicesDir = "/sys/bus/pci/devices";
+  std::string ioportsPath = "/proc/ioports";
+};
+
+// Status codes as the caption names them.
+inline constexpr std::int32_t kOlsOk = 0;
+inline constexpr std::int32_t kOlsUnsupportedPlatform = 1;
+inline constexpr std::int32_t kOlsDriverNotLoaded = 2;
+
+// One 32-bit configuration register of domain 0 from sysfs; 0xFFFFFFFF when
+// the function is absent, the register is beyond what the file shows (256
+// bytes for root, 64 for others), unaligned, or cannot be read.
+std::uint32_t ReadSysfsPciConfigDword(const std::string& pciDevicesDir, std::uint32_t pciAddress,
+                                      std::uint8_t reg);
+
+class LinuxPortLibrary : public PortLibrary {
+ public:
+  explicit LinuxPortLibrary(LinuxPortOptions options = {});
+
+  // True only when port I/O rights were granted (root, or CAP_SYS_RAWIO).
+  bool InitializeOls() override;
+  // 0 after a successful start; 2 ("Driver not loaded") without the rights
+  // or before InitializeOls; 1 ("Unsupported Platform") where the kernel or
+  // the processor has no port I/O.
+  std::int32_t GetDllStatus() override { return status_; }
+  // 4 on x86-64, 2 on 32-bit x86, 0 elsewhere.
+  std::int32_t GetDriverType() override;
+
+  // Until InitializeOls succeeds, and on a port a driver holds, reads float
+  // (0xFF, 0xFFFF) and writes are dropped.
+  std::uint8_t ReadIoPortByte(std::uint16_t port) override;
+  std::uint16_t ReadIoPortWord(std::uint16_t port) override;
+  void WriteIoPortByte(std::uint16_t port, std::uint8_t value) override;
+  void WriteIoPortWord(std::uint16_t port, std::uint16_t value) override;
+  // 0xFFFFFFFF for every read until InitializeOls succeeds.
+  std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override;
+
+  // Where the one-time refusal notices go (the log, in the program).
+  void SetNoticeSink(PortGuard::NoticeSink sink) { guard_.SetNoticeSink(std::move(sink)); }
+
+ private:
+  LinuxPortOptions options_;
+  PortGuard guard_;
+  bool ready_ = false;
+  std::int32_t status_ = kOlsDriverNotLoaded;
+};
+
+}  // namespace brisquel::linuxpt
