@@ -113,28 +113,21 @@ std::optional<AtaReturnedRegisters> DecodeAtaStatusReturn(std::span<const std::u
   // and the LBA at 9-11. Kernels up to 6.1 wrote the four registers at 8-11
   // instead and left 3-6 zero. A real status is never zero (DRDY or ERR at
   // least), so whichever place holds a status is the one used.
-  if (at(3) | at(4) | at(5) | at(6)) {
-    r.error = at(3);
-    r.status = at(4);
-    r.device = at(5);
-    r.count = at(6);
-    r.extend = at(8) & 0x80;
-    r.lbaLow = at(9);
-    r.lbaMid = at(10);
-    r.lbaHigh = at(11);
+  // The four registers start at `regs`, the flags byte and the LBA at `rest`
+  // and rest + 1 (SAT: 3 and 8; kernel 6.1: 8 and 16).
+  auto fixedAt = [&](std::size_t regs, std::size_t rest) {
+    r.error = at(regs);
+    r.status = at(regs + 1);
+    r.device = at(regs + 2);
+    r.count = at(regs + 3);
+    r.extend = at(rest) & 0x80;
+    r.lbaLow = at(rest + 1);
+    r.lbaMid = at(rest + 2);
+    r.lbaHigh = at(rest + 3);
     return r;
-  }
-  if (at(9) != 0) {
-    r.error = at(8);
-    r.status = at(9);
-    r.device = at(10);
-    r.count = at(11);
-    r.extend = at(16) & 0x80;
-    r.lbaLow = at(17);
-    r.lbaMid = at(18);
-    r.lbaHigh = at(19);
-    return r;
-  }
+  };
+  if (at(3) | at(4) | at(5) | at(6)) return fixedAt(3, 8);
+  if (at(9) != 0) return fixedAt(8, 16);
   return std::nullopt;
 }
 
