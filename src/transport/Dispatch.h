@@ -29,7 +29,7 @@ struct AtaCommand {
   // TransferBuffer or SectorBuffer of the state (empty for no data). `length`
   // bytes move over the pass-through requests, `sectors` sectors over PIO;
   // neither may reach past the end of `buffer`.
-  std::span<std::uint8_t> buffer;
+  std::span<std::uint8_t> buffer{};
   std::uint32_t length = 0;
   std::uint32_t sectors = 0;
 

@@ -1,0 +1,65 @@
+// PIO transport: the task-file registers of an IDE/SATA channel driven through
+// the port library, one register access per call, no interrupts, no DMA, no
+// time-outs. The channel is DriveTarget.basePort; device 1 when
+// DriveTarget.slave. The outcome of every command is AtaStatusBits after the
+// last wait.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "transport/AtaTypes.h"
+#include "transport/TransportState.h"
+
+namespace brisquel {
+
+// Register offsets from the command-block base port.
+namespace pioport {
+inline constexpr std::uint16_t kData = 0;
+inline constexpr std::uint16_t kFeatures = 1;  // read: error register
+inline constexpr std::uint16_t kCount = 2;
+inline constexpr std::uint16_t kLbaLow = 3;
+inline constexpr std::uint16_t kLbaMid = 4;
+inline constexpr std::uint16_t kLbaHigh = 5;
+inline constexpr std::uint16_t kDevice = 6;
+inline constexpr std::uint16_t kCommand = 7;  // read: status register
+}  // namespace pioport
+
+inline constexpr std::uint16_t kWordsPerSector = 256;
+
+// Device, features, count, LBA low/mid/high, command (fields 1-7).
+void WriteTaskFile28(TransportContext& t, const AtaTaskFile& regs);
+// Device, the five previous bytes, the five current bytes, command.
+void WriteTaskFile48(TransportContext& t, const AtaTaskFile& regs);
+
+// One 8-bit read of the status (+7) or error (+1) register, decoded into its
+// group of AtaStatusBits. Both do nothing while the target is a SCSI
+// pass-through drive.
+void ReadStatus(TransportContext& t);
+void ReadError(TransportContext& t);
+
+// Poll until not busy, ready and seek-complete, or until Break; then ReadError.
+void WaitReady(TransportContext& t);
+// Poll until not busy, or until Break; then ReadError.
+void WaitNotBusy(TransportContext& t);
+// WaitNotBusy when DriveTarget.waitBusyOnly, else WaitReady.
+void WaitDevice(TransportContext& t);
+
+// Wait, one sector (256 words) from the data port into the buffer, wait again.
+// Without a buffer: TransferBuffer.
+void PioReadSector(TransportContext& t);
+void PioReadSector(TransportContext& t, std::span<std::uint8_t> buffer);
+
+// n sectors from the start of the buffer to the data port, a wait after each;
+// stops before the next sector once BreakFlag is set. n <= 0 sends nothing;
+// sectors that would reach past the buffer are not sent. Without a buffer:
+// TransferBuffer.
+void PioWriteSectors(TransportContext& t, std::int32_t n);
+void PioWriteSectors(TransportContext& t, std::int32_t n, std::span<const std::uint8_t> buffer);
+
+// The bare data phase of one sector, no waits: 256 words between the data port
+// and the first 512 bytes of the buffer (fewer if the buffer is shorter).
+void PioReadWords(TransportContext& t, std::span<std::uint8_t> buffer);
+void PioWriteWords(TransportContext& t, std::span<const std::uint8_t> buffer);
+
+}  // namespace brisquel

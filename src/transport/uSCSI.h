@@ -1,0 +1,130 @@
+// SCSI pass-through transport: one ATA command wrapped in a SAT ATA
+// PASS-THROUGH command block and handed to the operating system's SCSI
+// pass-through request on DriveTarget.scsiHandle (drives behind USB bridges).
+// Only the seven current registers travel; nothing is decoded from the drive.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "transport/AtaTypes.h"
+#include "transport/TransportState.h"
+#include "transport/uAtaPass.h"
+
+namespace brisquel {
+
+inline constexpr std::uint32_t kScsiPassThroughTimeOut = 5;  // seconds
+inline constexpr std::uint8_t kSatTargetId = 1;
+
+// Transport result codes: 0 is success, anything else failure.
+inline constexpr std::uint8_t kResultOk = 0;
+inline constexpr std::uint8_t kResultInvalidHandle = 5;
+inline constexpr std::uint8_t kResultOtherError = 10;
+
+// ATA PASS-THROUGH(12), opcode 0xA1. Only the first ten bytes are sent
+// (CdbLength 10): bytes 10 (reserved) and 11 (control) stay zero.
+//
+//   byte  content
+//    0    0xA1
+//    1    protocol: PROTOCOL in bits 4-1 (3 non-data, 4 PIO in, 5 PIO out),
+//         MULTIPLE_COUNT 0: 0x06 / 0x08 / 0x0A
+//    2    transfer: OFF_LINE 0, CK_COND 0, T_DIR bit 3 (1 = from device),
+//         BYT_BLOK bit 2 (1 = 512-byte blocks), T_LENGTH bits 1-0 (2 = in the
+//         sector count field, 0 = no data): 0x00 / 0x0E / 0x06
+//    3    features
+//    4    count
+//    5    lbaLow
+//    6    lbaMid
+//    7    lbaHigh
+//    8    device
+//    9    command
+//   10    reserved (0)
+//   11    control (0)
+std::array<std::uint8_t, 12> SatCdb12(const AtaTaskFile& regs, DataDirection direction);
+inline constexpr std::uint8_t kSatCdb12SentLength = 10;
+
+// ATA PASS-THROUGH(16), opcode 0x85; CdbLength 16. EXTEND (bit 0 of byte 1)
+// is set but the high-order bytes are zero: the previous registers never
+// travel over SCSI.
+//
+//   byte  content
+//    0    0x85
+//    1    protocol | EXTEND: 0x07 / 0x09 / 0x0B (non-data / PIO in / PIO out)
+//    2    transfer: 0x0C / 0x0E / 0x06
+//    3    0 (features 15:8)    4  features
+//    5    0 (count 15:8)       6  count
+//    7    0 (LBA 31:24)        8  lbaLow
+//    9    0 (LBA 39:32)       10  lbaMid
+//   11    0 (LBA 47:40)       12  lbaHigh
+//   13    device              14  command
+//   15    control (0)
+std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection direction);
+
+// The request block: SCSI_PASS_THROUGH in its 64-bit layout, the sense area,
+// the data area; one block is input and output.
+//
+//   off size field               value
+//    0   2   Length              56
+//    2   1   ScsiStatus          0 (returned)
+//    3   1   PathId              0
+//    4   1   TargetId            1
+//    5   1   Lun                 0
+//    6   1   CdbLength           10 for the 12-byte form, 16 for the 16-byte form
+//    7   1   SenseInfoLength     24
+//    8   1   DataIn              0 out, 1 in, 2 no data
+//    9   3   (alignment)         0
+//   12   4   DataTransferLength  length
+//   16   4   TimeOutValue        5
+//   20   4   (alignment)         0
+//   24   8   DataBufferOffset    80
+//   32   4   SenseInfoOffset     56
+//   36  16   Cdb                 the first CdbLength bytes of the command block
+//   52   4   (alignment)         0
+//   56  24   sense area          0 (returned)
+//   80   n   data area           data-out: the first `length` bytes of `data`;
+//                                otherwise zero
+std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb,
+                                               std::uint8_t cdbLength, DataDirection direction,
+                                               std::uint32_t length,
+                                               std::span<const std::uint8_t> data = {});
+
+// Input and output sizes: no data 56 / 80, data-in 80 / 80+length,
+// data-out 80+length / 80.
+RequestSizes ScsiPassThroughSizes(DataDirection direction, std::uint32_t length);
+
+// Result code of fixed-format sense data (24 bytes). An empty area (byte 0
+// zero) gives 0.
+std::uint8_t SenseToResult(std::span<const std::uint8_t> sense);
+// Result code of a Win32 error. 0 and 1 give 0.
+std::uint8_t Win32ErrorToResult(std::uint32_t error);
+
+// The core request. Returns a result code; 5 at once (no request, no pump)
+// for an invalid handle. Pumps the message queue once after every request.
+// A refused request or a nonzero ScsiStatus is never a success, whatever the
+// two tables above say for it.
+std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
+                             std::span<const std::uint8_t> cdb, std::uint8_t cdbLength,
+                             std::span<std::uint8_t> buffer, std::uint32_t length,
+                             DataDirection direction);
+
+// Command-block builders: opcode, protocol byte and the further bytes in block
+// order. SendCdb12 sends ten bytes of its twelve.
+std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
+                       std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
+                       std::span<std::uint8_t> buffer, std::uint32_t length,
+                       DataDirection direction);
+std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
+                       std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
+                       std::span<std::uint8_t> buffer, std::uint32_t length,
+                       DataDirection direction);
+
+// The entries by data direction, on DriveTarget.scsiHandle with the form that
+// DriveTarget.use16ByteCdb picks. Registers 1-7 only. The PIO entries move
+// count x 512 bytes. True exactly when the result code is 0.
+bool SatNonData(TransportContext& t, const AtaTaskFile& regs);
+bool SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs);
+bool SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs);
+
+}  // namespace brisquel
