@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "transport/BufferCheck.h"
+#include "transport/RequestRules.h"
 #include "transport/uATA.h"
 #include "transport/uAtaPass.h"
 #include "transport/uSCSI.h"

@@ -17,6 +17,16 @@ void WriteRegister(TransportContext& t, std::uint16_t offset, std::uint8_t value
   t.ports.WriteIoPortByte(Port(t, offset), value);
 }
 
+// Features, count, LBA low, mid, high: +1 to +5 in that order.
+void WriteFiveRegisters(TransportContext& t, std::uint8_t features, std::uint8_t count,
+                        std::uint8_t lbaLow, std::uint8_t lbaMid, std::uint8_t lbaHigh) {
+  WriteRegister(t, pioport::kFeatures, features);
+  WriteRegister(t, pioport::kCount, count);
+  WriteRegister(t, pioport::kLbaLow, lbaLow);
+  WriteRegister(t, pioport::kLbaMid, lbaMid);
+  WriteRegister(t, pioport::kLbaHigh, lbaHigh);
+}
+
 // The pass-through transports address a drive by its handle; over PIO the DEV
 // bit picks device 1.
 std::uint8_t DeviceByte(const TransportContext& t, std::uint8_t device) {
@@ -36,27 +46,16 @@ std::size_t WordsThatFit(std::size_t bytes) {
 
 void WriteTaskFile28(TransportContext& t, const AtaTaskFile& regs) {
   WriteRegister(t, pioport::kDevice, DeviceByte(t, regs.device));
-  WriteRegister(t, pioport::kFeatures, regs.features);
-  WriteRegister(t, pioport::kCount, regs.count);
-  WriteRegister(t, pioport::kLbaLow, regs.lbaLow);
-  WriteRegister(t, pioport::kLbaMid, regs.lbaMid);
-  WriteRegister(t, pioport::kLbaHigh, regs.lbaHigh);
+  WriteFiveRegisters(t, regs.features, regs.count, regs.lbaLow, regs.lbaMid, regs.lbaHigh);
   WriteRegister(t, pioport::kCommand, regs.command);
 }
 
 void WriteTaskFile48(TransportContext& t, const AtaTaskFile& regs) {
   WriteRegister(t, pioport::kDevice, DeviceByte(t, regs.device));
-  // The registers are two-deep FIFOs: the previous byte goes in first.
-  WriteRegister(t, pioport::kFeatures, regs.featuresPrev);
-  WriteRegister(t, pioport::kCount, regs.countPrev);
-  WriteRegister(t, pioport::kLbaLow, regs.lbaLowPrev);
-  WriteRegister(t, pioport::kLbaMid, regs.lbaMidPrev);
-  WriteRegister(t, pioport::kLbaHigh, regs.lbaHighPrev);
-  WriteRegister(t, pioport::kFeatures, regs.features);
-  WriteRegister(t, pioport::kCount, regs.count);
-  WriteRegister(t, pioport::kLbaLow, regs.lbaLow);
-  WriteRegister(t, pioport::kLbaMid, regs.lbaMid);
-  WriteRegister(t, pioport::kLbaHigh, regs.lbaHigh);
+  // The registers are two-deep: the previous byte goes in first.
+  WriteFiveRegisters(t, regs.featuresPrev, regs.countPrev, regs.lbaLowPrev, regs.lbaMidPrev,
+                     regs.lbaHighPrev);
+  WriteFiveRegisters(t, regs.features, regs.count, regs.lbaLow, regs.lbaMid, regs.lbaHigh);
   WriteRegister(t, pioport::kCommand, regs.command);
 }
 

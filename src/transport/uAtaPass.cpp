@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transport/BufferCheck.h"
 #include "transport/DeviceIo.h"
 #include "transport/PassThroughBlocks.h"
+#include "transport/RequestRules.h"
 
 namespace brisquel {
 
@@ -34,24 +34,12 @@ std::vector<std::uint8_t> BuildAtaPassThroughEx(const AtaTaskFile& regs, DataDir
                                   regs.lbaHigh,  regs.device, regs.command};
   std::memcpy(p + kCurrentTaskFile, current, sizeof current);
 
-  if (direction == DataDirection::out) {
-    const std::size_t n = std::min<std::size_t>(length, data.size());
-    if (n > 0) std::memcpy(p + kHeaderSize, data.data(), n);
-  }
+  CopyDataOut(block, kHeaderSize, direction, length, data);
   return block;
 }
 
 RequestSizes AtaPassThroughSizes(DataDirection direction, std::uint32_t length) {
-  const auto header = static_cast<std::uint32_t>(kHeaderSize);
-  switch (direction) {
-    case DataDirection::in:
-      return {header, header + length};
-    case DataDirection::out:
-      return {header + length, header};
-    case DataDirection::none:
-      break;
-  }
-  return {header, header};
+  return RequestSizesFor(direction, length, kHeaderSize, kHeaderSize);
 }
 
 std::string TrimSystemMessage(std::string text) {

@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "transport/AtaTypes.h"
+#include "transport/RequestRules.h"
 #include "transport/TransportState.h"
 
 namespace brisquel {
 
 inline constexpr std::uint32_t kAtaPassThroughTimeOut = 5;  // seconds
-
-struct RequestSizes {
-  std::uint32_t input = 0;
-  std::uint32_t output = 0;
-};
 
 // The request block: ATA_PASS_THROUGH_EX in its 64-bit layout, directly
 // followed by `length` bytes of data area; one block is input and output.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transport/BufferCheck.h"
 #include "transport/DeviceIo.h"
 #include "transport/PassThroughBlocks.h"
+#include "transport/RequestRules.h"
 
 namespace brisquel {
 
@@ -86,25 +86,12 @@ std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb
   PutU64(p + kDataBufferOffset, kDataOffset);
   PutU32(p + kSenseInfoOffset, static_cast<std::uint32_t>(kSenseOffset));
   std::copy_n(cdb.begin(), std::min<std::size_t>({cdbLength, cdb.size(), 16}), p + kCdb);
-  if (direction == DataDirection::out) {
-    const std::size_t n = std::min<std::size_t>(length, data.size());
-    if (n > 0) std::memcpy(p + kDataOffset, data.data(), n);
-  }
+  CopyDataOut(block, kDataOffset, direction, length, data);
   return block;
 }
 
 RequestSizes ScsiPassThroughSizes(DataDirection direction, std::uint32_t length) {
-  const auto header = static_cast<std::uint32_t>(kHeaderSize);
-  const auto data = static_cast<std::uint32_t>(kDataOffset);
-  switch (direction) {
-    case DataDirection::in:
-      return {data, data + length};
-    case DataDirection::out:
-      return {data + length, data};
-    case DataDirection::none:
-      break;
-  }
-  return {header, data};
+  return RequestSizesFor(direction, length, kHeaderSize, kDataOffset);
 }
 
 std::uint8_t SenseToResult(std::span<const std::uint8_t> sense) {
@@ -181,22 +168,35 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   return result;
 }
 
+namespace {
+
+// Opcode and protocol byte, then the further bytes, into one block of N.
+template <std::size_t N, std::size_t Rest>
+std::uint8_t SendCdb(TransportContext& t, OsHandle handle, std::uint8_t opcode,
+                     std::uint8_t protocol, const std::array<std::uint8_t, Rest>& rest,
+                     std::uint8_t sentLength, std::span<std::uint8_t> buffer, std::uint32_t length,
+                     DataDirection direction) {
+  static_assert(Rest + 2 <= N);  // the 12-byte form ends in two zero bytes
+  std::array<std::uint8_t, N> cdb{opcode, protocol};
+  std::copy(rest.begin(), rest.end(), cdb.begin() + 2);
+  return ScsiPassThrough(t, handle, cdb, sentLength, buffer, length, direction);
+}
+
+}  // namespace
+
 std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
                        DataDirection direction) {
-  std::array<std::uint8_t, 12> cdb{opcode, protocol};
-  std::copy(rest.begin(), rest.end(), cdb.begin() + 2);
-  return ScsiPassThrough(t, handle, cdb, kSatCdb12SentLength, buffer, length, direction);
+  return SendCdb<12>(t, handle, opcode, protocol, rest, kSatCdb12SentLength, buffer, length,
+                     direction);
 }
 
 std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
                        DataDirection direction) {
-  std::array<std::uint8_t, 16> cdb{opcode, protocol};
-  std::copy(rest.begin(), rest.end(), cdb.begin() + 2);
-  return ScsiPassThrough(t, handle, cdb, 16, buffer, length, direction);
+  return SendCdb<16>(t, handle, opcode, protocol, rest, 16, buffer, length, direction);
 }
 
 namespace {
