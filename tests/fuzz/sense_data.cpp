@@ -1,0 +1,29 @@
+// Sense data as drives and USB bridges return it: the SCSI transport's result
+// mapping and the Linux adapter's decoding of returned registers, in fixed and
+// descriptor format, over any bytes of any length.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/linux/SgTranslate.h"
+#include "transport/uSCSI.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::uint8_t scsiStatus = data[0];
+  const std::span<const std::uint8_t> sense(data + 1, size - 1);
+
+  namespace lpt = brisquel::linuxpt;
+  (void)lpt::DecodeAtaStatusReturn(sense);
+  (void)lpt::DecodeSenseKey(sense);
+  lpt::AtaPassRequest request;
+  request.ataFlags = 0x0B;
+  (void)lpt::CompleteAtaRequest(request, scsiStatus, sense);
+
+  // The transport reads a sense area of exactly 24 bytes.
+  if (sense.size() >= 24) {
+    const std::uint8_t code = brisquel::SenseToResult(sense.first(24));
+    if (sense[0] != 0 && code == 0) __builtin_trap();  // any sense but an empty one fails
+  }
+  return 0;
+}
