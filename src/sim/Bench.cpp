@@ -1,0 +1,187 @@
+#include "sim/Bench.h"
+
+#include <fstream>
+
+namespace brisquel::sim {
+
+// bench-files/default.ini, word for word (a test keeps the two the same).
+const std::string_view kDefaultBenchText = R"bench(# The default bench: what BRISQUEL_SIM=1 (the window) and --sim (brisquel-cli)
+# set up. The program carries this text built in; this file is a copy to
+# start your own benches from.
+#
+# PIO mode: an ICH7-style chipset whose legacy IDE function (00:1f.1) has a
+# drive on its primary channel (1F0) and none on its secondary (170); its AHCI
+# function (00:1f.2) has no task-file ports (BARs 0-3 read zero).
+# API mode: the same IDE drive, a SATA drive, and a drive in a USB enclosure
+# whose bridge translates ATA PASS-THROUGH.
+
+[library]
+ready = yes
+dll-status = 0
+driver-type = 4
+
+[pci 00:00.0]
+kind = host-bridge
+
+[pci 00:02.0]
+vendor = 8086
+device = 27A2
+class = 03000003
+
+[pci 00:1c.0]
+kind = pci-bridge
+multifunction = yes
+
+[pci 00:1f.0]
+vendor = 8086
+device = 27B9
+class = 06010001
+multifunction = yes
+
+[pci 00:1f.1]
+kind = legacy-ide
+multifunction = yes
+
+[pci 00:1f.2]
+kind = sata-ahci
+multifunction = yes
+
+[pci 00:1f.3]
+vendor = 8086
+device = 27DA
+class = 0C050001
+multifunction = yes
+
+[pci 02:00.0]
+kind = network
+
+[drive ide0]
+model = WDC WD800BB-00SIMA0
+firmware = 05.01C05
+serial = WD-WMSIM0000001
+
+[drive sata0]
+model = WDC WD5000AAKX-00SIMB0
+firmware = 15.01H15
+serial = WD-WCSIM0000002
+
+[drive usb0]
+model = WDC WD10EZEX-00SIMC0
+firmware = 01.01A01
+serial = WD-WCSIM0000003
+
+[channel 1F0]
+device0 = ide0
+
+[channel 170]
+
+[bridge enclosure]
+forms = 12 16
+ck-cond = honoured
+
+[disk]
+drive = sata0
+name = WDC WD5000AAKX-00SIMB0 ATA Device
+number = 0
+bus = SATA
+
+[disk]
+drive = ide0
+name = WDC WD800BB-00SIMA0 ATA Device
+number = 1
+bus = ATA
+
+[disk]
+drive = usb0
+bridge = enclosure
+name = WDC WD10EZEX-00SIMC0 USB Device
+number = 2
+bus = USB
+)bench";
+
+Bench::Bench(const BenchDescription& d) {
+  ports_.Library() = d.library;
+  disks_.SetAvailable(d.enumeratorAvailable);
+  disks_.SetDeviceSetOpens(d.deviceSetOpens);
+  for (const BenchPciFunction& f : d.pci) {
+    pci_.Add(f.at, f.config);
+  }
+  for (const BenchDrive& spec : d.drives) {
+    auto drive = std::make_shared<AtaDrive>(spec.identity);
+    drive->Faults() = spec.faults;
+    drives_[spec.name] = std::move(drive);
+  }
+  for (const BenchBridge& spec : d.bridges) {
+    bridges_[spec.name] = std::make_shared<UsbBridge>(spec.behaviour);
+  }
+  for (const BenchChannel& spec : d.channels) {
+    auto channel = std::make_shared<IdeChannel>();
+    for (int position = 0; position < 2; ++position) {
+      if (!spec.device[position].empty()) {
+        channel->Attach(position, drives_.at(spec.device[position]));
+      }
+    }
+    ports_.MapChannel(spec.basePort, std::move(channel));
+  }
+  for (const BenchDisk& spec : d.disks) {
+    SimEndpoint endpoint;
+    if (!spec.drive.empty()) endpoint.drive = drives_.at(spec.drive);
+    if (!spec.bridge.empty()) endpoint.bridge = bridges_.at(spec.bridge);
+    endpoint.failsToOpen = spec.failsToOpen;
+    io_.AddPath(spec.path, endpoint);
+
+    SimDisk disk;
+    disk.fails = spec.failsToOpen;
+    DiskInterfaceInfo& info = disk.info;
+    info.devicePath = spec.path;
+    info.friendlyName = spec.friendlyName;
+    info.deviceNumber = spec.number;
+    info.adapterValid = spec.adapterValid;
+    if (spec.adapterValid) {
+      info.maxTransferLength = spec.maxTransferLength;
+      info.maxPhysicalPages = spec.maxTransferLength / 4096 + 1;
+      info.alignmentMask = 1;
+      info.busType = spec.busType;
+    }
+    disks_.Add(std::move(disk));
+  }
+}
+
+std::unique_ptr<Bench> Bench::Default() {
+  BenchLoad load = FromText(kDefaultBenchText, "default bench");
+  return std::move(load.bench);
+}
+
+BenchLoad Bench::FromText(std::string_view text, const std::string& source) {
+  BenchLoad load;
+  BenchParse parse = ParseBenchText(text);
+  if (!parse.bench) {
+    load.error = source + ": " + parse.error;
+    return load;
+  }
+  load.bench = std::make_unique<Bench>(*parse.bench);
+  return load;
+}
+
+BenchLoad Bench::FromFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return {nullptr, path + ": cannot be read"};
+  }
+  std::string text(kMaxBenchFileBytes + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  return FromText(text, path);
+}
+
+AtaDrive* Bench::Drive(const std::string& name) const {
+  auto it = drives_.find(name);
+  return it == drives_.end() ? nullptr : it->second.get();
+}
+
+UsbBridge* Bench::Bridge(const std::string& name) const {
+  auto it = bridges_.find(name);
+  return it == bridges_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace brisquel::sim

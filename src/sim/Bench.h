@@ -1,0 +1,59 @@
+// A whole simulated bench: PCI bus, port bus with IDE channels, drives, USB
+// bridges, device I/O and the disk list, built from a bench description.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "sim/AtaDrive.h"
+#include "sim/BenchFile.h"
+#include "sim/IdeChannel.h"
+#include "sim/PciBus.h"
+#include "sim/PortBus.h"
+#include "sim/SimDeviceIo.h"
+#include "sim/SimDiskEnumerator.h"
+#include "sim/UsbBridge.h"
+
+namespace brisquel::sim {
+
+class Bench;
+
+struct BenchLoad {
+  std::unique_ptr<Bench> bench;  // null on error
+  std::string error;             // "SOURCE: line N: reason"
+};
+
+class Bench {
+ public:
+  Bench() : Bench(BenchDescription{}) {}
+  explicit Bench(const BenchDescription& description);
+  Bench(const Bench&) = delete;
+  Bench& operator=(const Bench&) = delete;
+
+  static std::unique_ptr<Bench> Default();
+  // `source` names the text in error messages (a file name, say).
+  static BenchLoad FromText(std::string_view text, const std::string& source = "bench");
+  static BenchLoad FromFile(const std::string& path);
+
+  PciBus& Pci() { return pci_; }
+  PortBus& Ports() { return ports_; }
+  SimDeviceIo& Io() { return io_; }
+  SimDiskEnumerator& Disks() { return disks_; }
+
+  // By the names of the description; null when there is none.
+  AtaDrive* Drive(const std::string& name) const;
+  UsbBridge* Bridge(const std::string& name) const;
+  IdeChannel* Channel(std::uint16_t basePort) const { return ports_.ChannelAt(basePort); }
+
+ private:
+  PciBus pci_;
+  PortBus ports_{pci_};
+  SimDeviceIo io_;
+  SimDiskEnumerator disks_;
+  std::map<std::string, std::shared_ptr<AtaDrive>, std::less<>> drives_;
+  std::map<std::string, std::shared_ptr<UsbBridge>, std::less<>> bridges_;
+};
+
+}  // namespace brisquel::sim

@@ -1,0 +1,79 @@
+// The bench's device I/O: drive paths, a handle table, and the two pass-through
+// requests carried out on simulated drives, with Win32 error codes and texts.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/AtaDrive.h"
+#include "sim/UsbBridge.h"
+#include "transport/DeviceIo.h"
+
+namespace brisquel::sim {
+
+// What a device path leads to.
+struct SimEndpoint {
+  std::shared_ptr<AtaDrive> drive;
+  // Set for a drive attached through a USB bridge: SCSI pass-through goes to
+  // it and ATA pass-through is refused. Without one, the system's own SAT
+  // layer answers SCSI pass-through.
+  std::shared_ptr<UsbBridge> bridge;
+  bool failsToOpen = false;  // CreateFileA answers ERROR_ACCESS_DENIED
+};
+
+// The English text Windows gives for an error code, with its trailing CR LF;
+// empty for a code the bench does not know (FormatMessage would fail).
+std::string Win32MessageText(std::uint32_t code);
+
+class SimDeviceIo : public DeviceIo {
+ public:
+  void AddPath(const std::string& path, SimEndpoint endpoint);
+  // The drive is gone: the path no longer opens, open handles answer
+  // ERROR_DEVICE_NOT_CONNECTED.
+  void Unplug(const std::string& path);
+
+  struct OpenCall {
+    std::string path;
+    std::uint32_t access, share, disposition, flags;
+  };
+  const std::vector<OpenCall>& Opens() const { return opens_; }
+  std::size_t OpenHandleCount() const { return handles_.size(); }
+  // Every IOCTL code asked for, in order, for tests.
+  const std::vector<std::uint32_t>& Requests() const { return requests_; }
+
+  OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
+                       std::uint32_t shareMode, std::uint32_t creationDisposition,
+                       std::uint32_t flagsAndAttributes) override;
+  bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
+                       std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
+                       std::uint32_t* bytesReturned) override;
+  bool CloseHandle(OsHandle handle) override;
+  std::uint32_t GetLastError() override { return lastError_; }
+  void SetLastError(std::uint32_t code) override { lastError_ = code; }
+  std::string SystemMessageText(std::uint32_t code) override { return Win32MessageText(code); }
+
+ private:
+  struct Request {
+    std::uint8_t* in;
+    std::uint32_t inSize;
+    std::uint8_t* out;
+    std::uint32_t outSize;
+    std::uint32_t* bytesReturned;
+  };
+  bool AtaPassThrough(const SimEndpoint& endpoint, const Request& request);
+  bool ScsiPassThrough(const SimEndpoint& endpoint, const Request& request);
+  bool Fail(std::uint32_t code);
+
+  std::map<std::string, SimEndpoint> paths_;
+  std::map<OsHandle, std::string> handles_;  // handle -> path it was opened on
+  OsHandle nextHandle_ = 0x100;
+  std::uint32_t lastError_ = 0;
+  std::vector<OpenCall> opens_;
+  std::vector<std::uint32_t> requests_;
+  UsbBridge systemSat_;
+};
+
+}  // namespace brisquel::sim

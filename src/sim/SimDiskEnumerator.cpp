@@ -1,0 +1,25 @@
+#include "sim/SimDiskEnumerator.h"
+
+namespace brisquel::sim {
+
+bool SimDiskEnumerator::Begin() {
+  if (!available_ || !deviceSetOpens_) {
+    return false;
+  }
+  ++begun_;
+  return true;
+}
+
+DiskStep SimDiskEnumerator::Query(int index, DiskInterfaceInfo& info) {
+  if (index < 0 || static_cast<std::size_t>(index) >= disks_.size()) {
+    return DiskStep::noMoreItems;
+  }
+  const SimDisk& disk = disks_[static_cast<std::size_t>(index)];
+  if (disk.fails) {
+    return DiskStep::failed;
+  }
+  info = disk.info;
+  return DiskStep::found;
+}
+
+}  // namespace brisquel::sim

@@ -1,0 +1,252 @@
+#include "sim/UsbBridge.h"
+
+#include "sim/HostAdapter.h"
+#include "transport/DeviceIo.h"
+
+namespace brisquel::sim {
+
+namespace {
+
+constexpr std::uint8_t kErr = 0x01;
+
+SatDecode Reject(std::uint8_t asc, std::optional<std::uint8_t> fieldPointer) {
+  SatDecode d;
+  d.rejection = {scsi::kIllegalRequest, asc, 0, fieldPointer};
+  return d;
+}
+
+SatDecode InvalidField(std::uint8_t fieldPointer) {
+  return Reject(scsi::kAscInvalidFieldInCdb, fieldPointer);
+}
+
+// READ/WRITE MULTIPLE and their 48-bit forms: the only commands that may carry
+// a MULTIPLE_COUNT.
+bool IsMultipleCommand(std::uint8_t command) {
+  return command == 0xC4 || command == 0xC5 || command == 0x29 || command == 0x39 ||
+         command == 0xCE;
+}
+
+}  // namespace
+
+// Byte 1: MULTIPLE_COUNT (7..5), PROTOCOL (4..1), EXTEND (0, 16-byte form only).
+// Byte 2: OFF_LINE (7..6), CK_COND (5), T_TYPE (4), T_DIR (3), BYT_BLOK (2),
+//         T_LENGTH (1..0: 0 none, 1 features, 2 sector count, 3 TPSIU).
+// 12-byte: 3 features, 4 count, 5..7 LBA low/mid/high, 8 device, 9 command.
+// 16-byte: odd bytes 3..11 the previous (15:8) bytes of features, count, LBA
+//          low/mid/high, even bytes 4..12 the current ones, 13 device, 14 command.
+SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection direction,
+                       std::uint32_t transferLength) {
+  const std::uint8_t opcode = cdb.empty() ? 0 : cdb[0];
+  const bool is16 = opcode == scsi::kAtaPassThrough16;
+  if (opcode != scsi::kAtaPassThrough12 && !is16) {
+    return Reject(scsi::kAscInvalidOpcode, std::nullopt);
+  }
+  if (cdb.size() < (is16 ? 16u : 10u)) {
+    return InvalidField(0);
+  }
+  auto at = [&](std::size_t i) -> std::uint8_t { return i < cdb.size() ? cdb[i] : 0; };
+
+  const std::uint8_t protocol = (at(1) >> 1) & 0x0F;
+  const bool knownProtocol = protocol == 3 || protocol == 4 || protocol == 5 || protocol == 6 ||
+                             protocol == 10 || protocol == 11 || protocol == 12;
+  if (!knownProtocol) {
+    return InvalidField(1);
+  }
+  const std::uint8_t tLength = at(2) & 0x03;
+  if (tLength == 0 && direction != DataDirection::none) {
+    return InvalidField(2);
+  }
+
+  SatCommand c;
+  AtaTaskFile& t = c.regs;
+  if (is16) {
+    c.extend = at(1) & 0x01;
+    if (c.extend) {
+      t.featuresPrev = at(3);
+      t.countPrev = at(5);
+      t.lbaLowPrev = at(7);
+      t.lbaMidPrev = at(9);
+      t.lbaHighPrev = at(11);
+    }
+    t.features = at(4);
+    t.count = at(6);
+    t.lbaLow = at(8);
+    t.lbaMid = at(10);
+    t.lbaHigh = at(12);
+    t.device = at(13);
+    t.command = at(14);
+  } else {
+    t.features = at(3);
+    t.count = at(4);
+    t.lbaLow = at(5);
+    t.lbaMid = at(6);
+    t.lbaHigh = at(7);
+    t.device = at(8);
+    t.command = at(9);
+  }
+
+  // DMA and NCQ need a DMA mode, which the bench's drives do not have.
+  if (protocol >= 6) {
+    return InvalidField(1);
+  }
+  if ((at(1) & 0xE0) && !IsMultipleCommand(t.command)) {
+    return InvalidField(1);
+  }
+  // SET FEATURES - XFER MODE would leave the host's timing out of step.
+  if (t.command == 0xEF && t.features == 0x03) {
+    return InvalidField(is16 ? 4 : 3);
+  }
+  // The trusted commands stay closed.
+  if (t.command >= 0x5C && t.command <= 0x5F) {
+    return InvalidField(is16 ? 14 : 9);
+  }
+
+  // The rest of SAT's consistency: protocol, T_DIR and the request's direction
+  // agree, and the length the fields give is the length of the request.
+  c.protocol = static_cast<SatProtocol>(protocol);
+  const bool tDirIn = at(2) & 0x08;
+  const DataDirection wanted = c.protocol == SatProtocol::pioIn    ? DataDirection::in
+                               : c.protocol == SatProtocol::pioOut ? DataDirection::out
+                                                                   : DataDirection::none;
+  if (direction != wanted) {
+    return InvalidField(1);
+  }
+  if (wanted == DataDirection::none ? tLength != 0 : tDirIn != (wanted == DataDirection::in)) {
+    return InvalidField(2);
+  }
+  std::uint32_t length = 0;
+  if (tLength == 1) {
+    length = t.features | (static_cast<std::uint32_t>(t.featuresPrev) << 8);
+  } else if (tLength == 2) {
+    length = t.count | (static_cast<std::uint32_t>(t.countPrev) << 8);
+  }
+  if (tLength == 3) {
+    length = transferLength;
+  } else if (at(2) & 0x04) {
+    length *= 512;
+  }
+  if (length != transferLength) {
+    return InvalidField(2);
+  }
+  c.direction = direction;
+  c.byteCount = length;
+  c.ckCond = at(2) & 0x20;
+  SatDecode d;
+  d.command = c;
+  return d;
+}
+
+std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  std::vector<std::uint8_t> sense(18, 0);
+  sense[0] = 0x70;
+  sense[2] = key;
+  sense[7] = 10;  // additional sense length
+  sense[12] = asc;
+  sense[13] = ascq;
+  return sense;
+}
+
+std::vector<std::uint8_t> RejectionSense(const SatRejection& rejection) {
+  std::vector<std::uint8_t> sense = FixedSense(rejection.senseKey, rejection.asc, rejection.ascq);
+  if (rejection.fieldPointer) {
+    sense[15] = 0xC0;  // SKSV, and the field is in the command block
+    sense[16] = 0;
+    sense[17] = *rejection.fieldPointer;
+  }
+  return sense;
+}
+
+namespace {
+
+// A failed command: fixed format, the registers in INFORMATION (error, status,
+// device, count) and COMMAND-SPECIFIC INFORMATION (flags, LBA low, mid, high).
+std::vector<std::uint8_t> AtaErrorSense(const AtaTaskFile& r, bool extend) {
+  std::vector<std::uint8_t> sense = FixedSense(scsi::kAbortedCommand, 0x00, 0x00);
+  sense[3] = r.features;
+  sense[4] = r.command;
+  sense[5] = r.device;
+  sense[6] = r.count;
+  sense[8] = extend ? 0x80 : 0x00;
+  sense[9] = r.lbaLow;
+  sense[10] = r.lbaMid;
+  sense[11] = r.lbaHigh;
+  return sense;
+}
+
+// CK_COND on success: descriptor format, RECOVERED ERROR, "ATA pass-through
+// information available", and the ATA Status Return descriptor. The previous
+// bytes are not read back from the drive and go as zero.
+std::vector<std::uint8_t> AtaReturnSense(const AtaTaskFile& r, bool extend) {
+  std::vector<std::uint8_t> sense(22, 0);
+  sense[0] = 0x72;
+  sense[1] = scsi::kRecoveredError;
+  sense[2] = 0x00;
+  sense[3] = 0x1D;
+  sense[7] = 14;
+  std::uint8_t* d = &sense[8];
+  d[0] = 0x09;
+  d[1] = 0x0C;
+  d[2] = extend ? 0x01 : 0x00;
+  d[3] = r.features;
+  d[5] = r.count;
+  d[7] = r.lbaLow;
+  d[9] = r.lbaMid;
+  d[11] = r.lbaHigh;
+  d[12] = r.device;
+  d[13] = r.command;
+  return sense;
+}
+
+}  // namespace
+
+BridgeBehaviour RefusingBridge() {
+  BridgeBehaviour b;
+  b.accepts12 = false;
+  b.accepts16 = false;
+  return b;
+}
+
+ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cdb,
+                               DataDirection direction, std::span<std::uint8_t> data,
+                               std::uint32_t timeoutSeconds) const {
+  ScsiOutcome out;
+  const std::uint8_t opcode = cdb.empty() ? 0 : cdb[0];
+  if (!(opcode == scsi::kAtaPassThrough12 && behaviour_.accepts12) &&
+      !(opcode == scsi::kAtaPassThrough16 && behaviour_.accepts16)) {
+    out.scsiStatus = scsi::kCheckCondition;
+    out.sense = FixedSense(scsi::kIllegalRequest, scsi::kAscInvalidOpcode, 0);
+    return out;
+  }
+  const SatDecode decoded =
+      DecodeSatCdb(cdb, direction, static_cast<std::uint32_t>(data.size()));
+  if (!decoded.command) {
+    out.scsiStatus = scsi::kCheckCondition;
+    out.sense = RejectionSense(decoded.rejection);
+    return out;
+  }
+  const SatCommand& c = *decoded.command;
+  HostCommand host;
+  host.regs = c.regs;
+  host.lba48 = c.extend;
+  host.direction = c.direction;
+  host.data = data.first(c.byteCount);
+  host.timeoutSeconds = timeoutSeconds;
+  const HostResult r = RunHostCommand(drive, host);
+  out.bytesTransferred = r.bytesTransferred;
+  if (r.outcome != HostOutcome::completed) {
+    out.completed = false;
+    out.win32Error = r.outcome == HostOutcome::timedOut ? win32::ERROR_SEM_TIMEOUT_
+                                                        : win32::ERROR_IO_DEVICE_;
+    return out;
+  }
+  if (r.returned.command & kErr) {
+    out.scsiStatus = scsi::kCheckCondition;
+    out.sense = AtaErrorSense(r.returned, c.extend);
+  } else if (c.ckCond && behaviour_.honoursCkCond) {
+    out.scsiStatus = scsi::kCheckCondition;
+    out.sense = AtaReturnSense(r.returned, c.extend);
+  }
+  return out;
+}
+
+}  // namespace brisquel::sim
