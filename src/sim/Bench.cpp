@@ -5,7 +5,8 @@
 namespace brisquel::sim {
 
 // bench-files/default.ini, word for word (a test keeps the two the same).
-const std::string_view kDefaultBenchText = R"bench(# The default bench: what BRISQUEL_SIM=1 (the window) and --sim (brisquel-cli)
+const std::string_view kDefaultBenchText =
+    R"bench(# The default bench: what BRISQUEL_SIM=1 (the window) and --sim (brisquel-cli)
 # set up. The program carries this text built in; this file is a copy to
 # start your own benches from.
 #

@@ -32,18 +32,25 @@ struct KindInfo {
 
 constexpr std::string_view kLibraryKeys[] = {"ready", "dll-status", "driver-type"};
 constexpr std::string_view kEnumerationKeys[] = {"available", "device-set-opens"};
-constexpr std::string_view kPciKeys[] = {"kind", "vendor", "device", "class", "header-type",
-                                         "multifunction", "bar0", "bar1", "bar2",
-                                         "bar3", "bar4", "bar5"};
+constexpr std::string_view kPciKeys[] = {"kind",        "vendor",        "device", "class",
+                                         "header-type", "multifunction", "bar0",   "bar1",
+                                         "bar2",        "bar3",          "bar4",   "bar5"};
 constexpr std::string_view kChannelKeys[] = {"device0", "device1"};
-constexpr std::string_view kDriveKeys[] = {
-    "model",          "firmware",       "serial",         "abort-command",
-    "abort-features", "vendor-primary-code", "vendor-second-code", "vendor-third-code",
-    "vendor-requested-sectors", "stay-busy", "never-set-dsc", "busy-reads"};
+constexpr std::string_view kDriveKeys[] = {"model",
+                                           "firmware",
+                                           "serial",
+                                           "abort-command",
+                                           "abort-features",
+                                           "vendor-primary-code",
+                                           "vendor-second-code",
+                                           "vendor-third-code",
+                                           "vendor-requested-sectors",
+                                           "stay-busy",
+                                           "never-set-dsc",
+                                           "busy-reads"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
-constexpr std::string_view kDiskKeys[] = {"drive",  "bridge",        "path",    "name",
-                                          "number", "bus",           "adapter", "max-transfer",
-                                          "fails-to-open"};
+constexpr std::string_view kDiskKeys[] = {
+    "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open"};
 
 constexpr KindInfo kKinds[] = {
     {"library", Kind::library, false, 1, kLibraryKeys},
@@ -71,7 +78,10 @@ struct Section {
     return it == entries.end() ? nullptr : &it->second;
   }
   std::string Title() const {
-    return "[" + std::string(info->name) + (argument.empty() ? "" : " " + argument) + "]";
+    std::string title = "[";
+    title.append(info->name);
+    if (!argument.empty()) title.append(" ").append(argument);
+    return title.append("]");
   }
 };
 
@@ -126,8 +136,8 @@ std::int64_t ParseDecimal(const Entry& e, const std::string& what, std::int64_t 
     Fail(e.line, what + ": \"" + e.value + "\" is not a decimal number");
   }
   if (value < min || value > max) {
-    Fail(e.line, what + ": " + e.value + " is outside " + std::to_string(min) + ".." +
-                     std::to_string(max));
+    Fail(e.line,
+         what + ": " + e.value + " is outside " + std::to_string(min) + ".." + std::to_string(max));
   }
   return value;
 }
@@ -150,11 +160,11 @@ std::string ParseText(const Entry& e, const std::string& what, std::size_t maxLe
 }
 
 void CheckName(std::string_view name, int line, const std::string& what) {
-  const bool ok = !name.empty() && name.size() <= 32 &&
-                  std::all_of(name.begin(), name.end(), [](char c) {
-                    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
-                  });
+  const bool ok =
+      !name.empty() && name.size() <= 32 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-' || c == '.';
+      });
   if (!ok) {
     Fail(line, what + ": \"" + std::string(name) +
                    "\" is not a name (1 to 32 letters, digits, '_', '-', '.')");
@@ -165,7 +175,8 @@ PciLocation ParseLocation(std::string_view text, int line) {
   const auto colon = text.find(':');
   const auto dot = text.find('.');
   if (colon == std::string_view::npos || dot == std::string_view::npos || dot < colon) {
-    Fail(line, "[pci " + std::string(text) + "]: expected bus:device.function in hex, e.g. 00:1f.1");
+    Fail(line,
+         "[pci " + std::string(text) + "]: expected bus:device.function in hex, e.g. 00:1f.1");
   }
   const std::string what = "[pci " + std::string(text) + "]";
   return {static_cast<std::uint8_t>(ParseHex(text.substr(0, colon), line, what + " bus", 0xFF)),
@@ -260,8 +271,8 @@ std::vector<Section> ReadSections(std::string_view text) {
 
 struct Builder {
   BenchDescription bench;
-  std::map<std::string, int, std::less<>> drives;   // name -> line
-  std::map<std::string, int, std::less<>> bridges;  // name -> line
+  std::map<std::string, int, std::less<>> drives;               // name -> line
+  std::map<std::string, int, std::less<>> bridges;              // name -> line
   std::map<std::string, std::string, std::less<>> drivePlaces;  // drive on a channel -> where
   std::map<std::string, int, std::less<>> paths;
 
@@ -276,8 +287,8 @@ struct Builder {
           static_cast<std::int32_t>(ParseDecimal(*e, What(s, "dll-status"), INT32_MIN, INT32_MAX));
     }
     if (auto e = s.Find("driver-type")) {
-      bench.library.driverType = static_cast<std::int32_t>(
-          ParseDecimal(*e, What(s, "driver-type"), INT32_MIN, INT32_MAX));
+      bench.library.driverType =
+          static_cast<std::int32_t>(ParseDecimal(*e, What(s, "driver-type"), INT32_MIN, INT32_MAX));
     }
   }
 
@@ -318,7 +329,8 @@ struct Builder {
       if (preset == std::end(kPresets)) {
         std::string known;
         for (const Preset& p : kPresets) known += (known.empty() ? "" : ", ") + std::string(p.name);
-        Fail(e->line, What(s, "kind") + ": unknown kind \"" + e->value + "\" (known: " + known + ")");
+        Fail(e->line,
+             What(s, "kind") + ": unknown kind \"" + e->value + "\" (known: " + known + ")");
       }
       c = preset->make();
     } else if (!s.Find("vendor") || !s.Find("device") || !s.Find("class")) {
@@ -337,7 +349,8 @@ struct Builder {
     for (std::size_t i = 0; i < c.bars.size(); ++i) {
       hex("bar" + std::to_string(i), 0xFFFFFFFF, c.bars[i]);
     }
-    if (auto e = s.Find("multifunction")) c.multiFunction = ParseYesNo(*e, What(s, "multifunction"));
+    if (auto e = s.Find("multifunction"))
+      c.multiFunction = ParseYesNo(*e, What(s, "multifunction"));
     bench.pci.push_back(function);
   }
 
@@ -388,7 +401,7 @@ struct Builder {
         const std::string_view token = rest.substr(0, split);
         rest = split == std::string_view::npos ? std::string_view{} : rest.substr(split);
         ++tokens;
-        bool* form = token == "12" ? &b.behaviour.accepts12
+        bool* form = token == "12"   ? &b.behaviour.accepts12
                      : token == "16" ? &b.behaviour.accepts16
                                      : nullptr;
         if (token == "none") {
@@ -446,7 +459,8 @@ struct Builder {
     const std::size_t index = bench.disks.size();
     if (auto e = s.Find("fails-to-open")) d.failsToOpen = ParseYesNo(*e, What(s, "fails-to-open"));
     if (auto e = s.Find("drive")) {
-      if (!drives.contains(e->value)) Fail(e->line, What(s, "drive") + ": no [drive " + e->value + "]");
+      if (!drives.contains(e->value))
+        Fail(e->line, What(s, "drive") + ": no [drive " + e->value + "]");
       d.drive = e->value;
     } else if (!d.failsToOpen) {
       Fail(s.line, "[disk] " + std::to_string(index) + " needs a drive (or fails-to-open = yes)");
@@ -464,8 +478,8 @@ struct Builder {
       pathLine = e->line;
     }
     if (const auto [it, inserted] = paths.emplace(d.path, pathLine); !inserted) {
-      Fail(pathLine, "[disk] path " + d.path + " is already used on line " +
-                         std::to_string(it->second));
+      Fail(pathLine,
+           "[disk] path " + d.path + " is already used on line " + std::to_string(it->second));
     }
     if (auto e = s.Find("name")) d.friendlyName = ParseText(*e, What(s, "name"), 256);
     if (auto e = s.Find("number")) {
@@ -476,9 +490,15 @@ struct Builder {
       if (!d.adapterValid) Fail(e->line, What(s, "bus") + ": a disk with adapter = no has no bus");
       const auto name = std::find_if(kBusTypeNames.begin(), kBusTypeNames.end(),
                                      [&](std::string_view n) { return EqualsNoCase(n, e->value); });
-      d.busType = name != kBusTypeNames.end()
-                      ? static_cast<std::uint8_t>(name - kBusTypeNames.begin())
-                      : static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "bus"), 0, 255));
+      if (name != kBusTypeNames.end()) {
+        d.busType = static_cast<std::uint8_t>(name - kBusTypeNames.begin());
+      } else if (!e->value.empty() && std::all_of(e->value.begin(), e->value.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; })) {
+        d.busType = static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "bus"), 0, 255));
+      } else {
+        Fail(e->line, What(s, "bus") + ": \"" + e->value +
+                          "\" is neither a bus type name (SATA, USB, ATA, ...) nor a number");
+      }
     }
     if (!d.adapterValid) d.busType = 0;
     if (auto e = s.Find("max-transfer")) {
@@ -512,13 +532,24 @@ BenchParse ParseBenchText(std::string_view text) {
     }
     for (const Section& s : sections) {
       switch (s.info->kind) {
-        case Kind::library: b.Library(s); break;
-        case Kind::enumeration: b.Enumeration(s); break;
-        case Kind::pci: b.Pci(s); break;
-        case Kind::channel: b.Channel(s); break;
-        case Kind::disk: b.Disk(s); break;
+        case Kind::library:
+          b.Library(s);
+          break;
+        case Kind::enumeration:
+          b.Enumeration(s);
+          break;
+        case Kind::pci:
+          b.Pci(s);
+          break;
+        case Kind::channel:
+          b.Channel(s);
+          break;
+        case Kind::disk:
+          b.Disk(s);
+          break;
         case Kind::drive:
-        case Kind::bridge: break;
+        case Kind::bridge:
+          break;
       }
     }
     result.bench = std::move(b.bench);

@@ -62,11 +62,12 @@ void MoveBlock(AtaDrive& drive, DataDirection direction, std::span<std::uint8_t>
 
 HostResult RunHostCommand(AtaDrive& drive, const HostCommand& command) {
   HostResult result;
-  const std::uint32_t bound = std::max<std::uint32_t>(command.timeoutSeconds, 1) *
-                              kStatusReadsPerSecond;
+  const std::uint32_t bound =
+      std::max<std::uint32_t>(command.timeoutSeconds, 1) * kStatusReadsPerSecond;
   std::uint8_t status = 0;
   if (!WaitNotBusy(drive, bound, command.waitForDrdy, status)) {
     result.outcome = HostOutcome::timedOut;
+    drive.SoftReset();
     return result;
   }
   WriteTaskFile(drive, command.regs, command.lba48);
@@ -76,6 +77,7 @@ HostResult RunHostCommand(AtaDrive& drive, const HostCommand& command) {
     if (!WaitNotBusy(drive, bound, false, status)) {
       result.outcome = HostOutcome::timedOut;
       result.bytesTransferred = static_cast<std::uint32_t>(std::min(offset, command.data.size()));
+      drive.SoftReset();
       return result;
     }
     if (!(status & kDrq) || (status & kErr)) {
@@ -84,6 +86,7 @@ HostResult RunHostCommand(AtaDrive& drive, const HostCommand& command) {
     if (command.direction == DataDirection::none || offset >= command.data.size()) {
       result.outcome = HostOutcome::dataPhaseError;
       result.bytesTransferred = static_cast<std::uint32_t>(std::min(offset, command.data.size()));
+      drive.SoftReset();
       return result;
     }
     MoveBlock(drive, command.direction, command.data, offset);

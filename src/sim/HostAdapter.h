@@ -1,6 +1,8 @@
 // The host side of a simulated drive, as an operating system's port driver or a
 // bridge's firmware drives it: write the task file, poll the status with a
 // bound, move data one DRQ block (256 words) at a time, read the registers back.
+// A command that times out or breaks its data phase ends with a software reset
+// of the drive, as a port driver's error recovery does.
 #pragma once
 
 #include <cstdint>

@@ -30,7 +30,9 @@ PciFunction& PciBus::Add(PciLocation at, const PciFunctionConfig& config) {
   return functions_.insert_or_assign(at, PciFunction(config)).first->second;
 }
 
-bool PciBus::Remove(PciLocation at) { return functions_.erase(at) != 0; }
+bool PciBus::Remove(PciLocation at) {
+  return functions_.erase(at) != 0;
+}
 
 PciFunction* PciBus::Find(PciLocation at) {
   auto it = functions_.find(at);

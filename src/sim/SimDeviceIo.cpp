@@ -43,7 +43,9 @@ void SimDeviceIo::AddPath(const std::string& path, SimEndpoint endpoint) {
   paths_[path] = std::move(endpoint);
 }
 
-void SimDeviceIo::Unplug(const std::string& path) { paths_.erase(path); }
+void SimDeviceIo::Unplug(const std::string& path) {
+  paths_.erase(path);
+}
 
 bool SimDeviceIo::Fail(std::uint32_t code) {
   lastError_ = code;
@@ -138,8 +140,9 @@ bool SimDeviceIo::AtaPassThrough(const SimEndpoint& endpoint, const Request& r) 
       (!dataIn && !dataOut && length != 0)) {
     return Fail(win32::ERROR_INVALID_PARAMETER_);
   }
-  const DataDirection direction =
-      dataIn ? DataDirection::in : dataOut ? DataDirection::out : DataDirection::none;
+  const DataDirection direction = dataIn    ? DataDirection::in
+                                  : dataOut ? DataDirection::out
+                                            : DataDirection::none;
   std::span<std::uint8_t> data;
   if (!DataArea(dataIn ? r.out : r.in, dataIn ? r.outSize : r.inSize,
                 GetU64(&header[kDataBufferOffset]), length, kHeaderSize, data)) {
@@ -149,8 +152,8 @@ bool SimDeviceIo::AtaPassThrough(const SimEndpoint& endpoint, const Request& r) 
   HostCommand command;
   const std::uint8_t* prev = &header[kPreviousTaskFile];
   const std::uint8_t* cur = &header[kCurrentTaskFile];
-  command.regs = {cur[0],  cur[1],  cur[2],  cur[3],  cur[4],  cur[5],
-                  cur[6],  prev[0], prev[1], prev[2], prev[3], prev[4]};
+  command.regs = {cur[0], cur[1],  cur[2],  cur[3],  cur[4],  cur[5],
+                  cur[6], prev[0], prev[1], prev[2], prev[3], prev[4]};
   command.lba48 = flags & ATA_FLAGS_48BIT_COMMAND;
   command.direction = direction;
   command.data = data;
@@ -171,8 +174,8 @@ bool SimDeviceIo::AtaPassThrough(const SimEndpoint& endpoint, const Request& r) 
   std::memcpy(&header[kCurrentTaskFile], returned, sizeof returned);
   std::memcpy(r.out, header.data(), kHeaderSize);
   if (r.bytesReturned) {
-    *r.bytesReturned = static_cast<std::uint32_t>(
-        dataIn && length ? (data.data() - r.out) + length : kHeaderSize);
+    *r.bytesReturned =
+        static_cast<std::uint32_t>(dataIn && length ? (data.data() - r.out) + length : kHeaderSize);
   }
   return true;
 }
@@ -206,9 +209,9 @@ bool SimDeviceIo::ScsiPassThrough(const SimEndpoint& endpoint, const Request& r)
   }
 
   const UsbBridge& bridge = endpoint.bridge ? *endpoint.bridge : systemSat_;
-  const ScsiOutcome outcome = bridge.Execute(
-      *endpoint.drive, std::span<const std::uint8_t>(&header[kCdb], cdbLength), direction, data,
-      GetU32(&header[kTimeOutValue]));
+  const ScsiOutcome outcome =
+      bridge.Execute(*endpoint.drive, std::span<const std::uint8_t>(&header[kCdb], cdbLength),
+                     direction, data, GetU32(&header[kTimeOutValue]));
   if (!outcome.completed) {
     return Fail(outcome.win32Error);
   }

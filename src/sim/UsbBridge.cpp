@@ -217,8 +217,7 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
     out.sense = FixedSense(scsi::kIllegalRequest, scsi::kAscInvalidOpcode, 0);
     return out;
   }
-  const SatDecode decoded =
-      DecodeSatCdb(cdb, direction, static_cast<std::uint32_t>(data.size()));
+  const SatDecode decoded = DecodeSatCdb(cdb, direction, static_cast<std::uint32_t>(data.size()));
   if (!decoded.command) {
     out.scsiStatus = scsi::kCheckCondition;
     out.sense = RejectionSense(decoded.rejection);
@@ -235,8 +234,8 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
   out.bytesTransferred = r.bytesTransferred;
   if (r.outcome != HostOutcome::completed) {
     out.completed = false;
-    out.win32Error = r.outcome == HostOutcome::timedOut ? win32::ERROR_SEM_TIMEOUT_
-                                                        : win32::ERROR_IO_DEVICE_;
+    out.win32Error =
+        r.outcome == HostOutcome::timedOut ? win32::ERROR_SEM_TIMEOUT_ : win32::ERROR_IO_DEVICE_;
     return out;
   }
   if (r.returned.command & kErr) {

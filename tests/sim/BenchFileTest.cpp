@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "discovery/uSetupApiEnum.h"
+#include "sim/Bench.h"
+#include "sim/BenchFile.h"
+#include "transport/PassThroughBlocks.h"
+
+namespace brisquel::sim {
+namespace {
+
+const std::string kShippedDefault = BRISQUEL_TEST_DATA "/../../bench-files/default.ini";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(BenchFile, TheShippedDefaultIsTheBuiltInBench) {
+  EXPECT_EQ(ReadFile(kShippedDefault), kDefaultBenchText);
+}
+
+TEST(BenchFile, TheDefaultBenchHasTheControllerTheDrivesAndTheBridge) {
+  const BenchParse parse = ParseBenchText(kDefaultBenchText);
+  ASSERT_TRUE(parse.bench) << parse.error;
+  std::unique_ptr<Bench> bench = Bench::Default();
+  ASSERT_TRUE(bench);
+
+  // ICH7 IDE at bus 0 device 31 function 1, legacy, on a multi-function device.
+  PortBus& ports = bench->Ports();
+  EXPECT_EQ(ports.ReadPciConfigDword(PciAddress(0, 31, 1), 0x00), 0x27DF8086u);
+  EXPECT_EQ(ports.ReadPciConfigDword(PciAddress(0, 31, 1), 0x08), 0x01018A80u);
+  EXPECT_EQ(ports.ReadPciConfigDword(PciAddress(0, 31, 0), 0x0C) & 0x00800000u, 0x00800000u);
+  ASSERT_NE(bench->Channel(0x1F0), nullptr);
+  EXPECT_EQ(bench->Channel(0x1F0)->Drive(0), bench->Drive("ide0"));
+  EXPECT_EQ(bench->Channel(0x170)->Drive(0), nullptr);
+
+  // The API list: SATA, the IDE drive again, and the USB drive behind its bridge.
+  DiscoveryState discovery;
+  ASSERT_EQ(EnumeratePhysicalDrives(bench->Disks(), discovery), 3);
+  EXPECT_EQ(bench->Disks().Begun(), bench->Disks().Ended());
+  const std::uint8_t busTypes[] = {11, 3, 7};
+  for (int i = 0; i < 3; ++i) {
+    const TST_PhysicalDrive& d = discovery.DriveTable[i];
+    EXPECT_EQ(d.BusType, busTypes[i]);
+    EXPECT_EQ(d.DevicePath, DefaultDiskPath(i));
+    EXPECT_EQ(d.PhysicalDrivePath, "\\\\.\\PhysicalDrive" + std::to_string(i));
+  }
+  EXPECT_EQ(discovery.DriveTable[2].DisplayName, "WDC WD10EZEX-00SIMC0 USB Device");
+  SimDeviceIo& io = bench->Io();
+  const OsHandle usb = io.CreateFileA(DefaultDiskPath(2), GENERIC_ALL_, 3, OPEN_EXISTING_, 0x80);
+  ASSERT_NE(usb, kInvalidHandle);
+  std::uint8_t block[48] = {};
+  PutU16(block, 48);
+  EXPECT_FALSE(io.DeviceIoControl(usb, IOCTL_ATA_PASS_THROUGH_, block, 48, block, 48, nullptr));
+  EXPECT_EQ(io.GetLastError(), win32::ERROR_INVALID_FUNCTION_);
+}
+
+TEST(BenchFile, EveryKeyReachesTheBench) {
+  const char* text = R"(
+; a comment
+[library]
+ready = no
+dll-status = -1
+driver-type = 0
+[enumeration]
+available = yes
+device-set-opens = no
+[pci 32:1f.7]
+vendor = 0x1095
+device = 3112
+class = 01018F02
+header-type = 0
+multifunction = yes
+bar0 = D001
+bar1 = cc01
+bar2 = C801
+bar3 = C401
+bar4 = B001
+bar5 = FEB00000
+[pci 01:00.0]
+kind = ace-dual
+bar0 = E001
+[drive d1]
+model = "  LEADING BLANKS KEPT "
+firmware = FW=1.0
+serial = S/N:1
+abort-command = 92
+abort-features = 07
+vendor-primary-code = B017
+vendor-second-code = 1
+vendor-third-code = FFFF
+vendor-requested-sectors = 70000
+stay-busy = yes
+never-set-dsc = yes
+busy-reads = 12
+[bridge b1]
+forms = 16
+ck-cond = ignored
+ata-ioctl-error = 50
+[channel D000]
+device1 = d1
+[disk]
+drive = d1
+bridge = b1
+path = \\?\usbstor#disk#1
+name = Friendly
+number = 7
+bus = usb
+max-transfer = 65536
+[disk]
+fails-to-open = yes
+adapter = no
+)";
+  const BenchParse parse = ParseBenchText(text);
+  ASSERT_TRUE(parse.bench) << parse.error;
+  const BenchDescription& d = *parse.bench;
+  EXPECT_FALSE(d.library.ready);
+  EXPECT_EQ(d.library.dllStatus, -1);
+  EXPECT_EQ(d.library.driverType, 0);
+  EXPECT_FALSE(d.deviceSetOpens);
+
+  ASSERT_EQ(d.pci.size(), 2u);
+  EXPECT_EQ(d.pci[0].at, (PciLocation{0x32, 0x1F, 7}));
+  const PciFunctionConfig& f = d.pci[0].config;
+  EXPECT_EQ(f.vendorId, 0x1095);
+  EXPECT_EQ(f.deviceId, 0x3112);
+  EXPECT_EQ(f.classDword, 0x01018F02u);
+  EXPECT_TRUE(f.multiFunction);
+  EXPECT_EQ(f.bars,
+            (std::array<std::uint32_t, 6>{0xD001, 0xCC01, 0xC801, 0xC401, 0xB001, 0xFEB00000}));
+  EXPECT_EQ(d.pci[1].config.deviceId, pci::kAceDual);
+  EXPECT_EQ(d.pci[1].config.bars[0], 0xE001u);
+
+  ASSERT_EQ(d.drives.size(), 1u);
+  const BenchDrive& drive = d.drives[0];
+  EXPECT_EQ(drive.identity.model, "  LEADING BLANKS KEPT ");
+  EXPECT_EQ(drive.identity.firmware, "FW=1.0");
+  EXPECT_EQ(drive.identity.serial, "S/N:1");
+  EXPECT_EQ(drive.faults.abortCommand, 0x92);
+  EXPECT_EQ(drive.faults.abortFeatures, 0x07);
+  EXPECT_EQ(drive.faults.vendorPrimaryCode, 0xB017);
+  EXPECT_EQ(drive.faults.vendorSecondCode, 0x0001);
+  EXPECT_EQ(drive.faults.vendorThirdCode, 0xFFFF);
+  EXPECT_EQ(drive.faults.vendorRequestedSectors, 70000u);
+  EXPECT_TRUE(drive.faults.stayBusy);
+  EXPECT_TRUE(drive.faults.neverSetDsc);
+  EXPECT_EQ(drive.faults.busyReads, 12u);
+
+  ASSERT_EQ(d.bridges.size(), 1u);
+  EXPECT_EQ(d.bridges[0].behaviour, (BridgeBehaviour{false, true, false, 50}));
+  ASSERT_EQ(d.channels.size(), 1u);
+  EXPECT_EQ(d.channels[0].basePort, 0xD000);
+  EXPECT_EQ(d.channels[0].device[0], "");
+  EXPECT_EQ(d.channels[0].device[1], "d1");
+
+  ASSERT_EQ(d.disks.size(), 2u);
+  EXPECT_EQ(d.disks[0].path, "\\\\?\\usbstor#disk#1");
+  EXPECT_EQ(d.disks[0].friendlyName, "Friendly");
+  EXPECT_EQ(d.disks[0].number, 7);
+  EXPECT_EQ(d.disks[0].busType, 7);
+  EXPECT_EQ(d.disks[0].maxTransferLength, 65536u);
+  EXPECT_EQ(d.disks[1].path, DefaultDiskPath(1));
+  EXPECT_TRUE(d.disks[1].failsToOpen);
+  EXPECT_FALSE(d.disks[1].adapterValid);
+  EXPECT_EQ(d.disks[1].busType, 0);
+
+  // Built: the drive answers through the bench, the failing disk fails.
+  Bench bench(d);
+  EXPECT_EQ(bench.Drive("d1")->Faults().busyReads, 12u);
+  EXPECT_EQ(bench.Channel(0xD000)->Drive(1), bench.Drive("d1"));
+  EXPECT_EQ(bench.Io().CreateFileA(DefaultDiskPath(1), GENERIC_ALL_, 3, OPEN_EXISTING_, 0),
+            kInvalidHandle);
+  EXPECT_EQ(bench.Io().GetLastError(), win32::ERROR_ACCESS_DENIED_);
+  DiskInterfaceInfo info;
+  EXPECT_EQ(bench.Disks().Query(1, info), DiskStep::failed);
+  EXPECT_FALSE(bench.Disks().Begin());
+}
+
+TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
+  struct Case {
+    const char* text;
+    int line;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"key = 1\n", 1, "key outside any section"},
+      {"[drive d]\nmodel\n", 2, "expected \"key = value\""},
+      {"[drive d]\n= x\n", 2, "missing key"},
+      {"[drives d]\n", 1, "unknown section [drives d]"},
+      {"[drive d\n", 1, "without a closing ]"},
+      {"[drive]\n", 1, "needs an argument"},
+      {"[library x]\n", 1, "takes no argument"},
+      {"[library]\n[library]\n", 2, "more than 1 [library]"},
+      {"[drive d]\nmodle = X\n", 2, "unknown key \"modle\" in [drive d]"},
+      {"[drive d]\nmodel = A\nmodel = B\n", 3, "given twice in [drive d] (first on line 2)"},
+      {"[drive d]\nmodel = 12345678901234567890123456789012345678901\n", 2,
+       "longer than 40 characters"},
+      {"[drive d]\nfirmware = \x01\n", 2, "character 0x1 is not allowed"},
+      {"[drive d]\nserial = caf\xC3\xA9\n", 2, "character 0xC3 is not allowed"},
+      {"[drive d]\nabort-command = 100\n", 2, "100 is above FF"},
+      {"[drive d]\nabort-command = x1\n", 2, "\"x1\" is not a hexadecimal number"},
+      {"[drive d]\nabort-features = 03\n", 2, "needs abort-command"},
+      {"[drive d]\nbusy-reads = 1000001\n", 2, "outside 0..1000000"},
+      {"[drive d]\nbusy-reads = 1e3\n", 2, "not a decimal number"},
+      {"[drive d]\nstay-busy = true\n", 2, "expected yes or no"},
+      {"[drive d!]\n", 1, "is not a name"},
+      {"[drive d]\n[drive d]\n", 2, "[drive d] appears twice"},
+      {"[pci 0:1f]\n", 1, "expected bus:device.function"},
+      {"[pci 00:20.0]\nkind = network\n", 1, "device: 20 is above 1F"},
+      {"[pci 00:1f.8]\nkind = network\n", 1, "function: 8 is above 7"},
+      {"[pci 00:1f.1]\nvendor = 8086\n", 1, "needs vendor, device and class, or a kind"},
+      {"[pci 00:1f.1]\nkind = scsi\n", 2, "unknown kind \"scsi\""},
+      {"[pci 00:1f.1]\nkind = network\n[pci 00:1F.1]\nkind = network\n", 3, "appears twice"},
+      {"[pci 00:1f.1]\nkind = network\nheader-type = 80\n", 3, "80 is above 7F"},
+      {"[channel 1F0]\n[channel 1F4]\n", 2, "[channel 1F4] overlaps [channel 1F0]"},
+      {"[channel FFFA]\n", 1, "FFFA is above FFF8"},
+      {"[channel 1F0]\ndevice0 = hd9\n", 2, "no [drive hd9]"},
+      {"[drive d]\n[channel 1F0]\ndevice0 = d\ndevice1 = d\n", 4,
+       "drive d is already at [channel 1F0] device0"},
+      {"[disk]\nname = X\n", 1, "needs a drive (or fails-to-open = yes)"},
+      {"[drive d]\n[disk]\ndrive = d\nbridge = b\n", 4, "no [bridge b]"},
+      {"[drive d]\n[disk]\ndrive = d\npath = p\n[disk]\ndrive = d\npath = p\n", 7,
+       "path p is already used on line 4"},
+      {"[drive d]\n[disk]\ndrive = d\nbus = 256\n", 4, "outside 0..255"},
+      {"[drive d]\n[disk]\ndrive = d\nbus = FIREWIRE\n", 4, "neither a bus type name"},
+      {"[drive d]\n[disk]\ndrive = d\nadapter = no\nbus = SATA\n", 5, "has no bus"},
+      {"[drive d]\n[disk]\ndrive = d\nnumber = -1\n", 4, "outside 0..2147483647"},
+      {"[bridge b]\nforms = 12 12\n", 2, "expected \"12\", \"16\", \"12 16\" or \"none\""},
+      {"[bridge b]\nforms = none 16\n", 2, "expected \"12\", \"16\""},
+      {"[bridge b]\nck-cond = maybe\n", 2, "expected honoured or ignored"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const BenchParse parse = ParseBenchText(c.text);
+    EXPECT_FALSE(parse.bench.has_value());
+    EXPECT_EQ(parse.line, c.line);
+    EXPECT_NE(parse.error.find(c.reason), std::string::npos) << parse.error;
+    EXPECT_EQ(parse.error.rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << parse.error;
+  }
+}
+
+TEST(BenchFile, SizesAreBounded) {
+  std::string longLine = "[drive d]\nmodel = " + std::string(kMaxBenchLineLength, 'A') + "\n";
+  EXPECT_NE(ParseBenchText(longLine).error.find("line 2: longer than 512"), std::string::npos);
+  const std::string huge(kMaxBenchFileBytes + 1, '\n');
+  EXPECT_EQ(ParseBenchText(huge).error, "larger than 1048576 bytes");
+
+  // More disks than the drive table holds, as a test of the 41-record limit needs.
+  std::string many = "[drive d]\n";
+  for (int i = 0; i < 50; ++i) many += "[disk]\ndrive = d\n";
+  const BenchParse parse = ParseBenchText(many);
+  ASSERT_TRUE(parse.bench) << parse.error;
+  Bench bench(*parse.bench);
+  DiskInterfaceInfo info;
+  EXPECT_EQ(bench.Disks().Query(49, info), DiskStep::found);
+  EXPECT_EQ(info.devicePath, DefaultDiskPath(49));
+  EXPECT_EQ(bench.Disks().Query(50, info), DiskStep::noMoreItems);
+
+  std::string tooMany;
+  for (std::size_t i = 0; i <= kMaxBenchDisks; ++i) tooMany += "[disk]\nfails-to-open = yes\n";
+  EXPECT_NE(ParseBenchText(tooMany).error.find("more than 128 [disk] sections"), std::string::npos);
+}
+
+TEST(BenchFile, LoadingNamesTheSourceOfAnError) {
+  EXPECT_EQ(Bench::FromFile("/nonexistent/bench.ini").error,
+            "/nonexistent/bench.ini: cannot be read");
+  const BenchLoad load = Bench::FromText("[drive d]\nmodel = A\r\nfirmware\r\n", "mine.ini");
+  EXPECT_EQ(load.bench, nullptr);
+  EXPECT_EQ(load.error, "mine.ini: line 3: expected \"key = value\" or a [section]");
+  const BenchLoad shipped = Bench::FromFile(kShippedDefault);
+  ASSERT_NE(shipped.bench, nullptr) << shipped.error;
+  EXPECT_NE(shipped.bench->Drive("usb0"), nullptr);
+}
+
+}  // namespace
+}  // namespace brisquel::sim
