@@ -5,50 +5,16 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FakeSgDevice.h"
 #include "platform/linux/LinuxDeviceIo.h"
 #include "transport/PassThroughBlocks.h"
 
 namespace brisquel::linuxpt {
 namespace {
 
+using testing::FakeSgDevice;
 using Bytes = std::vector<std::uint8_t>;
 using TaskFile = std::array<std::uint8_t, 8>;
-
-// Stands in for the SG_IO ioctl: records the request, plays a device's part.
-struct FakeDevice {
-  int calls = 0;
-  Bytes cdb;
-  SgDirection direction = SgDirection::none;
-  const std::uint8_t* data = nullptr;
-  std::uint32_t length = 0;
-  std::uint32_t timeoutMs = 0;
-  std::size_t senseRoom = 0;
-  SgResult answer;
-  Bytes sense;     // written back as the device's sense data
-  Bytes dataIn;    // written into the data area of a data-in request
-  Bytes dataSeen;  // what a data-out request carried
-
-  SgRunner Runner() {
-    return [this](int, const SgRequest& r) {
-      ++calls;
-      cdb.assign(r.cdb.begin(), r.cdb.end());
-      direction = r.direction;
-      data = r.data;
-      length = r.length;
-      timeoutMs = r.timeoutMs;
-      senseRoom = r.sense.size();
-      if (r.direction == SgDirection::toDevice) dataSeen.assign(r.data, r.data + r.length);
-      if (r.direction == SgDirection::fromDevice) {
-        std::copy_n(dataIn.begin(), std::min<std::size_t>(dataIn.size(), r.length), r.data);
-      }
-      SgResult result = answer;
-      const std::size_t n = std::min(sense.size(), r.sense.size());
-      std::copy_n(sense.begin(), n, r.sense.begin());
-      result.senseLength = static_cast<std::uint8_t>(n);
-      return result;
-    };
-  }
-};
 
 Bytes AtaBlock(std::uint16_t flags, TaskFile current, std::uint32_t length,
                TaskFile previous = {}) {
@@ -88,7 +54,7 @@ TaskFile CurrentTaskFile(const Bytes& block) {
 
 class LinuxDeviceIoTest : public ::testing::Test {
  protected:
-  FakeDevice device;
+  FakeSgDevice device;
   LinuxDeviceIo io{device.Runner()};
   // Any node opens for the handle; the fake answers in place of the ioctl.
   OsHandle handle = io.CreateFileA("/dev/null", GENERIC_READ_ | GENERIC_WRITE_,

@@ -139,8 +139,8 @@ bool AtaCommand(linuxpt::LinuxDeviceIo& io, OsHandle h, const char* what, std::u
     return false;
   }
   const std::uint8_t* t = &block[kCurrentTaskFile];
-  std::printf("ATA %s status=%02X error=%02X count=%02X lba=%02X%02X%02X device=%02X\n", what,
-              t[6], t[0], t[1], t[4], t[3], t[2], t[5]);
+  std::printf("ATA %s status=%02X error=%02X count=%02X lba=%02X%02X%02X device=%02X\n", what, t[6],
+              t[0], t[1], t[4], t[3], t[2], t[5]);
   if (data && !out) std::memcpy(data->data(), &block[kHeaderSize], length);
   return !(t[6] & 1);
 }
@@ -220,7 +220,8 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "pci") return Pci();
-  if (command == "pio" && argc > 2) return Pio(static_cast<std::uint16_t>(std::stoul(argv[2], nullptr, 0)));
+  if (command == "pio" && argc > 2)
+    return Pio(static_cast<std::uint16_t>(std::stoul(argv[2], nullptr, 0)));
   if (command == "list") return List();
   if (command == "ata" && argc > 2) return Ata(argv[2]);
   if (command == "scsi" && argc > 2) return Scsi(argv[2]);
