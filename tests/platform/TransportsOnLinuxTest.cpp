@@ -15,13 +15,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-AtaTaskFile Identify() {
-  AtaTaskFile r;
-  r.count = 1;
-  r.device = 0xA0;
-  r.command = 0xEC;
-  return r;
-}
+const AtaTaskFile kIdentify{.count = 1, .device = 0xA0, .command = 0xEC};
 
 struct TransportsOnLinux : ::testing::Test {
   testing::FakeSgDevice device;
@@ -40,7 +34,7 @@ struct TransportsOnLinux : ::testing::Test {
 TEST_F(TransportsOnLinux, AtaIdentifyReturnsTheDriveDataAndAReadyStatus) {
   state.DriveTarget.ataPassHandle = Open();
   device.dataIn.assign(512, 0x3C);
-  ASSERT_TRUE(AtaPassThrough(t, Identify(), state.TransferBuffer, 512, DataDirection::in));
+  ASSERT_TRUE(AtaPassThrough(t, kIdentify, state.TransferBuffer, 512, DataDirection::in));
   EXPECT_EQ(device.cdb, (Bytes{0x85, 0x09, 0x0B, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xA0, 0xEC, 0}));
   EXPECT_EQ(Bytes(state.TransferBuffer.begin(), state.TransferBuffer.begin() + 512),
             Bytes(512, 0x3C));
@@ -54,11 +48,7 @@ TEST_F(TransportsOnLinux, AtaAbortComesBackAsErrAndAbrtWithTheBufferZeroed) {
   std::fill_n(state.TransferBuffer.begin(), 1024, 0x77);
   device.answer.status = 0x02;
   device.sense = {0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0x04, 0x51, 0xA0, 0x02, 0, 0, 0, 0, 0, 0};
-  AtaTaskFile dlmc;
-  dlmc.features = 0x07;
-  dlmc.count = 2;
-  dlmc.device = 0xA0;
-  dlmc.command = 0x92;
+  const AtaTaskFile dlmc{.features = 0x07, .count = 2, .device = 0xA0, .command = 0x92};
   EXPECT_FALSE(AtaPassThrough(t, dlmc, state.TransferBuffer, 1024, DataDirection::out));
   EXPECT_EQ(device.dataSeen, Bytes(1024, 0x77));
   EXPECT_TRUE(state.AtaStatusBits.ERR);
@@ -70,7 +60,7 @@ TEST_F(TransportsOnLinux, AtaAbortComesBackAsErrAndAbrtWithTheBufferZeroed) {
 
 TEST_F(TransportsOnLinux, AHandleNeverOpenedIsLoggedAsWindowsWords) {
   state.DriveTarget.ataPassHandle = kNeverOpened;
-  EXPECT_FALSE(AtaPassThrough(t, Identify(), state.TransferBuffer, 512, DataDirection::in));
+  EXPECT_FALSE(AtaPassThrough(t, kIdentify, state.TransferBuffer, 512, DataDirection::in));
   EXPECT_EQ(host.log, std::vector<std::string>{"IOCTL_ATA_PASS_THROUGH The handle is invalid"});
   EXPECT_EQ(device.calls, 0);
 }
@@ -79,7 +69,7 @@ TEST_F(TransportsOnLinux, SatIdentifyRefusedByTheBridgeFails) {
   state.DriveTarget.scsiHandle = Open();
   device.answer.status = 0x02;
   device.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
-  EXPECT_FALSE(SatPioIn(t, state.SectorBuffer, Identify()));
+  EXPECT_FALSE(SatPioIn(t, state.SectorBuffer, kIdentify));
   EXPECT_EQ(device.cdb, (Bytes{0xA1, 0x08, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC}));
   EXPECT_EQ(device.direction, SgDirection::fromDevice);
   EXPECT_EQ(device.length, 512u);
