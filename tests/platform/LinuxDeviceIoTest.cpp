@@ -254,6 +254,19 @@ TEST_F(LinuxDeviceIoTest, MalformedBlocksAreRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(io.GetLastError(), win32::ERROR_INVALID_FUNCTION_);
 }
 
+TEST(SgIoErrno, ATransferTooLargeForTheQueueIsABadParameterNotADeviceFault) {
+  struct Case {
+    int error;
+    std::uint32_t length;
+    std::uint64_t limit;
+    int result;
+  };
+  for (const Case& c : {Case{EIO, 153600, 131072, EINVAL}, Case{EIO, 131072, 131072, EIO},
+                        Case{EIO, 153600, 0, EIO}, Case{ENODEV, 153600, 131072, ENODEV}}) {
+    EXPECT_EQ(SgIoErrno(c.error, c.length, c.limit), c.result) << c.length << " " << c.limit;
+  }
+}
+
 TEST(LinuxDeviceIoReal, ANodeWithoutPassThroughSaysTheRequestIsNotSupported) {
   LinuxDeviceIo io;
   const OsHandle h =

@@ -162,6 +162,10 @@ int Ata(const char* path) {
   AtaCommand(io, h, "SMART-READ-LOG-BE", 0x0B, {0xD5, 1, 0xBE, 0x4F, 0xC2, 0xA0, 0xB0, 0}, &log);
   Bytes firmware(512, 0xA5);
   AtaCommand(io, h, "DOWNLOAD-MICROCODE-07", 0x0D, {0x07, 1, 0, 0, 0, 0xA0, 0x92, 0}, &firmware);
+  // 300 blocks: the count spans count (0x2C) and LBA low (0x01).
+  Bytes large(300 * 512, 0x5A);
+  AtaCommand(io, h, "DOWNLOAD-MICROCODE-07-300", 0x0D, {0x07, 0x2C, 0x01, 0, 0, 0xA0, 0x92, 0},
+             &large);
   io.CloseHandle(h);
   AtaCommand(io, h, "CLOSED-HANDLE", 0x0B, {0, 1, 0, 0, 0, 0xA0, 0xEC, 0}, &identify);
   return 0;

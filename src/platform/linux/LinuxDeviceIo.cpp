@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/linux/Win32Errors.h"
@@ -35,7 +38,29 @@ std::uint32_t Moved(std::uint32_t length, std::int32_t resid) {
   return static_cast<std::uint32_t>(resid) >= length ? 0
                                                      : length - static_cast<std::uint32_t>(resid);
 }
+// The largest transfer in bytes the queue of the disk behind fd takes; 0 when
+// it cannot be told (not a block device, no sysfs).
+std::uint64_t QueueTransferLimit(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
+  char base[64];
+  std::snprintf(base, sizeof base, "/sys/dev/block/%u:%u", major(st.st_rdev), minor(st.st_rdev));
+  // A partition has no queue of its own: its disk's is one level up.
+  for (const char* queue : {"/queue/max_hw_sectors_kb", "/../queue/max_hw_sectors_kb"}) {
+    if (std::FILE* f = std::fopen((std::string(base) + queue).c_str(), "r")) {
+      unsigned long long kb = 0;
+      const bool read = std::fscanf(f, "%llu", &kb) == 1;
+      std::fclose(f);
+      if (read) return kb * 1024;
+    }
+  }
+  return 0;
+}
 }  // namespace
+
+int SgIoErrno(int error, std::uint32_t length, std::uint64_t queueLimit) {
+  return error == EIO && queueLimit != 0 && length > queueLimit ? EINVAL : error;
+}
 
 SgResult RunSgIo(int fd, const SgRequest& request) {
   sg_io_hdr_t hdr{};
@@ -61,6 +86,7 @@ SgResult RunSgIo(int fd, const SgRequest& request) {
   SgResult result;
   if (ioctl(fd, SG_IO, &hdr) < 0) {
     result.error = errno;
+    if (result.error == EIO) result.error = SgIoErrno(EIO, request.length, QueueTransferLimit(fd));
     return result;
   }
   result.status = hdr.status;

@@ -39,6 +39,11 @@ using SgRunner = std::function<SgResult(int fd, const SgRequest& request)>;
 // The real ioctl(fd, SG_IO, ...).
 SgResult RunSgIo(int fd, const SgRequest& request);
 
+// The block layer answers a transfer larger than the disk's queue takes
+// (max_hw_sectors_kb) with EIO, which would read as a device fault: that case
+// is a request the path cannot carry, EINVAL. queueLimit 0: not known.
+int SgIoErrno(int error, std::uint32_t length, std::uint64_t queueLimit);
+
 class LinuxDeviceIo : public DeviceIo {
  public:
   explicit LinuxDeviceIo(SgRunner runner = RunSgIo);
