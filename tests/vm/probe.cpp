@@ -5,6 +5,10 @@
 //   probe list             the disk list
 //   probe ata /dev/sdX     IDENTIFY and a few other commands through IOCTL_ATA_PASS_THROUGH
 //   probe scsi /dev/sdX    INQUIRY and a SAT IDENTIFY through IOCTL_SCSI_PASS_THROUGH
+//   probe --as-nobody ...  the same without root rights
+#include <grp.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -222,6 +226,15 @@ int Scsi(const char* path) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc > 1 && std::string(argv[1]) == "--as-nobody") {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+      std::printf("AS nobody failed\n");
+      return 1;
+    }
+    std::printf("AS uid=%d\n", static_cast<int>(getuid()));
+    --argc;
+    ++argv;
+  }
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "pci") return Pci();
   if (command == "pio" && argc > 2)
