@@ -6,6 +6,7 @@
 #include "sim/Bench.h"
 #include "sim/PciBus.h"
 #include "sim/PortBus.h"
+#include "support/FakeUiHost.h"
 
 namespace brisquel::sim {
 namespace {
@@ -119,18 +120,11 @@ TEST(PortBus, ALibraryThatFailedToStartReachesNothing) {
   EXPECT_EQ(ports.ReadIoPortByte(0x1F7), 0xFF);
 }
 
-class QuietHost : public UiHost {
- public:
-  void PumpMessages() override {}
-  bool KeyHeld(Key) override { return false; }
-  void LogLine(const std::string&) override {}
-};
-
 TEST(PortBus, TheScanFindsTheDefaultBenchsChannels) {
   std::unique_ptr<Bench> bench = Bench::Default();
   DiscoveryState discovery;
   bool breakFlag = false;
-  QuietHost host;
+  testing::FakeUiHost host;
   ScanPciControllers({discovery, breakFlag, bench->Ports(), host, "/nonexistent"});
   ASSERT_EQ(discovery.PciScanCount, 4u);
   const std::uint32_t expected[4][3] = {
