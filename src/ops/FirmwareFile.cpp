@@ -1,0 +1,46 @@
+#include "ops/FirmwareFile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <new>
+
+namespace brisquel {
+
+FirmwareFile LoadFirmwareFile(const std::string& path, std::uintmax_t maxBytes) {
+  namespace fs = std::filesystem;
+  FirmwareFile file;
+  std::error_code error;
+  const fs::path p(path);
+  // Anything but a regular file (a directory, a device) has no size to trust.
+  if (!fs::is_regular_file(p, error)) return file;
+  file.size = fs::file_size(p, error);
+  if (error) return file;
+  if (file.size > maxBytes) {
+    file.outcome = FirmwareFile::Outcome::tooLarge;
+    return file;
+  }
+  try {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return file;
+    file.image.resize(static_cast<std::size_t>(file.size));
+    in.read(reinterpret_cast<char*>(file.image.data()),
+            static_cast<std::streamsize>(file.image.size()));
+    // A file that changed size since it was measured is not the file chosen.
+    if (in.gcount() != static_cast<std::streamsize>(file.image.size()) ||
+        in.peek() != std::ifstream::traits_type::eof()) {
+      file.image.clear();
+      return file;
+    }
+  } catch (const std::bad_alloc&) {
+    file.image.clear();
+    return file;
+  }
+  file.outcome = FirmwareFile::Outcome::loaded;
+  return file;
+}
+
+std::string FileNameOf(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace brisquel

@@ -1,0 +1,71 @@
+#include "ops/Identify.h"
+
+#include <algorithm>
+
+#include "transport/Dispatch.h"
+
+namespace brisquel {
+namespace {
+
+// Text in IDENTIFY data is two characters per word, the high byte first.
+std::string IdentifyText(std::span<const std::uint8_t> sector, int firstWord, int lastWord) {
+  std::string text;
+  for (int i = firstWord; i <= lastWord; ++i) {
+    text += PrintableChar(sector[2 * i + 1]);
+    text += PrintableChar(sector[2 * i]);
+  }
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  const auto first = std::find_if_not(text.begin(), text.end(), blank);
+  const auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
+  return SanitizeName(first < last ? std::string(first, last) : std::string());
+}
+
+bool Replaced(unsigned char c) {
+  return c <= 0x1F || (c >= 0x21 && c <= 0x2C) || c == 0x2F || (c >= 0x3A && c <= 0x3F) ||
+         (c >= 0x5B && c <= 0x5E) || c >= 0x7A;
+}
+
+}  // namespace
+
+char PrintableChar(std::uint8_t byte) {
+  return byte < 0x20 || byte > 0x7F ? ' ' : static_cast<char>(byte);
+}
+
+std::string SanitizeName(std::string text) {
+  for (char& c : text) {
+    if (Replaced(static_cast<unsigned char>(c))) c = '_';
+  }
+  return text;
+}
+
+void IdentifyDevice(TransportContext& t) {
+  AtaCommand c;
+  c.regs = {.count = 1, .device = 0xA0, .command = 0xEC};
+  c.direction = DataDirection::in;
+  c.buffer = std::span(t.state.TransferBuffer).first(kSectorSize);
+  c.length = kSectorSize;
+  c.sectors = 1;
+  c.pioData = PioData::readSector;
+  c.pioReadNeedsDrq = true;
+  c.pioZeroWhenSkipped = true;
+  Dispatch(t, c);
+}
+
+void btIdentifyClick(OperationContext& ctx) {
+  TransportState& s = ctx.transport.state;
+  s.BreakFlag = false;
+  const OperationButtonsDisabled buttons(ctx.host);
+  const auto sector = std::span(s.TransferBuffer).first(kSectorSize);
+  std::fill(sector.begin(), sector.end(), std::uint8_t{0});
+
+  // A failed command is not reported: its fields come out empty.
+  IdentifyDevice(ctx.transport);
+
+  const std::string model = IdentifyText(sector, 27, 46);
+  const std::string firmware = IdentifyText(sector, 23, 26);
+  const std::string serial = IdentifyText(sector, 10, 19);
+  ctx.host.LogLine(model + " FW:" + firmware + " SN:" + serial);
+  ctx.host.LogLine("");
+}
+
+}  // namespace brisquel

@@ -1,0 +1,33 @@
+// What an operation button's work runs in: the transport context for its
+// commands, and the window's dialog and buttons. Both hosts are one object.
+#pragma once
+
+#include "ops/OperationHost.h"
+#include "transport/TransportState.h"
+
+namespace brisquel {
+
+struct OperationContext {
+  OperationContext(TransportState& state, PortLibrary& ports, DeviceIo& io, OperationHost& host)
+      : transport{state, ports, io, host}, host(host) {}
+
+  TransportContext transport;
+  OperationHost& host;
+};
+
+// Disables the three operation buttons for its lifetime and enables them again
+// on every way out, an escaping exception included.
+class OperationButtonsDisabled {
+ public:
+  explicit OperationButtonsDisabled(OperationHost& host) : host_(host) {
+    host_.SetOperationButtonsEnabled(false);
+  }
+  ~OperationButtonsDisabled() { host_.SetOperationButtonsEnabled(true); }
+  OperationButtonsDisabled(const OperationButtonsDisabled&) = delete;
+  OperationButtonsDisabled& operator=(const OperationButtonsDisabled&) = delete;
+
+ private:
+  OperationHost& host_;
+};
+
+}  // namespace brisquel

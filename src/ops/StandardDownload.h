@@ -1,0 +1,55 @@
+// The standard microcode download: ATA DOWNLOAD MICROCODE (0x92) in the mode
+// picked in the DLMC combo box, after the vendor preamble.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "ops/OperationContext.h"
+#include "transport/AtaTypes.h"
+
+namespace brisquel {
+
+inline constexpr std::uint8_t kDlmcTemporary = 0x01;
+inline constexpr std::uint8_t kDlmcSegmented = 0x03;
+inline constexpr std::uint8_t kDlmcPermanent = 0x07;
+inline constexpr std::uint8_t kDlmcDeferred = 0x0E;
+inline constexpr std::uint8_t kDlmcActivate = 0x0F;
+
+// The most blocks one segment carries.
+inline constexpr std::uint32_t kDlmcSegmentBlocks = 64;
+// An image is sent from TransferBuffer in whole 512-byte blocks, so it may
+// hold at most 32,768 blocks (the buffer's two spare bytes make no block).
+inline constexpr std::uint32_t kDlmcMaxBlocks = kTransferBufferSize / kSectorSize;
+inline constexpr std::uintmax_t kDlmcMaxImageBytes = std::uintmax_t{kDlmcMaxBlocks} * kSectorSize;
+// Block counts and segment offsets go out in two register bytes; within the
+// buffer they always fit.
+static_assert(kDlmcMaxBlocks <= 0xFFFF, "block counts must fit the count and LBA low bytes");
+// SAT's 12-byte ATA PASS-THROUGH sizes the transfer from the 8-bit count
+// register alone.
+inline constexpr std::uint32_t kScsiMaxBlocksPerCommand = 0xFF;
+
+// The DLMC button. dlmcTypeIndex is the combo box's item index: 0 to 3 download
+// in modes 01, 03, 07, 0E; 4 activates deferred microcode; anything else does
+// nothing beyond the preamble.
+void btUnlockClick(OperationContext& ctx, int dlmcTypeIndex);
+
+// Dialog, file, download and log lines for modes 01, 03, 07 and 0E.
+void RunStandardDownload(OperationContext& ctx, std::uint8_t mode);
+
+// Why an image cannot be sent in this mode on this transport, or none.
+std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
+                                           std::uintmax_t imageBytes);
+
+// Sends the image: in segments of at most 64 blocks for modes 03 and 0E, else
+// whole. True when ERR is clear after the last command and Break was not
+// pressed. An image that DownloadRefusal refuses is not sent at all (false).
+bool DownloadMicrocodeData(TransportContext& t, std::uint8_t mode,
+                           std::span<const std::uint8_t> image);
+
+// Mode 0F without data. True when ERR is clear and Break was not pressed.
+bool ActivateDeferredMicrocode(TransportContext& t);
+
+}  // namespace brisquel

@@ -1,0 +1,103 @@
+#include "ops/VendorChannel.h"
+
+#include <algorithm>
+
+#include "ops/ErrorCodeNames.h"
+#include "transport/Dispatch.h"
+#include "transport/PassThroughBlocks.h"
+
+namespace brisquel {
+namespace {
+
+constexpr std::uint8_t kDevice = 0xA0;
+constexpr std::uint8_t kSmart = 0xB0;
+constexpr std::uint8_t kSmartReadLog = 0xD5;
+constexpr std::uint8_t kSmartWriteLog = 0xD6;
+constexpr std::uint8_t kKeyLog = 0xBE;
+
+// The channel's commands go in 48-bit form over PIO with zero previous bytes.
+AtaCommand ChannelCommand(std::uint8_t features, std::uint8_t count, std::uint8_t lbaLow,
+                          std::uint8_t lbaMid, std::uint8_t lbaHigh, std::uint8_t command) {
+  AtaCommand c;
+  c.regs = {.features = features,
+            .count = count,
+            .lbaLow = lbaLow,
+            .lbaMid = lbaMid,
+            .lbaHigh = lbaHigh,
+            .device = kDevice,
+            .command = command};
+  c.form = TaskFileForm::lba48;
+  return c;
+}
+
+// SMART register signature in LBA mid/high.
+AtaCommand SmartLogCommand(std::uint8_t features, std::uint8_t count, std::uint8_t log) {
+  return ChannelCommand(features, count, log, 0x4F, 0xC2, kSmart);
+}
+
+std::span<std::uint8_t> KeyArea(TransportState& s) {
+  return std::span(s.SectorBuffer).first(kSectorSize);
+}
+
+}  // namespace
+
+VendorStatus VendorStatus::From(std::span<const std::uint8_t> sector) {
+  return {.primaryCode = GetU16(&sector[24]),
+          .replyValue = GetU32(&sector[26]),
+          .thirdCode = GetU16(&sector[48]),
+          .secondCode = GetU16(&sector[406])};
+}
+
+void EnableVendorCommands(TransportContext& t) {
+  // The three bytes in features, LBA mid and LBA high are the enable signature.
+  if (Dispatch(t, ChannelCommand(0x3B, 0, 0, 0x6E, 0x29, 0x80))) return;
+  Dispatch(t, SmartLogCommand(kSmartReadLog, 0, 0xBB));
+}
+
+void ReadVendorStatus(TransportContext& t) {
+  AtaCommand c = SmartLogCommand(kSmartReadLog, 1, kKeyLog);
+  c.direction = DataDirection::in;
+  c.buffer = KeyArea(t.state);
+  c.length = kSectorSize;
+  c.sectors = 1;
+  c.pioData = PioData::readWords;
+  c.pioWaitBeforeCommand = true;
+  c.pioDataNeedsNoError = true;
+  Dispatch(t, c);
+}
+
+std::uint32_t SendKeySector(TransportContext& t, const KeySector& key) {
+  std::vector<std::uint8_t>& buffer = t.state.SectorBuffer;
+  std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+  for (std::size_t i = 0; i < key.words.size(); ++i) PutU16(&buffer[2 * i], key.words[i]);
+
+  AtaCommand c = SmartLogCommand(kSmartWriteLog, 1, kKeyLog);
+  c.direction = DataDirection::out;
+  c.buffer = KeyArea(t.state);
+  c.length = kSectorSize;
+  c.sectors = 1;
+  c.pioData = PioData::writeWords;
+  c.pioDataNeedsNoError = false;  // the drive takes the key sector whatever it said
+  Dispatch(t, c);
+
+  ReadVendorStatus(t);
+  const VendorStatus status = VendorStatus::From(KeyArea(t.state));
+  if (status.primaryCode != 0 && status.primaryCode != 0xFFFF) t.state.AtaStatusBits.ERR = true;
+  return status.replyValue;
+}
+
+void SendVendorPreamble(TransportContext& t) {
+  EnableVendorCommands(t);
+  SendKeySector(t, KeySector::Preamble());
+}
+
+std::string VendorErrorText(TransportContext& t) {
+  ReadVendorStatus(t);
+  const VendorStatus status = VendorStatus::From(KeyArea(t.state));
+  std::string text;
+  if (status.secondCode != 0) text = " - " + ErrorCodeName(status.secondCode);
+  if (status.thirdCode != 0) text += " - " + ErrorCodeName(status.thirdCode);
+  return ErrorCodeName(status.primaryCode) + " " + text;
+}
+
+}  // namespace brisquel

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "ops/Identify.h"
+#include "ops/OpsBench.h"
+
+namespace brisquel {
+namespace {
+
+using test::OpsBench;
+
+class IdentifyOnBench : public ::testing::TestWithParam<TransportKind> {};
+
+TEST_P(IdentifyOnBench, LogsModelFirmwareAndSerialAsTheDriveReportsThem) {
+  struct Case {
+    sim::DriveIdentity identity;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{"WDC WD800BB-00SIMA0", "05.01C05", "WD-WMSIM0000001"},
+       "WDC WD800BB-00SIMA0 FW:05.01C05 SN:WD-WMSIM0000001"},
+      // Blank and unprintable bytes at the ends go with the trimming; inside a
+      // field they stay as spaces; z, / and : become "_", y stays.
+      {{std::string("\0 WDC  ZZ zy/x\xFF", 15),
+        std::string("\x01"
+                    "1.0\x80",
+                    5),
+        "S/N:12"},
+       "WDC  ZZ _y_x FW:1.0 SN:S_N_12"},
+  };
+  for (const Case& c : cases) {
+    OpsBench b(GetParam(), c.identity);
+    b.state.BreakFlag = true;  // a Break left over from before is cleared
+    btIdentifyClick(b.ctx);
+    EXPECT_EQ(b.host.log, (std::vector<std::string>{c.line, ""}));
+    EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+    const auto identify = b.Commands(0xEC);
+    ASSERT_EQ(identify.size(), 1u);
+    EXPECT_EQ(identify[0].count, 1);
+    EXPECT_EQ(identify[0].device, 0xA0);
+    EXPECT_EQ(b.drive.History().size(), 1u);
+  }
+}
+
+TEST_P(IdentifyOnBench, AFailedCommandLeavesEveryFieldEmpty) {
+  OpsBench b(GetParam());
+  b.drive.Faults().abortCommand = 0xEC;
+  std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.begin() + 512, 'A');
+  btIdentifyClick(b.ctx);
+  EXPECT_EQ(b.host.log, (std::vector<std::string>{" FW: SN:", ""}));
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, IdentifyOnBench,
+                         ::testing::Values(TransportKind::pio, TransportKind::ataPassThrough,
+                                           TransportKind::scsiPassThrough),
+                         [](const auto& info) { return test::TransportName(info.param); });
+
+}  // namespace
+}  // namespace brisquel

@@ -1,0 +1,121 @@
+// The pure pieces of the operations: character filters, sector layouts, the
+// refusals and the file loader.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ops/FirmwareFile.h"
+#include "ops/Identify.h"
+#include "ops/StandardDownload.h"
+#include "ops/VendorChannel.h"
+
+namespace brisquel {
+namespace {
+
+TEST(PrintableChar, KeepsPrintableBytesAndBlanksTheRest) {
+  struct Case {
+    std::uint8_t byte;
+    char expected;
+  };
+  for (const Case& c : {Case{0x00, ' '}, Case{0x1F, ' '}, Case{0x20, ' '}, Case{0x41, 'A'},
+                        Case{0x7E, '~'}, Case{0x7F, '\x7F'}, Case{0x80, ' '}, Case{0xFF, ' '}}) {
+    EXPECT_EQ(PrintableChar(c.byte), c.expected) << int(c.byte);
+  }
+}
+
+TEST(SanitizeName, ReplacesExactlyTheCharactersThatDoNotBelongInAName) {
+  const std::string kept = " -.0189@AZ_`ay";
+  EXPECT_EQ(SanitizeName(kept), kept);
+  // Each range's first and last character, and z where the upper range starts.
+  const std::string replaced = std::string("\x01\x1F!,/:?[^z{|}~\x7F", 15) + "\x80\xFF";
+  EXPECT_EQ(SanitizeName(replaced), std::string(replaced.size(), '_'));
+  EXPECT_EQ(SanitizeName(std::string("A\0B", 3)), "A_B");
+}
+
+TEST(VendorStatus, TakesItsFieldsFromTheirOffsetsLittleEndian) {
+  std::vector<std::uint8_t> sector(512, 0xEE);
+  const std::pair<std::size_t, std::vector<std::uint8_t>> fields[] = {
+      {24, {0x34, 0x12}}, {26, {0x78, 0x56, 0x34, 0x12}}, {48, {0xCD, 0xAB}}, {406, {0x01, 0x7F}}};
+  for (const auto& [offset, bytes] : fields) std::copy(bytes.begin(), bytes.end(), &sector[offset]);
+  const VendorStatus s = VendorStatus::From(sector);
+  EXPECT_EQ(s.primaryCode, 0x1234);
+  EXPECT_EQ(s.replyValue, 0x12345678u);
+  EXPECT_EQ(s.thirdCode, 0xABCD);
+  EXPECT_EQ(s.secondCode, 0x7F01);
+}
+
+TEST(KeySector, DownloadCarriesTheSectorCountInWordsFourAndFive) {
+  EXPECT_EQ(KeySector::Download(0x00123456).words,
+            (std::array<std::uint16_t, 8>{0x0019, 0x0005, 0x0108, 0, 0x3456, 0x0012, 0, 0}));
+  EXPECT_EQ(KeySector::Preamble().words,
+            (std::array<std::uint16_t, 8>{0x000E, 0x0001, 0x000F, 0x0002, 0, 0, 0, 0}));
+}
+
+TEST(DownloadRefusal, RefusesWhatCannotBeSentWhole) {
+  constexpr std::uintmax_t kMax = 32768 * 512;
+  struct Case {
+    TransportKind kind;
+    std::uint8_t mode;
+    std::uintmax_t bytes;
+    bool refused;
+  };
+  for (const Case& c : {
+           Case{TransportKind::pio, kDlmcPermanent, kMax, false},
+           Case{TransportKind::pio, kDlmcPermanent, kMax + 1, true},  // would need block 32,769
+           Case{TransportKind::ataPassThrough, kDlmcSegmented, kMax + 2, true},
+           Case{TransportKind::ataPassThrough, kDlmcPermanent, kMax, false},
+           Case{TransportKind::scsiPassThrough, kDlmcPermanent, 255 * 512, false},
+           Case{TransportKind::scsiPassThrough, kDlmcPermanent, 255 * 512 + 1, true},
+           Case{TransportKind::scsiPassThrough, kDlmcTemporary, 256 * 512, true},
+           Case{TransportKind::scsiPassThrough, kDlmcSegmented, kMax, false},
+           Case{TransportKind::scsiPassThrough, kDlmcDeferred, kMax, false},
+           Case{TransportKind::scsiPassThrough, kDlmcPermanent, 0, false},
+       }) {
+    EXPECT_EQ(DownloadRefusal(c.kind, c.mode, c.bytes).has_value(), c.refused)
+        << int(c.kind) << " mode " << int(c.mode) << " " << c.bytes << " bytes";
+  }
+}
+
+class FirmwareFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("brisquel-fw-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Write(const std::string& name, std::size_t bytes) {
+    const auto path = dir_ / name;
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t i = 0; i < bytes; ++i) out.put(static_cast<char>(i * 7));
+    return path.string();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(FirmwareFileTest, LoadsAWholeFileAndRefusesWhatItCannotOrMayNotRead) {
+  const FirmwareFile ok = LoadFirmwareFile(Write("fw.bin", 1000), 1000);
+  ASSERT_EQ(ok.outcome, FirmwareFile::Outcome::loaded);
+  ASSERT_EQ(ok.image.size(), 1000u);
+  EXPECT_EQ(ok.image[999], static_cast<std::uint8_t>(999 * 7));
+  EXPECT_EQ(LoadFirmwareFile(Write("empty.bin", 0), 0).outcome, FirmwareFile::Outcome::loaded);
+
+  const FirmwareFile big = LoadFirmwareFile(Write("big.bin", 1001), 1000);
+  EXPECT_EQ(big.outcome, FirmwareFile::Outcome::tooLarge);
+  EXPECT_EQ(big.size, 1001u);
+  EXPECT_TRUE(big.image.empty());
+
+  EXPECT_EQ(LoadFirmwareFile((dir_ / "missing.bin").string(), 1000).outcome,
+            FirmwareFile::Outcome::unreadable);
+  EXPECT_EQ(LoadFirmwareFile(dir_.string(), 1000).outcome, FirmwareFile::Outcome::unreadable);
+}
+
+TEST(FileNameOf, DropsTheDirectory) {
+  EXPECT_EQ(FileNameOf("fw.bin"), "fw.bin");
+  EXPECT_EQ(FileNameOf((std::filesystem::path("a") / "b" / "fw.bin").string()), "fw.bin");
+}
+
+}  // namespace
+}  // namespace brisquel

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "ops/Identify.h"
+#include "ops/OpsBench.h"
+#include "ops/StandardDownload.h"
+
+namespace brisquel {
+namespace {
+
+using test::FirmwareCutAt;
+using test::OpsBench;
+
+constexpr int kTemporary = 0, kSegmented = 1, kPermanent = 2, kDeferred = 3, kActivate = 4;
+
+struct Segment {
+  int count, lbaLow, lbaMid, lbaHigh;
+  bool operator==(const Segment&) const = default;
+};
+
+std::vector<Segment> Downloads(const OpsBench& b) {
+  std::vector<Segment> found;
+  for (const auto& c : b.Commands(0x92)) found.push_back({c.count, c.lbaLow, c.lbaMid, c.lbaHigh});
+  return found;
+}
+
+class StandardDownloadOnBench : public ::testing::TestWithParam<TransportKind> {};
+
+TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage) {
+  struct Case {
+    const char* what;
+    int index;
+    std::vector<std::uint8_t> file;
+    std::vector<Segment> commands;
+    const char* active;     // revision Identify reports afterwards
+    const char* permanent;  // after a power cycle
+    const char* deferred;   // waiting for activation, or ""
+  };
+  // 129 blocks, the last holding one byte of the file: its 511 padding bytes
+  // must arrive as zeros, not as the previous segment's data.
+  const auto segmented = FirmwareCutAt("SEG03", 129, 64 * 512 * 2 + 1);
+  const Case cases[] = {
+      {"segmented",
+       kSegmented,
+       segmented,
+       {{64, 0, 0, 0}, {64, 0, 64, 0}, {1, 0, 128, 0}},
+       "SEG03",
+       "SEG03",
+       ""},
+      {"deferred",
+       kDeferred,
+       FirmwareCutAt("DEF0E", 65, 64 * 512 + 7),
+       {{64, 0, 0, 0}, {1, 0, 64, 0}},
+       "BF1.00",
+       "BF1.00",
+       "DEF0E"},
+      // 1,000 bytes: two blocks in one command, the second padded with zeros.
+      {"permanent",
+       kPermanent,
+       FirmwareCutAt("PERM07", 2, 1000),
+       {{2, 0, 0, 0}},
+       "PERM07",
+       "PERM07",
+       ""},
+      {"temporary",
+       kTemporary,
+       sim::MakeBenchFirmware("TEMP01", 255),
+       {{255, 0, 0, 0}},
+       "TEMP01",
+       "BF1.00",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpsBench b(GetParam());
+    b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
+    btUnlockClick(b.ctx, c.index);
+
+    const std::string mode = c.index == kTemporary   ? "01"
+                             : c.index == kSegmented ? "03"
+                             : c.index == kPermanent ? "07"
+                                                     : "0E";
+    const std::string prefix = "Download Microcode " + mode + " - fw.bin - ";
+    EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Start", prefix + "End - OK"}));
+    EXPECT_EQ(b.host.dialogResets, std::vector<bool>{true});
+    EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+    EXPECT_EQ(Downloads(b), c.commands);
+    for (const auto& cmd : b.Commands(0x92)) {
+      EXPECT_EQ(cmd.features, std::stoi(mode, nullptr, 16));
+      EXPECT_EQ(cmd.device, 0xA0);
+      EXPECT_EQ(cmd.dataWordsIn, cmd.count * 256u);
+    }
+    EXPECT_EQ(b.drive.FirmwareRevision(), c.active);
+    EXPECT_EQ(b.drive.PermanentRevision(), c.permanent);
+    EXPECT_EQ(b.drive.DeferredRevision().value_or(""), c.deferred);
+  }
+}
+
+TEST_P(StandardDownloadOnBench, APermanentDownloadChangesTheRevisionIdentifyReports) {
+  OpsBench b(GetParam(), {"WDC WD800BB-00SIMA0", "05.01C05", "WD-WMSIM0000001"});
+  b.host.dialogAnswers.push_back(b.File("new.bin", sim::MakeBenchFirmware("05.02C07", 40)));
+  btUnlockClick(b.ctx, kPermanent);
+  btIdentifyClick(b.ctx);
+  EXPECT_EQ(b.host.log.at(2), "WDC WD800BB-00SIMA0 FW:05.02C07 SN:WD-WMSIM0000001");
+}
+
+TEST_P(StandardDownloadOnBench, ActivationWritesNoLogLineWhateverTheDriveAnswers) {
+  OpsBench b(GetParam());
+  btUnlockClick(b.ctx, kActivate);  // nothing deferred: the drive refuses
+  EXPECT_EQ(b.Commands(0x92, 0x0F).size(), 1u);
+  EXPECT_TRUE(b.host.log.empty());
+
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEXT", 3)));
+  btUnlockClick(b.ctx, kDeferred);
+  b.host.log.clear();
+  btUnlockClick(b.ctx, kActivate);
+  EXPECT_TRUE(b.host.log.empty());
+  EXPECT_EQ(b.drive.FirmwareRevision(), "NEXT");
+  EXPECT_EQ(b.host.dialogResets.size(), 1u);  // activation shows no dialog
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true, false, true}));
+}
+
+// Enable, key sector, status read: on every click, whatever follows.
+TEST_P(StandardDownloadOnBench, ThePreambleGoesOutOnEveryClick) {
+  struct Case {
+    const char* what;
+    int index;
+    bool enableRejected;
+  };
+  for (const Case& c :
+       {Case{"cancelled dialog", kPermanent, false}, Case{"activation", kActivate, false},
+        Case{"no mode", -1, false}, Case{"enable rejected", 5, true}}) {
+    SCOPED_TRACE(c.what);
+    OpsBench b(GetParam());
+    if (c.enableRejected) b.drive.Faults().abortCommand = 0x80;
+    btUnlockClick(b.ctx, c.index);
+    const auto& h = b.drive.History();
+    const std::size_t preamble = c.enableRejected ? 4 : 3;
+    ASSERT_GE(h.size(), preamble);
+    EXPECT_EQ(h[0].command, 0x80);
+    EXPECT_EQ(h[0].features, 0x3B);
+    EXPECT_EQ(h[0].lbaMid, 0x6E);
+    EXPECT_EQ(h[0].lbaHigh, 0x29);
+    std::size_t i = 1;
+    if (c.enableRejected) {  // the SMART READ LOG 0xBB form, non-data
+      EXPECT_EQ(std::tie(h[1].command, h[1].features, h[1].count, h[1].lbaLow),
+                std::make_tuple(std::uint8_t{0xB0}, std::uint8_t{0xD5}, std::uint8_t{0},
+                                std::uint8_t{0xBB}));
+      i = 2;
+    }
+    EXPECT_EQ(
+        std::tie(h[i].command, h[i].features, h[i].count, h[i].lbaLow, h[i].lbaMid, h[i].lbaHigh),
+        std::make_tuple(std::uint8_t{0xB0}, std::uint8_t{0xD6}, std::uint8_t{1}, std::uint8_t{0xBE},
+                        std::uint8_t{0x4F}, std::uint8_t{0xC2}));
+    EXPECT_EQ(h[i].dataWordsIn, 256u);
+    EXPECT_EQ(std::tie(h[i + 1].command, h[i + 1].features, h[i + 1].count, h[i + 1].lbaLow),
+              std::make_tuple(std::uint8_t{0xB0}, std::uint8_t{0xD5}, std::uint8_t{1},
+                              std::uint8_t{0xBE}));
+    EXPECT_EQ(b.Commands(0x92).size(), c.index == kActivate ? 1u : 0u);
+    EXPECT_TRUE(b.host.log.empty());
+    EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+  }
+}
+
+TEST_P(StandardDownloadOnBench, AFailureEndsTheLineWithTheDrivesStatusNames) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> file;
+    bool abort;
+    std::string text;
+  };
+  auto corrupt = sim::MakeBenchFirmware("BAD", 4);
+  corrupt[700] ^= 0xFF;
+  const Case cases[] = {
+      {"not firmware", std::vector<std::uint8_t>(2048, 0x11), false,
+       "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - FM_ERR_NOT_FLASH_FILE"},
+      {"bad checksum", corrupt, false,
+       "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - FM_ERR_CHECKSUM"},
+      // The drive aborts and its status sector carries all three codes.
+      {"all three codes", sim::MakeBenchFirmware("X", 2), true,
+       "VSC_ERR_XFER_REQ_EXCEED_AVAILABLE_DATA  - FM_ERR_CHECKSUM - HOST_ABORTED_CMD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpsBench b(GetParam());
+    if (c.abort) {
+      b.drive.Faults().abortCommand = 0x92;
+      b.drive.Faults().vendorPrimaryCode = 0xB018;
+      b.drive.Faults().vendorSecondCode = 0x3703;
+      b.drive.Faults().vendorThirdCode = 0x4612;
+    }
+    b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
+    btUnlockClick(b.ctx, kPermanent);
+    EXPECT_EQ(b.host.log, (std::vector<std::string>{"Download Microcode 07 - fw.bin - Start",
+                                                    "Download Microcode 07 - fw.bin - " + c.text}));
+    EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+  }
+}
+
+// Break stops the loop before the next segment; the download counts as failed.
+TEST_P(StandardDownloadOnBench, BreakStopsTheSegmentLoop) {
+  if (GetParam() == TransportKind::ataPassThrough) {
+    GTEST_SKIP() << "ATA pass-through requests pump no messages, so Break cannot arrive";
+  }
+  OpsBench b(GetParam());
+  b.host.breakWhen = [&b] { return !b.Commands(0x92).empty(); };
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SEG", 200)));
+  btUnlockClick(b.ctx, kSegmented);
+  EXPECT_EQ(b.Commands(0x92).size(), 1u);
+  ASSERT_EQ(b.host.log.size(), 2u);
+  EXPECT_EQ(b.host.log[0], "Download Microcode 03 - fw.bin - Start");
+  EXPECT_EQ(b.host.log[1].rfind("Download Microcode 03 - fw.bin - ", 0), 0u);
+  EXPECT_NE(b.host.log[1], "Download Microcode 03 - fw.bin - End - OK");
+  EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+}
+
+// What the drive cannot be sent is refused with one line before anything of it goes out.
+TEST_P(StandardDownloadOnBench, RefusesWhatCannotBeSentAndSendsNothingOfIt) {
+  OpsBench b(GetParam());
+  const std::string missing = b.Missing("gone.bin");
+  b.host.dialogAnswers.push_back(missing);
+  btUnlockClick(b.ctx, kPermanent);
+  b.host.dialogAnswers.push_back(b.File("big.bin", std::vector<std::uint8_t>(16'777'217, 0x5A)));
+  btUnlockClick(b.ctx, kSegmented);
+  EXPECT_EQ(b.host.log,
+            (std::vector<std::string>{
+                "Download Microcode 07 - gone.bin - Cannot read the file " + missing,
+                "Download Microcode 03 - big.bin - Refused: the file has 16777217 bytes, more "
+                "than the 16777216 bytes a download can carry"}));
+  EXPECT_TRUE(b.Commands(0x92).empty());
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true}));
+}
+
+// SAT sizes the transfer from the 8-bit count register alone: a whole image of
+// more than 255 blocks would go out cut short. The segmented modes carry it.
+TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksIsRefusedAndSegmentsCarryIt) {
+  OpsBench b(TransportKind::scsiPassThrough);
+  const auto image = sim::MakeBenchFirmware("BIG256", 256);
+  b.host.dialogAnswers.push_back(b.File("fw.bin", image));
+  btUnlockClick(b.ctx, kPermanent);
+  EXPECT_EQ(b.host.log, std::vector<std::string>{
+                            "Download Microcode 07 - fw.bin - Refused: 256 blocks in one command "
+                            "cannot go over SCSI pass-through (at most 255); use Segmented (03) "
+                            "or Deferred (0E)"});
+  EXPECT_TRUE(b.Commands(0x92).empty());
+
+  b.host.log.clear();
+  b.host.dialogAnswers.push_back(b.File("fw.bin", image));
+  btUnlockClick(b.ctx, kSegmented);
+  EXPECT_EQ(b.host.log.back(), "Download Microcode 03 - fw.bin - End - OK");
+  EXPECT_EQ(b.Commands(0x92).size(), 4u);
+  EXPECT_EQ(b.drive.FirmwareRevision(), "BIG256");
+}
+
+TEST_P(StandardDownloadOnBench, AnEmptyFileSendsNoSegmentsAndOneEmptyWholeImage) {
+  OpsBench b(GetParam());
+  b.host.dialogAnswers.push_back(b.File("empty.bin", {}));
+  btUnlockClick(b.ctx, kSegmented);
+  EXPECT_TRUE(b.Commands(0x92).empty());
+  // The outcome is ERR as the preamble left it: clear.
+  EXPECT_EQ(b.host.log.back(), "Download Microcode 03 - empty.bin - End - OK");
+
+  b.host.dialogAnswers.push_back(b.File("empty.bin", {}));
+  btUnlockClick(b.ctx, kPermanent);
+  EXPECT_EQ(Downloads(b), (std::vector<Segment>{{0, 0, 0, 0}}));
+  EXPECT_EQ(b.host.log.back(), "Download Microcode 07 - empty.bin - HOST_INVALID_SECTOR_COUNT ");
+}
+
+TEST_P(StandardDownloadOnBench, ButtonsComeBackWhenTheClickEndsInAnException) {
+  OpsBench b(GetParam());
+  b.host.dialogThrows = true;
+  EXPECT_THROW(btUnlockClick(b.ctx, kPermanent), std::runtime_error);
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, StandardDownloadOnBench,
+                         ::testing::Values(TransportKind::pio, TransportKind::ataPassThrough,
+                                           TransportKind::scsiPassThrough),
+                         [](const auto& info) { return test::TransportName(info.param); });
+
+}  // namespace
+}  // namespace brisquel

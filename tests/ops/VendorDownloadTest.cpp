@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include "ops/OpsBench.h"
+#include "ops/VendorChannel.h"
+#include "ops/VendorDownload.h"
+
+namespace brisquel {
+namespace {
+
+using test::FirmwareCutAt;
+using test::OpsBench;
+
+const std::string kPrefix = "Download Microcode (DPTM) - fw.bin - ";
+
+std::vector<int> Chunks(const OpsBench& b) {
+  std::vector<int> counts;
+  for (const auto& c : b.Commands(0xB0, 0xD6, 0xBF)) {
+    EXPECT_EQ(c.dataWordsIn, c.count * 256u);
+    counts.push_back(c.count);
+  }
+  return counts;
+}
+
+class VendorDownloadOnBench : public ::testing::TestWithParam<TransportKind> {};
+
+TEST_P(VendorDownloadOnBench, SendsTheRequestedSectorsInChunksAndLogsTheStatus) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> file;
+    std::optional<std::uint32_t> requested;  // the drive's reply, when not the announced count
+    std::vector<int> chunks;
+    const char* revision;
+  };
+  const Case cases[] = {
+      {"130 sectors", sim::MakeBenchFirmware("WD130", 130), std::nullopt, {64, 64, 2}, "WD130"},
+      // 1,000 bytes announce 1 sector; the drive asks for 2, and the file's
+      // last 488 bytes go out padded with zeros.
+      {"partial sector requested", FirmwareCutAt("WD1000", 2, 1000), 2, {2}, "WD1000"},
+      {"nothing requested", sim::MakeBenchFirmware("WD0", 3), 0, {}, "BF1.00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpsBench b(GetParam());
+    b.drive.Faults().vendorRequestedSectors = c.requested;
+    b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
+    // What an earlier operation left behind must not reach the drive.
+    std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
+    btReplaceClick(b.ctx);
+    EXPECT_EQ(b.host.log, (std::vector<std::string>{kPrefix + "Begin", kPrefix + "SUCCESS "}));
+    EXPECT_EQ(Chunks(b), c.chunks);
+    EXPECT_EQ(b.drive.FirmwareRevision(), c.revision);
+    EXPECT_EQ(b.host.dialogResets, std::vector<bool>{false});
+    EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+    EXPECT_GE(b.host.pumps, static_cast<int>(c.chunks.size()));
+  }
+}
+
+// The bench drive asks for exactly what the download key sector announced.
+TEST_P(VendorDownloadOnBench, AnnouncesTheFilesWholeSectorsAfterThePreamble) {
+  OpsBench b(GetParam());
+  b.host.dialogAnswers.push_back(b.File("fw.bin", std::vector<std::uint8_t>(1000, 0x22)));
+  btReplaceClick(b.ctx);
+  struct Step {
+    std::uint8_t command, features, lbaLow;
+  };
+  const Step steps[] = {
+      {0x80, 0x3B, 0x00}, {0xB0, 0xD6, 0xBE}, {0xB0, 0xD5, 0xBE},  // preamble
+      {0x80, 0x3B, 0x00}, {0xB0, 0xD6, 0xBE}, {0xB0, 0xD5, 0xBE},  // download key sector
+      {0xB0, 0xD6, 0xBF},                                          // the one whole sector
+      {0xB0, 0xD5, 0xBE}, {0xB0, 0xD5, 0xBE}, {0xB0, 0xD5, 0xBE},  // status reads
+  };
+  const auto& h = b.drive.History();
+  ASSERT_EQ(h.size(), std::size(steps));
+  for (std::size_t i = 0; i < h.size(); ++i) {
+    EXPECT_EQ(h[i].command, steps[i].command) << i;
+    EXPECT_EQ(h[i].features, steps[i].features) << i;
+    EXPECT_EQ(h[i].lbaLow, steps[i].lbaLow) << i;
+  }
+  EXPECT_EQ(Chunks(b), std::vector<int>{1});
+  EXPECT_EQ(b.host.log.back(),
+            kPrefix + "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - FM_ERR_NOT_FLASH_FILE");
+}
+
+TEST_P(VendorDownloadOnBench, NeverSendsSectorsPastTheEndOfTheFile) {
+  OpsBench b(GetParam());
+  b.drive.Faults().vendorRequestedSectors = 130;
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SHORT", 70)));
+  std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
+  btReplaceClick(b.ctx);
+  EXPECT_EQ(Chunks(b), (std::vector<int>{64, 6}));
+  EXPECT_EQ(b.host.log,
+            (std::vector<std::string>{
+                kPrefix + "Begin",
+                "Download Microcode (DPTM) - Stopped at the end of the file: the drive asks for "
+                "130 sectors, the file holds 70",
+                kPrefix + "SUCCESS "}));
+  EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");  // the drive still waits for the rest
+}
+
+TEST_P(VendorDownloadOnBench, TheClosingLineNamesTheDrivesStatusCodes) {
+  OpsBench b(GetParam());
+  b.drive.Faults().vendorPrimaryCode = 0x3A23;
+  b.drive.Faults().vendorSecondCode = 0x3703;
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("WDX", 3)));
+  btReplaceClick(b.ctx);
+  EXPECT_EQ(b.host.log.back(),
+            kPrefix + "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - FM_ERR_CHECKSUM");
+  // A rejected key sector does not stop the download: the drive's count is sent.
+  EXPECT_EQ(Chunks(b), std::vector<int>{3});
+}
+
+TEST_P(VendorDownloadOnBench, BreakStopsTheChunkLoopButNotTheClosingLine) {
+  OpsBench b(GetParam());
+  b.host.breakWhen = [&b] { return !b.Commands(0xB0, 0xD6, 0xBF).empty(); };
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("WDB", 200)));
+  btReplaceClick(b.ctx);
+  EXPECT_EQ(b.Commands(0xB0, 0xD6, 0xBF).size(), 1u);
+  ASSERT_EQ(b.host.log.size(), 2u);
+  EXPECT_EQ(b.host.log[1].rfind(kPrefix, 0), 0u);
+  EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+}
+
+TEST_P(VendorDownloadOnBench, ACancelledDialogOrAnUnreadableFileSendsNothing) {
+  OpsBench b(GetParam());
+  btReplaceClick(b.ctx);
+  const std::string missing = b.Missing("gone.bin");
+  b.host.dialogAnswers.push_back(missing);
+  btReplaceClick(b.ctx);
+  EXPECT_TRUE(b.drive.History().empty());
+  EXPECT_EQ(b.host.log,
+            std::vector<std::string>{
+                "Download Microcode (DPTM) - gone.bin - Cannot read the file " + missing});
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true}));
+
+  b.host.dialogThrows = true;
+  EXPECT_THROW(btReplaceClick(b.ctx), std::runtime_error);
+  EXPECT_EQ(b.host.buttons.back(), true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, VendorDownloadOnBench,
+                         ::testing::Values(TransportKind::pio, TransportKind::ataPassThrough,
+                                           TransportKind::scsiPassThrough),
+                         [](const auto& info) { return test::TransportName(info.param); });
+
+}  // namespace
+}  // namespace brisquel
