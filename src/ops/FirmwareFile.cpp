@@ -1,8 +1,11 @@
 #include "ops/FirmwareFile.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <new>
+
+#include "transport/AtaTypes.h"
 
 namespace brisquel {
 
@@ -37,6 +40,16 @@ FirmwareFile LoadFirmwareFile(const std::string& path, std::uintmax_t maxBytes) 
   }
   file.outcome = FirmwareFile::Outcome::loaded;
   return file;
+}
+
+std::size_t StageSectors(std::span<std::uint8_t> buffer, std::span<const std::uint8_t> image,
+                         std::size_t position, std::uint32_t sectors) {
+  const std::size_t size = std::size_t{sectors} * kSectorSize;
+  const auto rest = image.subspan(std::min(position, image.size()));
+  const std::size_t bytes = std::min(size, rest.size());
+  const auto staged = std::copy_n(rest.begin(), bytes, buffer.begin());
+  std::fill_n(staged, size - bytes, std::uint8_t{0});
+  return bytes;
 }
 
 std::string FileNameOf(const std::string& path) {

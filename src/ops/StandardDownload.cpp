@@ -85,13 +85,8 @@ bool DownloadMicrocodeData(TransportContext& t, std::uint8_t mode,
     while (remaining > 0 && !s.BreakFlag) {
       const std::uint32_t n = std::min(remaining, kDlmcSegmentBlocks);
       remaining -= n;
-      const std::size_t bytes = std::min<std::size_t>(n * kSectorSize, image.size() - position);
-      std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(position), bytes,
-                  s.TransferBuffer.begin());
       // The last segment's padding must be zeros, not the previous segment.
-      std::fill_n(s.TransferBuffer.begin() + static_cast<std::ptrdiff_t>(bytes),
-                  n * kSectorSize - bytes, std::uint8_t{0});
-      position += bytes;
+      position += StageSectors(s.TransferBuffer, image, position, n);
       SendDownload(t, mode, n, offset);
       offset += n;
     }

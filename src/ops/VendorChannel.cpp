@@ -39,6 +39,18 @@ std::span<std::uint8_t> KeyArea(TransportState& s) {
   return std::span(s.SectorBuffer).first(kSectorSize);
 }
 
+// One sector to or from log 0xBE in SectorBuffer.
+AtaCommand KeyLogSector(TransportState& s, DataDirection direction) {
+  const bool out = direction == DataDirection::out;
+  AtaCommand c = SmartLogCommand(out ? kSmartWriteLog : kSmartReadLog, 1, kKeyLog);
+  c.direction = direction;
+  c.buffer = KeyArea(s);
+  c.length = kSectorSize;
+  c.sectors = 1;
+  c.pioData = out ? PioData::writeWords : PioData::readWords;
+  return c;
+}
+
 }  // namespace
 
 VendorStatus VendorStatus::From(std::span<const std::uint8_t> sector) {
@@ -55,12 +67,7 @@ void EnableVendorCommands(TransportContext& t) {
 }
 
 void ReadVendorStatus(TransportContext& t) {
-  AtaCommand c = SmartLogCommand(kSmartReadLog, 1, kKeyLog);
-  c.direction = DataDirection::in;
-  c.buffer = KeyArea(t.state);
-  c.length = kSectorSize;
-  c.sectors = 1;
-  c.pioData = PioData::readWords;
+  AtaCommand c = KeyLogSector(t.state, DataDirection::in);
   c.pioWaitBeforeCommand = true;
   c.pioDataNeedsNoError = true;
   Dispatch(t, c);
@@ -71,12 +78,7 @@ std::uint32_t SendKeySector(TransportContext& t, const KeySector& key) {
   std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
   for (std::size_t i = 0; i < key.words.size(); ++i) PutU16(&buffer[2 * i], key.words[i]);
 
-  AtaCommand c = SmartLogCommand(kSmartWriteLog, 1, kKeyLog);
-  c.direction = DataDirection::out;
-  c.buffer = KeyArea(t.state);
-  c.length = kSectorSize;
-  c.sectors = 1;
-  c.pioData = PioData::writeWords;
+  AtaCommand c = KeyLogSector(t.state, DataDirection::out);
   c.pioDataNeedsNoError = false;  // the drive takes the key sector whatever it said
   Dispatch(t, c);
 

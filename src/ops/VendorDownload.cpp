@@ -55,13 +55,8 @@ bool SendVendorDownload(TransportContext& t, std::span<const std::uint8_t> image
     const auto n = static_cast<std::uint32_t>(
         std::min<std::size_t>({requested, kVendorChunkSectors, fileSectorsLeft}));
     requested -= n;
-    const std::size_t bytes = std::min<std::size_t>(n * kSectorSize, image.size() - position);
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(position), bytes,
-                s.TransferBuffer.begin());
-    // Only the file's trailing partial sector can be short; pad it with zeros.
-    std::fill_n(s.TransferBuffer.begin() + static_cast<std::ptrdiff_t>(bytes),
-                n * kSectorSize - bytes, std::uint8_t{0});
-    position += bytes;
+    // Only the file's trailing partial sector can be short; it is padded with zeros.
+    position += StageSectors(s.TransferBuffer, image, position, n);
     // A chunk that fails does not stop the loop.
     WriteVendorData(t, static_cast<std::uint8_t>(n));
     t.host.PumpMessages();

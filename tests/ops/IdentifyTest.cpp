@@ -50,10 +50,8 @@ TEST_P(IdentifyOnBench, AFailedCommandLeavesEveryFieldEmpty) {
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, IdentifyOnBench,
-                         ::testing::Values(TransportKind::pio, TransportKind::ataPassThrough,
-                                           TransportKind::scsiPassThrough),
-                         [](const auto& info) { return test::TransportName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Transports, IdentifyOnBench, test::kAllTransports,
+                         test::TransportParamName());
 
 }  // namespace
 }  // namespace brisquel

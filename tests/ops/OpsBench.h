@@ -32,6 +32,15 @@ inline const char* TransportName(TransportKind kind) {
   return "?";
 }
 
+// Whole-operation tests run on each transport in turn.
+inline const auto kAllTransports = ::testing::Values(
+    TransportKind::pio, TransportKind::ataPassThrough, TransportKind::scsiPassThrough);
+struct TransportParamName {
+  std::string operator()(const ::testing::TestParamInfo<TransportKind>& info) const {
+    return TransportName(info.param);
+  }
+};
+
 class OpsBench {
  public:
   explicit OpsBench(TransportKind kind, sim::DriveIdentity identity = {})

@@ -138,10 +138,8 @@ TEST_P(VendorDownloadOnBench, ACancelledDialogOrAnUnreadableFileSendsNothing) {
   EXPECT_EQ(b.host.buttons.back(), true);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, VendorDownloadOnBench,
-                         ::testing::Values(TransportKind::pio, TransportKind::ataPassThrough,
-                                           TransportKind::scsiPassThrough),
-                         [](const auto& info) { return test::TransportName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Transports, VendorDownloadOnBench, test::kAllTransports,
+                         test::TransportParamName());
 
 }  // namespace
 }  // namespace brisquel
