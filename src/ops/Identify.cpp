@@ -38,6 +38,11 @@ std::string SanitizeName(std::string text) {
   return text;
 }
 
+std::string IdentifyLine(std::span<const std::uint8_t, kSectorSize> sector) {
+  return IdentifyText(sector, 27, 46) + " FW:" + IdentifyText(sector, 23, 26) +
+         " SN:" + IdentifyText(sector, 10, 19);
+}
+
 void IdentifyDevice(TransportContext& t) {
   AtaCommand c;
   c.regs = {.count = 1, .device = 0xA0, .command = 0xEC};
@@ -61,10 +66,7 @@ void btIdentifyClick(OperationContext& ctx) {
   // A failed command is not reported: its fields come out empty.
   IdentifyDevice(ctx.transport);
 
-  const std::string model = IdentifyText(sector, 27, 46);
-  const std::string firmware = IdentifyText(sector, 23, 26);
-  const std::string serial = IdentifyText(sector, 10, 19);
-  ctx.host.LogLine(model + " FW:" + firmware + " SN:" + serial);
+  ctx.host.LogLine(IdentifyLine(sector.first<kSectorSize>()));
   ctx.host.LogLine("");
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "ops/OperationContext.h"
@@ -16,6 +17,9 @@ void IdentifyDevice(TransportContext& t);
 // The Identify button (and a double-click on the list): logs
 // "<model> FW:<firmware> SN:<serial>" and an empty line.
 void btIdentifyClick(OperationContext& ctx);
+
+// "<model> FW:<firmware> SN:<serial>" from one sector of IDENTIFY data.
+std::string IdentifyLine(std::span<const std::uint8_t, kSectorSize> sector);
 
 // A space for bytes below 0x20 or above 0x7F, else the byte itself.
 char PrintableChar(std::uint8_t byte);
