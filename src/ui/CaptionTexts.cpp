@@ -8,7 +8,9 @@ namespace brisquel {
 namespace {
 
 // Codes are compared as unsigned 32-bit values: a status of -1 is 4294967295.
-std::uint32_t AsUnsigned(std::int32_t code) { return static_cast<std::uint32_t>(code); }
+std::uint32_t AsUnsigned(std::int32_t code) {
+  return static_cast<std::uint32_t>(code);
+}
 
 constexpr std::array<std::string_view, 6> kDllStatusTexts = {
     "OK",
@@ -93,6 +95,8 @@ std::string DiagnosticCaption(bool ready, std::int32_t dllStatus, std::int32_t d
          "  DRV:" + DriverTypeText(driverType);
 }
 
-std::string NormalCaption(const std::string& systemName) { return "Brisquel - " + systemName; }
+std::string NormalCaption(const std::string& systemName) {
+  return "Brisquel - " + systemName;
+}
 
 }  // namespace brisquel

@@ -9,7 +9,9 @@ namespace {
 // also keeps every later width/height computation far from overflow.
 constexpr std::int32_t kCoordinateLimit = 32767;
 
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -17,7 +19,9 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+constexpr char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -43,9 +47,8 @@ std::vector<Line> SplitLines(std::string_view text) {
       lines.push_back({text.substr(pos), {}});
       break;
     }
-    std::size_t endLength = (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n')
-                                ? 2
-                                : 1;
+    std::size_t endLength =
+        (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
     lines.push_back({text.substr(pos, stop - pos), text.substr(stop, endLength)});
     pos = stop + endLength;
   }
@@ -251,9 +254,8 @@ std::optional<WindowPlacementValues> ReadPlacement(std::string_view text, Screen
   return values;
 }
 
-std::optional<std::string> WritePlacement(std::string_view text,
-                                          const WindowPlacementValues& v, ScreenSize screen,
-                                          std::string_view section) {
+std::optional<std::string> WritePlacement(std::string_view text, const WindowPlacementValues& v,
+                                          ScreenSize screen, std::string_view section) {
   const std::string minMax = FormatPlacementRect(v.minMaxPos);
   const std::string norm = FormatPlacementRect(v.normPos);
   return IniWriteValues(text, section,

@@ -80,8 +80,8 @@ TEST(CaptionTexts, WindowsVersionNameTakesTheFirstMatchingRowOrKeepsWindows) {
     v.productType = c.productType;
     v.wow64 = c.wow64;
     EXPECT_EQ(WindowsVersionName(v), c.name)
-        << c.platformId << " " << c.major << "." << c.minor << " build " << c.buildValue
-        << " type " << c.productType;
+        << c.platformId << " " << c.major << "." << c.minor << " build " << c.buildValue << " type "
+        << c.productType;
   }
 }
 

@@ -134,8 +134,8 @@ TEST(WindowPlacement, UnusablePlacementsAreNotRestored) {
     EXPECT_FALSE(ReadPlacement(text, kScreen)) << text;
   }
   // Malformed optional keys fall back to their defaults.
-  auto v = ReadPlacement("[TfmMain]\nNormPos= 10 , 20 ,635, 420 \nShowCmd=max\nMinMaxPos=1\n",
-                         kScreen);
+  auto v =
+      ReadPlacement("[TfmMain]\nNormPos= 10 , 20 ,635, 420 \nShowCmd=max\nMinMaxPos=1\n", kScreen);
   ASSERT_TRUE(v);
   EXPECT_EQ(v->normPos, (PlacementRect{10, 20, 635, 420}));
   EXPECT_EQ(v->showCmd, kShowNormal);
@@ -152,9 +152,25 @@ TEST(WindowPlacement, OversizedFilesAreNeitherReadNorRewritten) {
 
 // Any text, however broken, can be rewritten, and what was written reads back.
 TEST(WindowPlacement, AnyTextRoundTrips) {
-  const std::string pieces[] = {"[TfmMain]", "[tfmMAIN ]", "[Other]", "[", "]", "NormPos",
-                                "NormPos(1024x768)", "=", "\"", ",", "1,2,3,4", " ", ";",
-                                "\r\n", "\n", "\r", std::string(1, '\0'), "\xFF", "Flags=9"};
+  const std::string pieces[] = {"[TfmMain]",
+                                "[tfmMAIN ]",
+                                "[Other]",
+                                "[",
+                                "]",
+                                "NormPos",
+                                "NormPos(1024x768)",
+                                "=",
+                                "\"",
+                                ",",
+                                "1,2,3,4",
+                                " ",
+                                ";",
+                                "\r\n",
+                                "\n",
+                                "\r",
+                                std::string(1, '\0'),
+                                "\xFF",
+                                "Flags=9"};
   std::mt19937 random(12345);
   for (int round = 0; round < 2000; ++round) {
     std::string text;

@@ -1,0 +1,68 @@
+// What the window runs on: the simulated bench when BRISQUEL_SIM is set ("1"
+// for the default bench, else the path of a bench description file), the
+// Linux backends otherwise.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/uMain.h"
+
+namespace brisquel::sim {
+class Bench;
+}
+
+namespace brisquel::gui {
+
+// A descriptor that becomes readable when device changes wait, and the read
+// that turns them into event codes.
+struct DeviceChangeFeed {
+  int fd = -1;
+  std::function<std::vector<std::uint32_t>()> read;
+};
+
+class AppPlatform {
+ public:
+  AppPlatform();
+  ~AppPlatform();
+  AppPlatform(const AppPlatform&) = delete;
+  AppPlatform& operator=(const AppPlatform&) = delete;
+
+  MainPlatform Platform();
+  ProgramState& State() { return *state_; }
+  // Null when running on the system's own devices.
+  sim::Bench* Bench() { return bench_.get(); }
+  // No descriptor on the bench, or where the system gives no monitor.
+  DeviceChangeFeed DeviceChanges() { return changes_; }
+  // Where the system's port library tells why it leaves a port alone.
+  void SetNoticeLog(std::function<void(const std::string&)> log);
+
+ private:
+  friend struct AppPlatformLoader;
+  struct SystemParts;
+
+  std::unique_ptr<ProgramState> state_;
+  std::unique_ptr<sim::Bench> bench_;
+  std::unique_ptr<SystemParts> system_parts_;
+  PortLibrary* ports_ = nullptr;
+  DeviceIo* io_ = nullptr;
+  DiskEnumerator* disks_ = nullptr;
+  std::unique_ptr<SystemInfo> system_;
+  std::filesystem::path programDir_;
+  DeviceChangeFeed changes_;
+};
+
+struct AppPlatformLoad {
+  std::unique_ptr<AppPlatform> platform;  // null on error
+  std::string error;
+};
+
+// simSetting is BRISQUEL_SIM's value (null when unset); programDir is where
+// the PCI name files are looked for.
+AppPlatformLoad MakeAppPlatform(const char* simSetting, std::filesystem::path programDir);
+
+}  // namespace brisquel::gui

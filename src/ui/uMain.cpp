@@ -1,0 +1,288 @@
+#include "ui/uMain.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include "discovery/PciScan.h"
+#include "discovery/uSetupApiEnum.h"
+#include "ops/Identify.h"
+#include "ops/OperationContext.h"
+#include "ops/StandardDownload.h"
+#include "ops/VendorDownload.h"
+#include "transport/OpenDrive.h"
+#include "ui/CaptionTexts.h"
+
+namespace brisquel {
+
+void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, std::uint8_t value) {
+  const auto port = static_cast<std::uint16_t>(basePort + 6);
+  const std::uint8_t device = ports.ReadIoPortByte(port);
+  ports.WriteIoPortByte(port, static_cast<std::uint8_t>((device & 0xEF) | value));
+}
+
+std::string PioLineText(const PCIDevDesc& entry) {
+  char ports[32];
+  std::snprintf(ports, sizeof ports, "%04X/%04X", static_cast<unsigned>(entry.basePort),
+                static_cast<unsigned>(entry.controlPort));
+  return std::string(ports) + " - " + entry.className + ": " + entry.vendorName + " " +
+         entry.deviceName;
+}
+
+TfmMain::TfmMain(MainView& view, MainPlatform platform)
+    : view_(view), platform_(std::move(platform)) {}
+
+void TfmMain::FormCreate() {
+  PortLibrary& ports = platform_.ports;
+  libraryReady_ = ports.InitializeOls();
+  dllStatus_ = ports.GetDllStatus();
+  driverType_ = ports.GetDriverType();
+  if (view_.KeyHeld(Key::ctrl)) {
+    view_.SetCaption(DiagnosticCaption(libraryReady_, dllStatus_, driverType_));
+  } else {
+    view_.SetCaption(NormalCaption(platform_.system.SystemName()));
+  }
+  SetOperationButtonsEnabled(false);
+}
+
+void TfmMain::FormShow() {
+  if (apiChecked_) {
+    FillDriveList();
+  } else {
+    FillPioList();
+  }
+}
+
+bool TfmMain::FormCloseQuery() {
+  if (busy_ == Busy::none) return true;
+  LogLine("The window stays open until the running work ends (Break stops it)");
+  return false;
+}
+
+void TfmMain::btBreakClick() {
+  platform_.state.BreakFlag = true;
+}
+
+template <class Operation>
+void TfmMain::RunOperation(Operation&& operation) {
+  // Only a double click can get here while something runs: the buttons are
+  // disabled then. A second operation inside the first one's message pump
+  // would change the target under it.
+  if (busy_ != Busy::none) {
+    LogLine("Refused: another operation is running");
+    return;
+  }
+  busy_ = Busy::operation;
+  try {
+    operation();
+  } catch (const std::exception& e) {
+    view_.ShowMessage(e.what());
+  } catch (...) {
+    view_.ShowMessage("Unexpected error");
+  }
+  busy_ = Busy::none;
+  SetOperationButtonsEnabled(true);
+  ApplyHeldActions();
+}
+
+void TfmMain::btIdentifyClick() {
+  RunOperation([this] {
+    OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
+    brisquel::btIdentifyClick(ctx);
+  });
+}
+
+void TfmMain::btUnlockClick() {
+  RunOperation([this] {
+    OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
+    brisquel::btUnlockClick(ctx, view_.DlmcTypeIndex());
+  });
+}
+
+void TfmMain::btReplaceClick() {
+  RunOperation([this] {
+    OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
+    brisquel::btReplaceClick(ctx);
+  });
+}
+
+void TfmMain::FillPioList() {
+  const bool outer = busy_ == Busy::none;
+  if (outer) busy_ = Busy::filling;
+  view_.SetListEnabled(false);
+  ProgramState& state = platform_.state;
+  ScanPciControllers({state, state.BreakFlag, platform_.ports, *this, platform_.programDir});
+  view_.ClearList();
+  heldSelection_.reset();
+  const std::size_t count = std::min<std::size_t>(
+      {state.PciScanCount, state.PciScanTable.size(), state.ChannelTable.size()});
+  for (std::size_t i = 0; i < count; ++i) {
+    const PCIDevDesc& entry = state.PciScanTable[i];
+    view_.AddListLine(PioLineText(entry));
+    state.ChannelTable[i] = ControllerEntry{entry.basePort, entry.controlPort, false};
+  }
+  listSource_ = ListSource::channels;
+  backedLines_ = static_cast<int>(count);
+  view_.SetListEnabled(true);
+  if (outer) {
+    busy_ = Busy::none;
+    ApplyHeldActions();
+  }
+}
+
+void TfmMain::FillDriveList() {
+  view_.SetListEnabled(false);
+  ProgramState& state = platform_.state;
+  const int n = std::clamp(EnumeratePhysicalDrives(platform_.disks, state), 0,
+                           static_cast<int>(state.DriveTable.size()));
+  if (n > 0) {
+    view_.ClearList();
+    heldSelection_.reset();
+    for (int i = 0; i < n; ++i) view_.AddListLine(state.DriveTable[i].DisplayName);
+    listSource_ = ListSource::drives;
+  }
+  // With nothing found the old lines stay, but the table behind them has just
+  // been emptied: none of them stands for a drive any more.
+  backedLines_ = n;
+  view_.SetListEnabled(true);
+}
+
+void TfmMain::lbControllersClick(int index) {
+  if (busy_ == Busy::operation) {
+    // The target stays fixed while an operation runs; the click takes effect
+    // when it ends, unless a mode switch will refill the list first.
+    if (!heldModeApi_) heldSelection_ = index;
+    return;
+  }
+  if (busy_ == Busy::filling) return;  // the list is disabled; the lines are being replaced
+  if (index < 0) {
+    SetOperationButtonsEnabled(false);
+    return;
+  }
+  if (apiChecked_) {
+    SelectDrive(index);
+  } else {
+    SelectChannel(index);
+  }
+}
+
+void TfmMain::SelectDrive(int index) {
+  ProgramState& state = platform_.state;
+  if (listSource_ != ListSource::drives || index >= backedLines_ ||
+      static_cast<std::size_t>(index) >= state.DriveTable.size()) {
+    LogLine("Selection refused: list line " + std::to_string(index + 1) +
+            " stands for no drive (the drive list could not be refreshed)");
+    SetOperationButtonsEnabled(false);
+    return;
+  }
+  const TST_PhysicalDrive& drive = state.DriveTable[static_cast<std::size_t>(index)];
+  LogLine("Bus Type:" + BusTypeName(drive.BusType));
+  DriveTarget& target = state.DriveTarget;
+  target.kind =
+      drive.BusType == kBusTypeUsb ? TransportKind::scsiPassThrough : TransportKind::ataPassThrough;
+  OsHandle& handle =
+      target.kind == TransportKind::ataPassThrough ? target.ataPassHandle : target.scsiHandle;
+  platform_.io.CloseHandle(handle);
+  handle = OpenDrive(platform_.io, drive.DevicePath);
+  if (handle == kInvalidHandle) view_.ShowMessage(drive.DisplayName);
+  SetOperationButtonsEnabled(true);
+}
+
+void TfmMain::SelectChannel(int index) {
+  ProgramState& state = platform_.state;
+  if (listSource_ != ListSource::channels || index >= backedLines_ ||
+      static_cast<std::size_t>(index) >= state.ChannelTable.size()) {
+    LogLine("Selection refused: list line " + std::to_string(index + 1) + " stands for no channel");
+    SetOperationButtonsEnabled(false);
+    return;
+  }
+  const ControllerEntry& entry = state.ChannelTable[static_cast<std::size_t>(index)];
+  DriveTarget& target = state.DriveTarget;
+  target.kind = TransportKind::pio;
+  target.basePort = static_cast<std::uint16_t>(entry.basePort);
+  target.slave = entry.device1;
+  SetDeviceSelect(platform_.ports, target.basePort, target.slave ? 0x10 : 0x00);
+  SetOperationButtonsEnabled(true);
+}
+
+void TfmMain::lbControllersDblClick() {
+  btIdentifyClick();
+}
+
+void TfmMain::rbAPIClick() {
+  apiChecked_ = true;
+  if (busy_ != Busy::none) {
+    heldModeApi_ = true;
+    heldSelection_.reset();
+    return;
+  }
+  SwitchMode(true);
+}
+
+void TfmMain::rbPIOClick() {
+  apiChecked_ = false;
+  if (busy_ != Busy::none) {
+    heldModeApi_ = false;
+    heldSelection_.reset();
+    return;
+  }
+  SwitchMode(false);
+}
+
+void TfmMain::SwitchMode(bool api) {
+  platform_.state.DriveTarget.kind = api ? TransportKind::ataPassThrough : TransportKind::pio;
+  SetOperationButtonsEnabled(false);
+  if (apiChecked_) {
+    FillDriveList();
+  } else {
+    FillPioList();
+  }
+}
+
+void TfmMain::ApplyHeldActions() {
+  if (heldModeApi_) {
+    const bool api = *heldModeApi_;
+    heldModeApi_.reset();
+    heldSelection_.reset();
+    SwitchMode(api);
+  } else if (heldSelection_) {
+    const int index = *heldSelection_;
+    heldSelection_.reset();
+    lbControllersClick(index);
+  }
+}
+
+void TfmMain::HandleDeviceChange(std::uint32_t eventCode) {
+  if (!apiChecked_) return;
+  // During a PCI scan "API" can only be checked by a held mode switch, which
+  // refills the drive list when the scan ends.
+  if (busy_ != Busy::filling &&
+      (eventCode == kDbtDevNodesChanged || eventCode == kDbtDeviceArrival ||
+       eventCode == kDbtDeviceRemoveComplete)) {
+    FillDriveList();
+  }
+  SetOperationButtonsEnabled(false);
+}
+
+void TfmMain::PumpMessages() {
+  view_.PumpMessages();
+}
+
+bool TfmMain::KeyHeld(Key key) {
+  return view_.KeyHeld(key);
+}
+
+void TfmMain::LogLine(const std::string& text) {
+  view_.AppendLogLine(text);
+}
+
+std::optional<std::string> TfmMain::OpenFirmwareDialog(bool reset) {
+  return view_.OpenFileDialog(reset);
+}
+
+void TfmMain::SetOperationButtonsEnabled(bool enabled) {
+  buttonsEnabled_ = enabled;
+  view_.SetOperationButtonsEnabled(enabled);
+}
+
+}  // namespace brisquel

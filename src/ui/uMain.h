@@ -1,0 +1,117 @@
+// The main window's logic: start-up, the log, Break, the operation buttons, the
+// controller list in its two access modes and the selection of the target.
+// Toolkit-neutral: it drives a MainView, and the view calls its handlers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "discovery/DiskEnumerator.h"
+#include "hw/uWinRing0.h"
+#include "ops/OperationHost.h"
+#include "transport/DeviceIo.h"
+#include "ui/MainView.h"
+#include "ui/ProgramState.h"
+#include "ui/SystemInfo.h"
+
+namespace brisquel {
+
+// What the window works on, plugged in by main (or a test).
+struct MainPlatform {
+  ProgramState& state;
+  PortLibrary& ports;
+  DeviceIo& io;
+  DiskEnumerator& disks;
+  SystemInfo& system;
+  std::filesystem::path programDir;  // where the PCI name files are looked for
+};
+
+// Device-change event codes that refill the drive list.
+inline constexpr std::uint32_t kDbtDevNodesChanged = 0x0007;
+inline constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
+
+// Reads the channel's device register (base + 6), clears DEV (bit 4), ORs the
+// value in and writes it back: 0x10 addresses device 1, 0x00 device 0.
+void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, std::uint8_t value);
+
+// "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE": ports as at least four
+// upper-case hex digits, class, vendor and device names.
+std::string PioLineText(const PCIDevDesc& entry);
+
+class TfmMain : public OperationHost {
+ public:
+  TfmMain(MainView& view, MainPlatform platform);
+
+  // Start-up: the driver library is initialised once and the caption set
+  // (the diagnostic one while Ctrl is held).
+  void FormCreate();
+  // The first show, after the placement has been restored: fills the list.
+  void FormShow();
+  // May the window close now? Not while an operation or a scan runs: the
+  // process would go on in the background, and stopping a firmware download
+  // is the user's call (Break), not a side effect of closing.
+  bool FormCloseQuery();
+
+  void btBreakClick();
+  void btIdentifyClick();
+  void btUnlockClick();
+  void btReplaceClick();
+
+  void FillPioList();
+  void FillDriveList();
+
+  // index: the selected line, -1 when none is.
+  void lbControllersClick(int index);
+  void lbControllersDblClick();
+  void rbAPIClick();
+  void rbPIOClick();
+  void HandleDeviceChange(std::uint32_t eventCode);
+
+  bool ApiChecked() const { return apiChecked_; }
+  bool OperationButtonsEnabled() const { return buttonsEnabled_; }
+  bool OperationRunning() const { return busy_ == Busy::operation; }
+
+  // OperationHost
+  void PumpMessages() override;
+  bool KeyHeld(Key key) override;
+  void LogLine(const std::string& text) override;
+  std::optional<std::string> OpenFirmwareDialog(bool reset) override;
+  void SetOperationButtonsEnabled(bool enabled) override;
+
+ private:
+  enum class Busy { none, operation, filling };
+  enum class ListSource { none, drives, channels };
+
+  template <class Operation>
+  void RunOperation(Operation&& operation);
+  void SwitchMode(bool api);
+  void ApplyHeldActions();
+  void SelectDrive(int index);
+  void SelectChannel(int index);
+
+  MainView& view_;
+  MainPlatform platform_;
+
+  bool libraryReady_ = false;
+  std::int32_t dllStatus_ = 0;
+  std::int32_t driverType_ = 0;
+
+  bool apiChecked_ = true;
+  bool buttonsEnabled_ = false;
+  Busy busy_ = Busy::none;
+
+  // What the list's lines stand for: its source, and how many leading lines
+  // have a record behind them in the current tables.
+  ListSource listSource_ = ListSource::none;
+  int backedLines_ = 0;
+
+  // Clicks that would change the target while an operation runs (or a mode
+  // switch while a list is being filled) wait here until it ends.
+  std::optional<int> heldSelection_;
+  std::optional<bool> heldModeApi_;
+};
+
+}  // namespace brisquel

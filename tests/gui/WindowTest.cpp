@@ -1,0 +1,325 @@
+// Click-through tests of the Qt window on the simulated bench.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/gui/MainWindow.h"
+#include "app/gui/PlacementFile.h"
+#include "sim/Bench.h"
+
+namespace brisquel::gui {
+namespace {
+
+class FixedSystem : public SystemInfo {
+ public:
+  std::string SystemName() override { return "Linux 6.1.0-test x64"; }
+};
+
+struct ShownWindow {
+  explicit ShownWindow(std::unique_ptr<sim::Bench> b = sim::Bench::Default(),
+                       std::filesystem::path placement = {})
+      : bench(std::move(b)),
+        window(MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, {}},
+               {std::move(placement)}) {
+    window.show();
+    QApplication::processEvents();
+  }
+
+  QStringList Log() const { return window.meLog->toPlainText().split(QLatin1Char('\n')); }
+  QPoint LinePoint(int row) const {
+    return window.lbControllers->visualItemRect(window.lbControllers->item(row)).center();
+  }
+  void ClickLine(int row) {
+    QTest::mouseClick(window.lbControllers->viewport(), Qt::LeftButton, {}, LinePoint(row));
+  }
+
+  std::unique_ptr<sim::Bench> bench;
+  ProgramState state;
+  FixedSystem system;
+  MainWindow window;
+};
+
+// Runs `action` on the next modal dialog, from inside that dialog's event loop.
+void OnNextModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    action(modal);
+  });
+  timer->start();
+}
+
+void ChooseFile(const std::string& path, QString* offered = nullptr) {
+  OnNextModal([path, offered](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    if (offered) *offered = dialog->selectedFiles().value(0);
+    // Typed into the file name box, as a user would (selectFile leaves a
+    // focused box alone).
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(QString::fromStdString(path));
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own checks run
+  });
+}
+
+// A firmware image the bench's drives take, announcing revision NEWFW1.
+std::string FirmwareFile() {
+  const auto path = std::filesystem::temp_directory_path() / "brisquel-gui-fw.bin";
+  const std::vector<std::uint8_t> image = sim::MakeBenchFirmware("NEWFW1", 5);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
+  return path.string();
+}
+
+TEST(Window, ControlsStandWhereTheDesignPutsThem) {
+  ShownWindow s;
+  MainWindow& w = s.window;
+  EXPECT_EQ(w.windowTitle(), "Brisquel - Linux 6.1.0-test x64");
+  EXPECT_FALSE(w.windowIcon().isNull());
+  EXPECT_EQ(w.minimumSize(), QSize(625, 400));
+  EXPECT_EQ(w.size(), QSize(625, 400));
+
+  EXPECT_EQ(w.lbControllers->geometry(), QRect(0, 0, 625, 166));
+  EXPECT_EQ(w.spl1->handleWidth(), 3);
+  EXPECT_EQ(w.spl1->handle(1)->cursor().shape(), Qt::SplitVCursor);
+  EXPECT_EQ(w.meLog->mapTo(&w, QPoint(0, 0)).y(), 169);
+  EXPECT_EQ(w.pnl1->geometry(), QRect(0, 362, 625, 38));
+
+  struct Place {
+    QWidget* control;
+    QRect rect;
+  };
+  const std::vector<Place> places = {
+      {w.rbAPI, {9, 11, 48, 17}},        {w.rbPIO, {57, 11, 51, 17}},
+      {w.btBreak, {112, 6, 25, 25}},     {w.btIdentify, {149, 6, 75, 25}},
+      {w.cbDlmcType, {232, 6, 194, 25}}, {w.btReplace, {435, 6, 75, 25}},
+      {w.btUnlock, {523, 6, 75, 25}},
+  };
+  for (const Place& p : places)
+    EXPECT_EQ(p.control->geometry(), p.rect) << p.control->objectName().toStdString();
+
+  EXPECT_EQ(w.rbAPI->text(), "API");
+  EXPECT_TRUE(w.rbAPI->isChecked());
+  EXPECT_EQ(w.rbPIO->text(), "PIO");
+  EXPECT_EQ(w.btIdentify->text(), "Identify");
+  EXPECT_EQ(w.btReplace->text(), "WD DPTM");
+  EXPECT_EQ(w.btUnlock->text(), "DLMC");
+  for (QWidget* b : {static_cast<QWidget*>(w.btIdentify), static_cast<QWidget*>(w.btReplace),
+                     static_cast<QWidget*>(w.btUnlock)}) {
+    EXPECT_FALSE(b->isEnabled());
+  }
+  EXPECT_TRUE(w.btBreak->isEnabled());
+  EXPECT_EQ(w.btBreak->toolTip(), "Break");
+  EXPECT_TRUE(w.btBreak->text().isEmpty());
+  EXPECT_FALSE(w.btBreak->icon().isNull());
+
+  EXPECT_TRUE(w.cbDlmcType->isEditable());
+  QStringList items;
+  for (int i = 0; i < w.cbDlmcType->count(); ++i) items << w.cbDlmcType->itemText(i);
+  EXPECT_EQ(items, (QStringList{"Temporary (01)", "Segmented (03)", "Permanent (07)",
+                                "Deferred (0E)", "Activate Deferred (0F)"}));
+  EXPECT_EQ(w.cbDlmcType->currentIndex(), 2);
+  EXPECT_EQ(w.cbDlmcType->currentText(), "Permanent (07)");
+
+  EXPECT_TRUE(QFontInfo(w.lbControllers->font()).fixedPitch());
+  EXPECT_EQ(w.lbControllers->font().pixelSize(), 15);
+  ASSERT_GT(w.lbControllers->count(), 0);
+  EXPECT_EQ(w.lbControllers->visualItemRect(w.lbControllers->item(0)).height(), 17);
+  EXPECT_EQ(w.meLog->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(w.meLog->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_FALSE(w.meLog->isReadOnly());
+
+  // Wider and taller: the five right-hand controls follow the right edge, the
+  // radio buttons stay, the log takes the height.
+  w.resize(825, 500);
+  QApplication::processEvents();
+  for (const Place& p : places) {
+    const bool anchored = p.control != w.rbAPI && p.control != w.rbPIO;
+    EXPECT_EQ(p.control->geometry(), p.rect.translated(anchored ? 200 : 0, 0))
+        << p.control->objectName().toStdString();
+  }
+  EXPECT_EQ(w.lbControllers->geometry(), QRect(0, 0, 825, 166));
+  EXPECT_EQ(w.pnl1->geometry(), QRect(0, 462, 825, 38));
+
+  w.resize(300, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(w.size(), QSize(625, 400)) << "the minimum size holds";
+
+  // The splitter never leaves the list lower than 100 px.
+  w.spl1->setSizes({20, 400});
+  QApplication::processEvents();
+  EXPECT_EQ(w.lbControllers->height(), 100);
+}
+
+TEST(Window, TabOrderRunsListLogThenThePanel) {
+  ShownWindow s;
+  MainWindow& w = s.window;
+  s.ClickLine(0);  // the operation buttons take focus only when enabled
+  const QStringList named = {"lbControllers", "meLog", "btIdentify", "btUnlock", "btReplace",
+                             "rbAPI",         "rbPIO", "cbDlmcType", "btBreak"};
+  QStringList chain;
+  QWidget* widget = w.lbControllers;
+  do {
+    if (named.contains(widget->objectName()) && !chain.contains(widget->objectName())) {
+      chain << widget->objectName();
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != w.lbControllers && chain.size() < named.size());
+  EXPECT_EQ(chain, named);
+}
+
+TEST(Window, SelectIdentifyAndDownloadOnTheBench) {
+  ShownWindow s;
+  MainWindow& w = s.window;
+  ASSERT_EQ(w.lbControllers->count(), 3);
+  EXPECT_EQ(w.lbControllers->item(0)->text(), "WDC WD5000AAKX-00SIMB0 ATA Device");
+
+  s.ClickLine(0);
+  EXPECT_EQ(s.Log(), QStringList{"Bus Type:SATA"});
+  EXPECT_TRUE(w.btIdentify->isEnabled());
+
+  QTest::mouseClick(w.btIdentify, Qt::LeftButton);
+  EXPECT_EQ(s.Log(), (QStringList{"Bus Type:SATA",
+                                  "WDC WD5000AAKX-00SIMB0 FW:15.01H15 SN:WD-WCSIM0000002", ""}));
+
+  const std::string firmware = FirmwareFile();
+  ChooseFile(firmware);
+  QTest::mouseClick(w.btUnlock, Qt::LeftButton);
+  QStringList log = s.Log();
+  ASSERT_GE(log.size(), 5);
+  EXPECT_EQ(log[3], "Download Microcode 07 - brisquel-gui-fw.bin - Start");
+  EXPECT_EQ(log[4], "Download Microcode 07 - brisquel-gui-fw.bin - End - OK");
+  EXPECT_TRUE(w.btUnlock->isEnabled());
+  QTest::mouseClick(w.btIdentify, Qt::LeftButton);
+  EXPECT_EQ(s.Log().value(5), "WDC WD5000AAKX-00SIMB0 FW:NEWFW1 SN:WD-WCSIM0000002")
+      << "the drive runs the new firmware";
+
+  // WD DPTM's dialog offers the file chosen last.
+  QString offered;
+  ChooseFile(firmware, &offered);
+  QTest::mouseClick(w.btReplace, Qt::LeftButton);
+  EXPECT_EQ(offered.toStdString(), firmware);
+  log = s.Log();
+  ASSERT_EQ(log.size(), 9);
+  EXPECT_EQ(log[7], "Download Microcode (DPTM) - brisquel-gui-fw.bin - Begin");
+  EXPECT_EQ(log[8], "Download Microcode (DPTM) - brisquel-gui-fw.bin - SUCCESS ");
+  EXPECT_TRUE(w.btReplace->isEnabled());
+  std::filesystem::remove(firmware);
+}
+
+TEST(Window, DoubleClickOnALineIdentifiesIt) {
+  ShownWindow s;
+  QWidget* lines = s.window.lbControllers->viewport();
+  QTest::mouseClick(lines, Qt::LeftButton, {}, s.LinePoint(2));
+  QTest::mouseDClick(lines, Qt::LeftButton, {}, s.LinePoint(2));
+  // The toolkit's selection click comes first, once.
+  EXPECT_EQ(s.Log(), (QStringList{"Bus Type:USB",
+                                  "WDC WD10EZEX-00SIMC0 FW:01.01A01 SN:WD-WCSIM0000003", ""}));
+}
+
+TEST(Window, BreakEndsAWaitOnADriveThatStaysBusy) {
+  ShownWindow s;
+  MainWindow& w = s.window;
+  QTest::mouseClick(w.rbPIO, Qt::LeftButton);
+  ASSERT_TRUE(w.rbPIO->isChecked());
+  ASSERT_GE(w.lbControllers->count(), 2);
+  EXPECT_EQ(w.lbControllers->item(0)->text(),
+            "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE");
+  s.ClickLine(0);
+  s.bench->Drive("ide0")->Faults().stayBusy = true;
+
+  bool duringOperation = false;
+  bool stayedOpen = false;
+  QTimer::singleShot(50, [&] {
+    duringOperation = !w.btIdentify->isEnabled() && w.btBreak->isEnabled();
+    w.close();  // refused while the operation runs
+    stayedOpen = w.isVisible();
+    QTest::mouseClick(w.btBreak, Qt::LeftButton);
+  });
+  QElapsedTimer clock;
+  clock.start();
+  QTest::mouseClick(w.btIdentify, Qt::LeftButton);
+  EXPECT_TRUE(duringOperation);
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_EQ(s.Log(),
+            (QStringList{"The window stays open until the running work ends (Break stops it)",
+                         " FW: SN:", ""}));
+  EXPECT_TRUE(w.btIdentify->isEnabled());
+}
+
+TEST(Window, ADriveThatWillNotOpenIsNamedInAMessageBoxTitledBrisquel) {
+  ShownWindow s;
+  s.bench->Io().Unplug(s.state.DriveTable[0].DevicePath);
+  QString title, text;
+  OnNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    box->accept();
+  });
+  s.ClickLine(0);
+  EXPECT_EQ(title, "Brisquel");
+  EXPECT_EQ(text, "WDC WD5000AAKX-00SIMB0 ATA Device");
+  EXPECT_TRUE(s.window.btIdentify->isEnabled());
+}
+
+TEST(Window, PlacementIsRestoredWhenFirstShownAndSavedOnClose) {
+  const auto dir = std::filesystem::temp_directory_path() / "brisquel-gui-placement";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto file = dir / "brisquel.INI";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << "[Other]\r\nx=1\r\n[TfmMain]\r\nNormPos=50,40,750,500\r\n";
+  }
+  const QSize screen = QGuiApplication::primaryScreen()->size();
+  const std::string screenKey =
+      "(" + std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + ")";
+  {
+    ShownWindow s(sim::Bench::Default(), file);
+    EXPECT_EQ(s.window.geometry(), QRect(50, 40, 700, 460));
+    s.window.resize(720, 480);
+    s.window.close();
+  }
+  std::string text = ReadPlacementFile(file).value_or("");
+  EXPECT_EQ(text.rfind("[Other]\r\nx=1\r\n[TfmMain]\r\nNormPos=50,40,770,520\r\n", 0), 0u) << text;
+  for (const std::string& line : std::vector<std::string>{
+           "FormVersion=0", "ShowCmd=1", "NormPos" + screenKey + "=50,40,770,520",
+           "MinMaxPos=-1,-1,-1,-1", "MinMaxPos" + screenKey + "=-1,-1,-1,-1", "Visible="}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+
+  // Nothing saved yet: the window is centred.
+  std::filesystem::remove(file);
+  {
+    ShownWindow fresh(sim::Bench::Default(), file);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((fresh.window.frameGeometry().center() - available.center()).manhattanLength(), 2);
+  }
+  EXPECT_TRUE(std::filesystem::exists(file)) << "saved when the window goes";
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace brisquel::gui

@@ -1,0 +1,476 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "discovery/uSetupApiEnum.h"
+#include "sim/Bench.h"
+#include "ui/FakeMainView.h"
+#include "ui/uMain.h"
+
+namespace brisquel {
+namespace {
+
+using testing::FakeMainView;
+
+class FixedSystem : public SystemInfo {
+ public:
+  std::string SystemName() override { return "Windows 10 x64"; }
+};
+
+std::unique_ptr<sim::Bench> BenchFrom(const std::string& text) {
+  sim::BenchLoad load = sim::Bench::FromText(text);
+  EXPECT_TRUE(load.bench) << load.error;
+  return std::move(load.bench);
+}
+
+// The window logic on a bench, shown: "API" checked and the drive list filled.
+// Default bench lines: 0 the SATA drive, 1 the IDE drive, 2 the USB drive.
+struct Window {
+  explicit Window(std::unique_ptr<sim::Bench> b = sim::Bench::Default())
+      : bench(std::move(b)),
+        main(view, MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, {}}) {
+    main.FormCreate();
+    main.FormShow();
+  }
+  DriveTarget& target() { return state.DriveTarget; }
+  std::string LastLog() const { return view.log.empty() ? "<none>" : view.log.back(); }
+
+  std::unique_ptr<sim::Bench> bench;
+  ProgramState state;
+  FixedSystem system;
+  FakeMainView view;
+  TfmMain main;
+};
+
+// A firmware image the bench's drives take.
+std::string FirmwareFile(const std::string& name) {
+  const auto path = std::filesystem::temp_directory_path() / ("brisquel-ui-" + name);
+  const std::vector<std::uint8_t> image = sim::MakeBenchFirmware("NEWFW1", 3);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
+  return path.string();
+}
+
+const char* const kSataLine = "WDC WD5000AAKX-00SIMB0 FW:15.01H15 SN:WD-WCSIM0000002";
+const char* const kUsbLine = "WDC WD10EZEX-00SIMC0 FW:01.01A01 SN:WD-WCSIM0000003";
+
+class LibraryOnly : public PortLibrary {
+ public:
+  LibraryOnly(bool ready, std::int32_t status, std::int32_t type)
+      : ready_(ready), status_(status), type_(type) {}
+  bool InitializeOls() override { return calls.emplace_back("InitializeOls"), ready_; }
+  std::int32_t GetDllStatus() override { return calls.emplace_back("GetDllStatus"), status_; }
+  std::int32_t GetDriverType() override { return calls.emplace_back("GetDriverType"), type_; }
+  std::uint8_t ReadIoPortByte(std::uint16_t) override { return 0xFF; }
+  std::uint16_t ReadIoPortWord(std::uint16_t) override { return 0xFFFF; }
+  void WriteIoPortByte(std::uint16_t, std::uint8_t) override {}
+  void WriteIoPortWord(std::uint16_t, std::uint16_t) override {}
+  std::uint32_t ReadPciConfigDword(std::uint32_t, std::uint8_t) override { return 0xFFFFFFFF; }
+  std::vector<std::string> calls;
+
+ private:
+  bool ready_;
+  std::int32_t status_, type_;
+};
+
+TEST(MainLogic, FormCreateStartsTheLibraryOnceAndNamesItInTheCaptionOnlyWithCtrl) {
+  struct Case {
+    bool ctrl, ready;
+    std::int32_t status, type;
+    const char* caption;
+  };
+  for (const Case& c : {
+           Case{true, true, 0, 4, "OLS:True  DLL:OK  DRV:Windows XP/Vista or later [x64]"},
+           Case{true, false, 9, 0, "OLS:False  DLL:Unknown error 9  DRV:Unknown Type (Error)"},
+           Case{true, false, -1, 77,
+                "OLS:False  DLL:Unknown error 4294967295  DRV:Unknown Type (Error)"},
+           Case{false, false, 2, 0, "Brisquel - Windows 10 x64"},
+       }) {
+    auto bench = sim::Bench::Default();
+    LibraryOnly ports(c.ready, c.status, c.type);
+    ProgramState state;
+    FixedSystem system;
+    FakeMainView view;
+    view.ctrlHeld = c.ctrl;
+    TfmMain main(view, MainPlatform{state, ports, bench->Io(), bench->Disks(), system, {}});
+    main.FormCreate();
+    EXPECT_EQ(view.caption, c.caption);
+    EXPECT_EQ(ports.calls,
+              (std::vector<std::string>{"InitializeOls", "GetDllStatus", "GetDriverType"}));
+    EXPECT_TRUE(view.log.empty());
+    EXPECT_FALSE(view.buttonsEnabled);
+  }
+}
+
+TEST(MainLogic, OperationButtonsFollowTheRules) {
+  Window w;
+  FakeMainView& v = w.view;
+  EXPECT_FALSE(v.buttonsEnabled) << "program start";
+  EXPECT_EQ(v.list.size(), 3u);
+
+  w.main.lbControllersClick(0);
+  EXPECT_TRUE(v.buttonsEnabled) << "a line selected";
+  w.main.lbControllersClick(-1);
+  EXPECT_FALSE(v.buttonsEnabled) << "a click with nothing selected";
+
+  for (bool toPio : {true, false}) {
+    w.main.lbControllersClick(0);
+    v.events.clear();
+    toPio ? w.main.rbPIOClick() : w.main.rbAPIClick();
+    const int off = v.Find("buttons:off");
+    ASSERT_GE(off, 0) << "mode switch";
+    EXPECT_LT(off, v.Find("list:off"));
+    EXPECT_LT(v.Find("list:off"), v.Find("clear"));
+    EXPECT_LT(v.Find("clear"), v.Find("list:on"));
+    EXPECT_FALSE(v.buttonsEnabled);
+  }
+
+  w.main.lbControllersClick(0);
+  w.main.HandleDeviceChange(0x0018);
+  EXPECT_FALSE(v.buttonsEnabled) << "device change in API mode";
+
+  // An operation disables them while it runs and enables them on every way
+  // out: a cancelled dialog, a dialog that throws (reported in the message
+  // box), and from a state where they were disabled before.
+  for (std::optional<std::string> answer :
+       {std::optional<std::string>{}, std::optional<std::string>("throw")}) {
+    w.main.lbControllersClick(0);
+    if (answer) v.dialogAnswers.push_back(answer);
+    v.events.clear();
+    w.main.btUnlockClick();
+    EXPECT_EQ(v.events.front(), "buttons:off");
+    EXPECT_LT(v.Find("buttons:off"), v.Find("dialog:reset"));
+    EXPECT_EQ(v.events.back(), "buttons:on");
+    EXPECT_TRUE(v.buttonsEnabled);
+  }
+  EXPECT_EQ(v.messages, (std::vector<std::string>{"the dialog failed"}));
+  v.dialogAnswers.push_back("throw");
+  w.main.btReplaceClick();
+  EXPECT_TRUE(v.buttonsEnabled);
+  EXPECT_EQ(v.messages.size(), 2u);
+
+  w.main.HandleDeviceChange(0x8000);
+  ASSERT_FALSE(v.buttonsEnabled);
+  w.main.btIdentifyClick();  // as a double click does, with the buttons disabled
+  EXPECT_TRUE(v.buttonsEnabled) << "operation returned";
+}
+
+TEST(MainLogic, PioLineShowsPortsInHexWithAtLeastFourDigitsAndTheNames) {
+  PCIDevDesc legacy{0x8086, 0x27DF, 0x1F0, 0x3F6, "Intel", "82801G (ICH7 Family) IDE", "Int ATA"};
+  EXPECT_EQ(PioLineText(legacy), "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE");
+  PCIDevDesc odd{0xACE1, 0x0006, 0xE020, 0x12345, "", "", "RAID"};
+  EXPECT_EQ(PioLineText(odd), "E020/12345 - RAID:  ");
+}
+
+TEST(MainLogic, PioFillListsTheScannedChannelsWithTheOldLinesShownDuringTheScan) {
+  Window w;
+  FakeMainView& v = w.view;
+  const std::vector<std::string> driveLines = v.list;
+  bool sawScan = false;
+  v.onPump = [&](int) {
+    if (sawScan) return;
+    sawScan = true;
+    EXPECT_FALSE(v.listEnabled);
+    EXPECT_EQ(v.list, driveLines);
+  };
+  w.state.BreakFlag = true;  // a Break from before does not stop the scan
+  w.main.rbPIOClick();
+  EXPECT_TRUE(sawScan);
+  EXPECT_TRUE(v.listEnabled);
+  ASSERT_EQ(v.list.size(), 4u);
+  EXPECT_EQ(v.list[0], "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE");
+  EXPECT_EQ(v.list[1], "0170/0376 - Int ATA: Intel 82801G (ICH7 Family) IDE");
+  EXPECT_EQ(v.list[2].substr(0, 12), "0000/0002 - ");
+  EXPECT_EQ(w.state.ChannelTable[0].basePort, 0x1F0u);
+  EXPECT_EQ(w.state.ChannelTable[0].controlPort, 0x3F6u);
+  EXPECT_EQ(w.state.ChannelTable[1].basePort, 0x170u);
+  EXPECT_EQ(w.state.ChannelTable[1].controlPort, 0x376u);
+  EXPECT_FALSE(w.state.ChannelTable[1].device1);
+  EXPECT_EQ(w.target().kind, TransportKind::pio);
+}
+
+TEST(MainLogic, DriveFillKeepsOldLinesWhenNothingIsFoundButNeverTakesThemForDrives) {
+  // Old drive lines: the table behind them was emptied by the failed refill.
+  {
+    Window w;
+    FakeMainView& v = w.view;
+    const std::vector<std::string> lines = v.list;
+    ASSERT_EQ(lines.size(), 3u);
+    w.bench->Disks().SetAvailable(false);
+    w.main.HandleDeviceChange(0x8004);
+    EXPECT_EQ(v.list, lines);
+    EXPECT_TRUE(v.listEnabled);
+    const std::size_t opens = w.bench->Io().Opens().size();
+    w.main.lbControllersClick(0);
+    EXPECT_EQ(w.LastLog(),
+              "Selection refused: list line 1 stands for no drive (the drive list could not be "
+              "refreshed)");
+    EXPECT_EQ(w.bench->Io().Opens().size(), opens);
+    EXPECT_FALSE(v.buttonsEnabled);
+    w.bench->Disks().SetAvailable(true);
+    w.main.HandleDeviceChange(0x8000);
+    w.main.lbControllersClick(0);
+    EXPECT_EQ(w.LastLog(), "Bus Type:SATA");
+  }
+  // Old PIO lines, more of them than DriveTable has records.
+  std::string text = "[enumeration]\navailable = no\n";
+  for (int device = 1; device <= 21; ++device) {
+    char section[64];
+    std::snprintf(section, sizeof section, "[pci 00:%02x.0]\nkind = legacy-ide\n", device);
+    text += section;
+  }
+  Window w(BenchFrom(text));
+  FakeMainView& v = w.view;
+  EXPECT_TRUE(v.list.empty());
+  w.main.rbPIOClick();
+  ASSERT_EQ(v.list.size(), 42u);
+  w.main.rbAPIClick();
+  EXPECT_EQ(v.list.size(), 42u) << "the PIO lines stay";
+  for (int line : {41, 0}) {
+    w.main.lbControllersClick(line);
+    EXPECT_EQ(w.LastLog(), "Selection refused: list line " + std::to_string(line + 1) +
+                               " stands for no drive (the drive list could not be refreshed)");
+    EXPECT_FALSE(v.buttonsEnabled);
+    EXPECT_EQ(w.target().kind, TransportKind::ataPassThrough);
+  }
+  EXPECT_TRUE(w.bench->Io().Opens().empty());
+}
+
+TEST(MainLogic, ApiSelectionOpensTheDriveIntoTheHandleOfItsTransport) {
+  Window w;
+  sim::SimDeviceIo& io = w.bench->Io();
+  DriveTarget& t = w.target();
+
+  w.main.lbControllersClick(2);
+  EXPECT_EQ(w.LastLog(), "Bus Type:USB");
+  EXPECT_EQ(t.kind, TransportKind::scsiPassThrough);
+  ASSERT_NE(t.scsiHandle, kInvalidHandle);
+  EXPECT_EQ(t.ataPassHandle, kNeverOpened);
+  EXPECT_EQ(io.Opens().back().path, w.state.DriveTable[2].DevicePath);
+  EXPECT_EQ(io.Opens().back().access, GENERIC_ALL_);
+  const OsHandle usb = t.scsiHandle;
+
+  w.main.lbControllersClick(0);
+  EXPECT_EQ(w.LastLog(), "Bus Type:SATA");
+  EXPECT_EQ(t.kind, TransportKind::ataPassThrough);
+  ASSERT_NE(t.ataPassHandle, kInvalidHandle);
+  EXPECT_EQ(t.scsiHandle, usb) << "the USB drive stays open";
+  EXPECT_EQ(io.OpenHandleCount(), 2u);
+  const OsHandle sata = t.ataPassHandle;
+
+  w.main.lbControllersClick(0);
+  EXPECT_NE(t.ataPassHandle, sata) << "closed and opened again";
+  EXPECT_NE(t.ataPassHandle, kInvalidHandle);
+  EXPECT_EQ(io.OpenHandleCount(), 2u);
+  EXPECT_EQ(t.scsiHandle, usb);
+  EXPECT_EQ(w.view.log,
+            (std::vector<std::string>{"Bus Type:USB", "Bus Type:SATA", "Bus Type:SATA"}));
+  EXPECT_TRUE(w.view.messages.empty());
+}
+
+TEST(MainLogic, ApiSelectionNamesOddBusTypesAndReportsADriveThatWillNotOpen) {
+  Window w(
+      BenchFrom("[drive d]\n"
+                "[disk]\ndrive = d\nname = Gone Disk\nbus = SATA\n"
+                "[disk]\ndrive = d\nname = No Adapter\nadapter = no\n"
+                "[disk]\ndrive = d\nname = Reserved Bus\nbus = 127\n"
+                "[disk]\ndrive = d\nname = Locked Disk\nfails-to-open = yes\n"));
+  // The locked disk could not be opened to be listed either: an empty record.
+  ASSERT_EQ(w.view.list, (std::vector<std::string>{"Gone Disk", "No Adapter", "Reserved Bus", ""}));
+  w.bench->Io().Unplug(w.state.DriveTable[0].DevicePath);
+  struct Case {
+    int line;
+    const char* log;
+    const char* message;  // null: the drive opened
+  };
+  for (const Case& c : {Case{0, "Bus Type:SATA", "Gone Disk"}, Case{1, "Bus Type:UNKNOWN", nullptr},
+                        Case{2, "Bus Type:0x7F", nullptr}, Case{3, "Bus Type:UNKNOWN", ""}}) {
+    w.view.messages.clear();
+    w.main.lbControllersClick(c.line);
+    EXPECT_EQ(w.LastLog(), c.log);
+    EXPECT_EQ(w.target().kind, TransportKind::ataPassThrough);
+    EXPECT_EQ(w.target().ataPassHandle == kInvalidHandle, c.message != nullptr) << c.line;
+    EXPECT_EQ(w.view.messages,
+              c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+    EXPECT_TRUE(w.view.buttonsEnabled) << "also when the drive did not open";
+  }
+}
+
+TEST(MainLogic, PioSelectionTakesTheChannelAndWritesOnlyItsDeviceRegister) {
+  Window w;
+  w.main.rbPIOClick();
+  sim::PortBus& ports = w.bench->Ports();
+  // Device 1 addressed before: there is none, so the register floats.
+  ports.WriteIoPortByte(0x1F6, 0xB0);
+  ports.Record(true);
+  w.main.lbControllersClick(0);
+  using K = sim::PortAccess::Kind;
+  EXPECT_EQ(ports.Accesses(), (std::vector<sim::PortAccess>{{K::readByte, 0x1F6, 0xFF},
+                                                            {K::writeByte, 0x1F6, 0xEF}}));
+  EXPECT_EQ(w.target().kind, TransportKind::pio);
+  EXPECT_EQ(w.target().basePort, 0x1F0);
+  EXPECT_FALSE(w.target().slave);
+  EXPECT_TRUE(w.view.buttonsEnabled);
+  EXPECT_TRUE(w.view.log.empty());
+
+  ports.ClearAccesses();
+  w.main.lbControllersClick(1);
+  EXPECT_EQ(w.target().basePort, 0x170);
+  EXPECT_EQ(ports.Accesses().size(), 2u);
+  EXPECT_EQ(ports.Accesses()[1].port, 0x176);
+}
+
+TEST(MainLogic, ModeSwitchesSetTheKindAndLeaveHandlesAndPortAlone) {
+  Window w;
+  w.main.lbControllersClick(2);
+  w.main.lbControllersClick(0);
+  const DriveTarget before = w.target();
+  const std::size_t opens = w.bench->Io().Opens().size();
+  w.main.rbPIOClick();
+  EXPECT_FALSE(w.main.ApiChecked());
+  EXPECT_EQ(w.target().kind, TransportKind::pio);
+  w.main.rbAPIClick();
+  EXPECT_EQ(w.target().kind, TransportKind::ataPassThrough);
+  EXPECT_EQ(w.target().ataPassHandle, before.ataPassHandle);
+  EXPECT_EQ(w.target().scsiHandle, before.scsiHandle);
+  EXPECT_EQ(w.target().basePort, before.basePort);
+  EXPECT_EQ(w.bench->Io().Opens().size(), opens);
+  EXPECT_EQ(w.bench->Io().OpenHandleCount(), 2u);
+}
+
+TEST(MainLogic, DeviceChangesRefillTheDriveListInApiModeOnly) {
+  struct Case {
+    std::uint32_t code;
+    bool refills;
+  };
+  for (const Case& c : {Case{0x0007, true}, Case{0x8000, true}, Case{0x8004, true},
+                        Case{0x0018, false}, Case{0x8001, false}, Case{0x8003, false}}) {
+    Window w;
+    w.main.lbControllersClick(0);
+    const int walks = w.bench->Disks().Begun();
+    w.view.events.clear();
+    w.main.HandleDeviceChange(c.code);
+    EXPECT_EQ(w.bench->Disks().Begun() - walks, c.refills ? 1 : 0) << std::hex << c.code;
+    EXPECT_EQ(w.view.Find("clear") >= 0, c.refills);
+    EXPECT_FALSE(w.view.buttonsEnabled);
+
+    w.main.rbPIOClick();
+    w.main.lbControllersClick(0);
+    const std::vector<std::string> pioLines = w.view.list;
+    w.view.events.clear();
+    w.main.HandleDeviceChange(c.code);
+    EXPECT_TRUE(w.view.events.empty()) << "ignored in PIO mode";
+    EXPECT_EQ(w.bench->Disks().Begun() - walks, c.refills ? 1 : 0);
+    EXPECT_TRUE(w.view.buttonsEnabled);
+    EXPECT_EQ(w.view.list, pioLines);
+  }
+}
+
+TEST(MainLogic, DoubleClickIdentifiesTheCurrentTargetAndBreakEndsAWaitOnABusyChannel) {
+  Window w;
+  // Nothing selected yet: the command goes to the initial target, channel 170,
+  // where no drive answers and the status floats busy until Break.
+  w.view.onPump = [&](int n) {
+    if (n == 3) w.main.btBreakClick();
+  };
+  w.main.lbControllersDblClick();
+  EXPECT_GE(w.view.pumps, 3);
+  ASSERT_GE(w.view.log.size(), 2u);
+  EXPECT_EQ(w.view.log[w.view.log.size() - 2], " FW: SN:");
+  EXPECT_EQ(w.view.log.back(), "");
+
+  w.view.onPump = nullptr;
+  w.main.lbControllersClick(0);
+  w.main.lbControllersDblClick();
+  EXPECT_EQ(w.view.log[w.view.log.size() - 2], kSataLine);
+  EXPECT_EQ(w.view.log.back(), "");
+}
+
+TEST(MainLogic, TheTargetStaysFixedWhileAnOperationRuns) {
+  // A selection made during Identify waits for its end; a double click then
+  // is refused.
+  {
+    Window w;
+    w.main.lbControllersClick(2);  // USB: SCSI pass-through pumps after each request
+    w.view.onPump = [&](int n) {
+      if (n != 1) return;
+      w.main.lbControllersClick(0);
+      w.main.lbControllersDblClick();
+      EXPECT_EQ(w.target().kind, TransportKind::scsiPassThrough);
+      EXPECT_TRUE(w.main.OperationRunning());
+      EXPECT_FALSE(w.main.FormCloseQuery());
+    };
+    w.main.btIdentifyClick();
+    ASSERT_GE(w.view.pumps, 1);
+    const std::vector<std::string> expected = {
+        "Bus Type:USB",
+        "Refused: another operation is running",
+        "The window stays open until the running work ends (Break stops it)",
+        kUsbLine,
+        "",
+        "Bus Type:SATA"};
+    EXPECT_EQ(w.view.log, expected);
+    EXPECT_TRUE(w.main.FormCloseQuery());
+    EXPECT_EQ(w.target().kind, TransportKind::ataPassThrough);
+    EXPECT_TRUE(w.view.buttonsEnabled);
+  }
+  // A mode switch during it waits too, and drops a selection made on the old lines.
+  {
+    Window w;
+    w.main.lbControllersClick(2);
+    const std::vector<std::string> driveLines = w.view.list;
+    w.view.onPump = [&](int n) {
+      if (n != 1) return;
+      w.main.rbPIOClick();
+      w.main.lbControllersClick(1);
+      EXPECT_EQ(w.target().kind, TransportKind::scsiPassThrough);
+      EXPECT_EQ(w.view.list, driveLines);
+    };
+    w.main.btIdentifyClick();
+    EXPECT_EQ(w.view.log[w.view.log.size() - 2], kUsbLine);
+    EXPECT_EQ(w.target().kind, TransportKind::pio);
+    EXPECT_EQ(w.view.list.size(), 4u);
+    EXPECT_FALSE(w.view.buttonsEnabled);
+    EXPECT_EQ(w.target().basePort, 0x170) << "the dropped click selected nothing";
+  }
+}
+
+TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
+  const std::string firmware = FirmwareFile("fw.bin");
+  struct Case {
+    int index;
+    std::vector<std::string> log;
+  };
+  for (const Case& c : {
+           Case{2,
+                {"Download Microcode 07 - brisquel-ui-fw.bin - Start",
+                 "Download Microcode 07 - brisquel-ui-fw.bin - End - OK"}},
+           Case{4, {}},
+           Case{-1, {}},
+       }) {
+    Window w;
+    w.main.lbControllersClick(0);
+    w.view.log.clear();
+    w.view.dlmcIndex = c.index;
+    w.view.dialogAnswers.push_back(firmware);
+    w.main.btUnlockClick();
+    EXPECT_EQ(w.view.log, c.log) << c.index;
+  }
+  Window w;
+  w.main.lbControllersClick(0);
+  w.view.log.clear();
+  w.view.events.clear();
+  w.view.dialogAnswers.push_back(firmware);
+  w.main.btReplaceClick();
+  EXPECT_GE(w.view.Find("dialog:keep"), 0);
+  ASSERT_EQ(w.view.log.size(), 2u);
+  EXPECT_EQ(w.view.log[0], "Download Microcode (DPTM) - brisquel-ui-fw.bin - Begin");
+  EXPECT_EQ(w.view.log[1], "Download Microcode (DPTM) - brisquel-ui-fw.bin - SUCCESS ");
+  std::filesystem::remove(firmware);
+}
+
+}  // namespace
+}  // namespace brisquel
