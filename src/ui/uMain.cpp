@@ -210,23 +210,23 @@ void TfmMain::lbControllersDblClick() {
 }
 
 void TfmMain::rbAPIClick() {
-  apiChecked_ = true;
-  if (busy_ != Busy::none) {
-    heldModeApi_ = true;
-    heldSelection_.reset();
-    return;
-  }
-  SwitchMode(true);
+  ModeClicked(true);
 }
 
 void TfmMain::rbPIOClick() {
-  apiChecked_ = false;
+  ModeClicked(false);
+}
+
+void TfmMain::ModeClicked(bool api) {
+  apiChecked_ = api;
   if (busy_ != Busy::none) {
-    heldModeApi_ = false;
+    // Applied when the running work ends; the list will be refilled, so a
+    // selection held from the old lines goes.
+    heldModeApi_ = api;
     heldSelection_.reset();
     return;
   }
-  SwitchMode(false);
+  SwitchMode(api);
 }
 
 void TfmMain::SwitchMode(bool api) {

@@ -87,6 +87,7 @@ class TfmMain : public OperationHost {
 
   template <class Operation>
   void RunOperation(Operation&& operation);
+  void ModeClicked(bool api);
   void SwitchMode(bool api);
   void ApplyHeldActions();
   void SelectDrive(int index);
