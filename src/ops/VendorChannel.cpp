@@ -95,6 +95,9 @@ void SendVendorPreamble(TransportContext& t) {
 
 std::string VendorErrorText(TransportContext& t) {
   ReadVendorStatus(t);
+  // Named from a sector the drive never sent (zeros, or the key sector still
+  // in the buffer), every such failure would read "SUCCESS".
+  if (t.state.AtaStatusBits.ERR) return kNoVendorStatusText;
   const VendorStatus status = VendorStatus::From(KeyArea(t.state));
   std::string text;
   if (status.secondCode != 0) text = " - " + ErrorCodeName(status.secondCode);

@@ -35,6 +35,11 @@ struct VendorStatus {
   static VendorStatus From(std::span<const std::uint8_t> sector);
 };
 
+// What VendorErrorText says when the drive refuses the status read, which
+// drives without the vendor channel do.
+inline constexpr const char* kNoVendorStatusText =
+    "NO VENDOR STATUS (the drive refused the status read)";
+
 // The vendor-command enable, with the SMART READ LOG 0xBB form as fallback when
 // the drive rejects it. ERR set afterwards means both failed.
 void EnableVendorCommands(TransportContext& t);

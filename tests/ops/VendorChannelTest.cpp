@@ -32,6 +32,15 @@ TEST_P(VendorChannelOnBench, AKeySectorAnswerSetsErrUnlessItIsNoError) {
 INSTANTIATE_TEST_SUITE_P(Transports, VendorChannelOnBench, test::kAllTransports,
                          test::TransportParamName());
 
+// A status read that fails gives no codes to name: the text says so, never
+// "SUCCESS" from a sector the drive did not send.
+TEST_P(VendorChannelOnBench, AFailedStatusReadIsNotNamedAsCodes) {
+  OpsBench b(GetParam());
+  b.drive.Faults().abortCommand = 0xB0;
+  b.drive.Faults().abortFeatures = 0xD5;
+  EXPECT_EQ(VendorErrorText(b.ctx.transport), kNoVendorStatusText);
+}
+
 // Over PIO a status read that fails leaves the buffer alone: it still holds
 // the key sector, whose status fields are zero.
 TEST(VendorChannelOverPio, AFailedStatusReadKeepsTheKeySector) {
@@ -46,7 +55,7 @@ TEST(VendorChannelOverPio, AFailedStatusReadKeepsTheKeySector) {
   EXPECT_TRUE(std::equal(key.begin(), key.end(), b.state.SectorBuffer.begin()));
   EXPECT_TRUE(std::all_of(b.state.SectorBuffer.begin() + 16, b.state.SectorBuffer.end(),
                           [](std::uint8_t byte) { return byte == 0; }));
-  EXPECT_EQ(VendorErrorText(b.ctx.transport), "SUCCESS ");
+  EXPECT_EQ(VendorErrorText(b.ctx.transport), kNoVendorStatusText);
 }
 
 }  // namespace
