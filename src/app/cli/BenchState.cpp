@@ -1,0 +1,136 @@
+#include "app/cli/BenchState.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <system_error>
+
+#include "sim/AtaDrive.h"
+
+namespace brisquel::cli {
+
+namespace {
+
+constexpr const char* kHeader = "# Brisquel bench state: the simulated drives' firmware";
+
+std::optional<std::filesystem::path> EnvPath(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  std::filesystem::path path(value);
+  // A relative directory in these variables is meant to be ignored.
+  if (!path.is_absolute()) return std::nullopt;
+  return path;
+}
+
+std::uint64_t Fnv1a64(const std::string& text) {
+  std::uint64_t hash = 0xCBF29CE484222325ull;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 0x100000001B3ull;
+  }
+  return hash;
+}
+
+std::string SafeStem(const std::filesystem::path& file) {
+  std::string stem = file.stem().string();
+  for (char& c : stem) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                      (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+    if (!keep) c = '_';
+  }
+  return stem.substr(0, 40);
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> StateDirectory() {
+  if (auto xdg = EnvPath("XDG_STATE_HOME")) return *xdg / "brisquel";
+  if (auto home = EnvPath("HOME")) return *home / ".local" / "state" / "brisquel";
+  if (auto local = EnvPath("LOCALAPPDATA")) return *local / "brisquel" / "state";
+  return std::nullopt;
+}
+
+std::string BenchStateFileName(const std::optional<std::filesystem::path>& benchFile) {
+  if (!benchFile) return "bench-default.state";
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::weakly_canonical(*benchFile, ec);
+  if (ec) absolute = std::filesystem::absolute(*benchFile, ec);
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx",
+                static_cast<unsigned long long>(Fnv1a64(absolute.generic_string())));
+  return "bench-" + SafeStem(*benchFile) + "-" + hash + ".state";
+}
+
+bool LoadBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,
+                    std::string& problem) {
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return true;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    problem = "cannot read " + file.string();
+    return false;
+  }
+  // "[key]" opens a drive's section; its lines are that drive's firmware state.
+  std::map<std::string, std::string> sections;
+  std::string line;
+  std::string* current = nullptr;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      current = &sections[line.substr(1, line.size() - 2)];
+    } else if (current) {
+      *current += line + "\n";
+    } else {
+      problem = file.string() + " is not a bench state file";
+      return false;
+    }
+  }
+  // Check every drive's section before changing any drive.
+  for (const auto& d : drives) {
+    auto it = sections.find(d.key);
+    if (it == sections.end()) continue;
+    sim::AtaDrive probe;
+    if (!probe.LoadFirmwareState(it->second)) {
+      problem = file.string() + ": unreadable state for drive " + d.key;
+      return false;
+    }
+  }
+  for (const auto& d : drives) {
+    auto it = sections.find(d.key);
+    if (it != sections.end()) d.drive->LoadFirmwareState(it->second);
+  }
+  return true;
+}
+
+bool SaveBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,
+                    std::string& problem) {
+  std::ostringstream text;
+  text << kHeader << "\n";
+  for (const auto& d : drives) text << "[" << d.key << "]\n" << d.drive->SaveFirmwareState();
+  std::error_code ec;
+  std::filesystem::create_directories(file.parent_path(), ec);
+  std::filesystem::path temp = file;
+  temp += ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text.str();
+    out.flush();
+    if (!out) {
+      problem = "cannot write " + temp.string();
+      return false;
+    }
+  }
+  std::filesystem::rename(temp, file, ec);
+  if (ec) {
+    problem = "cannot replace " + file.string() + ": " + ec.message();
+    std::filesystem::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brisquel::cli

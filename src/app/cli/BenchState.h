@@ -1,0 +1,43 @@
+// The simulated bench remembers its drives' firmware between runs of the
+// command line, so that a download in one run shows in the next. One state
+// file per bench, under the user's state directory.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brisquel::sim {
+class AtaDrive;
+}
+
+namespace brisquel::cli {
+
+// $XDG_STATE_HOME/brisquel, else ~/.local/state/brisquel (%LOCALAPPDATA% on
+// Windows); none when the environment names no home.
+std::optional<std::filesystem::path> StateDirectory();
+
+// "bench-default.state" for the default bench; for a bench file, its name and
+// a hash of its absolute path, so two benches never share their drives' state.
+std::string BenchStateFileName(const std::optional<std::filesystem::path>& benchFile);
+
+// A bench drive and the key it is remembered under: its place on the bench and
+// its serial number, so that an edited bench file does not hand one drive's
+// firmware to another.
+struct RememberedDrive {
+  std::string key;
+  sim::AtaDrive* drive = nullptr;
+};
+
+// Applies what the file remembers to the drives it names. A missing file is a
+// fresh bench. False, with a reason, for a file that cannot be read as a whole;
+// drives are then left as the bench describes them.
+bool LoadBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,
+                    std::string& problem);
+
+// Writes the drives' firmware state, replacing the file in one step.
+bool SaveBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,
+                    std::string& problem);
+
+}  // namespace brisquel::cli

@@ -1,0 +1,18 @@
+// brisquel-cli: the window's operations from a terminal, for scripts and
+// headless machines. Prints the log lines the window would write.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brisquel::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitDriveFailure = 1;
+inline constexpr int kExitRefused = 2;  // bad usage, or input refused
+
+// args excludes the program name; argv0 finds the program's directory (the
+// PCI name files live beside the program).
+int Run(const std::vector<std::string>& args, const std::string& argv0);
+
+}  // namespace brisquel::cli

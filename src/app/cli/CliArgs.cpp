@@ -1,0 +1,287 @@
+#include "app/cli/CliArgs.h"
+
+#include <array>
+#include <string_view>
+
+namespace brisquel::cli {
+
+namespace {
+
+struct CommandWord {
+  std::string_view word;
+  Command command;
+};
+
+constexpr std::array<CommandWord, 6> kCommands{{
+    {"list", Command::list},
+    {"scan", Command::scan},
+    {"identify", Command::identify},
+    {"dlmc", Command::dlmc},
+    {"dptm", Command::dptm},
+    {"error-name", Command::errorName},
+}};
+
+constexpr std::array<std::uint8_t, 5> kDlmcModes{0x01, 0x03, 0x07, 0x0E, 0x0F};
+
+// Hexadecimal with or without "0x"; no sign, no blanks, at most max.
+std::optional<std::uint32_t> ParseHex(std::string_view text, std::uint32_t max) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * 16 + static_cast<std::uint64_t>(digit);
+    if (value > max) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> ParseIndex(std::string_view text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  std::uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return value;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+  ParseResult Run() {
+    for (pos_ = 0; pos_ < args_.size() && error_.empty(); ++pos_) {
+      const std::string& arg = args_[pos_];
+      if (!optionsEnded_ && arg == "--") {
+        optionsEnded_ = true;
+      } else if (!optionsEnded_ && arg.size() > 1 && arg[0] == '-') {
+        Option(arg);
+      } else {
+        Operand(arg);
+      }
+    }
+    if (error_.empty() && !opts_.help && !opts_.version) Check();
+    return {opts_, error_};
+  }
+
+ private:
+  void Option(const std::string& arg) {
+    std::string_view name = arg;
+    std::optional<std::string> inlineValue;
+    if (auto eq = name.find('='); eq != std::string_view::npos) {
+      inlineValue = std::string(name.substr(eq + 1));
+      name = name.substr(0, eq);
+    }
+    auto flag = [&](bool& field) {
+      if (inlineValue) {
+        error_ = std::string(name) + " takes no value";
+      } else {
+        field = true;
+      }
+    };
+    if (name == "--help" || name == "-h") {
+      flag(opts_.help);
+    } else if (name == "--version") {
+      flag(opts_.version);
+    } else if (name == "--json") {
+      flag(opts_.json);
+    } else if (name == "--yes" || name == "-y") {
+      flag(opts_.yes);
+    } else if (name == "--sim") {
+      // The bench file only follows "=", so "--sim list" stays unambiguous.
+      opts_.sim = true;
+      if (inlineValue) {
+        if (inlineValue->empty()) {
+          error_ = "--sim= needs a bench file";
+        } else {
+          opts_.benchFile = *inlineValue;
+        }
+      }
+    } else if (name == "--drive" || name == "--channel" || name == "--port") {
+      auto value = Value(name, inlineValue);
+      if (value) SetTarget(name, *value);
+    } else if (name == "--mode") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      auto mode = ParseHex(*value, 0xFF);
+      bool known = false;
+      for (auto m : kDlmcModes) known = known || (mode && *mode == m);
+      if (!known) {
+        error_ = "--mode must be one of 01, 03, 07, 0E, 0F (got \"" + *value + "\")";
+        return;
+      }
+      opts_.mode = static_cast<std::uint8_t>(*mode);
+    } else {
+      error_ = "unknown option " + std::string(name);
+    }
+  }
+
+  std::optional<std::string> Value(std::string_view name,
+                                   const std::optional<std::string>& inlineValue) {
+    if (inlineValue) return inlineValue;
+    if (pos_ + 1 >= args_.size()) {
+      error_ = std::string(name) + " needs a value";
+      return std::nullopt;
+    }
+    return args_[++pos_];
+  }
+
+  void SetTarget(std::string_view name, const std::string& value) {
+    if (opts_.target.kind != TargetKind::none) {
+      error_ = "give one target: --drive, --channel or --port";
+      return;
+    }
+    if (name == "--port") {
+      // Task-file ports are written in hexadecimal, with or without 0x. The
+      // ports below 0x100 belong to the motherboard's own devices (DMA,
+      // interrupt and timer chips); eight registers must fit below 0x10000.
+      auto port = ParseHex(value, 0xFFFF);
+      if (!port) {
+        error_ = "--port needs a hexadecimal port such as 0x1F0 (got \"" + value + "\")";
+      } else if (*port < 0x100 || *port > 0xFFF8) {
+        error_ = "--port " + value + " is not a task-file base port (0x0100 to 0xFFF8)";
+      } else {
+        opts_.target = {TargetKind::port, *port};
+      }
+      return;
+    }
+    auto index = ParseIndex(value);
+    if (!index) {
+      error_ = std::string(name) + " needs a line number from `" +
+               (name == "--drive" ? "list" : "scan") + "` (got \"" + value + "\")";
+      return;
+    }
+    opts_.target = {name == "--drive" ? TargetKind::drive : TargetKind::channel, *index};
+  }
+
+  void Operand(const std::string& arg) {
+    if (opts_.command == Command::none) {
+      for (const auto& c : kCommands) {
+        if (arg == c.word) opts_.command = c.command;
+      }
+      if (opts_.command == Command::none) error_ = "unknown command \"" + arg + "\"";
+      return;
+    }
+    switch (opts_.command) {
+      case Command::errorName: {
+        auto code = ParseHex(arg, 0xFFFF);
+        if (!code) {
+          error_ = "\"" + arg + "\" is not a 16-bit hexadecimal code";
+        } else {
+          opts_.codes.push_back(static_cast<std::uint16_t>(*code));
+        }
+        return;
+      }
+      case Command::dlmc:
+      case Command::dptm:
+        if (!opts_.file) {
+          opts_.file = arg;
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    error_ = std::string("unexpected argument \"") + arg + "\" for " + CommandName(opts_.command);
+  }
+
+  void Check() {
+    const Command c = opts_.command;
+    const bool needsTarget = c == Command::identify || c == Command::dlmc || c == Command::dptm;
+    if (c == Command::none) {
+      error_ = "no command given";
+    } else if (needsTarget && opts_.target.kind == TargetKind::none) {
+      error_ = std::string(CommandName(c)) + " needs a target: --drive N, --channel N or --port 0xNNNN";
+    } else if (!needsTarget && opts_.target.kind != TargetKind::none) {
+      error_ = std::string(CommandName(c)) + " takes no target";
+    } else if (opts_.mode && c != Command::dlmc) {
+      error_ = "--mode belongs to dlmc";
+    } else if (c == Command::dlmc && !opts_.mode) {
+      error_ = "dlmc needs --mode 01, 03, 07, 0E or 0F";
+    } else if (c == Command::dlmc && *opts_.mode == 0x0F && opts_.file) {
+      error_ = "dlmc --mode 0F activates the deferred firmware and takes no file";
+    } else if ((c == Command::dlmc || c == Command::dptm) && !opts_.file &&
+               !(c == Command::dlmc && *opts_.mode == 0x0F)) {
+      error_ = std::string(CommandName(c)) + " needs a firmware FILE";
+    } else if (c == Command::errorName && opts_.codes.empty()) {
+      error_ = "error-name needs at least one CODE";
+    }
+  }
+
+  const std::vector<std::string>& args_;
+  std::size_t pos_ = 0;
+  bool optionsEnded_ = false;
+  CliOptions opts_;
+  std::string error_;
+};
+
+}  // namespace
+
+ParseResult ParseArgs(const std::vector<std::string>& args) { return Parser(args).Run(); }
+
+const char* CommandName(Command command) {
+  for (const auto& c : kCommands) {
+    if (c.command == command) return c.word.data();
+  }
+  return "";
+}
+
+int DlmcModeIndex(std::uint8_t mode) {
+  for (std::size_t i = 0; i < kDlmcModes.size(); ++i) {
+    if (kDlmcModes[i] == mode) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool DlmcModeIsLasting(std::uint8_t mode) {
+  // 03 saves the segments for immediate and future use, 07 the whole image;
+  // 0E keeps it for a later 0F, which switches to it. Only 01 is gone after a
+  // power cycle.
+  return mode != 0x01;
+}
+
+std::string UsageText() {
+  return R"(Usage: brisquel-cli [OPTIONS] COMMAND [ARGUMENTS]
+
+Reads the identity of ATA/SATA drives and updates their firmware.
+
+Commands:
+  list                            the physical drives (API mode): index, bus type, name, path
+  scan                            the IDE/SATA controller channels of a PCI scan (PIO mode)
+  identify TARGET                 the drive's model, firmware revision and serial number
+  dlmc TARGET --mode MODE [FILE]  DOWNLOAD MICROCODE: 01 temporary, 03 segmented,
+                                  07 permanent, 0E deferred, 0F activate deferred (no FILE)
+  dptm TARGET FILE                the vendor download over SMART logs
+  error-name CODE...              the names of vendor status codes (hexadecimal)
+
+Targets:
+  --drive N        line N of `list`
+  --channel N      line N of `scan`
+  --port 0xNNNN    the PIO channel at this task-file base port
+
+Options:
+  --sim[=BENCHFILE]  run on the simulated bench (the default bench, or the one the file
+                     describes); the bench's drives remember their firmware between runs
+  --json             print one JSON document with the results and the log lines
+  --yes, -y          do not ask before a lasting download (modes 03, 07, 0E, 0F, dptm)
+  --help, -h         this text
+  --version          the program's version
+
+Exit codes: 0 success, 1 the drive reported failure, 2 bad usage or input refused,
+3 interrupted (Ctrl-C; a second Ctrl-C exits at once).
+)";
+}
+
+}  // namespace brisquel::cli

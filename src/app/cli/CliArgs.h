@@ -1,0 +1,57 @@
+// The command line of brisquel-cli: commands, targets and global options.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brisquel::cli {
+
+enum class Command { none, list, scan, identify, dlmc, dptm, errorName };
+
+// --drive N (a line of `list`), --channel N (a line of `scan`), --port 0xNNNN.
+enum class TargetKind { none, drive, channel, port };
+
+struct Target {
+  TargetKind kind = TargetKind::none;
+  std::uint32_t value = 0;
+};
+
+struct CliOptions {
+  Command command = Command::none;
+  Target target;
+  std::optional<std::uint8_t> mode;  // dlmc: 0x01, 0x03, 0x07, 0x0E or 0x0F
+  std::optional<std::string> file;   // dlmc, dptm
+  std::vector<std::uint16_t> codes;  // error-name
+
+  bool sim = false;
+  std::optional<std::string> benchFile;  // --sim=FILE
+  bool json = false;
+  bool yes = false;
+  bool help = false;
+  bool version = false;
+};
+
+struct ParseResult {
+  CliOptions options;
+  std::string error;  // empty when the line is valid
+};
+
+// args excludes the program name.
+ParseResult ParseArgs(const std::vector<std::string>& args);
+
+// The words scripts use: "list", "identify", "error-name", ...
+const char* CommandName(Command command);
+
+// The combo box item a download mode stands for (0 "Temporary (01)" ... 4
+// "Activate Deferred (0F)").
+int DlmcModeIndex(std::uint8_t mode);
+
+// Modes that leave new firmware on the drive beyond the next power cycle, or
+// switch to it: these ask for consent on a real drive.
+bool DlmcModeIsLasting(std::uint8_t mode);
+
+std::string UsageText();
+
+}  // namespace brisquel::cli

@@ -1,0 +1,56 @@
+// This machine's drives and ports. The build says whether it has a backend
+// for them; without one the command line runs on the simulated bench only.
+#include "app/cli/Backend.h"
+#include "app/cli/Terminal.h"
+
+#ifdef BRISQUEL_CLI_HAS_PLATFORM
+#include "platform/linux/LinuxDeviceIo.h"
+#include "platform/linux/LinuxDiskEnumerator.h"
+#include "platform/linux/LinuxPortLibrary.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#endif
+
+namespace brisquel::cli {
+
+#ifdef BRISQUEL_CLI_HAS_PLATFORM
+
+namespace {
+
+class LinuxBackend : public Backend {
+ public:
+  PortLibrary& Ports() override { return ports_; }
+  DeviceIo& Io() override { return io_; }
+  DiskEnumerator& Disks() override { return disks_; }
+  SystemInfo& System() override { return system_; }
+
+ private:
+  linuxpt::LinuxPortLibrary ports_;
+  linuxpt::LinuxDeviceIo io_;
+  linuxpt::LinuxDiskEnumerator disks_;
+  linuxpt::LinuxSystemInfo system_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> MakeSystemBackend(std::string&) {
+  return std::make_unique<LinuxBackend>();
+}
+
+#else
+
+std::unique_ptr<Backend> MakeSystemBackend(std::string& problem) {
+  problem = "this build has no access to the system's drives; use --sim for the simulated bench";
+  return nullptr;
+}
+
+#endif
+
+}  // namespace brisquel::cli
+
+#ifndef BRISQUEL_CLI_HAS_PLATFORM
+namespace brisquel {
+// No backend, no terminal to draw on or ask at.
+bool StdinIsTerminal() { return false; }
+bool StderrIsTerminal() { return false; }
+}  // namespace brisquel
+#endif

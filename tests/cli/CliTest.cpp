@@ -1,0 +1,357 @@
+// brisquel-cli end to end on the simulated bench: the built program, its
+// output and its exit codes, as scripts see them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/CliRunner.h"
+#include "sim/AtaDrive.h"
+
+namespace brisquel::cli::test {
+namespace {
+
+using Args = std::vector<std::string>;
+
+// The default bench's three drives, as Identify logs them.
+const std::string kSataIdentity = "WDC WD5000AAKX-00SIMB0 FW:15.01H15 SN:WD-WCSIM0000002";
+const std::string kIdeIdentity = "WDC WD800BB-00SIMA0 FW:05.01C05 SN:WD-WMSIM0000001";
+const std::string kUsbIdentity = "WDC WD10EZEX-00SIMC0 FW:01.01A01 SN:WD-WCSIM0000003";
+
+// A small bench of its own: one IDE channel and one disk on the same drive.
+std::string SmallBench(const std::string& driveExtras = "") {
+  return "[pci 00:1f.1]\nkind = legacy-ide\n\n"
+         "[drive d0]\nmodel = SMALL BENCH DRIVE\nfirmware = SB1.00\nserial = SB0001\n" +
+         driveExtras +
+         "\n[channel 1F0]\ndevice0 = d0\n\n"
+         "[disk]\ndrive = d0\nname = Small Bench Disk\nbus = SATA\n";
+}
+
+std::filesystem::path WriteFirmware(const CliRunner& cli, const std::string& name,
+                                    const std::string& revision, std::uint32_t blocks) {
+  return cli.WriteFile(name, sim::MakeBenchFirmware(revision, blocks));
+}
+
+std::string IdentifyLine(const CliRunner& cli, const Args& benchAndTarget) {
+  Args args = benchAndTarget;
+  args.insert(args.begin() + 1, "identify");
+  const CliResult r = cli.Run(args);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  // "Bus Type:..." (API targets), the identity line, an empty line.
+  const auto end = r.out.rfind("\n\n");
+  const auto start = r.out.rfind('\n', end - 1);
+  return r.out.substr(start == std::string::npos ? 0 : start + 1,
+                      end - (start == std::string::npos ? 0 : start + 1));
+}
+
+TEST(CliListing, ListAndScanShowEveryLineWithItsIndex) {
+  CliRunner cli;
+  const CliResult list = cli.Run({"--sim", "list"});
+  EXPECT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_EQ(list.out,
+            "0\tSATA\tWDC WD5000AAKX-00SIMB0 ATA Device\t\\\\?\\sim#disk#0\n"
+            "1\tATA\tWDC WD800BB-00SIMA0 ATA Device\t\\\\?\\sim#disk#1\n"
+            "2\tUSB\tWDC WD10EZEX-00SIMC0 USB Device\t\\\\?\\sim#disk#2\n");
+  EXPECT_EQ(list.err, "");
+
+  const CliResult scan = cli.Run({"--sim", "scan"});
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(scan.out,
+            "0\t01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE\n"
+            "1\t0170/0376 - Int ATA: Intel 82801G (ICH7 Family) IDE\n"
+            "2\t0000/0002 - SATA: Intel 82801GR/GH (ICH7 Family) SATA AHCI\n"
+            "3\t0000/0002 - SATA: Intel 82801GR/GH (ICH7 Family) SATA AHCI\n");
+}
+
+TEST(CliIdentify, PrintsTheWindowsLinesOnEveryKindOfTarget) {
+  struct Case {
+    Args target;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {{"--drive", "0"}, "Bus Type:SATA\n" + kSataIdentity + "\n\n"},
+      {{"--drive", "1"}, "Bus Type:ATA\n" + kIdeIdentity + "\n\n"},
+      {{"--drive", "2"}, "Bus Type:USB\n" + kUsbIdentity + "\n\n"},
+      {{"--channel", "0"}, kIdeIdentity + "\n\n"},
+      {{"--port", "0x1F0"}, kIdeIdentity + "\n\n"},
+      {{"--port=1f0"}, kIdeIdentity + "\n\n"},
+  };
+  CliRunner cli;
+  for (const Case& c : cases) {
+    Args args = {"--sim", "identify"};
+    args.insert(args.end(), c.target.begin(), c.target.end());
+    const CliResult r = cli.Run(args);
+    EXPECT_EQ(r.exitCode, 0) << c.target[0] << "\n" << r.err;
+    EXPECT_EQ(r.out, c.out) << c.target[0];
+  }
+}
+
+TEST(CliDownload, EveryDlmcModeLogsAsTheWindowAndTheBenchRemembers) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "NEW07", 3);
+  WriteFirmware(cli, "seg.bin", "SEG03", 150);  // three segments: 64, 64, 22
+  WriteFirmware(cli, "later.bin", "LATER0E", 70);
+  WriteFirmware(cli, "temp.bin", "TEMP01", 2);
+  const std::string sata = "Bus Type:SATA\n";
+  auto lines = [&](const std::string& mode, const std::string& file) {
+    const std::string prefix = "Download Microcode " + mode + " - " + file + " - ";
+    return sata + prefix + "Start\n" + prefix + "End - OK\n";
+  };
+  struct Step {
+    Args args;
+    std::string out;
+    std::string firmwareAfter;  // what identify shows in the next run
+  };
+  const std::vector<Step> steps = {
+      {{"--mode", "07", "fw.bin"}, lines("07", "fw.bin"), "NEW07"},
+      {{"--mode", "3", "seg.bin"}, lines("03", "seg.bin"), "SEG03"},
+      {{"--mode", "0e", "later.bin"}, lines("0E", "later.bin"), "SEG03"},
+      {{"--mode", "0x0F"}, sata, "LATER0E"},
+      {{"--mode", "01", "temp.bin"}, lines("01", "temp.bin"), "TEMP01"},
+  };
+  for (const Step& s : steps) {
+    Args args = {"--sim", "dlmc", "--drive", "0"};
+    args.insert(args.end(), s.args.begin(), s.args.end());
+    const CliResult r = cli.Run(args);
+    EXPECT_EQ(r.exitCode, 0) << s.args[1] << "\n" << r.err;
+    EXPECT_EQ(r.out, s.out) << s.args[1];
+    EXPECT_EQ(r.err, "") << s.args[1];  // no progress bar on a pipe
+    EXPECT_EQ(IdentifyLine(cli, {"--sim", "--drive", "0"}),
+              "WDC WD5000AAKX-00SIMB0 FW:" + s.firmwareAfter + " SN:WD-WCSIM0000002")
+        << s.args[1];
+  }
+  // The other drives kept their firmware.
+  EXPECT_EQ(IdentifyLine(cli, {"--sim", "--drive", "1"}), kIdeIdentity);
+}
+
+TEST(CliDownload, DownloadsReachTheDriveOverPioAndUsbToo) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "VIAPIO", 40);
+  CliResult r = cli.Run({"--sim", "dlmc", "--channel", "0", "--mode", "07", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Download Microcode 07 - fw.bin - Start\nDownload Microcode 07 - fw.bin - End - OK\n");
+  EXPECT_EQ(IdentifyLine(cli, {"--sim", "--port", "0x1F0"}),
+            "WDC WD800BB-00SIMA0 FW:VIAPIO SN:WD-WMSIM0000001");
+
+  WriteFirmware(cli, "usb.bin", "VIAUSB", 40);
+  r = cli.Run({"--sim", "dptm", "--drive", "2", "usb.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Bus Type:USB\nDownload Microcode (DPTM) - usb.bin - Begin\n"
+            "Download Microcode (DPTM) - usb.bin - SUCCESS \n");
+  EXPECT_EQ(IdentifyLine(cli, {"--sim", "--drive", "2"}),
+            "WDC WD10EZEX-00SIMC0 FW:VIAUSB SN:WD-WCSIM0000003");
+}
+
+TEST(CliDownload, EachBenchFileKeepsItsOwnState) {
+  CliRunner cli;
+  cli.WriteFile("small.bench", SmallBench());
+  WriteFirmware(cli, "fw.bin", "SB2.00", 2);
+  const CliResult r =
+      cli.Run({"--sim=small.bench", "dlmc", "--drive", "0", "--mode", "07", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(IdentifyLine(cli, {"--sim=small.bench", "--drive", "0"}),
+            "SMALL BENCH DRIVE FW:SB2.00 SN:SB0001");
+  // Another directory, the same file: still the same bench.
+  EXPECT_EQ(IdentifyLine(cli, {"--sim=" + (cli.Dir() / "small.bench").string(), "--port", "1f0"}),
+            "SMALL BENCH DRIVE FW:SB2.00 SN:SB0001");
+  EXPECT_EQ(IdentifyLine(cli, {"--sim", "--drive", "0"}), kSataIdentity);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cli.StateDir()),
+                          std::filesystem::directory_iterator()),
+            2);
+}
+
+TEST(CliErrorName, NamesCodesGivenInHex) {
+  CliRunner cli;
+  const CliResult r = cli.Run({"error-name", "0", "0x51a4", "55AB", "0016", "FFFF", "0X7F01"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "0000\tSUCCESS\n"
+            "51A4\tDISK_ER_FWECC_FAILURE\n"
+            "55AB\tSIO_ERROR_CODE_BASE\n"
+            "0016\tUNKNOWN ERROR_0016\n"
+            "FFFF\tNOT_AN_ERR_VSC_CMD_EXEC_IN_BKG\n"
+            "7F01\tPTM_ERR_INV_VEC_TBL_VER\n");
+}
+
+// Exit codes: 1 the drive said no, 2 the request was refused before anything
+// was sent, with one line on stderr saying why.
+TEST(CliExitCodes, FailuresAndRefusals) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "NEW", 2);
+  cli.WriteFile("junk.bin", std::string(1000, 'x'));
+  cli.WriteFile("empty.bin", "");
+  cli.WriteFile("broken.bench", "[drive d0]\nmodel = X\nfrobnicate = 1\n");
+  cli.WriteFile("deaf.bench", SmallBench("abort-command = EC\n"));
+  cli.WriteFile("vendor.bench", SmallBench("vendor-primary-code = B002\n"));
+  {
+    // Oversized: one byte more than TransferBuffer's whole blocks.
+    std::filesystem::path big = cli.Dir() / "big.bin";
+    cli.WriteFile("big.bin", "");
+    std::filesystem::resize_file(big, 16u * 1024 * 1024 + 1);
+  }
+  struct Case {
+    Args args;
+    int exitCode;
+    std::string errContains;
+    std::string lastOutLine;  // checked when not empty
+  };
+  const std::vector<Case> cases = {
+      // The drive refuses an image that is not firmware for it.
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "junk.bin"}, 1, "",
+       "Download Microcode 07 - junk.bin - DPTM_ERR_FAILED_TO_PROCESS  - FM_NOT_FLASH_FILE"},
+      {{"--sim", "dptm", "--drive", "0", "junk.bin"}, 1, "", ""},
+      {{"--sim=deaf.bench", "identify", "--drive", "0"}, 1, "", " FW: SN:"},
+      {{"--sim=vendor.bench", "dptm", "--channel", "0", "fw.bin"}, 1, "",
+       "Download Microcode (DPTM) - fw.bin - VSC_ERR_VSC_CMD_SET_NOT_ENABLED "},
+      // Activation with nothing deferred: no log line, but a failure.
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "0F"}, 1, "did not activate", ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "missing.bin"}, 2, "cannot read", ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "."}, 2, "cannot read", ""},
+      {{"--sim", "dptm", "--drive", "0", "big.bin"}, 2, "16777217 bytes", ""},
+      {{"--sim", "identify", "--drive", "3"}, 2, "no line 3 in `list` (it has 3)", ""},
+      {{"--sim", "identify", "--channel", "9"}, 2, "no line 9 in `scan` (it has 4)", ""},
+      {{"--sim", "identify", "--channel", "2"}, 2, "no usable task-file port", ""},
+      {{"--sim", "identify", "--port", "0x60"}, 2, "not a task-file base port", ""},
+      {{"--sim=broken.bench", "list"}, 2, "broken.bench: line 3", ""},
+      {{"--sim=nowhere.bench", "list"}, 2, "nowhere.bench", ""},
+      {{}, 2, "no command given", ""},
+      {{"--sim", "frob"}, 2, "unknown command", ""},
+      {{"--sim", "list", "--bogus"}, 2, "unknown option --bogus", ""},
+      {{"--sim", "identify"}, 2, "needs a target", ""},
+      {{"--sim", "identify", "--drive", "0", "--port", "1F0"}, 2, "one target", ""},
+      {{"--sim", "list", "--drive", "0"}, 2, "takes no target", ""},
+      {{"--sim", "dlmc", "--drive", "0", "fw.bin"}, 2, "needs --mode", ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "05", "fw.bin"}, 2, "--mode must be", ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "07"}, 2, "needs a firmware FILE", ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "0F", "fw.bin"}, 2, "takes no file", ""},
+      {{"--sim", "dptm", "--drive", "0", "fw.bin", "more.bin"}, 2, "unexpected argument", ""},
+      {{"error-name"}, 2, "at least one CODE", ""},
+      {{"error-name", "10000"}, 2, "not a 16-bit", ""},
+      {{"error-name", "0xG1"}, 2, "not a 16-bit", ""},
+  };
+  for (const Case& c : cases) {
+    const CliResult r = cli.Run(c.args);
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    EXPECT_EQ(r.exitCode, c.exitCode) << line << "\n" << r.out << r.err;
+    EXPECT_NE(r.err.find(c.errContains), std::string::npos) << line << "\n" << r.err;
+    if (c.exitCode == 2) EXPECT_EQ(r.out, "") << line;  // nothing was sent, nothing logged
+    if (!c.lastOutLine.empty()) {
+      ASSERT_GE(r.out.size(), 1u) << line;
+      std::string out = r.out.substr(0, r.out.size() - 1);
+      if (out.size() >= 1 && out.back() == '\n') out.pop_back();  // Identify's empty line
+      EXPECT_EQ(out.substr(out.rfind('\n') + 1), c.lastOutLine) << line;
+    }
+  }
+}
+
+TEST(CliExitCodes, EmptyFileIsSentAsTheWindowWould) {
+  // Zero blocks: mode 07 sends one command without data, which the drive refuses.
+  CliRunner cli;
+  cli.WriteFile("empty.bin", "");
+  const CliResult r = cli.Run({"--sim", "dlmc", "--drive", "0", "--mode", "07", "empty.bin"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.out.find("Download Microcode 07 - empty.bin - Start\n"), std::string::npos);
+}
+
+TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
+  CliRunner cli;
+  // The secondary channel has no drive: its status floats busy, and the PIO
+  // wait runs until Break.
+  const CliResult r = cli.Shell("timeout -s INT 2 \"$CLI\" --sim identify --port 0x170");
+  EXPECT_EQ(r.exitCode, 124);  // timeout's own code: it had to send the signal
+  const CliResult kept = cli.Shell(
+      "timeout --preserve-status -s INT 1 \"$CLI\" --sim identify --port 0x170 </dev/null");
+  EXPECT_EQ(kept.exitCode, 3) << kept.err;
+  // Break ends the wait where the window's would: the line is still written.
+  EXPECT_EQ(kept.out, " FW: SN:\n\n");
+  EXPECT_NE(kept.err.find("interrupted"), std::string::npos);
+}
+
+TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "NEW", 2);
+  // No terminal to ask on: refused before any hardware is touched.
+  for (const Args& args : std::vector<Args>{{"dlmc", "--port", "0x1F0", "--mode", "07", "fw.bin"},
+                                             {"dlmc", "--port", "0x1F0", "--mode", "0E", "fw.bin"},
+                                             {"dlmc", "--port", "0x1F0", "--mode", "0F"},
+                                             {"dptm", "--port", "0x1F0", "fw.bin"}}) {
+    const CliResult r = cli.Run(args);
+    EXPECT_EQ(r.exitCode, 2) << args[3];
+    EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  // On a terminal the question names the drive and the file; "no" sends nothing.
+  const CliResult asked = cli.Shell(
+      "printf 'no\\n' | script -qec '\"$CLI\" dlmc --port 0x1F0 --mode 07 fw.bin' /dev/null");
+  EXPECT_NE(asked.out.find("port 0x01F0"), std::string::npos) << asked.out;
+  EXPECT_NE(asked.out.find("fw.bin (1024 bytes)"), std::string::npos) << asked.out;
+  EXPECT_NE(asked.out.find("not confirmed"), std::string::npos) << asked.out;
+  EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
+}
+
+TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "BAR", 130);
+  const CliResult r = cli.Shell(
+      "script -qec '\"$CLI\" --sim dlmc --drive 0 --mode 03 fw.bin' /dev/null </dev/null");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("[##############################] 130/130 sectors  100%"),
+            std::string::npos)
+      << r.out;
+  // The bar ends on its own line, before the closing log line.
+  EXPECT_NE(r.out.find("100%\r\nDownload Microcode 03 - fw.bin - End - OK"), std::string::npos)
+      << r.out;
+
+  // The vendor download counts what the drive asks for.
+  const CliResult dptm = cli.Shell(
+      "script -qec '\"$CLI\" --sim dptm --channel 0 fw.bin' /dev/null </dev/null");
+  EXPECT_EQ(dptm.exitCode, 0) << dptm.out;
+  EXPECT_NE(dptm.out.find("130/130 sectors  100%"), std::string::npos) << dptm.out;
+
+  const CliResult piped = cli.Run({"--sim", "dlmc", "--drive", "0", "--mode", "03", "fw.bin"});
+  EXPECT_EQ(piped.err, "");
+}
+
+// Each document must parse with a standard JSON parser; a few fields are
+// read back to show it holds the results.
+TEST(CliJson, EveryCommandGivesOneParsableDocument) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw \"q\" \\ \xc3\xa9\xff.bin", "JSON1", 2);
+  struct Case {
+    std::string args;  // shell words after "$CLI --json"
+    std::string python;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"--sim list", "[x['busType'] for x in d['drives']], d['exitCode']",
+       "['SATA', 'ATA', 'USB'] 0"},
+      {"--sim scan", "d['channels'][1]['basePort'], d['channels'][1]['line']",
+       "0170 0170/0376 - Int ATA: Intel 82801G (ICH7 Family) IDE"},
+      {"--sim identify --drive 2", "d['identity']['serial'], d['log'][0], d['target']['drive']['busType']",
+       "WD-WCSIM0000003 Bus Type:USB USB"},
+      {"--sim dlmc --drive 0 --mode 07 fw*.bin", "d['download']['ok'], d['log'][1]",
+       "True Download Microcode 07 - fw \"q\" \\ \u00e9\u00ff.bin - Start"},
+      {"--sim dlmc --drive 0 --mode 0F", "d['activated'], d['exitCode']", "False 1"},
+      {"error-name 51A4 7", "d['codes'][1]['name']", "UNKNOWN ERROR_0007"},
+      {"--sim identify --drive 5", "d['exitCode'], len(d['errors'])", "2 1"},
+      {"--bogus", "d['exitCode'], d['log']", "2 []"},
+  };
+  for (const Case& c : cases) {
+    const CliResult r = cli.Shell(
+        "\"$CLI\" --json " + c.args + " >doc.json; code=$?; "
+        "python3 -m json.tool doc.json >/dev/null || exit 99; "
+        "python3 -c \"import json; d = json.load(open('doc.json', encoding='utf-8')); "
+        "print(*(" + c.python + ",))\"; exit $code");
+    EXPECT_NE(r.exitCode, 99) << c.args << ": not JSON\n" << r.err;
+    std::string out = r.out;
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    EXPECT_EQ(out, c.expected) << c.args << "\n" << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace brisquel::cli::test
