@@ -180,6 +180,12 @@ AtaDrive* Bench::Drive(const std::string& name) const {
   return it == drives_.end() ? nullptr : it->second.get();
 }
 
+std::vector<std::string> Bench::DriveNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, drive] : drives_) names.push_back(name);
+  return names;
+}
+
 UsbBridge* Bench::Bridge(const std::string& name) const {
   auto it = bridges_.find(name);
   return it == bridges_.end() ? nullptr : it->second.get();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/AtaDrive.h"
 #include "sim/BenchFile.h"
@@ -44,6 +45,8 @@ class Bench {
 
   // By the names of the description; null when there is none.
   AtaDrive* Drive(const std::string& name) const;
+  // The names of all drives, in name order.
+  std::vector<std::string> DriveNames() const;
   UsbBridge* Bridge(const std::string& name) const;
   IdeChannel* Channel(std::uint16_t basePort) const { return ports_.ChannelAt(basePort); }
 

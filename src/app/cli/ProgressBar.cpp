@@ -8,8 +8,8 @@ namespace {
 constexpr int kBarWidth = 30;
 // Sector-by-sector PIO transfers would otherwise redraw thousands of times.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(50);
-}  // namespace
 
+// "[#########.....................] 1234/5678 sectors  21%"
 std::string RenderProgress(std::uint64_t sent, std::uint64_t total, int width) {
   const std::uint64_t shownTotal = std::max(total, sent);
   const std::uint64_t filled =
@@ -23,6 +23,8 @@ std::string RenderProgress(std::uint64_t sent, std::uint64_t total, int width) {
   return text;
 }
 
+}  // namespace
+
 void ProgressBar::Update(std::uint64_t sent, std::uint64_t total) {
   if (!enabled_) return;
   sent_ = sent;
@@ -33,6 +35,8 @@ void ProgressBar::Update(std::uint64_t sent, std::uint64_t total) {
   if (!shown_ || done || now - lastDraw_ >= kRedrawInterval) {
     lastDraw_ = now;
     Draw();
+  } else {
+    stale_ = true;
   }
 }
 
@@ -45,22 +49,12 @@ void ProgressBar::Draw() {
   out_ << std::flush;
   drawnWidth_ = text.size();
   shown_ = true;
-}
-
-void ProgressBar::Hide() {
-  if (!shown_) return;
-  out_ << '\r' << std::string(drawnWidth_, ' ') << '\r' << std::flush;
-  drawnWidth_ = 0;
-  shown_ = false;
-}
-
-void ProgressBar::Show() {
-  if (enabled_ && started_ && !shown_) Draw();
+  stale_ = false;
 }
 
 void ProgressBar::Finish() {
   if (!enabled_ || !started_) return;
-  Draw();
+  if (!shown_ || stale_) Draw();
   out_ << '\n' << std::flush;
   drawnWidth_ = 0;
   shown_ = false;
