@@ -58,8 +58,7 @@ CliResult CliRunner::Shell(const std::string& commandLine) const {
                              " && export HOME=" + ShellQuote((dir_ / "home").string()) +
                              " XDG_STATE_HOME=" + ShellQuote((dir_ / "state").string()) +
                              " CLI=" + ShellQuote(BRISQUEL_CLI_PATH) + " && { " + commandLine +
-                             "; } >" + ShellQuote(out.string()) + " 2>" +
-                             ShellQuote(err.string());
+                             "; } >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string());
   CliResult result;
   result.exitCode = ExitCodeOf(std::system(("sh -c " + ShellQuote(script)).c_str()));
   result.out = ReadAll(out);

@@ -201,12 +201,16 @@ TEST(CliExitCodes, FailuresAndRefusals) {
   };
   const std::vector<Case> cases = {
       // The drive refuses an image that is not firmware for it.
-      {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "junk.bin"}, 1, "",
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "junk.bin"},
+       1,
+       "",
        "Download Microcode 07 - junk.bin - DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - "
        "FM_ERR_NOT_FLASH_FILE"},
       {{"--sim", "dptm", "--drive", "0", "junk.bin"}, 1, "", ""},
       {{"--sim=deaf.bench", "identify", "--drive", "0"}, 1, "", " FW: SN:"},
-      {{"--sim=vendor.bench", "dptm", "--channel", "0", "fw.bin"}, 1, "",
+      {{"--sim=vendor.bench", "dptm", "--channel", "0", "fw.bin"},
+       1,
+       "",
        "Download Microcode (DPTM) - fw.bin - VSC_ERR_VSC_CMD_SET_NOT_ENABLED "},
       // Activation with nothing deferred: no log line, but a failure.
       {{"--sim", "dlmc", "--drive", "0", "--mode", "0F"}, 1, "did not activate", ""},
@@ -278,9 +282,9 @@ TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
   WriteFirmware(cli, "fw.bin", "NEW", 2);
   // No terminal to ask on: refused before any hardware is touched.
   for (const Args& args : std::vector<Args>{{"dlmc", "--port", "0x1F0", "--mode", "07", "fw.bin"},
-                                             {"dlmc", "--port", "0x1F0", "--mode", "0E", "fw.bin"},
-                                             {"dlmc", "--port", "0x1F0", "--mode", "0F"},
-                                             {"dptm", "--port", "0x1F0", "fw.bin"}}) {
+                                            {"dlmc", "--port", "0x1F0", "--mode", "0E", "fw.bin"},
+                                            {"dlmc", "--port", "0x1F0", "--mode", "0F"},
+                                            {"dptm", "--port", "0x1F0", "fw.bin"}}) {
     const CliResult r = cli.Run(args);
     EXPECT_EQ(r.exitCode, 2) << args[3];
     EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
@@ -301,16 +305,15 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
   const CliResult r = cli.Shell(
       "script -qec '\"$CLI\" --sim dlmc --drive 0 --mode 03 fw.bin' /dev/null </dev/null");
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("[##############################] 130/130 sectors  100%"),
-            std::string::npos)
+  EXPECT_NE(r.out.find("[##############################] 130/130 sectors  100%"), std::string::npos)
       << r.out;
   // The bar ends on its own line, before the closing log line.
   EXPECT_NE(r.out.find("100%\r\nDownload Microcode 03 - fw.bin - End - OK"), std::string::npos)
       << r.out;
 
   // The vendor download counts what the drive asks for.
-  const CliResult dptm = cli.Shell(
-      "script -qec '\"$CLI\" --sim dptm --channel 0 fw.bin' /dev/null </dev/null");
+  const CliResult dptm =
+      cli.Shell("script -qec '\"$CLI\" --sim dptm --channel 0 fw.bin' /dev/null </dev/null");
   EXPECT_EQ(dptm.exitCode, 0) << dptm.out;
   EXPECT_NE(dptm.out.find("130/130 sectors  100%"), std::string::npos) << dptm.out;
 
@@ -333,7 +336,8 @@ TEST(CliJson, EveryCommandGivesOneParsableDocument) {
        "['SATA', 'ATA', 'USB'] 0"},
       {"--sim scan", "d['channels'][1]['basePort'], d['channels'][1]['line']",
        "0170 0170/0376 - Int ATA: Intel 82801G (ICH7 Family) IDE"},
-      {"--sim identify --drive 2", "d['identity']['serial'], d['log'][0], d['target']['drive']['busType']",
+      {"--sim identify --drive 2",
+       "d['identity']['serial'], d['log'][0], d['target']['drive']['busType']",
        "WD-WCSIM0000003 Bus Type:USB USB"},
       {"--sim dlmc --drive 0 --mode 07 fw*.bin", "d['download']['ok'], d['log'][1]",
        "True Download Microcode 07 - fw \"q\" \\ \u00e9\u00ff.bin - Start"},
@@ -347,10 +351,15 @@ TEST(CliJson, EveryCommandGivesOneParsableDocument) {
   std::string checks = "import json\n";
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const std::string n = std::to_string(i);
-    commands += "\"$CLI\" --json " + cases[i].args + " >doc" + n + ".json; echo $? >code" + n + "; ";
-    checks += "d = json.load(open('doc" + n + ".json', encoding='utf-8'))\n"
-              "assert d['exitCode'] == int(open('code" + n + "').read()), " + n + "\n"
-              "print(*(" + cases[i].python + ",))\n";
+    commands +=
+        "\"$CLI\" --json " + cases[i].args + " >doc" + n + ".json; echo $? >code" + n + "; ";
+    checks += "d = json.load(open('doc" + n +
+              ".json', encoding='utf-8'))\n"
+              "assert d['exitCode'] == int(open('code" +
+              n + "').read()), " + n +
+              "\n"
+              "print(*(" +
+              cases[i].python + ",))\n";
   }
   cli.WriteFile("check.py", checks);
   const CliResult r = cli.Shell(commands + "python3 check.py");

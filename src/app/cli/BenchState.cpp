@@ -37,8 +37,8 @@ std::uint64_t Fnv1a64(const std::string& text) {
 std::string SafeStem(const std::filesystem::path& file) {
   std::string stem = file.stem().string();
   for (char& c : stem) {
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
     if (!keep) c = '_';
   }
   return stem.substr(0, 40);

@@ -240,7 +240,8 @@ int Session::Execute() {
 }
 
 int Session::ErrorNames() {
-  for (std::uint16_t code : options_.codes) reporter_.Print(Hex(code, 4) + "\t" + ErrorCodeName(code));
+  for (std::uint16_t code : options_.codes)
+    reporter_.Print(Hex(code, 4) + "\t" + ErrorCodeName(code));
   return kExitOk;
 }
 
@@ -338,13 +339,13 @@ std::optional<int> Session::ResolveTarget(TfmMain& window, CliView& view, Progra
   if (t.kind == TargetKind::drive) {
     const TST_PhysicalDrive& d = state.DriveTable[t.value];
     info.drive = DriveRow{index, BusTypeName(d.BusType), view.lines[t.value], d.DevicePath};
-    info.description = "\"" + d.DisplayName + "\" (--drive " + std::to_string(index) + ", " +
-                       d.DevicePath + ")";
+    info.description =
+        "\"" + d.DisplayName + "\" (--drive " + std::to_string(index) + ", " + d.DevicePath + ")";
   } else {
     const ControllerEntry& e = state.ChannelTable[t.value];
     info.channel = ChannelRow{index, view.lines[t.value], e.basePort, e.controlPort};
-    info.description = "the drive on \"" + view.lines[t.value] + "\" (--channel " +
-                       std::to_string(index) + ")";
+    info.description =
+        "the drive on \"" + view.lines[t.value] + "\" (--channel " + std::to_string(index) + ")";
     // A channel whose base register reads zero (or another motherboard port)
     // would have its "device register" written among the DMA and interrupt
     // controllers.
@@ -373,10 +374,18 @@ bool Session::Consent() {
     what = "replace the drive's firmware through its vendor channel (DPTM)";
   } else {
     switch (*options_.mode) {
-      case 0x03: what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 03)"; break;
-      case 0x07: what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 07)"; break;
-      case 0x0E: what = "store new firmware for a later activation (DOWNLOAD MICROCODE 0E)"; break;
-      default: what = "switch the drive to its deferred firmware (DOWNLOAD MICROCODE 0F)"; break;
+      case 0x03:
+        what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 03)";
+        break;
+      case 0x07:
+        what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 07)";
+        break;
+      case 0x0E:
+        what = "store new firmware for a later activation (DOWNLOAD MICROCODE 0E)";
+        break;
+      default:
+        what = "switch the drive to its deferred firmware (DOWNLOAD MICROCODE 0F)";
+        break;
     }
   }
   std::string question = "This will " + what + "\n  drive: " + target_->description + "\n";
@@ -443,8 +452,8 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
         const auto fw = line.find(" FW:");
         const auto sn = line.find(" SN:");
         if (fw == std::string::npos || sn == std::string::npos || sn < fw) continue;
-        identity_ = Identity{line.substr(0, fw), line.substr(fw + 4, sn - fw - 4),
-                             line.substr(sn + 4)};
+        identity_ =
+            Identity{line.substr(0, fw), line.substr(fw + 4, sn - fw - 4), line.substr(sn + 4)};
       }
       break;
     }

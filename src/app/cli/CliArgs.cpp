@@ -203,7 +203,8 @@ class Parser {
     if (c == Command::none) {
       error_ = "no command given";
     } else if (needsTarget && opts_.target.kind == TargetKind::none) {
-      error_ = std::string(CommandName(c)) + " needs a target: --drive N, --channel N or --port 0xNNNN";
+      error_ =
+          std::string(CommandName(c)) + " needs a target: --drive N, --channel N or --port 0xNNNN";
     } else if (!needsTarget && opts_.target.kind != TargetKind::none) {
       error_ = std::string(CommandName(c)) + " takes no target";
     } else if (opts_.mode && c != Command::dlmc) {
@@ -229,7 +230,9 @@ class Parser {
 
 }  // namespace
 
-ParseResult ParseArgs(const std::vector<std::string>& args) { return Parser(args).Run(); }
+ParseResult ParseArgs(const std::vector<std::string>& args) {
+  return Parser(args).Run();
+}
 
 const char* CommandName(Command command) {
   for (const auto& c : kCommands) {

@@ -19,11 +19,19 @@ extern "C" void OnInterrupt(int signal) {
 
 }  // namespace
 
-void InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
+void InstallInterruptHandler() {
+  std::signal(SIGINT, OnInterrupt);
+}
 
-int InterruptCount() { return gPresses; }
+int InterruptCount() {
+  return gPresses;
+}
 
-OperationRunning::OperationRunning() { gOperationRunning = 1; }
-OperationRunning::~OperationRunning() { gOperationRunning = 0; }
+OperationRunning::OperationRunning() {
+  gOperationRunning = 1;
+}
+OperationRunning::~OperationRunning() {
+  gOperationRunning = 0;
+}
 
 }  // namespace brisquel::cli

@@ -50,7 +50,11 @@ std::unique_ptr<Backend> MakeSystemBackend(std::string& problem) {
 #ifndef BRISQUEL_CLI_HAS_PLATFORM
 namespace brisquel {
 // No backend, no terminal to draw on or ask at.
-bool StdinIsTerminal() { return false; }
-bool StderrIsTerminal() { return false; }
+bool StdinIsTerminal() {
+  return false;
+}
+bool StderrIsTerminal() {
+  return false;
+}
 }  // namespace brisquel
 #endif

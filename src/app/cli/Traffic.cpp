@@ -41,7 +41,9 @@ std::span<const std::uint8_t> DataArea(const std::uint8_t* block, std::uint32_t 
 
 }  // namespace
 
-void TrafficMeter::SetTotal(std::uint64_t sectors) { total_ = sectors; }
+void TrafficMeter::SetTotal(std::uint64_t sectors) {
+  total_ = sectors;
+}
 
 void TrafficMeter::Notify() {
   if (onChange) onChange(Sent(), std::max(total_, Sent()));
@@ -54,8 +56,7 @@ void TrafficMeter::OnCommand(const AtaTaskFile& regs) {
     kind_ = Kind::firmwareData;
   } else if (regs.command == kSmart && regs.features == kSmartWriteLog && regs.lbaLow == kDataLog) {
     kind_ = Kind::firmwareData;
-  } else if (regs.command == kSmart && regs.features == kSmartWriteLog &&
-             regs.lbaLow == kKeyLog) {
+  } else if (regs.command == kSmart && regs.features == kSmartWriteLog && regs.lbaLow == kKeyLog) {
     kind_ = Kind::keySector;
     downloadKeySent_ = false;
   } else if (regs.command == kSmart && regs.features == kSmartReadLog && regs.lbaLow == kKeyLog) {
@@ -111,12 +112,24 @@ void MeteredPorts::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
   if (port <= base || port > base + 7) return;
   // 48-bit commands write each register twice; the last write is the current byte.
   switch (port - base) {
-    case 1: regs_.features = value; break;
-    case 2: regs_.count = value; break;
-    case 3: regs_.lbaLow = value; break;
-    case 4: regs_.lbaMid = value; break;
-    case 5: regs_.lbaHigh = value; break;
-    case 6: regs_.device = value; break;
+    case 1:
+      regs_.features = value;
+      break;
+    case 2:
+      regs_.count = value;
+      break;
+    case 3:
+      regs_.lbaLow = value;
+      break;
+    case 4:
+      regs_.lbaMid = value;
+      break;
+    case 5:
+      regs_.lbaHigh = value;
+      break;
+    case 6:
+      regs_.device = value;
+      break;
     case 7:
       regs_.command = value;
       meter_.OnCommand(regs_);
@@ -124,9 +137,9 @@ void MeteredPorts::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
   }
 }
 
-bool MeteredDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode,
-                                      void* inBuffer, std::uint32_t inSize, void* outBuffer,
-                                      std::uint32_t outSize, std::uint32_t* bytesReturned) {
+bool MeteredDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
+                                      std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
+                                      std::uint32_t* bytesReturned) {
   const auto* in = static_cast<const std::uint8_t*>(inBuffer);
   AtaTaskFile regs;
   DataDirection direction = DataDirection::none;
@@ -154,9 +167,8 @@ bool MeteredDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCo
     dataLength = GetU32(in + scsiptx::kDataTransferLength);
   }
 
-  const bool ok =
-      inner_.DeviceIoControl(handle, ioControlCode, inBuffer, inSize, outBuffer, outSize,
-                             bytesReturned);
+  const bool ok = inner_.DeviceIoControl(handle, ioControlCode, inBuffer, inSize, outBuffer,
+                                         outSize, bytesReturned);
   // A request the system refused never reached the drive.
   if (!known || !ok) return ok;
   meter_.OnCommand(regs);

@@ -5,7 +5,11 @@
 
 namespace brisquel {
 
-bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StdinIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
+}
+bool StderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 }  // namespace brisquel
