@@ -152,6 +152,20 @@ struct Identity {
   std::string model, firmware, serial;
 };
 
+// What the last of a download's lines says after "<prefix>", the opening
+// line ("<prefix><opening>") aside; none when the download wrote no such line.
+std::optional<std::string> ClosingText(const std::vector<std::string>& lines,
+                                       const std::string& prefix, const std::string& opening) {
+  std::optional<std::string> text;
+  for (const auto& line : lines) {
+    if (line.size() > prefix.size() && line.compare(0, prefix.size(), prefix) == 0 &&
+        line != prefix + opening) {
+      text = line.substr(prefix.size());
+    }
+  }
+  return text;
+}
+
 struct DownloadOutcome {
   std::string mode;  // "07", or "DPTM"
   std::string file;
@@ -189,7 +203,6 @@ class Session {
   std::filesystem::path programDir_;
 
   std::uintmax_t fileSize_ = 0;
-  bool interrupted_ = false;
   std::vector<DriveRow> drives_;
   std::vector<ChannelRow> channels_;
   std::optional<TargetInfo> target_;
@@ -306,8 +319,7 @@ int Session::Scan(TfmMain& window, CliView& view, ProgramState& state) {
     channels_.push_back(std::move(row));
   }
   // Break stops the scan where it is; what it found is still listed.
-  interrupted_ = Interrupted(state);
-  return interrupted_ ? kExitInterrupted : kExitOk;
+  return Interrupted(state) ? kExitInterrupted : kExitOk;
 }
 
 std::optional<int> Session::ResolveTarget(TfmMain& window, CliView& view, ProgramState& state) {
@@ -324,7 +336,6 @@ std::optional<int> Session::ResolveTarget(TfmMain& window, CliView& view, Progra
   } else {
     window.rbPIOClick();
     if (Interrupted(state)) {
-      interrupted_ = true;
       reporter_.Problem("interrupted during the PCI scan");
       return kExitInterrupted;
     }
@@ -375,7 +386,7 @@ bool Session::Consent() {
   } else {
     switch (*options_.mode) {
       case 0x03:
-        what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 03)";
+        what = "save new firmware in segments for immediate and future use (DOWNLOAD MICROCODE 03)";
         break;
       case 0x07:
         what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 07)";
@@ -447,7 +458,7 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
     case Command::identify: {
       window.btIdentifyClick();
       ok = !state.AtaStatusBits.ERR;
-      // The identity line is the last non-empty one: "<model> FW:<fw> SN:<serial>".
+      // The identity line: "<model> FW:<firmware> SN:<serial>" (the names hold no colon).
       for (const auto& line : opLines()) {
         const auto fw = line.find(" FW:");
         const auto sn = line.find(" SN:");
@@ -467,13 +478,8 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
         break;
       }
       DownloadOutcome d{Hex(*options_.mode, 2), FileNameOf(*options_.file), std::nullopt, false};
-      const std::string prefix = "Download Microcode " + d.mode + " - " + d.file + " - ";
-      for (const auto& line : opLines()) {
-        if (line.size() > prefix.size() && line.compare(0, prefix.size(), prefix) == 0 &&
-            line != prefix + "Start") {
-          d.status = line.substr(prefix.size());
-        }
-      }
+      d.status =
+          ClosingText(opLines(), "Download Microcode " + d.mode + " - " + d.file + " - ", "Start");
       d.ok = d.status == "End - OK";
       ok = d.ok;
       download_ = d;
@@ -482,13 +488,7 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
     case Command::dptm: {
       window.btReplaceClick();
       DownloadOutcome d{"DPTM", FileNameOf(*options_.file), std::nullopt, false};
-      const std::string prefix = "Download Microcode (DPTM) - " + d.file + " - ";
-      for (const auto& line : opLines()) {
-        if (line.size() > prefix.size() && line.compare(0, prefix.size(), prefix) == 0 &&
-            line != prefix + "Begin") {
-          d.status = line.substr(prefix.size());
-        }
-      }
+      d.status = ClosingText(opLines(), "Download Microcode (DPTM) - " + d.file + " - ", "Begin");
       // The closing text starts with the name of the drive's primary code;
       // code 0 is "SUCCESS".
       d.ok = d.status && d.status->rfind("SUCCESS ", 0) == 0;
@@ -502,8 +502,7 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
   meter.onChange = nullptr;
   bar_.Finish();
 
-  interrupted_ = Interrupted(state);
-  if (interrupted_) {
+  if (Interrupted(state)) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
