@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ops/VendorChannel.h"
 #include "transport/PassThroughBlocks.h"
 
 namespace brisquel::cli {
@@ -14,8 +15,6 @@ constexpr std::uint8_t kSmartReadLog = 0xD5;
 constexpr std::uint8_t kSmartWriteLog = 0xD6;
 constexpr std::uint8_t kKeyLog = 0xBE;
 constexpr std::uint8_t kDataLog = 0xBF;
-constexpr std::uint16_t kDownloadKeyWord0 = 0x0019;
-constexpr std::size_t kReplyValueOffset = 26;
 
 // The registers of a SAT ATA PASS-THROUGH command block, (12) or (16).
 bool RegistersFromCdb(const std::uint8_t* cdb, std::uint8_t cdbLength, AtaTaskFile& regs) {
@@ -71,19 +70,21 @@ void TrafficMeter::OnDataOut(std::span<const std::uint8_t> bytes) {
     if (Sent() != before) Notify();
   } else if (kind_ == Kind::keySector && headSize_ < 2) {
     for (std::size_t i = 0; i < bytes.size() && headSize_ < 2; ++i) head_[headSize_++] = bytes[i];
-    if (headSize_ == 2) downloadKeySent_ = GetU16(head_) == kDownloadKeyWord0;
+    if (headSize_ == 2) {
+      downloadKeySent_ = GetU16(head_.data()) == KeySector::Download(0).words[0];
+    }
   }
 }
 
 void TrafficMeter::OnDataIn(std::span<const std::uint8_t> bytes) {
   if (kind_ != Kind::statusRead || !downloadKeySent_) return;
-  for (std::size_t i = 0; i < bytes.size() && headSize_ < sizeof head_; ++i) {
+  for (std::size_t i = 0; i < bytes.size() && headSize_ < head_.size(); ++i) {
     head_[headSize_++] = bytes[i];
   }
-  if (headSize_ >= kReplyValueOffset + 4) {
+  if (headSize_ == head_.size()) {
     // The drive's answer to the download key sector: the sectors it wants.
     downloadKeySent_ = false;
-    SetTotal(GetU32(head_ + kReplyValueOffset));
+    SetTotal(VendorStatus::From(head_).replyValue);
   }
 }
 

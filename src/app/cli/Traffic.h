@@ -4,6 +4,7 @@
 // I/O the command line hands them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -38,9 +39,9 @@ class TrafficMeter {
   Kind kind_ = Kind::other;
   std::uint64_t sentBytes_ = 0;
   std::uint64_t total_ = 0;
-  // The first bytes of the current command's data: enough for word 0 of a key
-  // sector and the requested count at offset 26 of a status sector.
-  std::uint8_t head_[32] = {};
+  // The current command's first sector: a key sector's first word, or the
+  // status sector that answers a download key sector.
+  std::array<std::uint8_t, kSectorSize> head_{};
   std::size_t headSize_ = 0;
   bool downloadKeySent_ = false;
 };
