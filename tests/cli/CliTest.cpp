@@ -164,6 +164,29 @@ TEST(CliDownload, EachBenchFileKeepsItsOwnState) {
             2);
 }
 
+TEST(CliDownload, TheStateLivesInTheUsersStateDirectoryAndSurvivesDamage) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "HOMEREV", 2);
+  // Without XDG_STATE_HOME the state goes under ~/.local/state.
+  const CliResult r = cli.Shell(
+      "unset XDG_STATE_HOME; \"$CLI\" --sim dlmc --drive 1 --mode 07 fw.bin && "
+      "\"$CLI\" --sim identify --drive 1");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("FW:HOMEREV"), std::string::npos) << r.out;
+  EXPECT_TRUE(
+      std::filesystem::exists(cli.Dir() / "home/.local/state/brisquel/bench-default.state"));
+
+  // A damaged state file: a warning, and the bench as described.
+  std::filesystem::create_directories(cli.StateDir());
+  cli.WriteFile("state/brisquel/bench-default.state", "[ide0 WD-WMSIM0000001]\nactive=\x01\n");
+  const CliResult damaged = cli.Run({"--sim", "identify", "--drive", "1"});
+  EXPECT_EQ(damaged.exitCode, 0);
+  EXPECT_EQ(damaged.out, "Bus Type:ATA\n" + kIdeIdentity + "\n\n");
+  EXPECT_NE(damaged.err.find("warning"), std::string::npos) << damaged.err;
+  // ... which the run then writes anew.
+  EXPECT_EQ(cli.Run({"--sim", "identify", "--drive", "1"}).err, "");
+}
+
 TEST(CliErrorName, NamesCodesGivenInHex) {
   CliRunner cli;
   const CliResult r = cli.Run({"error-name", "0", "0x51a4", "55AB", "0016", "FFFF", "0X7F01"});
