@@ -2,6 +2,7 @@
 // machine's drives and ports through the platform backend.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@ class Backend {
   virtual SystemInfo& System() = 0;
   // The bench's drives, to remember between runs; none on real hardware.
   virtual std::vector<RememberedDrive> Remembered() { return {}; }
+  // Where the port library says why it refuses a port (a kernel driver holds
+  // it); the bench refuses none.
+  virtual void SetNoticeSink(std::function<void(const std::string&)>) {}
 };
 
 // The default bench, or the one a bench file describes. Null, with a reason,

@@ -282,6 +282,7 @@ int Session::RunOnBackend(Backend& backend) {
   MeteredPorts ports(backend.Ports(), state->DriveTarget, meter);
   MeteredDeviceIo io(backend.Io(), meter);
   CliView view(reporter_, options_);
+  backend.SetNoticeSink([this](const std::string& text) { reporter_.Log(text); });
   TfmMain window(view,
                  MainPlatform{*state, ports, io, backend.Disks(), backend.System(), programDir_});
   view.window = &window;
@@ -490,8 +491,9 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
       DownloadOutcome d{"DPTM", FileNameOf(*options_.file), std::nullopt, false};
       d.status = ClosingText(opLines(), "Download Microcode (DPTM) - " + d.file + " - ", "Begin");
       // The closing text starts with the name of the drive's primary code;
-      // code 0 is "SUCCESS".
-      d.ok = d.status && d.status->rfind("SUCCESS ", 0) == 0;
+      // code 0 is "SUCCESS". A status read the drive refused leaves nothing
+      // of its own in the sector, so that "SUCCESS" is not the drive's word.
+      d.ok = !state.AtaStatusBits.ERR && d.status && d.status->rfind("SUCCESS ", 0) == 0;
       ok = d.ok;
       download_ = d;
       break;

@@ -22,6 +22,9 @@ class LinuxBackend : public Backend {
   DeviceIo& Io() override { return io_; }
   DiskEnumerator& Disks() override { return disks_; }
   SystemInfo& System() override { return system_; }
+  void SetNoticeSink(std::function<void(const std::string&)> sink) override {
+    ports_.SetNoticeSink(std::move(sink));
+  }
 
  private:
   linuxpt::LinuxPortLibrary ports_;

@@ -1,15 +1,20 @@
 # PIIX3 IDE: first with no driver on the channels (raw port I/O), then with
-# ata_piix bound (port I/O refused, pass-through through libata).
-probe pci
-probe pio 0x1F0
-probe pio 0x170
+# ata_piix bound (port I/O refused, the drives read through libata).
+cli scan scan
+cli pio0 identify --port 0x1F0
+cli pio1 identify --channel 1
 modprobe ata_piix && modprobe sd_mod || exit 1
 wait_for /sys/block/sda && wait_for /sys/block/sdb || exit 1
-probe pio 0x1F0
-probe list
-for disk in /dev/sda /dev/sdb; do probe ata "$disk"; done
-# without root: nothing gets through, and each path says why (failing is
-# what these are for)
-probe --as-nobody pci
-probe --as-nobody pio 0x170 || true
-probe --as-nobody ata /dev/sda || true
+# ata_piix holds the primary channel now: port I/O there is refused, and
+# the program says why; the status it reads never clears BSY
+cli_break held 3 identify --port 0x1F0
+cli list list
+cli ata0 identify --drive 0
+cli ata1 identify --drive 1
+# 300 blocks in one command (the count spans two registers) reach the drive,
+# which aborts DOWNLOAD MICROCODE
+firmware /tmp/fw300.bin 300
+cli dlmc300 dlmc --drive 0 --mode 07 --yes /tmp/fw300.bin
+# without root: no port I/O, no disk
+cli_nobody nscan scan
+cli_nobody nata identify --drive 0

@@ -1,7 +1,18 @@
 # ICH9 AHCI: pass-through through libata's ahci; the legacy ports float.
 modprobe ahci && modprobe sd_mod || exit 1
 wait_for /sys/block/sda || exit 1
-probe pci
-probe pio 0x1F0
-probe list
-probe ata /dev/sda
+cli scan scan
+# AHCI mode: the function has no task-file ports to offer
+cli chan0 identify --channel 0
+# the legacy ports float (status FF) and no driver holds them
+cli_break float 3 identify --port 0x1F0
+cli list list
+cli ata identify --drive 0
+# QEMU aborts DOWNLOAD MICROCODE and the vendor (SMART log) commands
+firmware /tmp/fw.bin 1
+cli dlmc dlmc --drive 0 --mode 07 --yes /tmp/fw.bin
+firmware /tmp/dptm.bin 4
+cli dptm dptm --drive 0 --yes /tmp/dptm.bin
+# 150 KiB in one command is beyond what QEMU's AHCI disk takes (128 KiB)
+firmware /tmp/fw300.bin 300
+cli dlmc300 dlmc --drive 0 --mode 07 --yes /tmp/fw300.bin
