@@ -107,42 +107,42 @@ Bench::Bench(const BenchDescription& d) {
   for (const BenchPciFunction& f : d.pci) {
     pci_.Add(f.at, f.config);
   }
-  for (const BenchDrive& spec : d.drives) {
-    auto drive = std::make_shared<AtaDrive>(spec.identity);
-    drive->Faults() = spec.faults;
-    drives_[spec.name] = std::move(drive);
+  for (const BenchDrive& entry : d.drives) {
+    auto drive = std::make_shared<AtaDrive>(entry.identity);
+    drive->Faults() = entry.faults;
+    drives_[entry.name] = std::move(drive);
   }
-  for (const BenchBridge& spec : d.bridges) {
-    bridges_[spec.name] = std::make_shared<UsbBridge>(spec.behaviour);
+  for (const BenchBridge& entry : d.bridges) {
+    bridges_[entry.name] = std::make_shared<UsbBridge>(entry.behaviour);
   }
-  for (const BenchChannel& spec : d.channels) {
+  for (const BenchChannel& entry : d.channels) {
     auto channel = std::make_shared<IdeChannel>();
     for (int position = 0; position < 2; ++position) {
-      if (!spec.device[position].empty()) {
-        channel->Attach(position, drives_.at(spec.device[position]));
+      if (!entry.device[position].empty()) {
+        channel->Attach(position, drives_.at(entry.device[position]));
       }
     }
-    ports_.MapChannel(spec.basePort, std::move(channel));
+    ports_.MapChannel(entry.basePort, std::move(channel));
   }
-  for (const BenchDisk& spec : d.disks) {
+  for (const BenchDisk& entry : d.disks) {
     SimEndpoint endpoint;
-    if (!spec.drive.empty()) endpoint.drive = drives_.at(spec.drive);
-    if (!spec.bridge.empty()) endpoint.bridge = bridges_.at(spec.bridge);
-    endpoint.failsToOpen = spec.failsToOpen;
-    io_.AddPath(spec.path, endpoint);
+    if (!entry.drive.empty()) endpoint.drive = drives_.at(entry.drive);
+    if (!entry.bridge.empty()) endpoint.bridge = bridges_.at(entry.bridge);
+    endpoint.failsToOpen = entry.failsToOpen;
+    io_.AddPath(entry.path, endpoint);
 
     SimDisk disk;
-    disk.fails = spec.failsToOpen;
+    disk.fails = entry.failsToOpen;
     DiskInterfaceInfo& info = disk.info;
-    info.devicePath = spec.path;
-    info.friendlyName = spec.friendlyName;
-    info.deviceNumber = spec.number;
-    info.adapterValid = spec.adapterValid;
-    if (spec.adapterValid) {
-      info.maxTransferLength = spec.maxTransferLength;
-      info.maxPhysicalPages = spec.maxTransferLength / 4096 + 1;
+    info.devicePath = entry.path;
+    info.friendlyName = entry.friendlyName;
+    info.deviceNumber = entry.number;
+    info.adapterValid = entry.adapterValid;
+    if (entry.adapterValid) {
+      info.maxTransferLength = entry.maxTransferLength;
+      info.maxPhysicalPages = entry.maxTransferLength / 4096 + 1;
       info.alignmentMask = 1;
-      info.busType = spec.busType;
+      info.busType = entry.busType;
     }
     disks_.Add(std::move(disk));
   }
