@@ -11,6 +11,7 @@
 #include "sim/AtaDrive.h"
 #include "sim/UsbBridge.h"
 #include "transport/DeviceIo.h"
+#include "transport/Win32Messages.h"
 
 namespace brisquel::sim {
 
@@ -23,10 +24,6 @@ struct SimEndpoint {
   std::shared_ptr<UsbBridge> bridge;
   bool failsToOpen = false;  // CreateFileA answers ERROR_ACCESS_DENIED
 };
-
-// The English text Windows gives for an error code, with its trailing CR LF;
-// empty for a code the bench does not know (FormatMessage would fail).
-std::string Win32MessageText(std::uint32_t code);
 
 class SimDeviceIo : public DeviceIo {
  public:

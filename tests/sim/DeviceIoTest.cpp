@@ -133,23 +133,6 @@ TEST_F(DeviceIoTest, OpensClosesAndNamesItsErrorsAsWindowsDoes) {
   EXPECT_EQ(io.GetLastError(), win32::ERROR_FILE_NOT_FOUND_);
 }
 
-TEST(Win32MessageText, GivesTheSystemTextsWithTheirLineEnd) {
-  struct Case {
-    std::uint32_t code;
-    const char* text;
-  };
-  for (const Case& c :
-       {Case{1, "Incorrect function.\r\n"}, Case{6, "The handle is invalid.\r\n"},
-        Case{50, "The request is not supported.\r\n"}, Case{87, "The parameter is incorrect.\r\n"},
-        Case{121, "The semaphore timeout period has expired.\r\n"},
-        Case{1117,
-             "The request could not be performed because of an I/O device "
-             "error.\r\n"},
-        Case{1167, "The device is not connected.\r\n"}, Case{4242, ""}}) {
-    EXPECT_EQ(Win32MessageText(c.code), c.text) << c.code;
-  }
-}
-
 TEST_F(DeviceIoTest, AtaIdentifyReturnsTheSectorAndTheRegisters) {
   const OsHandle h = Open("sata");
   AtaBlock block(0x0B, {0, 1, 0, 0, 0, 0xA0, 0xEC}, 512);
