@@ -334,6 +334,12 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
   EXPECT_NE(r.out.find("100%\r\nDownload Microcode 03 - fw.bin - End - OK"), std::string::npos)
       << r.out;
 
+  // Behind the USB bridge too, where the 12-byte command block goes out with
+  // CdbLength 10.
+  const CliResult usb = cli.Shell(
+      "script -qec '\"$CLI\" --sim dlmc --drive 2 --mode 03 fw.bin' /dev/null </dev/null");
+  EXPECT_NE(usb.out.find("] 130/130 sectors  100%"), std::string::npos) << usb.out;
+
   // The vendor download counts what the drive asks for, not what the file holds.
   cli.WriteFile("asks64.bench", SmallBench("vendor-requested-sectors = 64\n"));
   const CliResult dptm = cli.Shell(

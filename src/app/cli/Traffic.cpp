@@ -16,9 +16,10 @@ constexpr std::uint8_t kSmartWriteLog = 0xD6;
 constexpr std::uint8_t kKeyLog = 0xBE;
 constexpr std::uint8_t kDataLog = 0xBF;
 
-// The registers of a SAT ATA PASS-THROUGH command block, (12) or (16).
+// The registers of a SAT ATA PASS-THROUGH command block, (12) or (16). The
+// 12-byte form goes out with CdbLength 10: its registers end at byte 9.
 bool RegistersFromCdb(const std::uint8_t* cdb, std::uint8_t cdbLength, AtaTaskFile& regs) {
-  if (cdb[0] == 0xA1 && cdbLength >= 12) {
+  if (cdb[0] == 0xA1 && cdbLength >= 10) {
     regs.features = cdb[3], regs.count = cdb[4], regs.lbaLow = cdb[5];
     regs.lbaMid = cdb[6], regs.lbaHigh = cdb[7], regs.device = cdb[8], regs.command = cdb[9];
     return true;
