@@ -291,9 +291,10 @@ TEST(CliExitCodes, EmptyFileIsSentAsTheWindowWould) {
 TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   CliRunner cli;
   // The secondary channel has no drive: its status floats busy, and the PIO
-  // wait runs until Break.
+  // wait runs until Break. The signal comes late enough for the operation to
+  // have started even on a loaded machine (the wait never ends by itself).
   const CliResult kept = cli.Shell(
-      "timeout --preserve-status -k 5 -s INT 1 \"$CLI\" --sim identify --port 0x170 </dev/null");
+      "timeout --preserve-status -k 5 -s INT 3 \"$CLI\" --sim identify --port 0x170 </dev/null");
   EXPECT_EQ(kept.exitCode, 3) << kept.err;
   // Break ends the wait where the window's would: the line is still written.
   EXPECT_EQ(kept.out, " FW: SN:\n\n");
