@@ -16,6 +16,7 @@
 namespace brisquel {
 
 void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, std::uint8_t value) {
+  ports.RefreshPortClaims();
   const auto port = static_cast<std::uint16_t>(basePort + 6);
   const std::uint8_t device = ports.ReadIoPortByte(port);
   ports.WriteIoPortByte(port, static_cast<std::uint8_t>((device & 0xEF) | value));
@@ -73,6 +74,7 @@ void TfmMain::RunOperation(Operation&& operation) {
     return;
   }
   busy_ = Busy::operation;
+  platform_.ports.RefreshPortClaims();
   try {
     operation();
   } catch (const std::exception& e) {

@@ -63,6 +63,7 @@ class MeteredPorts : public PortLibrary {
   std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override {
     return inner_.ReadPciConfigDword(pciAddress, regAddress);
   }
+  void RefreshPortClaims() override { inner_.RefreshPortClaims(); }
 
  private:
   PortLibrary& inner_;

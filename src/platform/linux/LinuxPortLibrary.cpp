@@ -97,11 +97,7 @@ std::uint16_t LinuxPortLibrary::ReadIoPortWord(std::uint16_t port) {
 
 void LinuxPortLibrary::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
 #if BRISQUEL_HAVE_PORT_IO
-  if (!ready_) return;
-  // Register writes start every command: look again whether a driver has
-  // taken the channel since the last one.
-  guard_.Refresh();
-  if (guard_.Allowed(port)) outb(value, port);
+  if (ready_ && guard_.Allowed(port)) outb(value, port);
 #else
   (void)port;
   (void)value;
@@ -115,6 +111,10 @@ void LinuxPortLibrary::WriteIoPortWord(std::uint16_t port, std::uint16_t value) 
   (void)port;
   (void)value;
 #endif
+}
+
+void LinuxPortLibrary::RefreshPortClaims() {
+  if (ready_) guard_.Refresh();
 }
 
 std::uint32_t LinuxPortLibrary::ReadPciConfigDword(std::uint32_t pciAddress,

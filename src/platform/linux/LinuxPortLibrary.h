@@ -48,6 +48,9 @@ class LinuxPortLibrary : public PortLibrary {
   void WriteIoPortWord(std::uint16_t port, std::uint16_t value) override;
   // 0xFFFFFFFF for every read until InitializeOls succeeds.
   std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override;
+  // Reads /proc/ioports again (at start, and then when a channel is selected
+  // or an operation starts): a driver bound meanwhile keeps its ports.
+  void RefreshPortClaims() override;
 
   // Where the one-time refusal notices go (the log, in the program).
   void SetNoticeSink(PortGuard::NoticeSink sink) { guard_.SetNoticeSink(std::move(sink)); }
