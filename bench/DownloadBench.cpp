@@ -123,13 +123,19 @@ void PumpGap(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point last;
   Clock::duration longest{};
+  // The pump that ended the longest stretch; the click's end counts as one more.
+  std::uint64_t stretches = 0, endedAt = 0;
   rig.host.onPump = [&] {
     const auto now = Clock::now();
-    longest = std::max(longest, now - last);
+    if (now - last > longest) {
+      longest = now - last;
+      endedAt = stretches + 1;
+    }
+    ++stretches;
     last = now;
   };
   for (auto _ : bench) {
-    rig.host.pumps = 0;
+    rig.host.pumps = stretches = 0;
     last = Clock::now();
     btUnlockClick(rig.ctx, dlmcTypeIndex);
     rig.host.onPump();
@@ -138,6 +144,7 @@ void PumpGap(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
   Report(bench, std::chrono::duration<double, std::milli>(longest).count(), 0,
          "ms longest without a pump", "< 100 ms");
   bench.counters["pumps"] = double(rig.host.pumps);
+  bench.counters["ended_at_pump"] = double(endedAt);
 }
 
 const bool pumpGap =
