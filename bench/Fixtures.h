@@ -127,6 +127,15 @@ class QuietHost : public OperationHost {
   std::function<void()> onPump;
 };
 
+// The same pointer, its target's type hidden from the optimiser, so that calls
+// through it stay virtual as Brisquel's own calls are. (DoNotOptimize on a
+// pointer miscompiles with GCC 12 and this library version.)
+template <class T>
+T* Opaque(T* p) {
+  asm volatile("" : "+r"(p));
+  return p;
+}
+
 inline double Seconds(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
   work();

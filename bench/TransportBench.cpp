@@ -126,8 +126,7 @@ void PioWrite(benchmark::State& bench) {
   std::memcpy(rig.state.TransferBuffer.data(), Image().data(), kImageBytes);
   const auto n = static_cast<std::int32_t>(kImageBlocks);
 
-  PortLibrary* ports = &rig.ports;
-  benchmark::DoNotOptimize(ports);  // calls through the interface, as Brisquel's are
+  PortLibrary* ports = Opaque<PortLibrary>(&rig.ports);
   const std::uint16_t base = rig.state.DriveTarget.basePort;
   const std::uint8_t* data = rig.state.TransferBuffer.data();
   const auto direct = [&] {
@@ -262,10 +261,8 @@ void PerOperation(benchmark::State& bench, TransportKind kind,
     operation(ctx);
   }
   std::vector<std::uint8_t> block(64 * 1024, 1);
-  PortLibrary* ports = &rig.ports;
-  DeviceIo* io = &rig.io;
-  benchmark::DoNotOptimize(ports);
-  benchmark::DoNotOptimize(io);
+  PortLibrary* ports = Opaque<PortLibrary>(&rig.ports);
+  DeviceIo* io = Opaque<DeviceIo>(&rig.io);
   Timing timing;
   for (auto _ : bench) {
     timing = Interleaved(
