@@ -75,7 +75,8 @@ bool DownloadMicrocodeData(TransportContext& t, std::uint8_t mode,
   if (DownloadRefusal(t.state.DriveTarget.kind, mode, image.size())) return false;
   TransportState& s = t.state;
   const std::uint32_t blockCount = BlocksOf(image.size());
-  std::fill(s.TransferBuffer.begin(), s.TransferBuffer.end(), std::uint8_t{0});
+  // Only the blocks that go out are zeroed before the image goes in, each with
+  // its padding; the rest of the buffer is never sent and stays untouched.
 
   if (Segmented(mode)) {
     std::uint32_t remaining = blockCount;
@@ -91,7 +92,7 @@ bool DownloadMicrocodeData(TransportContext& t, std::uint8_t mode,
       offset += n;
     }
   } else {
-    std::copy(image.begin(), image.end(), s.TransferBuffer.begin());
+    StageSectors(s.TransferBuffer, image, 0, blockCount);
     SendDownload(t, mode, blockCount, 0);
   }
   return Succeeded(s);

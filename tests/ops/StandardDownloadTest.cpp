@@ -97,6 +97,17 @@ TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage
   }
 }
 
+TEST_P(StandardDownloadOnBench, PaddingGoesOutAsZerosWhateverTheBufferHeld) {
+  for (const int index : {kSegmented, kPermanent}) {
+    OpsBench b(GetParam());
+    std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
+    b.host.dialogAnswers.push_back(b.File("fw.bin", FirmwareCutAt("PAD", 2, 1000)));
+    btUnlockClick(b.ctx, index);
+    EXPECT_EQ(b.host.log.back().substr(b.host.log.back().size() - 8), "End - OK") << index;
+    EXPECT_EQ(b.drive.FirmwareRevision(), "PAD") << index;
+  }
+}
+
 TEST_P(StandardDownloadOnBench, APermanentDownloadChangesTheRevisionIdentifyReports) {
   OpsBench b(GetParam(), {"WDC WD800BB-00SIMA0", "05.01C05", "WD-WMSIM0000001"});
   b.host.dialogAnswers.push_back(b.File("new.bin", sim::MakeBenchFirmware("05.02C07", 40)));
