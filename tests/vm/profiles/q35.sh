@@ -16,3 +16,10 @@ cli dptm dptm --drive 0 --yes /tmp/dptm.bin
 # 150 KiB in one command is beyond what QEMU's AHCI disk takes (128 KiB)
 firmware /tmp/fw300.bin 300
 cli dlmc300 dlmc --drive 0 --mode 07 --yes /tmp/fw300.bin
+# brisquel-cli against the system's tools on the same disk, in turns
+for round in 1 2; do
+  timed list 10 brisquel-cli list
+  timed lsblk 10 lsblk
+  timed identify 10 brisquel-cli identify --drive 0
+  timed hdparm 10 hdparm -I /dev/sda
+done
