@@ -22,4 +22,6 @@ for round in 1 2; do
   timed lsblk 10 lsblk
   timed identify 10 brisquel-cli identify --drive 0
   timed hdparm 10 hdparm -I /dev/sda
+  timed scan 10 brisquel-cli scan
+  timed lspci 10 lspci
 done
