@@ -128,8 +128,8 @@ class QuietHost : public OperationHost {
 };
 
 // The same pointer, its target's type hidden from the optimiser, so that calls
-// through it stay virtual as Brisquel's own calls are. (DoNotOptimize on a
-// pointer miscompiles with GCC 12 and this library version.)
+// through it stay virtual as Brisquel's own calls are. (Calls through a
+// pointer passed to DoNotOptimize crashed here, built by GCC 12.)
 template <class T>
 T* Opaque(T* p) {
   asm volatile("" : "+r"(p));
