@@ -78,7 +78,8 @@ struct BenchRig {
     target.ataPassHandle = open(0);  // the SATA drive
     target.scsiHandle = open(2);     // the drive behind the USB bridge
   }
-  bool Ok() const { return host.last.ends_with("End - OK"); }
+  void Click(std::uint8_t mode) { completed = DownloadMicrocodeButton(ctx, mode).Completed(); }
+  bool Ok() const { return completed; }
 
   std::unique_ptr<sim::Bench> sim = sim::Bench::Default();
   TransportState state;
@@ -87,15 +88,16 @@ struct BenchRig {
   MeteredIo io{sim->Io(), meter};
   QuietHost host;
   OperationContext ctx{state, ports, io, host};
+  bool completed = false;
 };
 
-void BenchDrive(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
+void BenchDrive(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   BenchRig rig(kind);
   std::vector<std::uint8_t> from(kImageBytes, 0x5A), to(kImageBytes, 1);
   Timing timing;
   for (auto _ : bench) {
     timing = Interleaved(
-        3, [&] { btUnlockClick(rig.ctx, dlmcTypeIndex); },
+        3, [&] { rig.Click(mode); },
         [&] {
           std::memcpy(to.data(), from.data(), from.size());
           benchmark::ClobberMemory();
@@ -108,17 +110,17 @@ void BenchDrive(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) 
 
 const bool benchDrive = RegisterDownloads(
     "BenchDrive", BenchDrive,
-    {{"Pio07", TransportKind::pio, kPermanentIndex},
-     {"AtaPassThrough07", TransportKind::ataPassThrough, kPermanentIndex},
-     {"Pio03", TransportKind::pio, kSegmentedIndex},
-     {"AtaPassThrough03", TransportKind::ataPassThrough, kSegmentedIndex},
+    {{"Pio07", TransportKind::pio, kDlmcPermanent},
+     {"AtaPassThrough07", TransportKind::ataPassThrough, kDlmcPermanent},
+     {"Pio03", TransportKind::pio, kDlmcSegmented},
+     {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
      // Over SCSI a whole image goes in one command whose length SAT takes from
      // the 8-bit count: 16 MiB in mode 07 is refused, the segmented mode carries it.
-     {"ScsiPassThrough03", TransportKind::scsiPassThrough, kSegmentedIndex}});
+     {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}});
 
 // The longest time the window goes without a message pump during one click,
 // the stretches before the first pump and after the last one included.
-void PumpGap(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
+void PumpGap(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   BenchRig rig(kind);
   using Clock = std::chrono::steady_clock;
   Clock::time_point last;
@@ -137,7 +139,7 @@ void PumpGap(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
   for (auto _ : bench) {
     rig.host.pumps = stretches = 0;
     last = Clock::now();
-    btUnlockClick(rig.ctx, dlmcTypeIndex);
+    rig.Click(mode);
     rig.host.onPump();
   }
   if (!rig.Ok()) bench.SkipWithError(("download failed: " + rig.host.last).c_str());
@@ -149,20 +151,20 @@ void PumpGap(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
 
 const bool pumpGap =
     RegisterDownloads("PumpGap", PumpGap,
-                      {{"Pio07", TransportKind::pio, kPermanentIndex},
-                       {"Pio03", TransportKind::pio, kSegmentedIndex},
-                       {"AtaPassThrough07", TransportKind::ataPassThrough, kPermanentIndex},
-                       {"AtaPassThrough03", TransportKind::ataPassThrough, kSegmentedIndex},
-                       {"ScsiPassThrough03", TransportKind::scsiPassThrough, kSegmentedIndex}});
+                      {{"Pio07", TransportKind::pio, kDlmcPermanent},
+                       {"Pio03", TransportKind::pio, kDlmcSegmented},
+                       {"AtaPassThrough07", TransportKind::ataPassThrough, kDlmcPermanent},
+                       {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
+                       {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}});
 
 // Break pressed at a pump in the middle of the download: the firmware bytes
 // that still go to the drive after it. The sector or request under way has
 // ended before the pump runs, so nothing more should follow.
-void BreakMidDownload(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
+void BreakMidDownload(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   std::uint64_t pumps = 0;
   {
     BenchRig rig(kind);
-    btUnlockClick(rig.ctx, dlmcTypeIndex);
+    rig.Click(mode);
     pumps = rig.host.pumps;
   }
   if (pumps == 0) {
@@ -178,16 +180,16 @@ void BreakMidDownload(benchmark::State& bench, TransportKind kind, int dlmcTypeI
       rig.meter.counting = true;
     }
   };
-  for (auto _ : bench) btUnlockClick(rig.ctx, dlmcTypeIndex);
+  for (auto _ : bench) rig.Click(mode);
   Report(bench, double(rig.meter.bytes), 0, "firmware bytes sent after Break", "= 0");
 }
 
 const bool breakMidDownload =
     RegisterDownloads("BreakMidDownload", BreakMidDownload,
-                      {{"Pio07", TransportKind::pio, kPermanentIndex},
-                       {"Pio03", TransportKind::pio, kSegmentedIndex},
-                       {"AtaPassThrough03", TransportKind::ataPassThrough, kSegmentedIndex},
-                       {"ScsiPassThrough03", TransportKind::scsiPassThrough, kSegmentedIndex}});
+                      {{"Pio07", TransportKind::pio, kDlmcPermanent},
+                       {"Pio03", TransportKind::pio, kDlmcSegmented},
+                       {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
+                       {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}});
 
 }  // namespace
 }  // namespace brisquel::benchmarks

@@ -66,7 +66,7 @@ bool RegisterDownloads(const char* name, DownloadBenchmark function,
                        const std::vector<DownloadCase>& cases) {
   for (const DownloadCase& c : cases) {
     benchmark::RegisterBenchmark((std::string(name) + "/" + c.name).c_str(), function, c.kind,
-                                 c.dlmcTypeIndex)
+                                 c.mode)
         ->Iterations(1);
   }
   return true;

@@ -118,7 +118,7 @@ class QuietHost : public OperationHost {
   }
   bool KeyHeld(Key) override { return false; }
   void LogLine(const std::string& text) override { last = text; }
-  std::optional<std::string> OpenFirmwareDialog(bool) override { return file; }
+  std::optional<std::string> OpenFirmwareDialog() override { return file; }
   void SetOperationButtonsEnabled(bool) override {}
 
   std::string file;
@@ -162,15 +162,13 @@ void ResetPeakRss();
 // The process's peak resident size since the last reset, in MiB.
 double PeakRssMiB();
 
-// A download benchmark's case: the transport, and the item of the DLMC mode
-// box (1 "Segmented (03)", 2 "Permanent (07)").
-inline constexpr int kSegmentedIndex = 1, kPermanentIndex = 2;
+// A download benchmark's case: the transport and the DLMC mode.
 struct DownloadCase {
   const char* name;
   TransportKind kind;
-  int dlmcTypeIndex;
+  std::uint8_t mode;
 };
-using DownloadBenchmark = void (*)(benchmark::State&, TransportKind, int);
+using DownloadBenchmark = void (*)(benchmark::State&, TransportKind, std::uint8_t);
 // Registers the benchmark as NAME/CASE for each case, to run once each.
 bool RegisterDownloads(const char* name, DownloadBenchmark function,
                        const std::vector<DownloadCase>& cases);

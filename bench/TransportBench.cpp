@@ -75,10 +75,9 @@ class DownloadFloor {
   std::vector<std::uint8_t> transfer_, block_;
 };
 
-void Download(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
+void Download(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   NullRig rig(kind);
-  const bool segmented = dlmcTypeIndex == kSegmentedIndex;
-  const std::uint8_t mode = segmented ? kDlmcSegmented : kDlmcPermanent;
+  const bool segmented = mode == kDlmcSegmented;
   const bool scsi = kind == TransportKind::scsiPassThrough;
   DownloadFloor floor(scsi ? scsiptx::kDataOffset : ataptx::kHeaderSize,
                       segmented ? kDlmcSegmentBlocks : kImageBlocks, scsi);
@@ -86,7 +85,7 @@ void Download(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
   Timing timing;
   for (auto _ : bench) {
     timing = Interleaved(
-        kRounds, [&] { ok = ok && DownloadMicrocodeData(rig.t, mode, Image()); },
+        kRounds, [&] { ok = ok && DownloadMicrocodeData(rig.ctx, mode, Image()).Completed(); },
         [&] { floor.Run(Image()); });
   }
   if (!ok) bench.SkipWithError("the download failed on the null device");
@@ -95,27 +94,28 @@ void Download(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
 
 // One whole DLMC click (preamble, file, download, log), alone in its process,
 // for the peak resident size. scripts/bench runs each in a process of its own.
-void DownloadPeak(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
+void DownloadPeak(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   SixteenMiBFirmwareFile();
   NullRig rig(kind);
   rig.host.file = SixteenMiBFirmwareFile();
   double peak = 0;
+  bool completed = false;
   for (auto _ : bench) {
     ResetPeakRss();
-    btUnlockClick(rig.ctx, dlmcTypeIndex);
+    completed = DownloadMicrocodeButton(rig.ctx, mode).Completed();
     peak = PeakRssMiB();
   }
-  if (!rig.host.last.ends_with("End - OK")) bench.SkipWithError(rig.host.last.c_str());
+  if (!completed) bench.SkipWithError(rig.host.last.c_str());
   const double image = kImageBytes / 1048576.0;
   Report(bench, peak, image, "MiB peak",
          "<= 2 x image + 24 = " + std::to_string(int(image * 2 + 24)));
 }
 
 const std::vector<DownloadCase> kPassThroughCases = {
-    {"AtaPassThrough07", TransportKind::ataPassThrough, kPermanentIndex},
-    {"AtaPassThrough03", TransportKind::ataPassThrough, kSegmentedIndex},
+    {"AtaPassThrough07", TransportKind::ataPassThrough, kDlmcPermanent},
+    {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
     // 07 is refused over SCSI above 255 blocks.
-    {"ScsiPassThrough03", TransportKind::scsiPassThrough, kSegmentedIndex}};
+    {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}};
 const bool download = RegisterDownloads("Download", Download, kPassThroughCases);
 const bool downloadPeak = RegisterDownloads("DownloadPeak", DownloadPeak, kPassThroughCases);
 
@@ -285,7 +285,7 @@ bool NoError(NullRig& rig) {
 
 void Identify(benchmark::State& bench, TransportKind kind) {
   PerOperation(
-      bench, kind, [](OperationContext& ctx) { btIdentifyClick(ctx); }, NoError);
+      bench, kind, [](OperationContext& ctx) { IdentifyButton(ctx); }, NoError);
 }
 void VendorStatusRead(benchmark::State& bench, TransportKind kind) {
   PerOperation(
