@@ -1,114 +1,197 @@
 // A 16 MiB firmware download, the largest a download can carry, on the default
-// bench through each transport, against the floor of copying 16 MiB once.
-// Each run reports the process's peak resident memory so far; run one
-// benchmark per process (--benchmark_filter) to read it per transport.
+// bench through each transport: its time against one copy of 16 MiB (almost
+// all of it is the simulated drive), the longest stretch without a message
+// pump, and how much firmware still goes out once Break is pressed.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>  // getrusage: the benchmark runs on Linux only
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
+#include "Fixtures.h"
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "sim/Bench.h"
+#include "transport/PassThroughBlocks.h"
 
-namespace brisquel {
+namespace brisquel::benchmarks {
 namespace {
 
-constexpr std::uint32_t kBlocks = 32768;  // 16 MiB
+constexpr std::size_t kImageBytes = std::size_t{kImageBlocks} * kSectorSize;
+constexpr std::uint8_t kDownloadMicrocode = 0x92;
 
-class QuietHost : public OperationHost {
+// Counts the firmware bytes handed to the drive while `counting` is on: PIO
+// data words, and the data of DOWNLOAD MICROCODE pass-through requests.
+class FirmwareMeter {
  public:
-  void PumpMessages() override {}
-  bool KeyHeld(Key) override { return false; }
-  void LogLine(const std::string& text) override { last = text; }
-  std::optional<std::string> OpenFirmwareDialog() override { return file; }
-  void SetOperationButtonsEnabled(bool) override {}
-
-  std::string file;
-  std::string last;
+  bool counting = false;
+  std::uint64_t bytes = 0;
 };
 
-double PeakRssMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB on Linux
-}
+class MeteredPorts : public ForwardingPorts {
+ public:
+  MeteredPorts(PortLibrary& inner, FirmwareMeter& meter) : ForwardingPorts(inner), meter_(meter) {}
+  void WriteIoPortWord(std::uint16_t p, std::uint16_t v) override {
+    if (meter_.counting) meter_.bytes += 2;
+    ForwardingPorts::WriteIoPortWord(p, v);
+  }
 
-const std::string& FirmwareFile() {
-  static const std::string path = [] {
-    const auto p = std::filesystem::temp_directory_path() / "brisquel-bench-16mib.bin";
-    const auto image = sim::MakeBenchFirmware("BENCH16M", kBlocks);
-    std::ofstream(p, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
-    return p.string();
-  }();
-  return path;
-}
+ private:
+  FirmwareMeter& meter_;
+};
 
-// One DLMC click (preamble, file, download, log) per iteration.
-void Download(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
-  const auto sim = sim::Bench::Default();
-  TransportState state;
-  QuietHost host;
-  host.file = FirmwareFile();
-  OperationContext ctx(state, sim->Ports(), sim->Io(), host);
-  DriveTarget& target = state.DriveTarget;
-  target.kind = kind;
-  target.basePort = 0x1F0;
-  const auto open = [&](std::size_t disk) {
-    return sim->Io().CreateFileA(sim::DefaultDiskPath(disk), GENERIC_ALL_,
-                                 FILE_SHARE_READ_ | FILE_SHARE_WRITE_, OPEN_EXISTING_,
-                                 FILE_ATTRIBUTE_NORMAL_);
-  };
-  target.ataPassHandle = open(0);  // the SATA drive
-  target.scsiHandle = open(2);     // the drive behind the USB bridge
-
-  for (auto _ : bench) {
-    if (!DownloadMicrocodeButton(ctx, mode).Completed()) {
-      bench.SkipWithError(("download failed: " + host.last).c_str());
-      break;
+class MeteredIo : public ForwardingIo {
+ public:
+  MeteredIo(DeviceIo& inner, FirmwareMeter& meter) : ForwardingIo(inner), meter_(meter) {}
+  bool DeviceIoControl(OsHandle h, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
+                       std::uint32_t outSize, std::uint32_t* returned) override {
+    const auto* block = static_cast<const std::uint8_t*>(in);
+    if (meter_.counting && code == IOCTL_ATA_PASS_THROUGH_ &&
+        block[ataptx::kCurrentTaskFile + 6] == kDownloadMicrocode) {
+      meter_.bytes += GetU32(block + ataptx::kDataTransferLength);
     }
+    // The 12-byte SAT form carries the command in byte 9 of its block.
+    if (meter_.counting && code == IOCTL_SCSI_PASS_THROUGH_ &&
+        block[scsiptx::kCdb + 9] == kDownloadMicrocode) {
+      meter_.bytes += GetU32(block + scsiptx::kDataTransferLength);
+    }
+    return ForwardingIo::DeviceIoControl(h, code, in, inSize, out, outSize, returned);
   }
-  bench.SetBytesProcessed(static_cast<std::int64_t>(bench.iterations()) * kBlocks * 512);
-  bench.counters["peak_rss_MiB"] = PeakRssMiB();
-}
 
-void BM_CopyBaseline(benchmark::State& bench) {
-  std::vector<std::uint8_t> from(std::size_t{kBlocks} * 512, 0x5A);
-  std::vector<std::uint8_t> to(from.size());
+ private:
+  FirmwareMeter& meter_;
+};
+
+// The default bench with the target on one of its drives by the transport.
+struct BenchRig {
+  explicit BenchRig(TransportKind kind) {
+    host.file = SixteenMiBFirmwareFile();
+    DriveTarget& target = state.DriveTarget;
+    target.kind = kind;
+    target.basePort = 0x1F0;
+    const auto open = [&](std::size_t disk) {
+      return sim->Io().CreateFileA(sim::DefaultDiskPath(disk), GENERIC_ALL_,
+                                   FILE_SHARE_READ_ | FILE_SHARE_WRITE_, OPEN_EXISTING_,
+                                   FILE_ATTRIBUTE_NORMAL_);
+    };
+    target.ataPassHandle = open(0);  // the SATA drive
+    target.scsiHandle = open(2);     // the drive behind the USB bridge
+  }
+  void Click(std::uint8_t mode) { completed = DownloadMicrocodeButton(ctx, mode).Completed(); }
+  bool Ok() const { return completed; }
+
+  std::unique_ptr<sim::Bench> sim = sim::Bench::Default();
+  TransportState state;
+  FirmwareMeter meter;
+  MeteredPorts ports{sim->Ports(), meter};
+  MeteredIo io{sim->Io(), meter};
+  QuietHost host;
+  OperationContext ctx{state, ports, io, host};
+  bool completed = false;
+};
+
+void BenchDrive(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
+  BenchRig rig(kind);
+  std::vector<std::uint8_t> from(kImageBytes, 0x5A), to(kImageBytes, 1);
+  Timing timing;
   for (auto _ : bench) {
-    std::memcpy(to.data(), from.data(), from.size());
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
+    timing = Interleaved(
+        3, [&] { rig.Click(mode); },
+        [&] {
+          std::memcpy(to.data(), from.data(), from.size());
+          benchmark::ClobberMemory();
+        });
   }
-  bench.SetBytesProcessed(static_cast<std::int64_t>(bench.iterations()) * from.size());
-  bench.counters["peak_rss_MiB"] = PeakRssMiB();
+  if (!rig.Ok()) bench.SkipWithError(("download failed: " + rig.host.last).c_str());
+  Report(bench, timing.figure * 1e3, timing.floor * 1e3, "ms (bench drive included)",
+         "figure only");
 }
 
-constexpr std::uint8_t kSegmented = 0x03, kPermanent = 0x07;
+const bool benchDrive = RegisterDownloads(
+    "BenchDrive", BenchDrive,
+    {{"Pio07", TransportKind::pio, kDlmcPermanent},
+     {"AtaPassThrough07", TransportKind::ataPassThrough, kDlmcPermanent},
+     {"Pio03", TransportKind::pio, kDlmcSegmented},
+     {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
+     // Over SCSI a whole image goes in one command whose length SAT takes from
+     // the 8-bit count: 16 MiB in mode 07 is refused, the segmented mode carries it.
+     {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}});
 
-BENCHMARK(BM_CopyBaseline)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Download, Permanent07_Pio, TransportKind::pio, kPermanent)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Download, Permanent07_AtaPassThrough, TransportKind::ataPassThrough, kPermanent)
-    ->Unit(benchmark::kMillisecond);
-// Over SCSI a whole image goes in one command whose length SAT takes from the
-// 8-bit count: 16 MiB in mode 07 is refused, so the segmented mode carries it.
-BENCHMARK_CAPTURE(Download, Segmented03_ScsiPassThrough, TransportKind::scsiPassThrough, kSegmented)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Download, Segmented03_Pio, TransportKind::pio, kSegmented)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Download, Segmented03_AtaPassThrough, TransportKind::ataPassThrough, kSegmented)
-    ->Unit(benchmark::kMillisecond);
+// The longest time the window goes without a message pump during one click,
+// the stretches before the first pump and after the last one included.
+void PumpGap(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
+  BenchRig rig(kind);
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point last;
+  Clock::duration longest{};
+  // The pump that ended the longest stretch; the click's end counts as one more.
+  std::uint64_t stretches = 0, endedAt = 0;
+  rig.host.onPump = [&] {
+    const auto now = Clock::now();
+    if (now - last > longest) {
+      longest = now - last;
+      endedAt = stretches + 1;
+    }
+    ++stretches;
+    last = now;
+  };
+  for (auto _ : bench) {
+    rig.host.pumps = stretches = 0;
+    last = Clock::now();
+    rig.Click(mode);
+    rig.host.onPump();
+  }
+  if (!rig.Ok()) bench.SkipWithError(("download failed: " + rig.host.last).c_str());
+  Report(bench, std::chrono::duration<double, std::milli>(longest).count(), 0,
+         "ms longest without a pump", "< 100 ms");
+  bench.counters["pumps"] = double(rig.host.pumps);
+  bench.counters["ended_at_pump"] = double(endedAt);
+}
+
+const bool pumpGap =
+    RegisterDownloads("PumpGap", PumpGap,
+                      {{"Pio07", TransportKind::pio, kDlmcPermanent},
+                       {"Pio03", TransportKind::pio, kDlmcSegmented},
+                       {"AtaPassThrough07", TransportKind::ataPassThrough, kDlmcPermanent},
+                       {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
+                       {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}});
+
+// Break pressed at a pump in the middle of the download: the firmware bytes
+// that still go to the drive after it. The sector or request under way has
+// ended before the pump runs, so nothing more should follow.
+void BreakMidDownload(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
+  std::uint64_t pumps = 0;
+  {
+    BenchRig rig(kind);
+    rig.Click(mode);
+    pumps = rig.host.pumps;
+  }
+  if (pumps == 0) {
+    bench.SkipWithError("no message pump during the download: Break cannot be seen");
+    for (auto _ : bench) {
+    }
+    return;
+  }
+  BenchRig rig(kind);
+  rig.host.onPump = [&] {
+    if (rig.host.pumps == pumps / 2) {
+      rig.state.BreakFlag = true;
+      rig.meter.counting = true;
+    }
+  };
+  for (auto _ : bench) rig.Click(mode);
+  Report(bench, double(rig.meter.bytes), 0, "firmware bytes sent after Break", "= 0");
+}
+
+const bool breakMidDownload =
+    RegisterDownloads("BreakMidDownload", BreakMidDownload,
+                      {{"Pio07", TransportKind::pio, kDlmcPermanent},
+                       {"Pio03", TransportKind::pio, kDlmcSegmented},
+                       {"AtaPassThrough03", TransportKind::ataPassThrough, kDlmcSegmented},
+                       {"ScsiPassThrough03", TransportKind::scsiPassThrough, kDlmcSegmented}});
 
 }  // namespace
-}  // namespace brisquel
+}  // namespace brisquel::benchmarks
 
 BENCHMARK_MAIN();

@@ -19,6 +19,10 @@ class PortLibrary {
   virtual void WriteIoPortWord(std::uint16_t port, std::uint16_t value) = 0;
   // 0xFFFFFFFF for any read that cannot be made or addresses no function.
   virtual std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) = 0;
+  // Looks again which ports the system's own drivers hold, where a library
+  // keeps them off such ports; called when a channel is selected and when an
+  // operation starts, so a register access itself never reads system files.
+  virtual void RefreshPortClaims() {}
 };
 
 // bus in bits 15..8, device in 7..3, function in 2..0; out-of-range values are cut.

@@ -61,7 +61,8 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
     return outcome;
   }
   TransportState& s = t.state;
-  std::fill(s.TransferBuffer.begin(), s.TransferBuffer.end(), std::uint8_t{0});
+  // Only the blocks that go out are zeroed before the image goes in, each with
+  // its padding; the rest of the buffer is never sent and stays untouched.
   ctx.host.FirmwareProgress(0, outcome.toSend);
 
   CommandResult last;
@@ -79,7 +80,7 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
       ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
     }
   } else {
-    std::copy(image.begin(), image.end(), s.TransferBuffer.begin());
+    StageSectors(s.TransferBuffer, image, 0, outcome.toSend);
     last =
         Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer)));
     if (last) outcome.sent = outcome.toSend;

@@ -44,12 +44,21 @@ constexpr std::uint16_t kOvmPermanentNotLoaded = 0x3902;       // OVM_PERMANENT_
 constexpr std::uint16_t kUnsupportedLogAddress = 0xC820;       // UNSUPPORTED_LOG_ADDRESS
 
 
+// A byte at a time from a table: the drive checks a whole 16 MiB image within
+// one command, and bit by bit that took a quarter of a second.
+constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i;
+    for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    table[i] = c;
+  }
+  return table;
+}();
+
 std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0) {
   crc = ~crc;
-  for (std::uint8_t byte : data) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
+  for (std::uint8_t byte : data) crc = kCrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 

@@ -27,11 +27,15 @@ void PciFunction::Write32(std::uint8_t offset, std::uint32_t value) {
 }
 
 PciFunction& PciBus::Add(PciLocation at, const PciFunctionConfig& config) {
-  return functions_.insert_or_assign(at, PciFunction(config)).first->second;
+  const auto [it, added] = functions_.insert_or_assign(at, PciFunction(config));
+  if (added) ++functionsOnBus_[at.bus];
+  return it->second;
 }
 
 bool PciBus::Remove(PciLocation at) {
-  return functions_.erase(at) != 0;
+  if (functions_.erase(at) == 0) return false;
+  --functionsOnBus_[at.bus];
+  return true;
 }
 
 PciFunction* PciBus::Find(PciLocation at) {
@@ -43,6 +47,8 @@ std::uint32_t PciBus::ReadConfigDword(std::uint32_t pciAddress, std::uint8_t reg
   if ((pciAddress >> 16) != 0 || (reg & 3) != 0) {
     return 0xFFFFFFFF;
   }
+  // A scan reads every slot of 51 buses; most buses of a bench are empty.
+  if (functionsOnBus_[(pciAddress >> 8) & 0xFF] == 0) return 0xFFFFFFFF;
   const PciLocation at{static_cast<std::uint8_t>(pciAddress >> 8),
                        static_cast<std::uint8_t>((pciAddress >> 3) & 0x1F),
                        static_cast<std::uint8_t>(pciAddress & 0x07)};

@@ -53,6 +53,7 @@ class PciBus {
 
  private:
   std::map<PciLocation, PciFunction> functions_;
+  std::array<std::uint16_t, 256> functionsOnBus_{};
 };
 
 // Ready-made functions for benches and tests. Class dwords carry revision 0x01

@@ -47,6 +47,7 @@ class PortBus : public PortLibrary {
   const std::vector<PortAccess>& Accesses() const { return accesses_; }
   void ClearAccesses() { accesses_.clear(); }
   std::uint64_t PciReads() const { return pciReads_; }
+  std::uint64_t ClaimRefreshes() const { return claimRefreshes_; }
 
   bool InitializeOls() override { return library_.ready; }
   std::int32_t GetDllStatus() override { return library_.dllStatus; }
@@ -56,6 +57,8 @@ class PortBus : public PortLibrary {
   void WriteIoPortByte(std::uint16_t port, std::uint8_t value) override;
   void WriteIoPortWord(std::uint16_t port, std::uint16_t value) override;
   std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override;
+  // The bench has no system drivers; the calls are only counted.
+  void RefreshPortClaims() override { ++claimRefreshes_; }
 
  private:
   // The channel decoding `port` and the register offset within it, or null.
@@ -68,6 +71,7 @@ class PortBus : public PortLibrary {
   bool recording_ = false;
   std::vector<PortAccess> accesses_;
   std::uint64_t pciReads_ = 0;
+  std::uint64_t claimRefreshes_ = 0;
 };
 
 }  // namespace brisquel::sim

@@ -8,13 +8,14 @@
 #include "transport/AtaTypes.h"
 #include "transport/DeviceIo.h"
 #include "transport/UiHost.h"
+#include "transport/ZeroedBuffer.h"
 
 namespace brisquel {
 
 struct TransportState {
   ::brisquel::DriveTarget DriveTarget;
   ::brisquel::AtaStatusBits AtaStatusBits;
-  std::vector<std::uint8_t> TransferBuffer = std::vector<std::uint8_t>(kTransferBufferSize);
+  ZeroedBuffer TransferBuffer{kTransferBufferSize};
   std::vector<std::uint8_t> SectorBuffer = std::vector<std::uint8_t>(kSectorBufferSize);
   bool BreakFlag = false;
 };

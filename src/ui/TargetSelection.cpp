@@ -36,6 +36,7 @@ Selected SelectChannelTarget(TransportState& state, PortLibrary& ports, UiHost& 
   target.kind = TransportKind::pio;
   target.basePort = static_cast<std::uint16_t>(basePort);
   target.slave = device1;
+  ports.RefreshPortClaims();
   SetDeviceSelect(ports, target.basePort, device1);
   return Selected::ready;
 }

@@ -68,6 +68,7 @@ void TfmMain::RunOperation(Operation&& operation) {
     return;
   }
   busy_ = Busy::operation;
+  platform_.ports.RefreshPortClaims();
   try {
     operation();
   } catch (const std::exception& e) {

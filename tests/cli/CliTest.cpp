@@ -187,6 +187,16 @@ TEST(CliDownload, TheStateLivesInTheUsersStateDirectoryAndSurvivesDamage) {
   EXPECT_EQ(cli.Run({"--sim", "identify", "--drive", "1"}).err, "");
 }
 
+TEST(CliDownload, ARunThatChangesNothingLeavesTheStateFileAlone) {
+  CliRunner cli;
+  ASSERT_EQ(cli.Run({"--sim", "scan"}).exitCode, 0);
+  const auto file = cli.StateDir() / "bench-default.state";
+  const std::filesystem::file_time_type longAgo{};
+  std::filesystem::last_write_time(file, longAgo);
+  ASSERT_EQ(cli.Run({"--sim", "identify", "--drive", "0"}).exitCode, 0);
+  EXPECT_EQ(std::filesystem::last_write_time(file), longAgo);
+}
+
 TEST(CliErrorName, NamesCodesGivenInHex) {
   CliRunner cli;
   const CliResult r = cli.Run({"error-name", "0", "0x51a4", "55AB", "0016", "FFFF", "0X7F01"});

@@ -98,6 +98,16 @@ TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage
   }
 }
 
+TEST_P(StandardDownloadOnBench, PaddingGoesOutAsZerosWhateverTheBufferHeld) {
+  for (const std::uint8_t mode : {kSegmented, kPermanent}) {
+    OpsBench b(GetParam());
+    std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
+    b.host.dialogAnswers.push_back(b.File("fw.bin", FirmwareCutAt("PAD", 2, 1000)));
+    EXPECT_TRUE(DownloadMicrocodeButton(b.ctx, mode).Completed()) << int(mode);
+    EXPECT_EQ(b.drive.FirmwareRevision(), "PAD") << int(mode);
+  }
+}
+
 TEST_P(StandardDownloadOnBench, APermanentDownloadChangesTheRevisionIdentifyReports) {
   OpsBench b(GetParam(), {"WDC WD800BB-00SIMA0", "05.01C05", "WD-WMSIM0000001"});
   b.host.dialogAnswers.push_back(b.File("new.bin", sim::MakeBenchFirmware("05.02C07", 40)));

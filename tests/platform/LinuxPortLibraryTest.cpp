@@ -50,6 +50,19 @@ TEST_F(FakeSysfs, ReadsPresentRegistersAndAllOnesForAnythingElse) {
   }
 }
 
+TEST_F(FakeSysfs, AbsentFunctionsAreKnownFromAListingThatIsReadAgainOnceOld) {
+  SysfsPciConfig kept(root.string(), std::chrono::hours(1));
+  SysfsPciConfig fresh(root.string(), std::chrono::milliseconds(0));
+  const std::uint32_t added = PciAddress(0, 3, 0);
+  EXPECT_EQ(kept.Read(PciAddress(2, 31, 7), 0x00), 0x29228086u);
+  EXPECT_EQ(kept.Read(added, 0x00), 0xFFFFFFFFu);
+  EXPECT_EQ(fresh.Read(added, 0x00), 0xFFFFFFFFu);
+  Write("0000:00:03.0", 256, {0xEC, 0x10, 0x68, 0x81});
+  EXPECT_EQ(kept.Read(added, 0x00), 0xFFFFFFFFu) << "its listing is still young";
+  EXPECT_EQ(fresh.Read(added, 0x00), 0x816810ECu);
+  EXPECT_EQ(fresh.Read(PciAddress(0, 1, 1), 0x08), 0x0B0A0908u);
+}
+
 TEST_F(FakeSysfs, NothingGetsThroughBeforeTheLibraryStarts) {
   LinuxPortLibrary ports({root.string(), "/nonexistent/ioports"});
   EXPECT_EQ(ports.GetDllStatus(), kOlsDriverNotLoaded);

@@ -40,7 +40,7 @@ TEST(SatDecode, TakesBackWhatTheTransportBuilds) {
   }
 }
 
-std::string Model(const std::vector<std::uint8_t>& buffer) {
+std::string Model(std::span<const std::uint8_t> buffer) {
   std::string model;
   for (int word = 27; word < 47; ++word) {
     model += static_cast<char>(buffer[2 * word + 1]);

@@ -26,7 +26,7 @@ AtaTaskFile Identify() {
 struct AtaPass : ::testing::Test {
   FakeTransport f;
   TransportContext& t = f.ctx;
-  std::vector<std::uint8_t>& buffer = f.state.TransferBuffer;
+  ZeroedBuffer& buffer = f.state.TransferBuffer;
   AtaPass() { f.state.DriveTarget.ataPassHandle = f.io.Open(kDrive); }
 
   // The drive's answer: returned status and error, and for data-in the data.

@@ -177,7 +177,8 @@ TEST(Dispatch, PioShapes) {
     FakeTransport g;
     g.ports.ScriptBytes(0x177, {c.status});
     g.ports.wordSource = [](std::uint16_t, std::size_t) -> std::uint16_t { return 0x5A5A; };
-    auto& buffer = c.sectorBuffer ? g.state.SectorBuffer : g.state.TransferBuffer;
+    const std::span<std::uint8_t> buffer =
+        c.sectorBuffer ? std::span(g.state.SectorBuffer) : std::span(g.state.TransferBuffer);
     std::fill_n(buffer.begin(), 1024, 0x33);
     AtaCommand command = c.command;
     command.buffer = buffer;

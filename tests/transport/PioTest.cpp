@@ -255,8 +255,7 @@ TEST_F(Pio, WriteSectorsNeverReadsPastTheEndOfTheBuffer) {
 
   FakeTransport g;
   g.ports.ScriptBytes(0x177, {0x50});
-  g.state.TransferBuffer.resize(2 * 512 + 2);
-  PioWriteSectors(g.ctx, 3);
+  PioWriteSectors(g.ctx, 3, std::span(g.state.TransferBuffer).first(2 * 512 + 2));
   EXPECT_EQ(g.ports.Count([](const PortAccess& a) { return a.width == 16; }), 512u);
   EXPECT_EQ(g.host.pumps, 2);
 }

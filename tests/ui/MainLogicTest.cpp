@@ -325,6 +325,18 @@ TEST(MainLogic, PioSelectionTakesTheChannelAndWritesOnlyItsDeviceRegister) {
   EXPECT_EQ(ports.Accesses()[1].port, 0x176);
 }
 
+TEST(MainLogic, PortClaimsAreLookedUpAtEachSelectionAndOperationNotAtEachAccess) {
+  Window w;
+  w.main.rbPIOClick();
+  sim::PortBus& ports = w.bench->Ports();
+  const std::uint64_t before = ports.ClaimRefreshes();
+  w.main.lbControllersClick(0);
+  EXPECT_EQ(ports.ClaimRefreshes(), before + 1) << "a channel selected";
+  w.main.btIdentifyClick();
+  EXPECT_EQ(w.LastLog(), "");
+  EXPECT_EQ(ports.ClaimRefreshes(), before + 2) << "one operation, however many register writes";
+}
+
 TEST(MainLogic, ModeSwitchesSetTheKindAndLeaveHandlesAndPortAlone) {
   Window w;
   w.main.lbControllersClick(2);

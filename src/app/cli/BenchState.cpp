@@ -111,6 +111,12 @@ bool SaveBenchState(const std::filesystem::path& file, const std::vector<Remembe
   std::ostringstream text;
   text << kHeader << "\n";
   for (const auto& d : drives) text << "[" << d.key << "]\n" << d.drive->SaveFirmwareState();
+  // Most runs only read: a file that already says the same is left alone.
+  if (std::ifstream current{file, std::ios::binary}) {
+    std::ostringstream held;
+    held << current.rdbuf();
+    if (held.str() == text.str()) return true;
+  }
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
   std::filesystem::path temp = file;

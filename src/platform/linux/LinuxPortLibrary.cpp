@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxPortLibrary.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -45,9 +46,42 @@ std::uint32_t ReadSysfsPciConfigDword(const std::string& pciDevicesDir, std::uin
          (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
+SysfsPciConfig::SysfsPciConfig(std::string devicesDir, std::chrono::milliseconds listKeptFor)
+    : dir_(std::move(devicesDir)), keptFor_(listKeptFor) {}
+
+bool SysfsPciConfig::MayExist(std::uint32_t pciAddress) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!listedOnce_ || now - listedAt_ >= keptFor_) {
+    listedOnce_ = true;
+    listedAt_ = now;
+    listed_.reset();
+    DIR* dir = opendir(dir_.c_str());
+    listReadable_ = dir != nullptr;
+    while (dir) {
+      const dirent* entry = readdir(dir);
+      if (!entry) break;
+      unsigned domain, bus, device, function;
+      char end;
+      if (std::sscanf(entry->d_name, "%4x:%2x:%2x.%1x%c", &domain, &bus, &device, &function,
+                      &end) == 4 &&
+          domain == 0 && bus <= 0xFF && device <= 0x1F && function <= 7) {
+        listed_.set(PciAddress(std::uint8_t(bus), std::uint8_t(device), std::uint8_t(function)));
+      }
+    }
+    if (dir) closedir(dir);
+  }
+  return !listReadable_ || (pciAddress <= 0xFFFF && listed_.test(pciAddress));
+}
+
+std::uint32_t SysfsPciConfig::Read(std::uint32_t pciAddress, std::uint8_t reg) {
+  if (!MayExist(pciAddress)) return 0xFFFFFFFFu;
+  return ReadSysfsPciConfigDword(dir_, pciAddress, reg);
+}
+
 LinuxPortLibrary::LinuxPortLibrary(LinuxPortOptions options)
     : options_(std::move(options)),
-      guard_([path = options_.ioportsPath] { return ReadWholeFile(path); }) {}
+      guard_([path = options_.ioportsPath] { return ReadWholeFile(path); }),
+      pci_(options_.pciDevicesDir) {}
 
 bool LinuxPortLibrary::InitializeOls() {
 #if BRISQUEL_HAVE_PORT_IO
@@ -97,11 +131,7 @@ std::uint16_t LinuxPortLibrary::ReadIoPortWord(std::uint16_t port) {
 
 void LinuxPortLibrary::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
 #if BRISQUEL_HAVE_PORT_IO
-  if (!ready_) return;
-  // Register writes start every command: look again whether a driver has
-  // taken the channel since the last one.
-  guard_.Refresh();
-  if (guard_.Allowed(port)) outb(value, port);
+  if (ready_ && guard_.Allowed(port)) outb(value, port);
 #else
   (void)port;
   (void)value;
@@ -117,10 +147,14 @@ void LinuxPortLibrary::WriteIoPortWord(std::uint16_t port, std::uint16_t value) 
 #endif
 }
 
+void LinuxPortLibrary::RefreshPortClaims() {
+  if (ready_) guard_.Refresh();
+}
+
 std::uint32_t LinuxPortLibrary::ReadPciConfigDword(std::uint32_t pciAddress,
                                                    std::uint8_t regAddress) {
   if (!ready_) return 0xFFFFFFFFu;
-  return ReadSysfsPciConfigDword(options_.pciDevicesDir, pciAddress, regAddress);
+  return pci_.Read(pciAddress, regAddress);
 }
 
 }  // namespace brisquel::linuxpt

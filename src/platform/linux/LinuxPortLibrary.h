@@ -3,6 +3,8 @@
 // alone (see PortGuard).
 #pragma once
 
+#include <bitset>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -27,6 +29,28 @@ inline constexpr std::int32_t kOlsDriverNotLoaded = 2;
 std::uint32_t ReadSysfsPciConfigDword(const std::string& pciDevicesDir, std::uint32_t pciAddress,
                                       std::uint8_t reg);
 
+// Configuration reads from sysfs that know which functions exist: a scan reads
+// every slot of 51 buses, and a failed open for each absent one cost thousands
+// of system calls a scan. The directory's listing is read again once it is
+// older than `listKeptFor`, so a function plugged in meanwhile is seen by the
+// next scan. Without a listing every function is tried.
+class SysfsPciConfig {
+ public:
+  explicit SysfsPciConfig(std::string devicesDir,
+                          std::chrono::milliseconds listKeptFor = std::chrono::seconds(1));
+  std::uint32_t Read(std::uint32_t pciAddress, std::uint8_t reg);
+
+ private:
+  bool MayExist(std::uint32_t pciAddress);
+
+  std::string dir_;
+  std::chrono::milliseconds keptFor_;
+  std::chrono::steady_clock::time_point listedAt_;
+  bool listedOnce_ = false;
+  bool listReadable_ = false;
+  std::bitset<0x10000> listed_;  // domain 0, by PciAddress
+};
+
 class LinuxPortLibrary : public PortLibrary {
  public:
   explicit LinuxPortLibrary(LinuxPortOptions options = {});
@@ -48,6 +72,9 @@ class LinuxPortLibrary : public PortLibrary {
   void WriteIoPortWord(std::uint16_t port, std::uint16_t value) override;
   // 0xFFFFFFFF for every read until InitializeOls succeeds.
   std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override;
+  // Reads /proc/ioports again (at start, and then when a channel is selected
+  // or an operation starts): a driver bound meanwhile keeps its ports.
+  void RefreshPortClaims() override;
 
   // Where the one-time refusal notices go (the log, in the program).
   void SetNoticeSink(PortGuard::NoticeSink sink) { guard_.SetNoticeSink(std::move(sink)); }
@@ -55,6 +82,7 @@ class LinuxPortLibrary : public PortLibrary {
  private:
   LinuxPortOptions options_;
   PortGuard guard_;
+  SysfsPciConfig pci_;
   bool ready_ = false;
   std::int32_t status_ = kOlsDriverNotLoaded;
 };

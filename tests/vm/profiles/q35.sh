@@ -17,3 +17,15 @@ cli dptm dptm --drive 0 --yes /tmp/dptm.bin
 # 150 KiB in one command is beyond what QEMU's AHCI disk takes (128 KiB)
 firmware /tmp/fw300.bin 300
 cli dlmc300 dlmc --drive 0 --mode 07 --yes /tmp/fw300.bin
+# brisquel-cli against the system's tools on the same disk, in turns; only
+# when asked for (scripts/bench), since it adds a hundred runs to the boot
+if grep -q brisquel.timings=1 /proc/cmdline; then
+  for round in 1 2; do
+    timed list 10 brisquel-cli list
+    timed lsblk 10 lsblk
+    timed identify 10 brisquel-cli identify --drive 0
+    timed hdparm 10 hdparm -I /dev/sda
+    timed scan 10 brisquel-cli scan
+    timed lspci 10 lspci
+  done
+fi
