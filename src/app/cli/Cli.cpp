@@ -18,6 +18,7 @@
 #include "ops/ErrorCodeNames.h"
 #include "ops/FirmwareFile.h"
 #include "ops/StandardDownload.h"
+#include "transport/uAtaPass.h"
 #include "ui/MainView.h"
 #include "ui/ProgramState.h"
 #include "ui/uMain.h"
@@ -96,6 +97,20 @@ class Reporter {
   std::vector<std::string> log_;
   std::vector<std::string> problems_;
 };
+
+const char* const kRightsHint =
+    " (administrator rights are needed: run it as root, e.g. with sudo)";
+
+// A drive that would not open, in one line with the system's reason; a refusal
+// to a user without administrator rights also says how to get them.
+std::string OpenFailure(const std::string& description, DeviceIo& io, bool administrator) {
+  const std::uint32_t error = io.GetLastError();
+  std::string reason = TrimSystemMessage(io.SystemMessageText(error));
+  if (reason.empty()) reason = "system error " + std::to_string(error);
+  std::string line = "cannot open " + description + ": " + reason;
+  if (error == win32::ERROR_ACCESS_DENIED_ && !administrator) line += kRightsHint;
+  return line;
+}
 
 // The window as the command line shows it: the log goes to the reporter, the
 // list is kept as lines, the file dialog answers with the FILE argument and
@@ -188,10 +203,11 @@ class Session {
   int RunOnBackend(Backend& backend);
   int List(TfmMain& window, CliView& view, ProgramState& state);
   int Scan(TfmMain& window, CliView& view, ProgramState& state);
-  int Operate(TfmMain& window, CliView& view, ProgramState& state, PortLibrary& ports,
+  int Operate(TfmMain& window, CliView& view, ProgramState& state, PortLibrary& ports, DeviceIo& io,
               TrafficMeter& meter);
   std::optional<int> ResolveTarget(TfmMain& window, CliView& view, ProgramState& state);
   bool NeedsConsent() const;
+  bool RefusedPortIo();
   bool Consent();
   bool Interrupted(const ProgramState& state) const {
     return InterruptCount() > 0 && state.BreakFlag;
@@ -209,7 +225,16 @@ class Session {
   std::optional<Identity> identity_;
   std::optional<DownloadOutcome> download_;
   std::optional<bool> activated_;
+  bool administrator_ = true;
+  std::optional<std::string> portRefusal_;
 };
+
+// Without port I/O a PCI scan finds nothing and a PIO wait never ends: say why
+// instead.
+bool Session::RefusedPortIo() {
+  if (portRefusal_) reporter_.Problem(*portRefusal_);
+  return portRefusal_.has_value();
+}
 
 int Session::Execute() {
   if (options_.command == Command::errorName) return ErrorNames();
@@ -288,6 +313,14 @@ int Session::RunOnBackend(Backend& backend) {
   view.window = &window;
 
   window.FormCreate();
+  administrator_ = backend.System().HasAdministratorRights();
+  if (const std::string problem = backend.PortAccessProblem(); !problem.empty()) {
+    // Status 2 ("Driver not loaded") is a refusal that rights would lift; 1
+    // ("Unsupported Platform") means no port I/O at all.
+    const bool rightsWouldHelp = !administrator_ && ports.GetDllStatus() == 2;
+    portRefusal_ = "PIO mode needs port I/O, which the system refused: " + problem +
+                   (rightsWouldHelp ? kRightsHint : "");
+  }
   OperationRunning running;
   switch (options_.command) {
     case Command::list:
@@ -295,7 +328,7 @@ int Session::RunOnBackend(Backend& backend) {
     case Command::scan:
       return Scan(window, view, *state);
     default:
-      return Operate(window, view, *state, ports, meter);
+      return Operate(window, view, *state, ports, io, meter);
   }
 }
 
@@ -312,6 +345,7 @@ int Session::List(TfmMain& window, CliView& view, ProgramState& state) {
 }
 
 int Session::Scan(TfmMain& window, CliView& view, ProgramState& state) {
+  if (RefusedPortIo()) return kExitRefused;
   window.rbPIOClick();
   for (std::size_t i = 0; i < view.lines.size() && i < kChannelTableSize; ++i) {
     const ControllerEntry& entry = state.ChannelTable[i];
@@ -413,9 +447,13 @@ bool Session::Consent() {
 }
 
 int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLibrary& ports,
-                     TrafficMeter& meter) {
+                     DeviceIo& io, TrafficMeter& meter) {
+  // A channel is found by a scan, which needs port I/O; for a port the consent
+  // question still comes first, as it always does.
+  if (options_.target.kind == TargetKind::channel && RefusedPortIo()) return kExitRefused;
   if (auto code = ResolveTarget(window, view, state)) return *code;
   if (!Consent()) return kExitRefused;
+  if (options_.target.kind == TargetKind::port && RefusedPortIo()) return kExitRefused;
 
   // Select the target as a click on its line would (the "Bus Type:" line
   // included), or set up the PIO channel a port names.
@@ -428,7 +466,7 @@ int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLi
     view.messages.clear();
     window.lbControllersClick(static_cast<int>(options_.target.value));
     if (!view.messages.empty()) {
-      reporter_.Problem("cannot open " + target_->description);
+      reporter_.Problem(OpenFailure(target_->description, io, administrator_));
       return kExitRefused;
     }
   }

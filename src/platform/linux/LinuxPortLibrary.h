@@ -49,6 +49,10 @@ class LinuxPortLibrary : public PortLibrary {
   // 0xFFFFFFFF for every read until InitializeOls succeeds.
   std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override;
 
+  // Why InitializeOls failed, in the system's words ("iopl: Operation not
+  // permitted"); empty after a success.
+  const std::string& FailureReason() const { return failureReason_; }
+
   // Where the one-time refusal notices go (the log, in the program).
   void SetNoticeSink(PortGuard::NoticeSink sink) { guard_.SetNoticeSink(std::move(sink)); }
 
@@ -57,6 +61,7 @@ class LinuxPortLibrary : public PortLibrary {
   PortGuard guard_;
   bool ready_ = false;
   std::int32_t status_ = kOlsDriverNotLoaded;
+  std::string failureReason_;
 };
 
 }  // namespace brisquel::linuxpt
