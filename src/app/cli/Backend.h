@@ -28,8 +28,8 @@ class Backend {
   // Where the port library says why it refuses a port (a kernel driver holds
   // it); the bench refuses none.
   virtual void SetNoticeSink(std::function<void(const std::string&)>) {}
-  // Why PIO cannot run here, in the system's words (after FormCreate started
-  // the port library); empty when it can, as always on the bench.
+  // Why PIO cannot run here, in the system's words (once InitializeOls has
+  // run); empty when it can, as always on the bench.
   virtual std::string PortAccessProblem() { return {}; }
 };
 
