@@ -95,8 +95,8 @@ std::string DiagnosticCaption(bool ready, std::int32_t dllStatus, std::int32_t d
          "  DRV:" + DriverTypeText(driverType);
 }
 
-std::string NormalCaption(const std::string& systemName) {
-  return "Brisquel - " + systemName;
+std::string NormalCaption(const std::string& systemName, bool administrator) {
+  return "Brisquel - " + systemName + (administrator ? "" : " (without administrator rights)");
 }
 
 }  // namespace brisquel

@@ -18,7 +18,8 @@ std::string WindowsVersionName(const WindowsVersionData& version);
 // "OLS:True  DLL:OK  DRV:..." as the diagnostic caption shows it.
 std::string DiagnosticCaption(bool ready, std::int32_t dllStatus, std::int32_t driverType);
 
-// "Brisquel - " and the system's name.
-std::string NormalCaption(const std::string& systemName);
+// "Brisquel - " and the system's name, then " (without administrator rights)"
+// when the program lacks them.
+std::string NormalCaption(const std::string& systemName, bool administrator);
 
 }  // namespace brisquel

@@ -22,6 +22,9 @@ class SystemInfo {
   // The caption's system text: name, one space, architecture word
   // (on Windows from WindowsVersionName; on Linux e.g. "Linux 6.1.0-18-amd64 x64").
   virtual std::string SystemName() = 0;
+  // Whether the program runs with the rights that reaching the drives takes
+  // (on Linux: as root); without them the caption says so.
+  virtual bool HasAdministratorRights() = 0;
 };
 
 }  // namespace brisquel

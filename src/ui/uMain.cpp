@@ -35,7 +35,8 @@ void TfmMain::FormCreate() {
   if (view_.KeyHeld(Key::ctrl)) {
     view_.SetCaption(DiagnosticCaption(libraryReady_, dllStatus_, driverType_));
   } else {
-    view_.SetCaption(NormalCaption(platform_.system.SystemName()));
+    view_.SetCaption(
+        NormalCaption(platform_.system.SystemName(), platform_.system.HasAdministratorRights()));
   }
   SetOperationButtonsEnabled(false);
 }

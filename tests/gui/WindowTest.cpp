@@ -27,6 +27,7 @@ namespace {
 class FixedSystem : public SystemInfo {
  public:
   std::string SystemName() override { return "Linux 6.1.0-test x64"; }
+  bool HasAdministratorRights() override { return true; }
 };
 
 struct ShownWindow {

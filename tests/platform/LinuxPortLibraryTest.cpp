@@ -79,6 +79,7 @@ TEST(LinuxPortLibrary, StartReportsItsOutcomeConsistently) {
   LinuxPortLibrary ports({"/nonexistent/pci", "/nonexistent/ioports"});
   const bool ready = ports.InitializeOls();
   EXPECT_EQ(ready, ports.GetDllStatus() == kOlsOk);
+  EXPECT_EQ(ready, ports.FailureReason().empty()) << ports.FailureReason();
   if (!ready) {
     EXPECT_TRUE(ports.GetDllStatus() == kOlsDriverNotLoaded ||
                 ports.GetDllStatus() == kOlsUnsupportedPlatform);

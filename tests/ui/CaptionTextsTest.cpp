@@ -33,7 +33,9 @@ TEST(CaptionTexts, DiagnosticCaptionJoinsThePiecesWithTheirOwnSeparators) {
   EXPECT_EQ(DiagnosticCaption(true, 0, 4), "OLS:True  DLL:OK  DRV:Windows XP/Vista or later [x64]");
   EXPECT_EQ(DiagnosticCaption(false, 3, 0),
             "OLS:False  DLL:Driver not found  DRV:Unknown Type (Error)");
-  EXPECT_EQ(NormalCaption("Linux 6.1.0 x64"), "Brisquel - Linux 6.1.0 x64");
+  EXPECT_EQ(NormalCaption("Linux 6.1.0 x64", true), "Brisquel - Linux 6.1.0 x64");
+  EXPECT_EQ(NormalCaption("Linux 6.1.0 x64", false),
+            "Brisquel - Linux 6.1.0 x64 (without administrator rights)");
 }
 
 TEST(CaptionTexts, WindowsVersionNameTakesTheFirstMatchingRowOrKeepsWindows) {

@@ -17,6 +17,8 @@ using testing::FakeMainView;
 class FixedSystem : public SystemInfo {
  public:
   std::string SystemName() override { return "Windows 10 x64"; }
+  bool HasAdministratorRights() override { return administrator; }
+  bool administrator = true;
 };
 
 std::unique_ptr<sim::Bench> BenchFrom(const std::string& text) {
@@ -80,19 +82,26 @@ TEST(MainLogic, FormCreateStartsTheLibraryOnceAndNamesItInTheCaptionOnlyWithCtrl
   struct Case {
     bool ctrl, ready;
     std::int32_t status, type;
+    bool administrator;
     const char* caption;
   };
   for (const Case& c : {
-           Case{true, true, 0, 4, "OLS:True  DLL:OK  DRV:Windows XP/Vista or later [x64]"},
-           Case{true, false, 9, 0, "OLS:False  DLL:Unknown error 9  DRV:Unknown Type (Error)"},
-           Case{true, false, -1, 77,
+           Case{true, true, 0, 4, true, "OLS:True  DLL:OK  DRV:Windows XP/Vista or later [x64]"},
+           Case{true, false, 9, 0, true,
+                "OLS:False  DLL:Unknown error 9  DRV:Unknown Type (Error)"},
+           Case{true, false, -1, 77, true,
                 "OLS:False  DLL:Unknown error 4294967295  DRV:Unknown Type (Error)"},
-           Case{false, false, 2, 0, "Brisquel - Windows 10 x64"},
+           Case{true, false, 2, 4, false,
+                "OLS:False  DLL:Driver not loaded  DRV:Windows XP/Vista or later [x64]"},
+           Case{false, true, 0, 4, true, "Brisquel - Windows 10 x64"},
+           Case{false, false, 2, 0, false,
+                "Brisquel - Windows 10 x64 (without administrator rights)"},
        }) {
     auto bench = sim::Bench::Default();
     LibraryOnly ports(c.ready, c.status, c.type);
     ProgramState state;
     FixedSystem system;
+    system.administrator = c.administrator;
     FakeMainView view;
     view.ctrlHeld = c.ctrl;
     TfmMain main(view, MainPlatform{state, ports, bench->Io(), bench->Disks(), system, {}});

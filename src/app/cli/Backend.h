@@ -28,6 +28,9 @@ class Backend {
   // Where the port library says why it refuses a port (a kernel driver holds
   // it); the bench refuses none.
   virtual void SetNoticeSink(std::function<void(const std::string&)>) {}
+  // Why PIO cannot run here, in the system's words (once InitializeOls has
+  // run); empty when it can, as always on the bench.
+  virtual std::string PortAccessProblem() { return {}; }
 };
 
 // The default bench, or the one a bench file describes. Null, with a reason,

@@ -24,6 +24,7 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorDownload.h"
+#include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
 #include "ui/TargetSelection.h"
 #include "ui/uMain.h"
@@ -103,6 +104,20 @@ class Reporter {
   std::vector<std::string> problems_;
 };
 
+const char* const kRightsHint =
+    " (administrator rights are needed: run it as root, e.g. with sudo)";
+
+// A drive that would not open, in one line with the system's reason; a refusal
+// to a user without administrator rights also says how to get them.
+std::string OpenFailure(const std::string& description, DeviceIo& io, bool administrator) {
+  const std::uint32_t error = io.GetLastError();
+  std::string reason = TrimSystemMessage(io.SystemMessageText(error));
+  if (reason.empty()) reason = "system error " + std::to_string(error);
+  std::string line = "cannot open " + description + ": " + reason;
+  if (error == win32::ERROR_ACCESS_DENIED_ && !administrator) line += kRightsHint;
+  return line;
+}
+
 // The operations' host on a terminal: the log goes to the reporter, the file
 // dialog answers with the FILE argument, a Ctrl-C is Break at the next pump,
 // and the firmware progress draws the bar.
@@ -181,6 +196,7 @@ class Session {
   std::optional<int> ResolveTarget(Bench& b);
   bool Select(Bench& b);
   bool NeedsConsent() const;
+  bool RefusedPortIo();
   bool Consent();
   bool Interrupted(const ProgramState& state) const {
     return InterruptCount() > 0 && state.BreakFlag;
@@ -198,7 +214,16 @@ class Session {
   std::optional<IdentifyOutcome> identity_;
   std::optional<DownloadOutcome> download_;
   std::optional<bool> activated_;
+  bool administrator_ = true;
+  std::optional<std::string> portRefusal_;
 };
+
+// Without port I/O a PCI scan finds nothing and a PIO wait never ends: say why
+// instead.
+bool Session::RefusedPortIo() {
+  if (portRefusal_) reporter_.Problem(*portRefusal_);
+  return portRefusal_.has_value();
+}
 
 int Session::Execute() {
   if (options_.command == Command::errorName) return ErrorNames();
@@ -290,6 +315,14 @@ int Session::RunOnBackend(Backend& backend) {
           host,       trace ? &*trace : nullptr};
   // The driver library is started once, as the window does at start-up.
   b.ports.InitializeOls();
+  administrator_ = backend.System().HasAdministratorRights();
+  if (const std::string problem = backend.PortAccessProblem(); !problem.empty()) {
+    // Status 2 ("Driver not loaded") is a refusal that rights would lift; 1
+    // ("Unsupported Platform") means no port I/O at all.
+    const bool rightsWouldHelp = !administrator_ && b.ports.GetDllStatus() == 2;
+    portRefusal_ = "PIO mode needs port I/O, which the system refused: " + problem +
+                   (rightsWouldHelp ? kRightsHint : "");
+  }
 
   OperationRunning running;
   switch (options_.command) {
@@ -334,6 +367,7 @@ int Session::List(Bench& b) {
 }
 
 int Session::Scan(Bench& b) {
+  if (RefusedPortIo()) return kExitRefused;
   ReadChannels(b);
   for (const ChannelRow& row : channels_) {
     reporter_.Print(std::to_string(row.index) + "\t" + row.line);
@@ -402,8 +436,9 @@ bool Session::Select(Bench& b) {
     selected = SelectChannelTarget(b.state, b.ports, b.host, port, false);
   }
   if (selected == Selected::ready) return true;
-  reporter_.Problem(selected == Selected::openFailed ? "cannot open " + target_->description
-                                                     : "cannot select " + target_->description);
+  reporter_.Problem(selected == Selected::openFailed
+                        ? OpenFailure(target_->description, b.io, administrator_)
+                        : "cannot select " + target_->description);
   return false;
 }
 
@@ -448,8 +483,12 @@ bool Session::Consent() {
 }
 
 int Session::Operate(Bench& b) {
+  // A channel is found by a scan, which needs port I/O; for a port the consent
+  // question still comes first, as it always does.
+  if (options_.target.kind == TargetKind::channel && RefusedPortIo()) return kExitRefused;
   if (auto code = ResolveTarget(b)) return *code;
   if (!Consent()) return kExitRefused;
+  if (options_.target.kind == TargetKind::port && RefusedPortIo()) return kExitRefused;
   if (!Select(b)) return kExitRefused;
 
   if (options_.command == Command::dlmc && options_.mode != kDlmcActivate) {

@@ -25,6 +25,7 @@ class LinuxBackend : public Backend {
   void SetNoticeSink(std::function<void(const std::string&)> sink) override {
     ports_.SetNoticeSink(std::move(sink));
   }
+  std::string PortAccessProblem() override { return ports_.FailureReason(); }
 
  private:
   linuxpt::LinuxPortLibrary ports_;

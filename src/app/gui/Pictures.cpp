@@ -17,7 +17,9 @@ QPolygonF Octagon(QPointF centre, double radius) {
   return shape;
 }
 
-QPixmap DrivePicture(int size) {
+}  // namespace
+
+QPixmap ApplicationPicture(int size) {
   QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
@@ -43,8 +45,6 @@ QPixmap DrivePicture(int size) {
   return pixmap;
 }
 
-}  // namespace
-
 QPixmap BreakPicture() {
   QPixmap pixmap(16, 16);
   pixmap.fill(Qt::transparent);
@@ -61,7 +61,7 @@ QPixmap BreakPicture() {
 
 QIcon ApplicationIcon() {
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(DrivePicture(size));
+  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(ApplicationPicture(size));
   return icon;
 }
 

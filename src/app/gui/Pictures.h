@@ -10,7 +10,10 @@ namespace brisquel::gui {
 // 16 x 16: a red stop sign with a white bar.
 QPixmap BreakPicture();
 
-// A drive with a chip on it, at the usual icon sizes.
+// A drive with a chip on it, drawn at any size.
+QPixmap ApplicationPicture(int size);
+
+// The same at the usual icon sizes.
 QIcon ApplicationIcon();
 
 }  // namespace brisquel::gui

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -88,15 +89,18 @@ bool LinuxPortLibrary::InitializeOls() {
   if (iopl(3) == 0) {
     ready_ = true;
     status_ = kOlsOk;
+    failureReason_.clear();
     guard_.Refresh();
   } else {
     ready_ = false;
     // ENOSYS: a kernel built without port I/O for user space.
     status_ = errno == ENOSYS ? kOlsUnsupportedPlatform : kOlsDriverNotLoaded;
+    failureReason_ = std::string("iopl: ") + std::strerror(errno);
   }
 #else
   ready_ = false;
   status_ = kOlsUnsupportedPlatform;
+  failureReason_ = "this processor has no port I/O";
 #endif
   return ready_;
 }

@@ -76,6 +76,10 @@ class LinuxPortLibrary : public PortLibrary {
   // or an operation starts): a driver bound meanwhile keeps its ports.
   void RefreshPortClaims() override;
 
+  // Why InitializeOls failed, in the system's words ("iopl: Operation not
+  // permitted"); empty after a success.
+  const std::string& FailureReason() const { return failureReason_; }
+
   // Where the one-time refusal notices go (the log, in the program).
   void SetNoticeSink(PortGuard::NoticeSink sink) { guard_.SetNoticeSink(std::move(sink)); }
 
@@ -85,6 +89,7 @@ class LinuxPortLibrary : public PortLibrary {
   SysfsPciConfig pci_;
   bool ready_ = false;
   std::int32_t status_ = kOlsDriverNotLoaded;
+  std::string failureReason_;
 };
 
 }  // namespace brisquel::linuxpt

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxSystemInfo.h"
 
 #include <sys/utsname.h>
+#include <unistd.h>
 
 namespace brisquel::linuxpt {
 
@@ -24,6 +25,11 @@ std::string LinuxSystemInfo::SystemName() {
   utsname u{};
   if (uname(&u) != 0) return LinuxSystemName("Linux", "", "");
   return LinuxSystemName(u.sysname, u.release, u.machine);
+}
+
+bool LinuxSystemInfo::HasAdministratorRights() {
+  // Port I/O and pass-through to the disks both come with root.
+  return geteuid() == 0;
 }
 
 }  // namespace brisquel::linuxpt

@@ -17,6 +17,7 @@ std::string LinuxSystemName(std::string_view sysname, std::string_view release,
 class LinuxSystemInfo : public SystemInfo {
  public:
   std::string SystemName() override;
+  bool HasAdministratorRights() override;
 };
 
 }  // namespace brisquel::linuxpt
