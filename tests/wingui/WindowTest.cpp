@@ -7,13 +7,16 @@
 // windows.h first: commctrl.h needs its types.
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/win/WinMainWindow.h"
+#include "platform/windows/WinPortLibrary.h"
 #include "platform/windows/WinSystemInfo.h"
 #include "sim/Bench.h"
 #include "ui/CaptionTexts.h"
@@ -238,6 +241,53 @@ TEST_F(WindowOnBench, ModeSwitchAndDeviceChangeFollowTheButtonRules) {
   EXPECT_EQ(Log().at(Log().size() - 2), "WDC WD800BB-00SIMA0 FW:05.01C05 SN:WD-WMSIM0000001");
   SendMessageW(window->fmMain, WM_DEVICECHANGE, 0x8004, 0);
   EXPECT_TRUE(OperationButtonsEnabled()) << "device changes do nothing in PIO mode";
+}
+
+TEST(Window, CtrlHeldAtStartShowsTheDriverLibrarysStateInTheCaption) {
+  auto bench = sim::Bench::Default();
+  ProgramState state;
+  winpt::WinSystemInfo system;
+  winpt::WinPortLibrary missing("no-such-port-library.dll");
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] |= 0x80;
+  SetKeyboardState(keys);
+  WinMainWindow window(MainPlatform{state, missing, bench->Io(), bench->Disks(), system, "."});
+  keys[VK_CONTROL] &= 0x7F;
+  SetKeyboardState(keys);
+  wchar_t caption[128] = {};
+  GetWindowTextW(window.fmMain, caption, 128);
+  EXPECT_STREQ(caption, L"OLS:False  DLL:Driver not loaded  DRV:Unknown Type (Error)");
+}
+
+TEST(Window, ADriveThatCannotBeOpenedIsReportedInTheMessageBox) {
+  sim::BenchLoad load = sim::Bench::FromText(
+      "[drive d]\nmodel = M\n[disk]\ndrive = d\n"
+      "fails-to-open = yes\n");
+  ASSERT_TRUE(load.bench) << load.error;
+  ProgramState state;
+  winpt::WinSystemInfo system;
+  WinMainWindow window(
+      MainPlatform{state, load.bench->Ports(), load.bench->Io(), load.bench->Disks(), system, "."});
+  window.Show(SW_SHOWNORMAL);
+  ASSERT_EQ(SendMessageW(window.lbControllers, LB_GETCOUNT, 0, 0), 1);
+  // The message box waits for its OK: a second thread finds it by its title and closes it.
+  std::atomic<bool> seen = false;
+  std::thread closer([&seen] {
+    for (int i = 0; i < 200 && !seen; ++i) {
+      if (HWND box = FindWindowW(L"#32770", L"Brisquel")) {
+        seen = true;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      }
+      Sleep(25);
+    }
+  });
+  SendMessageW(window.lbControllers, LB_SETCURSEL, 0, 0);
+  SendMessageW(window.fmMain, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(window.lbControllers));
+  closer.join();
+  EXPECT_TRUE(seen) << "a message box titled Brisquel";
+  EXPECT_TRUE(IsWindowEnabled(window.btIdentify)) << "the buttons are enabled anyway";
 }
 
 TEST_F(WindowOnBench, PlacementGoesThroughTheProfileFile) {
