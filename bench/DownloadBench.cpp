@@ -27,7 +27,7 @@ class QuietHost : public OperationHost {
   void PumpMessages() override {}
   bool KeyHeld(Key) override { return false; }
   void LogLine(const std::string& text) override { last = text; }
-  std::optional<std::string> OpenFirmwareDialog(bool) override { return file; }
+  std::optional<std::string> OpenFirmwareDialog() override { return file; }
   void SetOperationButtonsEnabled(bool) override {}
 
   std::string file;
@@ -53,7 +53,7 @@ const std::string& FirmwareFile() {
 }
 
 // One DLMC click (preamble, file, download, log) per iteration.
-void Download(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
+void Download(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   const auto sim = sim::Bench::Default();
   TransportState state;
   QuietHost host;
@@ -71,8 +71,7 @@ void Download(benchmark::State& bench, TransportKind kind, int dlmcTypeIndex) {
   target.scsiHandle = open(2);     // the drive behind the USB bridge
 
   for (auto _ : bench) {
-    btUnlockClick(ctx, dlmcTypeIndex);
-    if (host.last.size() < 8 || host.last.compare(host.last.size() - 8, 8, "End - OK") != 0) {
+    if (!DownloadMicrocodeButton(ctx, mode).Completed()) {
       bench.SkipWithError(("download failed: " + host.last).c_str());
       break;
     }
@@ -93,7 +92,7 @@ void BM_CopyBaseline(benchmark::State& bench) {
   bench.counters["peak_rss_MiB"] = PeakRssMiB();
 }
 
-constexpr int kSegmented = 1, kPermanent = 2;
+constexpr std::uint8_t kSegmented = 0x03, kPermanent = 0x07;
 
 BENCHMARK(BM_CopyBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Download, Permanent07_Pio, TransportKind::pio, kPermanent)

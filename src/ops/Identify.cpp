@@ -38,12 +38,23 @@ std::string SanitizeName(std::string text) {
   return text;
 }
 
-std::string IdentifyLine(std::span<const std::uint8_t, kSectorSize> sector) {
-  return IdentifyText(sector, 27, 46) + " FW:" + IdentifyText(sector, 23, 26) +
-         " SN:" + IdentifyText(sector, 10, 19);
+IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector) {
+  return {IdentifyText(sector, 27, 46),
+          IdentifyText(sector, 23, 26),
+          IdentifyText(sector, 10, 19),
+          std::vector<std::uint8_t>(sector.begin(), sector.end()),
+          {}};
 }
 
-void IdentifyDevice(TransportContext& t) {
+std::string IdentifyLine(const IdentifyOutcome& identity) {
+  return identity.model + " FW:" + identity.firmware + " SN:" + identity.serial;
+}
+
+std::string IdentifyLine(std::span<const std::uint8_t, kSectorSize> sector) {
+  return IdentifyLine(IdentityOf(sector));
+}
+
+CommandResult IdentifyDevice(TransportContext& t) {
   AtaCommand c;
   c.regs = {.count = 1, .device = 0xA0, .command = 0xEC};
   c.direction = DataDirection::in;
@@ -53,10 +64,10 @@ void IdentifyDevice(TransportContext& t) {
   c.pioData = PioData::readSector;
   c.pioReadNeedsDrq = true;
   c.pioZeroWhenSkipped = true;
-  Dispatch(t, c);
+  return Dispatch(t, c);
 }
 
-void btIdentifyClick(OperationContext& ctx) {
+IdentifyOutcome IdentifyButton(OperationContext& ctx) {
   TransportState& s = ctx.transport.state;
   s.BreakFlag = false;
   const OperationButtonsDisabled buttons(ctx.host);
@@ -64,10 +75,13 @@ void btIdentifyClick(OperationContext& ctx) {
   std::fill(sector.begin(), sector.end(), std::uint8_t{0});
 
   // A failed command is not reported: its fields come out empty.
-  IdentifyDevice(ctx.transport);
+  const CommandResult command = IdentifyDevice(ctx.transport);
 
-  ctx.host.LogLine(IdentifyLine(sector.first<kSectorSize>()));
+  IdentifyOutcome outcome = IdentityOf(sector.first<kSectorSize>());
+  outcome.command = command;
+  ctx.host.LogLine(IdentifyLine(outcome));
   ctx.host.LogLine("");
+  return outcome;
 }
 
 }  // namespace brisquel

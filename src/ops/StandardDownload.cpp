@@ -1,8 +1,6 @@
 #include "ops/StandardDownload.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 #include "ops/FirmwareFile.h"
 #include "ops/VendorChannel.h"
@@ -12,6 +10,7 @@ namespace brisquel {
 namespace {
 
 constexpr std::uint8_t kDownloadMicrocode = 0x92;
+constexpr const char* kCommandName = "DOWNLOAD MICROCODE";
 
 bool Segmented(std::uint8_t mode) {
   return mode == kDlmcSegmented || mode == kDlmcDeferred;
@@ -22,9 +21,9 @@ std::uint32_t BlocksOf(std::uintmax_t bytes) {
 }
 
 // One DOWNLOAD MICROCODE data-out command of `blocks` blocks from the start of
-// TransferBuffer. The PIO data phase goes ahead whatever ERR says.
-void SendDownload(TransportContext& t, std::uint8_t mode, std::uint32_t blocks,
-                  std::uint32_t offset) {
+// TransferBuffer.
+CommandResult SendDownload(TransportContext& t, std::uint8_t mode, std::uint32_t blocks,
+                           std::uint32_t offset) {
   AtaCommand c;
   c.regs = {.features = mode,
             .count = static_cast<std::uint8_t>(blocks),
@@ -39,17 +38,13 @@ void SendDownload(TransportContext& t, std::uint8_t mode, std::uint32_t blocks,
   c.sectors = blocks;
   c.pioData = PioData::writeSectors;
   c.pioDataNeedsNoError = false;
-  Dispatch(t, c);
+  return Dispatch(t, c);
 }
 
-bool Succeeded(const TransportState& s) {
-  return !s.AtaStatusBits.ERR && !s.BreakFlag;
-}
-
-std::string ModeHex(std::uint8_t mode) {
-  char hex[3];
-  std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(mode));
-  return hex;
+// A command can complete and Break still have been pressed during it.
+CommandResult Judged(const TransportState& s, CommandResult r) {
+  if (r.ok() && s.BreakFlag) r.end = CommandEnd::stopped;
+  return r;
 }
 
 }  // namespace
@@ -70,76 +65,113 @@ std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode
   return std::nullopt;
 }
 
-bool DownloadMicrocodeData(TransportContext& t, std::uint8_t mode,
-                           std::span<const std::uint8_t> image) {
-  if (DownloadRefusal(t.state.DriveTarget.kind, mode, image.size())) return false;
+DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
+                                      std::span<const std::uint8_t> image) {
+  TransportContext& t = ctx.transport;
+  using Result = DownloadOutcome::Result;
+  DownloadOutcome outcome;
+  outcome.mode = mode;
+  outcome.toSend = BlocksOf(image.size());
+  if (const auto refusal = DownloadRefusal(t.state.DriveTarget.kind, mode, image.size())) {
+    outcome.result = Result::refused;
+    outcome.what = *refusal;
+    return outcome;
+  }
+  if (image.empty()) {
+    outcome.result = Result::nothingToSend;
+    outcome.what = "the file is empty";
+    return outcome;
+  }
   TransportState& s = t.state;
-  const std::uint32_t blockCount = BlocksOf(image.size());
   std::fill(s.TransferBuffer.begin(), s.TransferBuffer.end(), std::uint8_t{0});
+  ctx.host.FirmwareProgress(0, outcome.toSend);
 
+  CommandResult last;
   if (Segmented(mode)) {
-    std::uint32_t remaining = blockCount;
-    std::uint32_t offset = 0;
     std::size_t position = 0;
-    // A failed segment does not stop the loop; the outcome is the last one's.
-    while (remaining > 0 && !s.BreakFlag) {
-      const std::uint32_t n = std::min(remaining, kDlmcSegmentBlocks);
-      remaining -= n;
+    while (outcome.sent < outcome.toSend && !s.BreakFlag) {
+      const std::uint32_t n = std::min(outcome.toSend - outcome.sent, kDlmcSegmentBlocks);
       // The last segment's padding must be zeros, not the previous segment.
       position += StageSectors(s.TransferBuffer, image, position, n);
-      SendDownload(t, mode, n, offset);
-      offset += n;
+      last = Judged(s, SendDownload(t, mode, n, outcome.sent));
+      // A segment the drive did not take leaves a hole in the image.
+      if (!last) break;
+      outcome.sent += n;
+      ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
     }
   } else {
     std::copy(image.begin(), image.end(), s.TransferBuffer.begin());
-    SendDownload(t, mode, blockCount, 0);
+    last = Judged(s, SendDownload(t, mode, outcome.toSend, 0));
+    if (last) outcome.sent = outcome.toSend;
+    ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
   }
-  return Succeeded(s);
+  if (last && outcome.sent < outcome.toSend) last.end = CommandEnd::stopped;
+  outcome.result = ResultOf(last);
+  outcome.what = WhatEnded(last, kCommandName, t);
+  return outcome;
 }
 
-bool ActivateDeferredMicrocode(TransportContext& t) {
+CommandResult ActivateDeferredMicrocode(TransportContext& t) {
   AtaCommand c;
   c.regs = {.features = kDlmcActivate, .device = 0xA0, .command = kDownloadMicrocode};
-  Dispatch(t, c);
-  return Succeeded(t.state);
+  return Judged(t.state, Dispatch(t, c));
 }
 
-void RunStandardDownload(OperationContext& ctx, std::uint8_t mode) {
-  const std::optional<std::string> path = ctx.host.OpenFirmwareDialog(true);
-  if (!path) return;
-  const std::string prefix =
-      "Download Microcode " + ModeHex(mode) + " - " + FileNameOf(*path) + " - ";
+DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode) {
+  using Result = DownloadOutcome::Result;
+  DownloadOutcome outcome;
+  outcome.mode = mode;
+  const std::optional<std::string> path = ctx.host.OpenFirmwareDialog();
+  if (!path) return outcome;
+  outcome.file = FileNameOf(*path);
+  const std::string prefix = DownloadLinePrefix(mode, outcome.file);
 
   const FirmwareFile file = LoadFirmwareFile(*path, kDlmcMaxImageBytes);
   if (file.outcome == FirmwareFile::Outcome::unreadable) {
-    ctx.host.LogLine(prefix + "Cannot read the file " + *path);
-    return;
+    outcome.result = Result::refused;
+    outcome.what = "Cannot read the file " + *path;
+    ctx.host.LogLine(prefix + outcome.what);
+    return outcome;
   }
   if (const auto refusal = DownloadRefusal(ctx.transport.state.DriveTarget.kind, mode, file.size)) {
-    ctx.host.LogLine(prefix + *refusal);
-    return;
+    outcome.result = Result::refused;
+    outcome.what = *refusal;
+    ctx.host.LogLine(prefix + outcome.what);
+    return outcome;
   }
-
-  ctx.host.LogLine(prefix + "Start");
-  if (DownloadMicrocodeData(ctx.transport, mode, file.image)) {
-    ctx.host.LogLine(prefix + "End - OK");
-  } else {
-    ReadVendorStatus(ctx.transport);
-    ctx.host.LogLine(prefix + VendorErrorText(ctx.transport));
+  // An empty file is refused before any command goes out: one line, no "Start".
+  if (!file.image.empty()) ctx.host.LogLine(prefix + "Start");
+  outcome = DownloadMicrocodeData(ctx, mode, file.image);
+  outcome.file = FileNameOf(*path);
+  if (outcome.Failed() && outcome.result != Result::nothingToSend &&
+      outcome.result != Result::noDrive) {
+    outcome.vendor = ReadVendorStatusCodes(ctx.transport);
   }
+  ctx.host.LogLine(ClosingLine(outcome));
+  return outcome;
 }
 
-void btUnlockClick(OperationContext& ctx, int dlmcTypeIndex) {
+DownloadOutcome DownloadMicrocodeButton(OperationContext& ctx, std::optional<std::uint8_t> mode) {
   ctx.transport.state.BreakFlag = false;
   const OperationButtonsDisabled buttons(ctx.host);
-  SendVendorPreamble(ctx.transport);
-  static constexpr std::uint8_t kModes[] = {kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
-                                            kDlmcDeferred};
-  if (dlmcTypeIndex >= 0 && dlmcTypeIndex < 4) {
-    RunStandardDownload(ctx, kModes[dlmcTypeIndex]);
-  } else if (dlmcTypeIndex == 4) {
-    ActivateDeferredMicrocode(ctx.transport);  // logs nothing, whatever the drive answers
+  DownloadOutcome outcome;
+  outcome.mode = mode.value_or(0);
+  const CommandResult preamble = SendVendorPreamble(ctx.transport);
+  // With no drive on the channel there is nothing to choose a file for.
+  if (preamble.end == CommandEnd::noDevice || preamble.end == CommandEnd::stopped) {
+    outcome.result = ResultOf(preamble);
+    outcome.what = WhatEnded(preamble, "the vendor preamble", ctx.transport);
+    return outcome;
   }
+  if (!mode) return outcome;
+  if (*mode == kDlmcActivate) {
+    // Logs nothing, whatever the drive answers.
+    const CommandResult activated = ActivateDeferredMicrocode(ctx.transport);
+    outcome.result = ResultOf(activated);
+    outcome.what = WhatEnded(activated, kCommandName, ctx.transport);
+    return outcome;
+  }
+  return RunStandardDownload(ctx, *mode);
 }
 
 }  // namespace brisquel

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "ops/DownloadOutcome.h"
 #include "ops/OperationContext.h"
 #include "transport/AtaTypes.h"
 
@@ -31,25 +32,28 @@ static_assert(kDlmcMaxBlocks <= 0xFFFF, "block counts must fit the count and LBA
 // register alone.
 inline constexpr std::uint32_t kScsiMaxBlocksPerCommand = 0xFF;
 
-// The DLMC button. dlmcTypeIndex is the combo box's item index: 0 to 3 download
-// in modes 01, 03, 07, 0E; 4 activates deferred microcode; anything else does
-// nothing beyond the preamble.
-void btUnlockClick(OperationContext& ctx, int dlmcTypeIndex);
+// The DLMC button's work in a mode: the vendor preamble, then for modes 01,
+// 03, 07 and 0E the dialog, the file and the download; for 0F the activation
+// of deferred microcode, which writes no log line. No mode (a text typed in
+// the mode box) sends the preamble only.
+DownloadOutcome DownloadMicrocodeButton(OperationContext& ctx, std::optional<std::uint8_t> mode);
 
 // Dialog, file, download and log lines for modes 01, 03, 07 and 0E.
-void RunStandardDownload(OperationContext& ctx, std::uint8_t mode);
+DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode);
 
 // Why an image cannot be sent in this mode on this transport, or none.
 std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
                                            std::uintmax_t imageBytes);
 
 // Sends the image: in segments of at most 64 blocks for modes 03 and 0E, else
-// whole. True when ERR is clear after the last command and Break was not
-// pressed. An image that DownloadRefusal refuses is not sent at all (false).
-bool DownloadMicrocodeData(TransportContext& t, std::uint8_t mode,
-                           std::span<const std::uint8_t> image);
+// whole, stopping at the first command that does not complete, and reports
+// the blocks sent to the host after each command. Fills in the
+// outcome's result, what, sent and toSend. An image that DownloadRefusal
+// refuses, or an empty one, is not sent at all.
+DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
+                                      std::span<const std::uint8_t> image);
 
-// Mode 0F without data. True when ERR is clear and Break was not pressed.
-bool ActivateDeferredMicrocode(TransportContext& t);
+// Mode 0F without data.
+CommandResult ActivateDeferredMicrocode(TransportContext& t);
 
 }  // namespace brisquel

@@ -60,45 +60,67 @@ VendorStatus VendorStatus::From(std::span<const std::uint8_t> sector) {
           .secondCode = GetU16(&sector[406])};
 }
 
-void EnableVendorCommands(TransportContext& t) {
-  // The three bytes in features, LBA mid and LBA high are the enable signature.
-  if (Dispatch(t, ChannelCommand(0x3B, 0, 0, 0x6E, 0x29, 0x80))) return;
-  Dispatch(t, SmartLogCommand(kSmartReadLog, 0, 0xBB));
+bool KeyReply::Accepted() const {
+  return sent.ok() && status && (status->primaryCode == 0 || status->primaryCode == 0xFFFF);
 }
 
-void ReadVendorStatus(TransportContext& t) {
+namespace {
+
+// No drive, or the user stopped: nothing more is worth sending.
+bool Hopeless(const CommandResult& r) {
+  return r.end == CommandEnd::noDevice || r.end == CommandEnd::stopped;
+}
+
+}  // namespace
+
+CommandResult EnableVendorCommands(TransportContext& t) {
+  // The three bytes in features, LBA mid and LBA high are the enable signature.
+  const CommandResult enabled = Dispatch(t, ChannelCommand(0x3B, 0, 0, 0x6E, 0x29, 0x80));
+  if (enabled.ok() || Hopeless(enabled)) return enabled;
+  return Dispatch(t, SmartLogCommand(kSmartReadLog, 0, 0xBB));
+}
+
+CommandResult ReadVendorStatus(TransportContext& t) {
   AtaCommand c = KeyLogSector(t.state, DataDirection::in);
   c.pioWaitBeforeCommand = true;
   c.pioDataNeedsNoError = true;
-  Dispatch(t, c);
+  return Dispatch(t, c);
 }
 
-std::uint32_t SendKeySector(TransportContext& t, const KeySector& key) {
+std::optional<VendorStatus> ReadVendorStatusCodes(TransportContext& t) {
+  // Named from a sector the drive never sent (zeros, or the key sector still
+  // in the buffer), every such failure would read as success.
+  if (!ReadVendorStatus(t)) return std::nullopt;
+  return VendorStatus::From(KeyArea(t.state));
+}
+
+KeyReply SendKeySector(TransportContext& t, const KeySector& key) {
   std::vector<std::uint8_t>& buffer = t.state.SectorBuffer;
   std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
   for (std::size_t i = 0; i < key.words.size(); ++i) PutU16(&buffer[2 * i], key.words[i]);
 
   AtaCommand c = KeyLogSector(t.state, DataDirection::out);
   c.pioDataNeedsNoError = false;  // the drive takes the key sector whatever it said
-  Dispatch(t, c);
+  KeyReply reply{Dispatch(t, c), std::nullopt};
+  if (Hopeless(reply.sent)) return reply;
 
-  ReadVendorStatus(t);
-  const VendorStatus status = VendorStatus::From(KeyArea(t.state));
-  if (status.primaryCode != 0 && status.primaryCode != 0xFFFF) t.state.AtaStatusBits.ERR = true;
-  return status.replyValue;
+  reply.status = ReadVendorStatusCodes(t);
+  if (!reply.Accepted()) t.state.AtaStatusBits.ERR = true;
+  return reply;
 }
 
-void SendVendorPreamble(TransportContext& t) {
-  EnableVendorCommands(t);
-  SendKeySector(t, KeySector::Preamble());
+CommandResult SendVendorPreamble(TransportContext& t) {
+  const CommandResult enabled = EnableVendorCommands(t);
+  if (Hopeless(enabled)) return enabled;
+  return SendKeySector(t, KeySector::Preamble()).sent;
 }
 
 std::string VendorErrorText(TransportContext& t) {
-  ReadVendorStatus(t);
-  // Named from a sector the drive never sent (zeros, or the key sector still
-  // in the buffer), every such failure would read "SUCCESS".
-  if (t.state.AtaStatusBits.ERR) return kNoVendorStatusText;
-  const VendorStatus status = VendorStatus::From(KeyArea(t.state));
+  const std::optional<VendorStatus> status = ReadVendorStatusCodes(t);
+  return status ? VendorStatusText(*status) : kNoVendorStatusText;
+}
+
+std::string VendorStatusText(const VendorStatus& status) {
   std::string text;
   if (status.secondCode != 0) text = " - " + ErrorCodeName(status.secondCode);
   if (status.thirdCode != 0) text += " - " + ErrorCodeName(status.thirdCode);

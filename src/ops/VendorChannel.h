@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -40,19 +41,37 @@ struct VendorStatus {
 inline constexpr const char* kNoVendorStatusText =
     "NO VENDOR STATUS (the drive refused the status read)";
 
+// The drive's answer to a key sector.
+struct KeyReply {
+  CommandResult sent;                  // the key sector's own command
+  std::optional<VendorStatus> status;  // none when the drive refused the status read
+
+  std::uint32_t replyValue() const { return status ? status->replyValue : 0; }
+  // The drive took the key sector and answered with primaryCode 0 or 0xFFFF.
+  bool Accepted() const;
+};
+
 // The vendor-command enable, with the SMART READ LOG 0xBB form as fallback when
-// the drive rejects it. ERR set afterwards means both failed.
-void EnableVendorCommands(TransportContext& t);
-// Sends a key sector, reads the status back and returns its replyValue. Sets
-// ERR when the drive answers with a primaryCode other than 0 or 0xFFFF.
-std::uint32_t SendKeySector(TransportContext& t, const KeySector& key);
+// the drive rejects it (not when nothing answers, or on Break). ERR set
+// afterwards means both failed.
+CommandResult EnableVendorCommands(TransportContext& t);
+// Sends a key sector and reads the status back. Sets ERR when the drive
+// answers with a primaryCode other than 0 or 0xFFFF.
+KeyReply SendKeySector(TransportContext& t, const KeySector& key);
 // Reads the status sector into SectorBuffer. Over PIO a failed read keeps what
 // the buffer held.
-void ReadVendorStatus(TransportContext& t);
-// Sent before every download: enable, then the preamble key sector.
-void SendVendorPreamble(TransportContext& t);
-// Reads the status once more and names its codes: the primary name, a space,
-// then " - " and the name of each further code that is not 0.
+CommandResult ReadVendorStatus(TransportContext& t);
+// ReadVendorStatus, and the codes it brought; none when the read failed.
+std::optional<VendorStatus> ReadVendorStatusCodes(TransportContext& t);
+// Sent before every download: enable, then the preamble key sector. Stops at
+// the first command that no drive answers or that Break ends; that command's
+// result is returned then, else the last one's.
+CommandResult SendVendorPreamble(TransportContext& t);
+// Reads the status once more and names its codes (VendorStatusText), or says
+// that the drive refused the read.
 std::string VendorErrorText(TransportContext& t);
+// The primary code's name, a space, then " - " and the name of each further
+// code that is not 0.
+std::string VendorStatusText(const VendorStatus& status);
 
 }  // namespace brisquel

@@ -7,13 +7,8 @@
 #include "transport/Dispatch.h"
 
 namespace brisquel {
-namespace {
 
-const std::string kLinePrefix = "Download Microcode (DPTM) - ";
-
-}  // namespace
-
-void WriteVendorData(TransportContext& t, std::uint8_t n) {
+CommandResult WriteVendorData(TransportContext& t, std::uint8_t n) {
   AtaCommand c;
   c.regs = {.features = 0xD6,  // SMART WRITE LOG, log 0xBF
             .count = n,
@@ -29,67 +24,111 @@ void WriteVendorData(TransportContext& t, std::uint8_t n) {
   c.form = TaskFileForm::lba48;
   c.pioData = PioData::writeSectors;
   c.pioDataNeedsNoError = true;
-  Dispatch(t, c);
+  return Dispatch(t, c);
 }
 
-bool SendVendorDownload(TransportContext& t, std::span<const std::uint8_t> image) {
+DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::uint8_t> image) {
+  using Result = DownloadOutcome::Result;
+  TransportContext& t = ctx.transport;
   TransportState& s = t.state;
-  EnableVendorCommands(t);
+  DownloadOutcome outcome;
+  outcome.mode = kVendorDownloadMode;
+  // The drive's status goes with every failure it can still answer for.
+  const auto fail = [&](Result result, std::string what, bool statusJustRead = false) {
+    outcome.result = result;
+    outcome.what = std::move(what);
+    if (!statusJustRead && result != Result::noDrive) outcome.vendor = ReadVendorStatusCodes(t);
+    return outcome;
+  };
+
+  const CommandResult enabled = EnableVendorCommands(t);
+  if (enabled.end == CommandEnd::noDevice || enabled.end == CommandEnd::stopped) {
+    return fail(ResultOf(enabled), WhatEnded(enabled, "the vendor command enable", t));
+  }
   const auto announced = static_cast<std::uint32_t>(image.size() / kSectorSize);
-  std::uint32_t requested = SendKeySector(t, KeySector::Download(announced));
-  const std::uint32_t asked = requested;
+  const KeyReply key = SendKeySector(t, KeySector::Download(announced));
+  outcome.vendor = key.status;
+  if (!key.sent) return fail(ResultOf(key.sent), WhatEnded(key.sent, "the download key sector", t));
+  if (!key.Accepted()) {
+    return fail(Result::refusedByDrive,
+                key.status ? "the drive refused the download key sector"
+                           : "the drive gave no answer to the download key sector",
+                true);
+  }
+  outcome.toSend = key.replyValue();
+  ctx.host.FirmwareProgress(0, outcome.toSend);
 
   std::size_t position = 0;
-  bool ranPastFile = false;
-  while (requested > 0 && !s.BreakFlag) {
+  while (outcome.sent < outcome.toSend) {
+    if (s.BreakFlag) return fail(Result::stoppedByBreak, "stopped by Break");
     if (position >= image.size()) {
       // Whatever would go out now is not the user's file: stale buffer
       // contents or invented padding could be flashed as firmware.
-      ranPastFile = true;
-      t.host.LogLine(kLinePrefix + "Stopped at the end of the file: the drive asks for " +
-                     std::to_string(asked) + " sectors, the file holds " +
-                     std::to_string(asked - requested));
-      break;
+      t.host.LogLine(
+          "Download Microcode (DPTM) - Stopped at the end of the file: the drive asks "
+          "for " +
+          std::to_string(outcome.toSend) + " sectors, the file holds " +
+          std::to_string(outcome.sent));
+      return fail(Result::stoppedEarly, "the drive asked for " + std::to_string(outcome.toSend) +
+                                            " sectors and the file holds " +
+                                            std::to_string(outcome.sent));
     }
     const std::size_t fileSectorsLeft = (image.size() - position + kSectorSize - 1) / kSectorSize;
-    const auto n = static_cast<std::uint32_t>(
-        std::min<std::size_t>({requested, kVendorChunkSectors, fileSectorsLeft}));
-    requested -= n;
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(
+        {outcome.toSend - outcome.sent, kVendorChunkSectors, fileSectorsLeft}));
     // Only the file's trailing partial sector can be short; it is padded with zeros.
     position += StageSectors(s.TransferBuffer, image, position, n);
-    // A chunk that fails does not stop the loop.
-    WriteVendorData(t, static_cast<std::uint8_t>(n));
+    const CommandResult written = WriteVendorData(t, static_cast<std::uint8_t>(n));
+    if (!written) {
+      return fail(ResultOf(written), WhatEnded(written, "SMART WRITE LOG (firmware data)", t));
+    }
+    outcome.sent += n;
+    ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
     t.host.PumpMessages();
   }
+  if (s.BreakFlag) return fail(Result::stoppedByBreak, "stopped by Break");
 
-  ReadVendorStatus(t);
-  const VendorStatus status = VendorStatus::From(std::span(s.SectorBuffer).first(kSectorSize));
-  return status.primaryCode == 0 && !s.BreakFlag && !ranPastFile;
+  outcome.vendor = ReadVendorStatusCodes(t);
+  if (!outcome.vendor) {
+    return fail(Result::refusedByDrive, "the drive did not report its status", true);
+  }
+  if (outcome.vendor->primaryCode != 0) {
+    return fail(Result::refusedByDrive, "the drive reported an error", true);
+  }
+  outcome.result = Result::completed;
+  return outcome;
 }
 
-void RunVendorDownload(OperationContext& ctx) {
+DownloadOutcome VendorDownloadButton(OperationContext& ctx) {
+  using Result = DownloadOutcome::Result;
   ctx.transport.state.BreakFlag = false;
-  const std::optional<std::string> path = ctx.host.OpenFirmwareDialog(false);
-  if (!path) return;
-  const std::string prefix = kLinePrefix + FileNameOf(*path) + " - ";
+  const OperationButtonsDisabled buttons(ctx.host);
+  DownloadOutcome outcome;
+  const std::optional<std::string> path = ctx.host.OpenFirmwareDialog();
+  if (!path) return outcome;
+  outcome.file = FileNameOf(*path);
+  const std::string prefix = DownloadLinePrefix(kVendorDownloadMode, outcome.file);
   const FirmwareFile file = LoadFirmwareFile(*path, UINTMAX_MAX);
   if (file.outcome != FirmwareFile::Outcome::loaded) {
-    ctx.host.LogLine(prefix + "Cannot read the file " + *path);
-    return;
+    outcome.result = Result::refused;
+    outcome.what = "Cannot read the file " + *path;
+    ctx.host.LogLine(prefix + outcome.what);
+    return outcome;
+  }
+  if (file.image.empty()) {
+    outcome.result = Result::nothingToSend;
+    outcome.what = "the file is empty";
+    ctx.host.LogLine(ClosingLine(outcome));
+    return outcome;
   }
 
   SendVendorPreamble(ctx.transport);
   ctx.host.LogLine(prefix + "Begin");
-  SendVendorDownload(ctx.transport, file.image);
-  ReadVendorStatus(ctx.transport);
-  // Written whatever the outcome: the status names are how a failure shows.
-  ctx.host.LogLine(prefix + VendorErrorText(ctx.transport));
-}
-
-void btReplaceClick(OperationContext& ctx) {
-  ctx.transport.state.BreakFlag = false;
-  const OperationButtonsDisabled buttons(ctx.host);
-  RunVendorDownload(ctx);
+  const std::string name = outcome.file;
+  outcome = SendVendorDownload(ctx, file.image);
+  outcome.file = name;
+  ctx.host.LogLine(ClosingLine(outcome));
+  return outcome;
 }
 
 }  // namespace brisquel

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "ops/DownloadOutcome.h"
 #include "ops/OperationContext.h"
 
 namespace brisquel {
@@ -13,20 +14,21 @@ namespace brisquel {
 // The most sectors one vendor data command carries.
 inline constexpr std::uint32_t kVendorChunkSectors = 64;
 
-// The WD DPTM button.
-void btReplaceClick(OperationContext& ctx);
-
-// Dialog, file, preamble, download and the closing line with the drive's status.
-void RunVendorDownload(OperationContext& ctx);
+// The WD DPTM button's work: dialog, file, preamble, download and the closing
+// line with the drive's status.
+DownloadOutcome VendorDownloadButton(OperationContext& ctx);
 
 // Announces the image's whole sectors, then sends the number of sectors the
 // drive asks for, in chunks of at most 64. A trailing partial sector goes out
 // padded with zeros; sectors wholly past the end of the file are never sent:
-// the loop stops there with a log line. True when the final primaryCode is 0,
-// Break was not pressed and every requested sector came from the file.
-bool SendVendorDownload(TransportContext& t, std::span<const std::uint8_t> image);
+// the loop stops there with a log line. Reports the sectors sent to the host
+// after each chunk. Stops at the first command the drive
+// or the system refuses, and on Break. Completed when every requested sector
+// came from the file and the final status names no error; the outcome carries
+// the status codes whenever the drive gave them.
+DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::uint8_t> image);
 
 // One vendor data command of n sectors (1 to 64) from the start of TransferBuffer.
-void WriteVendorData(TransportContext& t, std::uint8_t n);
+CommandResult WriteVendorData(TransportContext& t, std::uint8_t n);
 
 }  // namespace brisquel

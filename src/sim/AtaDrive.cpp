@@ -263,6 +263,7 @@ struct AtaDrive::Impl {
                        lbaLow.previous, lbaMid.previous, lbaHigh.previous});
     error = 0;
     err = df = false;
+    dsc = true;  // a command the drive takes runs with seek complete
     StartBusy();
     if (faults.abortCommand == command &&
         (!faults.abortFeatures || faults.abortFeatures == features.current)) {
@@ -286,7 +287,8 @@ struct AtaDrive::Impl {
 
   void Abort() {
     EndTransfer();
-    drdy = dsc = true;
+    drdy = true;
+    dsc = faults.dscAfterAbort;
     err = true;
     error = kAbrt;
   }

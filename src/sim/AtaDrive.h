@@ -19,15 +19,18 @@ struct DriveIdentity {
 
 // Faults a test or a bench file can switch on.
 struct DriveFaults {
-  std::optional<std::uint8_t> abortCommand;       // ERR+ABRT for this command opcode
-  std::optional<std::uint8_t> abortFeatures;      // ... only when features match too
+  std::optional<std::uint8_t> abortCommand;        // ERR+ABRT for this command opcode
+  std::optional<std::uint8_t> abortFeatures;       // ... only when features match too
   std::optional<std::uint16_t> vendorPrimaryCode;  // answered in the vendor status sector
   std::optional<std::uint16_t> vendorSecondCode;
   std::optional<std::uint16_t> vendorThirdCode;
   std::optional<std::uint32_t> vendorRequestedSectors;  // reply to the download key sector
-  bool stayBusy = false;     // BSY never clears
-  bool neverSetDsc = false;  // DSC never set
-  unsigned busyReads = 0;    // status reads that show BSY after each command
+  bool stayBusy = false;                                // BSY never clears
+  bool neverSetDsc = false;                             // DSC never set
+  // An aborted command leaves DSC clear (status 41h), as real drives and
+  // QEMU's do; this keeps it set (51h).
+  bool dscAfterAbort = false;
+  unsigned busyReads = 0;  // status reads that show BSY after each command
 };
 
 class AtaDrive {

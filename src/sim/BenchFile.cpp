@@ -47,6 +47,7 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "vendor-requested-sectors",
                                            "stay-busy",
                                            "never-set-dsc",
+                                           "dsc-after-abort",
                                            "busy-reads"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
@@ -377,6 +378,9 @@ struct Builder {
     }
     if (auto e = s.Find("stay-busy")) f.stayBusy = ParseYesNo(*e, What(s, "stay-busy"));
     if (auto e = s.Find("never-set-dsc")) f.neverSetDsc = ParseYesNo(*e, What(s, "never-set-dsc"));
+    if (auto e = s.Find("dsc-after-abort")) {
+      f.dscAfterAbort = ParseYesNo(*e, What(s, "dsc-after-abort"));
+    }
     if (auto e = s.Find("busy-reads")) {
       f.busyReads = static_cast<unsigned>(ParseDecimal(*e, What(s, "busy-reads"), 0, 1'000'000));
     }

@@ -53,6 +53,24 @@ struct AtaStatusBits {
 
 enum class TransportKind { ataPassThrough, scsiPassThrough, pio };
 
+// How one command ended.
+enum class CommandEnd {
+  completed,      // the drive answered with ERR clear
+  deviceError,    // the drive, or the bridge in front of it, answered with an error
+  systemRefused,  // the operating system refused the request; systemError says why
+  notSent,        // refused before it went out: its data would not fit its buffer
+  noDevice,       // over PIO: the bus floats, no drive answers
+  stopped,        // Break ended a wait before the drive answered
+};
+
+struct CommandResult {
+  CommandEnd end = CommandEnd::completed;
+  std::uint32_t systemError = 0;  // the system's error code, for systemRefused
+
+  bool ok() const { return end == CommandEnd::completed; }
+  explicit operator bool() const { return ok(); }
+};
+
 enum class DataDirection { none, in, out };
 
 struct DriveTarget {

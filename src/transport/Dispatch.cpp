@@ -35,23 +35,47 @@ bool IsRead(PioData data) {
   return data == PioData::readSector || data == PioData::readWords;
 }
 
-void DispatchPio(TransportContext& t, const AtaCommand& c) {
-  if (c.pioWaitBeforeCommand) WaitDevice(t);
+// How a PIO command ended, from its last wait and the status it left.
+CommandResult PioResult(const TransportState& s, WaitEnd last) {
+  switch (last) {
+    case WaitEnd::floating:
+      return {CommandEnd::noDevice};
+    case WaitEnd::stopped:
+      // Break after the drive had answered leaves its answer standing.
+      if (s.AtaStatusBits.BSY || !s.AtaStatusBits.ERR) return {CommandEnd::stopped};
+      break;
+    case WaitEnd::ready:
+    case WaitEnd::error:
+      break;
+  }
+  return {s.AtaStatusBits.ERR ? CommandEnd::deviceError : CommandEnd::completed};
+}
+
+CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
+  if (c.pioWaitBeforeCommand && WaitDevice(t) == WaitEnd::floating) {
+    return {CommandEnd::noDevice};
+  }
   if (c.form == TaskFileForm::lba48) {
     WriteTaskFile48(t, c.regs);
   } else {
     WriteTaskFile28(t, c.regs);
   }
-  WaitDevice(t);
-  if (c.pioData == PioData::none) return;
+  const WaitEnd end = WaitDevice(t);
+  if (c.pioData == PioData::none || end == WaitEnd::floating || end == WaitEnd::stopped) {
+    return PioResult(t.state, end);
+  }
 
   const AtaStatusBits& bits = t.state.AtaStatusBits;
-  const bool skip =
-      (c.pioDataNeedsNoError && bits.ERR) || (IsRead(c.pioData) && c.pioReadNeedsDrq && !bits.DRQ);
+  // A drive that ended the command with an error asks for no data: nothing is
+  // pushed into it, whatever the command would otherwise do after an error.
+  const bool ended = bits.ERR && !bits.DRQ;
+  const bool skip = ended || (c.pioDataNeedsNoError && bits.ERR) ||
+                    (IsRead(c.pioData) && c.pioReadNeedsDrq && !bits.DRQ);
   if (skip) {
     if (c.pioZeroWhenSkipped) std::fill_n(c.buffer.begin(), c.length, std::uint8_t{0});
-    return;
+    return PioResult(t.state, end);
   }
+  WaitEnd last = end;
   switch (c.pioData) {
     case PioData::none:
       break;
@@ -60,19 +84,22 @@ void DispatchPio(TransportContext& t, const AtaCommand& c) {
       break;
     case PioData::readWords:
       PioReadWords(t, c.buffer);
-      WaitDevice(t);
+      last = WaitDevice(t);
       break;
     case PioData::writeSectors:
       PioWriteSectors(t, static_cast<std::int32_t>(c.sectors), c.buffer);
       break;
     case PioData::writeWords:
       PioWriteWords(t, c.buffer);
-      WaitDevice(t);
+      last = WaitDevice(t);
       break;
   }
+  // Break during the data phase leaves the transfer cut short or unanswered.
+  if (t.state.BreakFlag) return {CommandEnd::stopped};
+  return PioResult(t.state, last);
 }
 
-bool SendScsi(TransportContext& t, const AtaCommand& c) {
+CommandResult SendScsi(TransportContext& t, const AtaCommand& c) {
   switch (c.direction) {
     case DataDirection::in:
       return SatPioIn(t, c.buffer, c.regs);
@@ -86,25 +113,25 @@ bool SendScsi(TransportContext& t, const AtaCommand& c) {
 
 }  // namespace
 
-bool Dispatch(TransportContext& t, const AtaCommand& command) {
-  AtaStatusBits& bits = t.state.AtaStatusBits;
+CommandResult Dispatch(TransportContext& t, const AtaCommand& command) {
+  CommandResult result;
   switch (t.state.DriveTarget.kind) {
     case TransportKind::ataPassThrough:
-      bits.ERR =
-          !AtaPassThrough(t, command.regs, command.buffer, command.length, command.direction);
+      result = AtaPassThrough(t, command.regs, command.buffer, command.length, command.direction);
       break;
     case TransportKind::scsiPassThrough:
-      bits.ERR = !SendScsi(t, command);
+      result = SendScsi(t, command);
       break;
     case TransportKind::pio:
       if (!DataFits(t, command.regs.command, PioBytes(command), command.buffer.size())) {
-        bits.ERR = true;
+        result = {CommandEnd::notSent};
         break;
       }
-      DispatchPio(t, command);
+      result = DispatchPio(t, command);
       break;
   }
-  return !bits.ERR;
+  t.state.AtaStatusBits.ERR = !result.ok();
+  return result;
 }
 
 }  // namespace brisquel

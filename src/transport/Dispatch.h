@@ -42,8 +42,8 @@ struct AtaCommand {
   bool pioZeroWhenSkipped = false;    // zero `length` bytes of the buffer when the read is skipped
 };
 
-// Sends one command on DriveTarget's transport and sets ERR from the outcome.
-// Returns true when ERR is clear afterwards.
-bool Dispatch(TransportContext& t, const AtaCommand& command);
+// Sends one command on DriveTarget's transport and sets ERR from the outcome:
+// clear exactly when the command completed.
+CommandResult Dispatch(TransportContext& t, const AtaCommand& command);
 
 }  // namespace brisquel

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <optional>
+#include <string>
 
 #include "transport/PassThroughBlocks.h"
 
@@ -27,10 +30,13 @@ void WriteFiveRegisters(TransportContext& t, std::uint8_t features, std::uint8_t
   WriteRegister(t, pioport::kLbaHigh, lbaHigh);
 }
 
+// The device register's DEV bit picks device 1.
+constexpr std::uint8_t kDeviceDev = 0x10;
+
 // The pass-through transports address a drive by its handle; over PIO the DEV
 // bit picks device 1.
 std::uint8_t DeviceByte(const TransportContext& t, std::uint8_t device) {
-  return t.state.DriveTarget.slave ? static_cast<std::uint8_t>(device | 0x10) : device;
+  return t.state.DriveTarget.slave ? static_cast<std::uint8_t>(device | kDeviceDev) : device;
 }
 
 bool ScsiTarget(const TransportContext& t) {
@@ -43,6 +49,13 @@ std::size_t WordsThatFit(std::size_t bytes) {
 }
 
 }  // namespace
+
+void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, bool device1) {
+  const auto port = static_cast<std::uint16_t>(basePort + pioport::kDevice);
+  const std::uint8_t device = ports.ReadIoPortByte(port);
+  ports.WriteIoPortByte(
+      port, static_cast<std::uint8_t>((device & ~kDeviceDev) | (device1 ? kDeviceDev : 0)));
+}
 
 void WriteTaskFile28(TransportContext& t, const AtaTaskFile& regs) {
   WriteRegister(t, pioport::kDevice, DeviceByte(t, regs.device));
@@ -59,9 +72,37 @@ void WriteTaskFile48(TransportContext& t, const AtaTaskFile& regs) {
   WriteRegister(t, pioport::kCommand, regs.command);
 }
 
+namespace {
+
+// Reads and decodes the status register; the byte as read, none for a SCSI target.
+std::optional<std::uint8_t> ReadStatusByte(TransportContext& t) {
+  if (ScsiTarget(t)) return std::nullopt;
+  const std::uint8_t status = t.ports.ReadIoPortByte(Port(t, pioport::kCommand));
+  t.state.AtaStatusBits.DecodeStatus(status);
+  return status;
+}
+
+constexpr std::uint8_t kFloatingBus = 0xFF;
+
+// One status read; FF is logged, since the wait it ends would otherwise spin
+// on a channel with no drive until Break.
+bool StatusFloats(TransportContext& t) {
+  if (ReadStatusByte(t) != kFloatingBus) return false;
+  char port[8];
+  std::snprintf(port, sizeof port, "%04X", static_cast<unsigned>(t.state.DriveTarget.basePort));
+  t.host.LogLine(std::string("PIO: no drive answers on the channel at ") + port +
+                 " (status FF: the bus floats)");
+  return true;
+}
+
+bool EndedInError(const AtaStatusBits& bits) {
+  return !bits.BSY && bits.ERR;
+}
+
+}  // namespace
+
 void ReadStatus(TransportContext& t) {
-  if (ScsiTarget(t)) return;
-  t.state.AtaStatusBits.DecodeStatus(t.ports.ReadIoPortByte(Port(t, pioport::kCommand)));
+  ReadStatusByte(t);
 }
 
 void ReadError(TransportContext& t) {
@@ -69,37 +110,51 @@ void ReadError(TransportContext& t) {
   t.state.AtaStatusBits.DecodeError(t.ports.ReadIoPortByte(Port(t, pioport::kFeatures)));
 }
 
-void WaitReady(TransportContext& t) {
+WaitEnd WaitReady(TransportContext& t) {
   const bool& breakFlag = t.state.BreakFlag;
   const AtaStatusBits& bits = t.state.AtaStatusBits;
+  WaitEnd end = WaitEnd::stopped;
   while (!breakFlag) {
-    ReadStatus(t);
+    if (StatusFloats(t)) {
+      end = WaitEnd::floating;
+      break;
+    }
     if (breakFlag) break;
     // Judged on this read, before the pump gives anything else a chance to run.
     const bool ready = !bits.BSY && bits.DRDY && bits.DSC;
+    // A drive that aborted a command need not set DSC: its answer is in.
+    const bool failed = EndedInError(bits);
     t.host.PumpMessages();
-    if (ready) break;
+    if (ready || failed) {
+      end = failed ? WaitEnd::error : WaitEnd::ready;
+      break;
+    }
   }
   ReadError(t);
+  return end;
 }
 
-void WaitNotBusy(TransportContext& t) {
+WaitEnd WaitNotBusy(TransportContext& t) {
   const bool& breakFlag = t.state.BreakFlag;
+  WaitEnd end = WaitEnd::stopped;
   while (!breakFlag) {
     t.host.PumpMessages();
     if (breakFlag) break;
-    ReadStatus(t);
-    if (!t.state.AtaStatusBits.BSY) break;
+    if (StatusFloats(t)) {
+      end = WaitEnd::floating;
+      break;
+    }
+    if (!t.state.AtaStatusBits.BSY) {
+      end = t.state.AtaStatusBits.ERR ? WaitEnd::error : WaitEnd::ready;
+      break;
+    }
   }
   ReadError(t);
+  return end;
 }
 
-void WaitDevice(TransportContext& t) {
-  if (t.state.DriveTarget.waitBusyOnly) {
-    WaitNotBusy(t);
-  } else {
-    WaitReady(t);
-  }
+WaitEnd WaitDevice(TransportContext& t) {
+  return t.state.DriveTarget.waitBusyOnly ? WaitNotBusy(t) : WaitReady(t);
 }
 
 void PioReadWords(TransportContext& t, std::span<std::uint8_t> buffer) {
@@ -140,7 +195,9 @@ void PioWriteSectors(TransportContext& t, std::int32_t n, std::span<const std::u
       n > 0 ? std::min<std::size_t>(static_cast<std::size_t>(n), available) : 0;
   for (std::size_t k = 0; k < sectors && !t.state.BreakFlag; ++k) {
     PioWriteWords(t, buffer.subspan(k * kSectorSize, kSectorSize));
-    WaitDevice(t);
+    const WaitEnd end = WaitDevice(t);
+    // A drive that has ended the command takes no more data.
+    if (end == WaitEnd::floating || (end == WaitEnd::error && !t.state.AtaStatusBits.DRQ)) break;
   }
 }
 

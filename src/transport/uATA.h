@@ -27,6 +27,10 @@ inline constexpr std::uint16_t kCommand = 7;  // read: status register
 
 inline constexpr std::uint16_t kWordsPerSector = 256;
 
+// Reads the channel's device register, clears DEV (bit 4), sets it again for
+// device 1 and writes it back.
+void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, bool device1);
+
 // Device, features, count, LBA low/mid/high, command (fields 1-7).
 void WriteTaskFile28(TransportContext& t, const AtaTaskFile& regs);
 // Device, the five previous bytes, the five current bytes, command.
@@ -38,12 +42,22 @@ void WriteTaskFile48(TransportContext& t, const AtaTaskFile& regs);
 void ReadStatus(TransportContext& t);
 void ReadError(TransportContext& t);
 
-// Poll until not busy, ready and seek-complete, or until Break; then ReadError.
-void WaitReady(TransportContext& t);
-// Poll until not busy, or until Break; then ReadError.
-void WaitNotBusy(TransportContext& t);
+// How a wait ended.
+enum class WaitEnd {
+  ready,     // the condition the wait polls for
+  error,     // BSY clear and ERR set: the command has ended in error
+  floating,  // status FF: no drive drives the bus (logged)
+  stopped,   // Break
+};
+
+// Poll until not busy, ready and seek-complete, until the drive reports an
+// error, or until Break; then ReadError. A status of FF ends it at once: no
+// drive answers there, and none ever will.
+WaitEnd WaitReady(TransportContext& t);
+// Poll until not busy, or until Break; then ReadError. Ends on FF like WaitReady.
+WaitEnd WaitNotBusy(TransportContext& t);
 // WaitNotBusy when DriveTarget.waitBusyOnly, else WaitReady.
-void WaitDevice(TransportContext& t);
+WaitEnd WaitDevice(TransportContext& t);
 
 // Wait, one sector (256 words) from the data port into the buffer, wait again.
 // Without a buffer: TransferBuffer.
@@ -51,7 +65,8 @@ void PioReadSector(TransportContext& t);
 void PioReadSector(TransportContext& t, std::span<std::uint8_t> buffer);
 
 // n sectors from the start of the buffer to the data port, a wait after each;
-// stops before the next sector once BreakFlag is set. n <= 0 sends nothing;
+// stops before the next sector once BreakFlag is set or the drive has ended
+// the command (ERR set, DRQ clear). n <= 0 sends nothing;
 // sectors that would reach past the buffer are not sent. Without a buffer:
 // TransferBuffer.
 void PioWriteSectors(TransportContext& t, std::int32_t n);

@@ -52,9 +52,10 @@ std::string TrimSystemMessage(std::string text) {
   return text;
 }
 
-bool AtaPassThrough(TransportContext& t, const AtaTaskFile& regs, std::span<std::uint8_t> buffer,
-                    std::uint32_t length, DataDirection direction) {
-  if (!DataFits(t, regs.command, length, buffer.size())) return false;
+CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
+                             std::span<std::uint8_t> buffer, std::uint32_t length,
+                             DataDirection direction) {
+  if (!DataFits(t, regs.command, length, buffer.size())) return {CommandEnd::notSent};
 
   std::vector<std::uint8_t> block = BuildAtaPassThroughEx(regs, direction, length, buffer);
   const RequestSizes sizes = AtaPassThroughSizes(direction, length);
@@ -68,7 +69,7 @@ bool AtaPassThrough(TransportContext& t, const AtaTaskFile& regs, std::span<std:
     const std::uint32_t error = t.io.GetLastError();
     t.host.LogLine("IOCTL_ATA_PASS_THROUGH " + TrimSystemMessage(t.io.SystemMessageText(error)));
     zeroBuffer();
-    return false;
+    return {CommandEnd::systemRefused, error};
   }
 
   const std::uint8_t* returned = block.data() + kCurrentTaskFile;
@@ -81,7 +82,7 @@ bool AtaPassThrough(TransportContext& t, const AtaTaskFile& regs, std::span<std:
   } else if (direction == DataDirection::in) {
     std::copy_n(block.begin() + kHeaderSize, length, buffer.begin());
   }
-  return success;
+  return {success ? CommandEnd::completed : CommandEnd::deviceError};
 }
 
 }  // namespace brisquel

@@ -53,12 +53,13 @@ RequestSizes AtaPassThroughSizes(DataDirection direction, std::uint32_t length);
 // trailing characters at or below the space and trailing periods removed.
 std::string TrimSystemMessage(std::string text);
 
-// Sends one command. True when the returned status has ERR clear. On a data-in
+// Sends one command: completed when the returned status has ERR clear. On a data-in
 // success the buffer receives `length` bytes; on any failure `length` bytes of
 // it are zeroed. A request the system refuses is logged as
 // "IOCTL_ATA_PASS_THROUGH " + the system's text for the error. A length that
 // does not fit in the buffer is refused (logged, nothing sent, buffer kept).
-bool AtaPassThrough(TransportContext& t, const AtaTaskFile& regs, std::span<std::uint8_t> buffer,
-                    std::uint32_t length, DataDirection direction);
+CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
+                             std::span<std::uint8_t> buffer, std::uint32_t length,
+                             DataDirection direction);
 
 }  // namespace brisquel

@@ -47,6 +47,7 @@ std::uint8_t DataInField(DataDirection direction) {
 // A refused request or a CHECK CONDITION without sense means the command was
 // not carried out; the tables would count both as success.
 constexpr std::uint8_t kStatusWithoutSense = 34;  // as sense key NO SENSE
+constexpr std::uint32_t kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 
 }  // namespace
 
@@ -138,8 +139,14 @@ std::uint8_t Win32ErrorToResult(std::uint32_t error) {
 std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              std::span<const std::uint8_t> cdb, std::uint8_t cdbLength,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
-                             DataDirection direction) {
-  if (handle == kInvalidHandle) return kResultInvalidHandle;
+                             DataDirection direction, CommandResult* ended) {
+  CommandResult unused;
+  CommandResult& end = ended ? *ended : unused;
+  if (handle == kInvalidHandle) {
+    end = {CommandEnd::systemRefused, kErrorInvalidHandle};
+    return kResultInvalidHandle;
+  }
+  end = {CommandEnd::notSent};
   if (direction == DataDirection::none) length = 0;
   // The entries refuse oversized transfers with a log line; this guards direct callers.
   if (length > buffer.size()) return kResultOtherError;
@@ -160,9 +167,12 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
       result = SenseToResult(std::span(block).subspan(kSenseOffset, kSenseSize));
       if (result == kResultOk) result = kStatusWithoutSense;
     }
+    end = {result == kResultOk ? CommandEnd::completed : CommandEnd::deviceError};
   } else {
-    result = Win32ErrorToResult(t.io.GetLastError());
+    const std::uint32_t error = t.io.GetLastError();
+    result = Win32ErrorToResult(error);
     if (result == kResultOk) result = kResultOtherError;
+    end = {CommandEnd::systemRefused, error};
   }
   t.host.PumpMessages();
   return result;
@@ -175,11 +185,11 @@ template <std::size_t N, std::size_t Rest>
 std::uint8_t SendCdb(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                      std::uint8_t protocol, const std::array<std::uint8_t, Rest>& rest,
                      std::uint8_t sentLength, std::span<std::uint8_t> buffer, std::uint32_t length,
-                     DataDirection direction) {
+                     DataDirection direction, CommandResult* ended) {
   static_assert(Rest + 2 <= N);  // the 12-byte form ends in two zero bytes
   std::array<std::uint8_t, N> cdb{opcode, protocol};
   std::copy(rest.begin(), rest.end(), cdb.begin() + 2);
-  return ScsiPassThrough(t, handle, cdb, sentLength, buffer, length, direction);
+  return ScsiPassThrough(t, handle, cdb, sentLength, buffer, length, direction, ended);
 }
 
 }  // namespace
@@ -187,53 +197,55 @@ std::uint8_t SendCdb(TransportContext& t, OsHandle handle, std::uint8_t opcode,
 std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction) {
+                       DataDirection direction, CommandResult* ended) {
   return SendCdb<12>(t, handle, opcode, protocol, rest, kSatCdb12SentLength, buffer, length,
-                     direction);
+                     direction, ended);
 }
 
 std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction) {
-  return SendCdb<16>(t, handle, opcode, protocol, rest, 16, buffer, length, direction);
+                       DataDirection direction, CommandResult* ended) {
+  return SendCdb<16>(t, handle, opcode, protocol, rest, 16, buffer, length, direction, ended);
 }
 
 namespace {
 
-bool SatCommand(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs,
-                DataDirection direction) {
+CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
+                         const AtaTaskFile& regs, DataDirection direction) {
   const std::uint32_t length =
       direction == DataDirection::none ? 0 : std::uint32_t{regs.count} * kSectorSize;
-  if (!DataFits(t, regs.command, length, buffer.size())) return false;
+  if (!DataFits(t, regs.command, length, buffer.size())) return {CommandEnd::notSent};
 
   const DriveTarget& target = t.state.DriveTarget;
-  std::uint8_t result;
+  CommandResult ended;
   if (target.use16ByteCdb) {
     const auto cdb = SatCdb16(regs, direction);
     std::array<std::uint8_t, 14> rest;
     std::copy(cdb.begin() + 2, cdb.end(), rest.begin());
-    result = SendCdb16(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction);
+    SendCdb16(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended);
   } else {
     const auto cdb = SatCdb12(regs, direction);
     std::array<std::uint8_t, 8> rest;
     std::copy(cdb.begin() + 2, cdb.begin() + 10, rest.begin());
-    result = SendCdb12(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction);
+    SendCdb12(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended);
   }
-  return result == kResultOk;
+  return ended;
 }
 
 }  // namespace
 
-bool SatNonData(TransportContext& t, const AtaTaskFile& regs) {
+CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs) {
   return SatCommand(t, {}, regs, DataDirection::none);
 }
 
-bool SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs) {
+CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
+                       const AtaTaskFile& regs) {
   return SatCommand(t, buffer, regs, DataDirection::in);
 }
 
-bool SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs) {
+CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
+                        const AtaTaskFile& regs) {
   return SatCommand(t, buffer, regs, DataDirection::out);
 }
 

@@ -103,28 +103,31 @@ std::uint8_t Win32ErrorToResult(std::uint32_t error);
 // The core request. Returns a result code; 5 at once (no request, no pump)
 // for an invalid handle. Pumps the message queue once after every request.
 // A refused request or a nonzero ScsiStatus is never a success, whatever the
-// two tables above say for it.
+// two tables above say for it. With `ended`, also says how the command ended
+// (the system's refusal kept apart from the drive's or bridge's answer).
 std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              std::span<const std::uint8_t> cdb, std::uint8_t cdbLength,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
-                             DataDirection direction);
+                             DataDirection direction, CommandResult* ended = nullptr);
 
 // Command-block builders: opcode, protocol byte and the further bytes in block
 // order. SendCdb12 sends ten bytes of its twelve.
 std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction);
+                       DataDirection direction, CommandResult* ended = nullptr);
 std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction);
+                       DataDirection direction, CommandResult* ended = nullptr);
 
 // The entries by data direction, on DriveTarget.scsiHandle with the form that
 // DriveTarget.use16ByteCdb picks. Registers 1-7 only. The PIO entries move
-// count x 512 bytes. True exactly when the result code is 0.
-bool SatNonData(TransportContext& t, const AtaTaskFile& regs);
-bool SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs);
-bool SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs);
+// count x 512 bytes. Completed exactly when the result code is 0.
+CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs);
+CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
+                       const AtaTaskFile& regs);
+CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
+                        const AtaTaskFile& regs);
 
 }  // namespace brisquel

@@ -30,9 +30,8 @@ class MainView {
   // The item index of the DLMC mode combo box; -1 when the user typed a text.
   virtual int DlmcTypeIndex() = 0;
 
-  // The file-open dialog (OpenDialog1). With reset, its file name and filter
-  // are cleared first; otherwise it offers the file of its last use.
-  virtual std::optional<std::string> OpenFileDialog(bool reset) = 0;
+  // The file-open dialog (OpenDialog1), with no file name and no filter.
+  virtual std::optional<std::string> OpenFileDialog() = 0;
 
   // The one message box: this text, title "Brisquel", one OK button.
   virtual void ShowMessage(const std::string& text) = 0;

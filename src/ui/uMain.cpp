@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
@@ -10,16 +11,10 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorDownload.h"
-#include "transport/OpenDrive.h"
 #include "ui/CaptionTexts.h"
+#include "ui/TargetSelection.h"
 
 namespace brisquel {
-
-void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, std::uint8_t value) {
-  const auto port = static_cast<std::uint16_t>(basePort + 6);
-  const std::uint8_t device = ports.ReadIoPortByte(port);
-  ports.WriteIoPortByte(port, static_cast<std::uint8_t>((device & 0xEF) | value));
-}
 
 std::string PioLineText(const PCIDevDesc& entry) {
   char ports[32];
@@ -81,28 +76,34 @@ void TfmMain::RunOperation(Operation&& operation) {
     view_.ShowMessage("Unexpected error");
   }
   busy_ = Busy::none;
-  SetOperationButtonsEnabled(true);
+  SetOperationButtonsEnabled(armed_);
   ApplyHeldActions();
 }
 
 void TfmMain::btIdentifyClick() {
   RunOperation([this] {
     OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
-    brisquel::btIdentifyClick(ctx);
+    IdentifyButton(ctx);
   });
 }
 
 void TfmMain::btUnlockClick() {
   RunOperation([this] {
     OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
-    brisquel::btUnlockClick(ctx, view_.DlmcTypeIndex());
+    // The mode box's items in order; a typed text picks no mode.
+    static constexpr std::uint8_t kModes[] = {kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
+                                              kDlmcDeferred, kDlmcActivate};
+    const int index = view_.DlmcTypeIndex();
+    std::optional<std::uint8_t> mode;
+    if (index >= 0 && index < static_cast<int>(std::size(kModes))) mode = kModes[index];
+    DownloadMicrocodeButton(ctx, mode);
   });
 }
 
 void TfmMain::btReplaceClick() {
   RunOperation([this] {
     OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
-    brisquel::btReplaceClick(ctx);
+    VendorDownloadButton(ctx);
   });
 }
 
@@ -156,7 +157,7 @@ void TfmMain::lbControllersClick(int index) {
   }
   if (busy_ == Busy::filling) return;  // the list is disabled; the lines are being replaced
   if (index < 0) {
-    SetOperationButtonsEnabled(false);
+    Disarm();
     return;
   }
   if (apiChecked_) {
@@ -172,19 +173,14 @@ void TfmMain::SelectDrive(int index) {
       static_cast<std::size_t>(index) >= state.DriveTable.size()) {
     LogLine("Selection refused: list line " + std::to_string(index + 1) +
             " stands for no drive (the drive list could not be refreshed)");
-    SetOperationButtonsEnabled(false);
+    Disarm();
     return;
   }
   const TST_PhysicalDrive& drive = state.DriveTable[static_cast<std::size_t>(index)];
-  LogLine("Bus Type:" + BusTypeName(drive.BusType));
-  DriveTarget& target = state.DriveTarget;
-  target.kind =
-      drive.BusType == kBusTypeUsb ? TransportKind::scsiPassThrough : TransportKind::ataPassThrough;
-  OsHandle& handle =
-      target.kind == TransportKind::ataPassThrough ? target.ataPassHandle : target.scsiHandle;
-  platform_.io.CloseHandle(handle);
-  handle = OpenDrive(platform_.io, drive.DevicePath);
-  if (handle == kInvalidHandle) view_.ShowMessage(drive.DisplayName);
+  if (SelectDriveTarget(state, platform_.io, *this, drive) == Selected::openFailed) {
+    view_.ShowMessage(drive.DisplayName);
+  }
+  armed_ = true;
   SetOperationButtonsEnabled(true);
 }
 
@@ -193,20 +189,28 @@ void TfmMain::SelectChannel(int index) {
   if (listSource_ != ListSource::channels || index >= backedLines_ ||
       static_cast<std::size_t>(index) >= state.ChannelTable.size()) {
     LogLine("Selection refused: list line " + std::to_string(index + 1) + " stands for no channel");
-    SetOperationButtonsEnabled(false);
+    Disarm();
     return;
   }
   const ControllerEntry& entry = state.ChannelTable[static_cast<std::size_t>(index)];
-  DriveTarget& target = state.DriveTarget;
-  target.kind = TransportKind::pio;
-  target.basePort = static_cast<std::uint16_t>(entry.basePort);
-  target.slave = entry.device1;
-  SetDeviceSelect(platform_.ports, target.basePort, target.slave ? 0x10 : 0x00);
+  if (SelectChannelTarget(state, platform_.ports, *this, entry.basePort, entry.device1) ==
+      Selected::refused) {
+    Disarm();
+    return;
+  }
+  armed_ = true;
   SetOperationButtonsEnabled(true);
 }
 
+void TfmMain::Disarm() {
+  armed_ = false;
+  SetOperationButtonsEnabled(false);
+}
+
 void TfmMain::lbControllersDblClick() {
-  btIdentifyClick();
+  // A double click first selects its line: when that was refused, nothing is
+  // armed, and Identify must not run on the target of an earlier line.
+  if (armed_ || busy_ != Busy::none) btIdentifyClick();
 }
 
 void TfmMain::rbAPIClick() {
@@ -231,7 +235,7 @@ void TfmMain::ModeClicked(bool api) {
 
 void TfmMain::SwitchMode(bool api) {
   platform_.state.DriveTarget.kind = api ? TransportKind::ataPassThrough : TransportKind::pio;
-  SetOperationButtonsEnabled(false);
+  Disarm();
   if (apiChecked_) {
     FillDriveList();
   } else {
@@ -261,7 +265,7 @@ void TfmMain::HandleDeviceChange(std::uint32_t eventCode) {
        eventCode == kDbtDeviceRemoveComplete)) {
     FillDriveList();
   }
-  SetOperationButtonsEnabled(false);
+  Disarm();
 }
 
 void TfmMain::PumpMessages() {
@@ -276,8 +280,8 @@ void TfmMain::LogLine(const std::string& text) {
   view_.AppendLogLine(text);
 }
 
-std::optional<std::string> TfmMain::OpenFirmwareDialog(bool reset) {
-  return view_.OpenFileDialog(reset);
+std::optional<std::string> TfmMain::OpenFirmwareDialog() {
+  return view_.OpenFileDialog();
 }
 
 void TfmMain::SetOperationButtonsEnabled(bool enabled) {

@@ -33,10 +33,6 @@ inline constexpr std::uint32_t kDbtDevNodesChanged = 0x0007;
 inline constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
 inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
 
-// Reads the channel's device register (base + 6), clears DEV (bit 4), ORs the
-// value in and writes it back: 0x10 addresses device 1, 0x00 device 0.
-void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, std::uint8_t value);
-
 // "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE": ports as at least four
 // upper-case hex digits, class, vendor and device names.
 std::string PioLineText(const PCIDevDesc& entry);
@@ -71,6 +67,8 @@ class TfmMain : public OperationHost {
   void HandleDeviceChange(std::uint32_t eventCode);
 
   bool ApiChecked() const { return apiChecked_; }
+  // A target is selected and the operations may run on it.
+  bool TargetArmed() const { return armed_; }
   bool OperationButtonsEnabled() const { return buttonsEnabled_; }
   bool OperationRunning() const { return busy_ == Busy::operation; }
 
@@ -78,7 +76,7 @@ class TfmMain : public OperationHost {
   void PumpMessages() override;
   bool KeyHeld(Key key) override;
   void LogLine(const std::string& text) override;
-  std::optional<std::string> OpenFirmwareDialog(bool reset) override;
+  std::optional<std::string> OpenFirmwareDialog() override;
   void SetOperationButtonsEnabled(bool enabled) override;
 
  private:
@@ -92,6 +90,7 @@ class TfmMain : public OperationHost {
   void ApplyHeldActions();
   void SelectDrive(int index);
   void SelectChannel(int index);
+  void Disarm();
 
   MainView& view_;
   MainPlatform platform_;
@@ -102,6 +101,9 @@ class TfmMain : public OperationHost {
 
   bool apiChecked_ = true;
   bool buttonsEnabled_ = false;
+  // Set by a selection that went through, cleared by one that was refused and
+  // by anything that makes the list's lines stand for other targets.
+  bool armed_ = false;
   Busy busy_ = Busy::none;
 
   // What the list's lines stand for: its source, and how many leading lines

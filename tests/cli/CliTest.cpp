@@ -227,19 +227,24 @@ TEST(CliExitCodes, FailuresAndRefusals) {
       {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "junk.bin"},
        1,
        "",
-       "Download Microcode 07 - junk.bin - DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - "
-       "FM_ERR_NOT_FLASH_FILE"},
+       "Download Microcode 07 - junk.bin - FAILED: the drive aborted DOWNLOAD MICROCODE (0 of 2 "
+       "blocks sent; vendor status: DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET - "
+       "FM_ERR_NOT_FLASH_FILE)"},
       {{"--sim", "dptm", "--drive", "0", "junk.bin"}, 1, "", ""},
       {{"--sim=deaf.bench", "identify", "--drive", "0"}, 1, "", " FW: SN:"},
       {{"--sim=vendor.bench", "dptm", "--channel", "0", "fw.bin"},
        1,
        "",
-       "Download Microcode (DPTM) - fw.bin - VSC_ERR_VSC_CMD_SET_NOT_ENABLED "},
+       "Download Microcode (DPTM) - fw.bin - FAILED: the drive refused the download key sector (0 "
+       "of 0 sectors sent; vendor status: VSC_ERR_VSC_CMD_SET_NOT_ENABLED)"},
       // Activation with nothing deferred: no log line, but a failure.
       {{"--sim", "dlmc", "--drive", "0", "--mode", "0F"}, 1, "did not activate", ""},
       {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "missing.bin"}, 2, "cannot read", ""},
       {{"--sim", "dlmc", "--drive", "0", "--mode", "07", "."}, 2, "cannot read", ""},
       {{"--sim", "dptm", "--drive", "0", "big.bin"}, 2, "16777217 bytes", ""},
+      // Nothing to send is no success: refused before any drive is touched.
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "03", "empty.bin"}, 2, "the file is empty", ""},
+      {{"--sim", "dptm", "--drive", "0", "empty.bin"}, 2, "the file is empty", ""},
       {{"--sim", "identify", "--drive", "3"}, 2, "no line 3 in `list` (it has 3)", ""},
       {{"--sim", "identify", "--channel", "9"}, 2, "no line 9 in `scan` (it has 4)", ""},
       {{"--sim", "identify", "--channel", "2"}, 2, "no usable task-file port", ""},
@@ -279,22 +284,15 @@ TEST(CliExitCodes, FailuresAndRefusals) {
   }
 }
 
-TEST(CliExitCodes, EmptyFileIsSentAsTheWindowWould) {
-  // Zero blocks: mode 07 sends one command without data, which the drive refuses.
-  CliRunner cli;
-  cli.WriteFile("empty.bin", "");
-  const CliResult r = cli.Run({"--sim", "dlmc", "--drive", "0", "--mode", "07", "empty.bin"});
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_NE(r.out.find("Download Microcode 07 - empty.bin - Start\n"), std::string::npos);
-}
-
 TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   CliRunner cli;
-  // The secondary channel has no drive: its status floats busy, and the PIO
-  // wait runs until Break. The signal comes late enough for the operation to
-  // have started even on a loaded machine (the wait never ends by itself).
+  cli.WriteFile("busy.bench", SmallBench("stay-busy = yes\n"));
+  // The drive never gets ready, and the PIO wait runs until Break. The signal
+  // comes late enough for the operation to have started even on a loaded
+  // machine (the wait never ends by itself).
   const CliResult kept = cli.Shell(
-      "timeout --preserve-status -k 5 -s INT 3 \"$CLI\" --sim identify --port 0x170 </dev/null");
+      "timeout --preserve-status -k 5 -s INT 3 \"$CLI\" --sim=busy.bench identify --port 0x1F0 "
+      "</dev/null");
   EXPECT_EQ(kept.exitCode, 3) << kept.err;
   // Break ends the wait where the window's would: the line is still written.
   EXPECT_EQ(kept.out, " FW: SN:\n\n");

@@ -30,7 +30,7 @@ TEST_P(IdentifyOnBench, LogsModelFirmwareAndSerialAsTheDriveReportsThem) {
   for (const Case& c : cases) {
     OpsBench b(GetParam(), c.identity);
     b.state.BreakFlag = true;  // a Break left over from before is cleared
-    btIdentifyClick(b.ctx);
+    IdentifyButton(b.ctx);
     EXPECT_EQ(b.host.log, (std::vector<std::string>{c.line, ""}));
     EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
     const auto identify = b.Commands(0xEC);
@@ -45,7 +45,7 @@ TEST_P(IdentifyOnBench, AFailedCommandLeavesEveryFieldEmpty) {
   OpsBench b(GetParam());
   b.drive.Faults().abortCommand = 0xEC;
   std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.begin() + 512, 'A');
-  btIdentifyClick(b.ctx);
+  IdentifyButton(b.ctx);
   EXPECT_EQ(b.host.log, (std::vector<std::string>{" FW: SN:", ""}));
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }

@@ -12,7 +12,8 @@ namespace {
 using test::FirmwareCutAt;
 using test::OpsBench;
 
-constexpr int kTemporary = 0, kSegmented = 1, kPermanent = 2, kDeferred = 3, kActivate = 4;
+constexpr std::uint8_t kTemporary = 0x01, kSegmented = 0x03, kPermanent = 0x07, kDeferred = 0x0E,
+                       kActivate = 0x0F;
 
 struct Segment {
   int count, lbaLow, lbaMid, lbaHigh;
@@ -30,7 +31,7 @@ class StandardDownloadOnBench : public ::testing::TestWithParam<TransportKind> {
 TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage) {
   struct Case {
     const char* what;
-    int index;
+    std::uint8_t index;
     std::vector<std::uint8_t> file;
     std::vector<Segment> commands;
     const char* active;     // revision Identify reports afterwards
@@ -75,7 +76,7 @@ TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage
     SCOPED_TRACE(c.what);
     OpsBench b(GetParam());
     b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
-    btUnlockClick(b.ctx, c.index);
+    DownloadMicrocodeButton(b.ctx, c.index);
 
     const std::string mode = c.index == kTemporary   ? "01"
                              : c.index == kSegmented ? "03"
@@ -83,7 +84,7 @@ TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage
                                                      : "0E";
     const std::string prefix = "Download Microcode " + mode + " - fw.bin - ";
     EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Start", prefix + "End - OK"}));
-    EXPECT_EQ(b.host.dialogResets, std::vector<bool>{true});
+    EXPECT_EQ(b.host.dialogs, 1);
     EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
     EXPECT_EQ(Downloads(b), c.commands);
     for (const auto& cmd : b.Commands(0x92)) {
@@ -100,24 +101,24 @@ TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage
 TEST_P(StandardDownloadOnBench, APermanentDownloadChangesTheRevisionIdentifyReports) {
   OpsBench b(GetParam(), {"WDC WD800BB-00SIMA0", "05.01C05", "WD-WMSIM0000001"});
   b.host.dialogAnswers.push_back(b.File("new.bin", sim::MakeBenchFirmware("05.02C07", 40)));
-  btUnlockClick(b.ctx, kPermanent);
-  btIdentifyClick(b.ctx);
+  DownloadMicrocodeButton(b.ctx, kPermanent);
+  IdentifyButton(b.ctx);
   EXPECT_EQ(b.host.log.at(2), "WDC WD800BB-00SIMA0 FW:05.02C07 SN:WD-WMSIM0000001");
 }
 
 TEST_P(StandardDownloadOnBench, ActivationWritesNoLogLineWhateverTheDriveAnswers) {
   OpsBench b(GetParam());
-  btUnlockClick(b.ctx, kActivate);  // nothing deferred: the drive refuses
+  DownloadMicrocodeButton(b.ctx, kActivate);  // nothing deferred: the drive refuses
   EXPECT_EQ(b.Commands(0x92, 0x0F).size(), 1u);
   EXPECT_TRUE(b.host.log.empty());
 
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEXT", 3)));
-  btUnlockClick(b.ctx, kDeferred);
+  DownloadMicrocodeButton(b.ctx, kDeferred);
   b.host.log.clear();
-  btUnlockClick(b.ctx, kActivate);
+  DownloadMicrocodeButton(b.ctx, kActivate);
   EXPECT_TRUE(b.host.log.empty());
   EXPECT_EQ(b.drive.FirmwareRevision(), "NEXT");
-  EXPECT_EQ(b.host.dialogResets.size(), 1u);  // activation shows no dialog
+  EXPECT_EQ(b.host.dialogs, 1);  // activation shows no dialog
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true, false, true}));
 }
 
@@ -125,16 +126,16 @@ TEST_P(StandardDownloadOnBench, ActivationWritesNoLogLineWhateverTheDriveAnswers
 TEST_P(StandardDownloadOnBench, ThePreambleGoesOutOnEveryClick) {
   struct Case {
     const char* what;
-    int index;
+    std::optional<std::uint8_t> mode;
     bool enableRejected;
   };
   for (const Case& c :
        {Case{"cancelled dialog", kPermanent, false}, Case{"activation", kActivate, false},
-        Case{"no mode", -1, false}, Case{"enable rejected", 5, true}}) {
+        Case{"no mode", std::nullopt, false}, Case{"enable rejected", std::nullopt, true}}) {
     SCOPED_TRACE(c.what);
     OpsBench b(GetParam());
     if (c.enableRejected) b.drive.Faults().abortCommand = 0x80;
-    btUnlockClick(b.ctx, c.index);
+    DownloadMicrocodeButton(b.ctx, c.mode);
     const auto& h = b.drive.History();
     const std::size_t preamble = c.enableRejected ? 4 : 3;
     ASSERT_GE(h.size(), preamble);
@@ -157,7 +158,7 @@ TEST_P(StandardDownloadOnBench, ThePreambleGoesOutOnEveryClick) {
     EXPECT_EQ(std::tie(h[i + 1].command, h[i + 1].features, h[i + 1].count, h[i + 1].lbaLow),
               std::make_tuple(std::uint8_t{0xB0}, std::uint8_t{0xD5}, std::uint8_t{1},
                               std::uint8_t{0xBE}));
-    EXPECT_EQ(b.Commands(0x92).size(), c.index == kActivate ? 1u : 0u);
+    EXPECT_EQ(b.Commands(0x92).size(), c.mode == kActivate ? 1u : 0u);
     EXPECT_TRUE(b.host.log.empty());
     EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
   }
@@ -174,12 +175,15 @@ TEST_P(StandardDownloadOnBench, AFailureEndsTheLineWithTheDrivesStatusNames) {
   corrupt[700] ^= 0xFF;
   const Case cases[] = {
       {"not firmware", std::vector<std::uint8_t>(2048, 0x11), false,
-       "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - FM_ERR_NOT_FLASH_FILE"},
+       "FAILED: the drive aborted DOWNLOAD MICROCODE (0 of 4 blocks sent; vendor status: "
+       "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET - FM_ERR_NOT_FLASH_FILE)"},
       {"bad checksum", corrupt, false,
-       "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET  - FM_ERR_CHECKSUM"},
+       "FAILED: the drive aborted DOWNLOAD MICROCODE (0 of 4 blocks sent; vendor status: "
+       "DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET - FM_ERR_CHECKSUM)"},
       // The drive aborts and its status sector carries all three codes.
       {"all three codes", sim::MakeBenchFirmware("X", 2), true,
-       "VSC_ERR_XFER_REQ_EXCEED_AVAILABLE_DATA  - FM_ERR_CHECKSUM - HOST_ABORTED_CMD"},
+       "FAILED: the drive aborted DOWNLOAD MICROCODE (0 of 2 blocks sent; vendor status: "
+       "VSC_ERR_XFER_REQ_EXCEED_AVAILABLE_DATA - FM_ERR_CHECKSUM - HOST_ABORTED_CMD)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -191,7 +195,7 @@ TEST_P(StandardDownloadOnBench, AFailureEndsTheLineWithTheDrivesStatusNames) {
       b.drive.Faults().vendorThirdCode = 0x4612;
     }
     b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
-    btUnlockClick(b.ctx, kPermanent);
+    DownloadMicrocodeButton(b.ctx, kPermanent);
     EXPECT_EQ(b.host.log, (std::vector<std::string>{"Download Microcode 07 - fw.bin - Start",
                                                     "Download Microcode 07 - fw.bin - " + c.text}));
     EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
@@ -207,7 +211,7 @@ TEST_P(StandardDownloadBreak, BreakStopsTheSegmentLoop) {
   OpsBench b(GetParam());
   b.host.breakWhen = [&b] { return !b.Commands(0x92).empty(); };
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SEG", 200)));
-  btUnlockClick(b.ctx, kSegmented);
+  DownloadMicrocodeButton(b.ctx, kSegmented);
   EXPECT_EQ(b.Commands(0x92).size(), 1u);
   ASSERT_EQ(b.host.log.size(), 2u);
   EXPECT_EQ(b.host.log[0], "Download Microcode 03 - fw.bin - Start");
@@ -222,9 +226,9 @@ TEST_P(StandardDownloadOnBench, RefusesWhatCannotBeSentAndSendsNothingOfIt) {
   OpsBench b(GetParam());
   const std::string missing = b.Missing("gone.bin");
   b.host.dialogAnswers.push_back(missing);
-  btUnlockClick(b.ctx, kPermanent);
+  DownloadMicrocodeButton(b.ctx, kPermanent);
   b.host.dialogAnswers.push_back(b.File("big.bin", std::vector<std::uint8_t>(16'777'217, 0x5A)));
-  btUnlockClick(b.ctx, kSegmented);
+  DownloadMicrocodeButton(b.ctx, kSegmented);
   EXPECT_EQ(b.host.log,
             (std::vector<std::string>{
                 "Download Microcode 07 - gone.bin - Cannot read the file " + missing,
@@ -240,7 +244,7 @@ TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksIsRefusedAndSegmentsCarr
   OpsBench b(TransportKind::scsiPassThrough);
   const auto image = sim::MakeBenchFirmware("BIG256", 256);
   b.host.dialogAnswers.push_back(b.File("fw.bin", image));
-  btUnlockClick(b.ctx, kPermanent);
+  DownloadMicrocodeButton(b.ctx, kPermanent);
   EXPECT_EQ(b.host.log, std::vector<std::string>{
                             "Download Microcode 07 - fw.bin - Refused: 256 blocks in one command "
                             "cannot go over SCSI pass-through (at most 255); use Segmented (03) "
@@ -249,30 +253,34 @@ TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksIsRefusedAndSegmentsCarr
 
   b.host.log.clear();
   b.host.dialogAnswers.push_back(b.File("fw.bin", image));
-  btUnlockClick(b.ctx, kSegmented);
+  DownloadMicrocodeButton(b.ctx, kSegmented);
   EXPECT_EQ(b.host.log.back(), "Download Microcode 03 - fw.bin - End - OK");
   EXPECT_EQ(b.Commands(0x92).size(), 4u);
   EXPECT_EQ(b.drive.FirmwareRevision(), "BIG256");
 }
 
-TEST_P(StandardDownloadOnBench, AnEmptyFileSendsNoSegmentsAndOneEmptyWholeImage) {
+// Nothing to send is refused with one line, whatever the mode; no command goes out.
+TEST_P(StandardDownloadOnBench, AnEmptyFileIsRefusedBeforeAnyDownloadCommand) {
   OpsBench b(GetParam());
-  b.host.dialogAnswers.push_back(b.File("empty.bin", {}));
-  btUnlockClick(b.ctx, kSegmented);
+  for (std::uint8_t mode : {kTemporary, kSegmented, kPermanent, kDeferred}) {
+    b.host.dialogAnswers.push_back(b.File("empty.bin", {}));
+    const DownloadOutcome outcome = DownloadMicrocodeButton(b.ctx, mode);
+    EXPECT_EQ(outcome.result, DownloadOutcome::Result::nothingToSend);
+  }
   EXPECT_TRUE(b.Commands(0x92).empty());
-  // The outcome is ERR as the preamble left it: clear.
-  EXPECT_EQ(b.host.log.back(), "Download Microcode 03 - empty.bin - End - OK");
-
-  b.host.dialogAnswers.push_back(b.File("empty.bin", {}));
-  btUnlockClick(b.ctx, kPermanent);
-  EXPECT_EQ(Downloads(b), (std::vector<Segment>{{0, 0, 0, 0}}));
-  EXPECT_EQ(b.host.log.back(), "Download Microcode 07 - empty.bin - HOST_INVALID_SECTOR_COUNT ");
+  EXPECT_EQ(
+      b.host.log,
+      (std::vector<std::string>{
+          "Download Microcode 01 - empty.bin - FAILED: the file is empty (0 of 0 blocks sent)",
+          "Download Microcode 03 - empty.bin - FAILED: the file is empty (0 of 0 blocks sent)",
+          "Download Microcode 07 - empty.bin - FAILED: the file is empty (0 of 0 blocks sent)",
+          "Download Microcode 0E - empty.bin - FAILED: the file is empty (0 of 0 blocks sent)"}));
 }
 
 TEST_P(StandardDownloadOnBench, ButtonsComeBackWhenTheClickEndsInAnException) {
   OpsBench b(GetParam());
   b.host.dialogThrows = true;
-  EXPECT_THROW(btUnlockClick(b.ctx, kPermanent), std::runtime_error);
+  EXPECT_THROW(DownloadMicrocodeButton(b.ctx, kPermanent), std::runtime_error);
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 

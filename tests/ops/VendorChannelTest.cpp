@@ -23,7 +23,7 @@ TEST_P(VendorChannelOnBench, AKeySectorAnswerSetsErrUnlessItIsNoError) {
     OpsBench b(GetParam());
     b.drive.Faults().vendorPrimaryCode = c.primaryCode;
     EnableVendorCommands(b.ctx.transport);
-    EXPECT_EQ(SendKeySector(b.ctx.transport, KeySector::Download(77)), 77u);
+    EXPECT_EQ(SendKeySector(b.ctx.transport, KeySector::Download(77)).replyValue(), 77u);
     EXPECT_EQ(b.state.AtaStatusBits.ERR, c.err) << std::hex << c.primaryCode;
     EXPECT_EQ(VendorErrorText(b.ctx.transport), c.text);
   }
@@ -48,7 +48,7 @@ TEST(VendorChannelOverPio, AFailedStatusReadKeepsTheKeySector) {
   b.drive.Faults().abortCommand = 0xB0;
   b.drive.Faults().abortFeatures = 0xD5;
   EnableVendorCommands(b.ctx.transport);
-  EXPECT_EQ(SendKeySector(b.ctx.transport, KeySector::Download(0x00051234)), 0u);
+  EXPECT_EQ(SendKeySector(b.ctx.transport, KeySector::Download(0x00051234)).replyValue(), 0u);
   EXPECT_TRUE(b.state.AtaStatusBits.ERR);
   const std::vector<std::uint8_t> key = {0x19, 0,    0x05, 0, 0x08, 0x01, 0, 0,
                                          0x34, 0x12, 0x05, 0, 0,    0,    0, 0};

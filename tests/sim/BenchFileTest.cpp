@@ -98,6 +98,7 @@ vendor-third-code = FFFF
 vendor-requested-sectors = 70000
 stay-busy = yes
 never-set-dsc = yes
+dsc-after-abort = yes
 busy-reads = 12
 [bridge b1]
 forms = 16
@@ -150,6 +151,7 @@ adapter = no
   EXPECT_EQ(drive.faults.vendorRequestedSectors, 70000u);
   EXPECT_TRUE(drive.faults.stayBusy);
   EXPECT_TRUE(drive.faults.neverSetDsc);
+  EXPECT_TRUE(drive.faults.dscAfterAbort);
   EXPECT_EQ(drive.faults.busyReads, 12u);
 
   ASSERT_EQ(d.bridges.size(), 1u);

@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint8_t kStatusOk = 0x50;     // DRDY DSC
-constexpr std::uint8_t kStatusAbort = 0x51;  // DRDY DSC ERR
+constexpr std::uint8_t kStatusAbort = 0x41;  // DRDY ERR: an abort leaves DSC clear
 constexpr std::uint8_t kErrorAbrt = 0x04;
 
 // An ATA_PASS_THROUGH_EX block with its data area behind it, as the transport builds it.

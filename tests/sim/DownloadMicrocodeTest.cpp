@@ -10,7 +10,7 @@ namespace brisquel::sim::drivetest {
 namespace {
 
 constexpr std::uint8_t kOk = kDrdy | kDsc;
-constexpr std::uint8_t kAborted = kDrdy | kDsc | kErr;
+constexpr std::uint8_t kAborted = kDrdy | kErr;  // DSC clear after an abort
 
 AtaTaskFile Dlmc(std::uint8_t mode, std::uint32_t blocks, std::uint32_t offset = 0) {
   return Command(0x92, mode, blocks & 0xFF, (blocks >> 8) & 0xFF, offset & 0xFF,

@@ -12,7 +12,7 @@ namespace brisquel::sim::drivetest {
 namespace {
 
 constexpr std::uint8_t kOk = kDrdy | kDsc;
-constexpr std::uint8_t kAborted = kDrdy | kDsc | kErr;
+constexpr std::uint8_t kAborted = kDrdy | kErr;  // DSC clear after an abort
 
 struct VendorStatus {
   std::uint16_t primaryCode, thirdCode, secondCode;
@@ -39,8 +39,14 @@ std::uint8_t SendKey(DriveHost& host, std::array<std::uint16_t, 8> words) {
 
 constexpr std::array<std::uint16_t, 8> kPreambleKey = {0x000E, 1, 0x000F, 2, 0, 0, 0, 0};
 std::array<std::uint16_t, 8> DownloadKey(std::uint32_t sectors) {
-  return {0x0019, 5, 0x0108, 0, static_cast<std::uint16_t>(sectors),
-          static_cast<std::uint16_t>(sectors >> 16), 0, 0};
+  return {0x0019,
+          5,
+          0x0108,
+          0,
+          static_cast<std::uint16_t>(sectors),
+          static_cast<std::uint16_t>(sectors >> 16),
+          0,
+          0};
 }
 
 // Sends `sectors` sectors of `image` (zeros past its end) on log 0xBF.
@@ -83,7 +89,7 @@ TEST(VendorChannel, StatusSectorFieldsAndFaultOverrides) {
   DriveHost host;
   ASSERT_EQ(host.Run(VendorEnable()), kOk);
   EXPECT_EQ(SendKey(host, {0x1234, 0, 0, 0, 0, 0, 0, 0}), kOk);  // a key the drive does not know
-  EXPECT_EQ(ReadStatus(host).primaryCode, 0xB00E);                 // VSC_ERR_UNSUP_ACTION_CODE
+  EXPECT_EQ(ReadStatus(host).primaryCode, 0xB00E);               // VSC_ERR_UNSUP_ACTION_CODE
 
   ASSERT_EQ(SendKey(host, DownloadKey(0x12345)), kOk);
   host.drive->Faults().vendorPrimaryCode = 0x3A23;

@@ -128,7 +128,7 @@ TEST_F(AtaPass, OnlyErrDecidesAndAFailureZeroesTheBufferWhateverTheDirection) {
                               std::fill(block.begin() + 48, block.end(), 0x5A);
                             }});
     const std::uint32_t length = c.dir == DataDirection::none ? 0 : 512;
-    EXPECT_EQ(AtaPassThrough(g.ctx, Identify(), g.state.TransferBuffer, length, c.dir), c.ok);
+    EXPECT_EQ(AtaPassThrough(g.ctx, Identify(), g.state.TransferBuffer, length, c.dir).ok(), c.ok);
     const auto& buf = g.state.TransferBuffer;
     EXPECT_EQ(buf[0], c.bufferAfter);
     EXPECT_EQ(buf[511], c.bufferAfter);

@@ -77,7 +77,7 @@ TEST(Dispatch, TheTargetKindPicksTheTransportAndItsResultSetsErr) {
       }
       g.state.AtaStatusBits.DRQ = true;
       g.state.AtaStatusBits.ERR = !fails;
-      const bool ok = Dispatch(g.ctx, {.regs = Regs(0xE7)});
+      const bool ok = Dispatch(g.ctx, {.regs = Regs(0xE7)}).ok();
       EXPECT_EQ(ok, !fails) << int(c.kind);
       EXPECT_EQ(g.state.AtaStatusBits.ERR, fails);
       EXPECT_EQ(g.io.calls.size(), c.ports ? 0u : 1u);
@@ -159,16 +159,19 @@ TEST(Dispatch, PioShapes) {
       {"identify", 0x58, identify, false, tf28 + " cmd=EC st err st err in*256 st err", 0x5A},
       {"identify without DRQ", 0x50, identify, false, tf28 + " cmd=EC st err", 0x00},
       {"identify with ERR", 0x59, identify, false, tf28 + " cmd=EC st err", 0x00},
-      {"key sector despite ERR", 0x51, keySector, true, tf48 + " cmd=B0 st err out*256 st err",
+      {"key sector despite ERR", 0x59, keySector, true, tf48 + " cmd=B0 st err out*256 st err",
        0x33},
+      // ERR without DRQ: the drive has ended the command and takes no data.
+      {"key sector after an abort", 0x51, keySector, true, tf48 + " cmd=B0 st err", 0x33},
       {"status read", 0x50, statusRead, true, "st err " + tf48 + " cmd=B0 st err in*256 st err",
        0x5A},
       {"status read with ERR", 0x51, statusRead, true, "st err " + tf48 + " cmd=B0 st err", 0x33},
       {"vendor data", 0x50, vendorData, false,
        tf48 + " cmd=B0 st err out*256 st err out*256 st err", 0x33},
       {"vendor data with ERR", 0x51, vendorData, false, tf48 + " cmd=B0 st err", 0x33},
-      {"download despite ERR", 0x51, dlmc, false,
+      {"download despite ERR", 0x59, dlmc, false,
        tf28 + " cmd=92 st err out*256 st err out*256 st err", 0x33},
+      {"download after an abort", 0x51, dlmc, false, tf28 + " cmd=92 st err", 0x33},
   };
   for (const Case& c : cases) {
     FakeTransport g;
@@ -178,7 +181,7 @@ TEST(Dispatch, PioShapes) {
     std::fill_n(buffer.begin(), 1024, 0x33);
     AtaCommand command = c.command;
     command.buffer = buffer;
-    EXPECT_EQ(Dispatch(g.ctx, command), (c.status & 1) == 0) << c.what;
+    EXPECT_EQ(Dispatch(g.ctx, command).ok(), (c.status & 1) == 0) << c.what;
     EXPECT_EQ(Trace(g.ports.accesses, 0x170), c.trace) << c.what;
     EXPECT_EQ(buffer[0], c.firstByte) << c.what;
     EXPECT_EQ(buffer[511], c.firstByte) << c.what;

@@ -17,7 +17,7 @@ class FakeMainView : public MainView {
  public:
   // Every call, in order: "caption:...", "log:...", "list:on", "list:off",
   // "clear", "line:...", "buttons:on", "buttons:off", "message:...",
-  // "dialog:reset", "dialog:keep".
+  // "dialog".
   std::vector<std::string> events;
 
   std::string caption;
@@ -62,8 +62,8 @@ class FakeMainView : public MainView {
     events.push_back(enabled ? "buttons:on" : "buttons:off");
   }
   int DlmcTypeIndex() override { return dlmcIndex; }
-  std::optional<std::string> OpenFileDialog(bool reset) override {
-    events.push_back(reset ? "dialog:reset" : "dialog:keep");
+  std::optional<std::string> OpenFileDialog() override {
+    events.push_back("dialog");
     if (dialogAnswers.empty()) return std::nullopt;
     std::optional<std::string> answer = dialogAnswers.front();
     dialogAnswers.pop_front();

@@ -142,7 +142,7 @@ TEST(MainLogic, OperationButtonsFollowTheRules) {
     v.events.clear();
     w.main.btUnlockClick();
     EXPECT_EQ(v.events.front(), "buttons:off");
-    EXPECT_LT(v.Find("buttons:off"), v.Find("dialog:reset"));
+    EXPECT_LT(v.Find("buttons:off"), v.Find("dialog"));
     EXPECT_EQ(v.events.back(), "buttons:on");
     EXPECT_TRUE(v.buttonsEnabled);
   }
@@ -152,10 +152,12 @@ TEST(MainLogic, OperationButtonsFollowTheRules) {
   EXPECT_TRUE(v.buttonsEnabled);
   EXPECT_EQ(v.messages.size(), 2u);
 
+  // A device change leaves no target armed: an operation that still gets
+  // through does not enable the buttons on its way out.
   w.main.HandleDeviceChange(0x8000);
   ASSERT_FALSE(v.buttonsEnabled);
-  w.main.btIdentifyClick();  // as a double click does, with the buttons disabled
-  EXPECT_TRUE(v.buttonsEnabled) << "operation returned";
+  w.main.btIdentifyClick();
+  EXPECT_FALSE(v.buttonsEnabled) << "operation returned";
 }
 
 TEST(MainLogic, PioLineShowsPortsInHexWithAtLeastFourDigitsAndTheNames) {
@@ -369,23 +371,61 @@ TEST(MainLogic, DeviceChangesRefillTheDriveListInApiModeOnly) {
   }
 }
 
-TEST(MainLogic, DoubleClickIdentifiesTheCurrentTargetAndBreakEndsAWaitOnABusyChannel) {
+TEST(MainLogic, DoubleClickIdentifiesOnlyAnArmedTarget) {
   Window w;
-  // Nothing selected yet: the command goes to the initial target, channel 170,
-  // where no drive answers and the status floats busy until Break.
-  w.view.onPump = [&](int n) {
-    if (n == 3) w.main.btBreakClick();
-  };
+  // Nothing selected yet: nothing is armed, and nothing runs.
   w.main.lbControllersDblClick();
-  EXPECT_GE(w.view.pumps, 3);
-  ASSERT_GE(w.view.log.size(), 2u);
-  EXPECT_EQ(w.view.log[w.view.log.size() - 2], " FW: SN:");
-  EXPECT_EQ(w.view.log.back(), "");
+  EXPECT_EQ(w.view.pumps, 0);
+  EXPECT_TRUE(w.view.log.empty());
 
-  w.view.onPump = nullptr;
   w.main.lbControllersClick(0);
   w.main.lbControllersDblClick();
   EXPECT_EQ(w.view.log[w.view.log.size() - 2], kSataLine);
+  EXPECT_EQ(w.view.log.back(), "");
+
+  // A refused line leaves nothing armed: its double click must not identify
+  // the drive selected before it.
+  w.view.log.clear();
+  w.main.lbControllersClick(40);
+  w.main.lbControllersDblClick();
+  EXPECT_EQ(w.view.log, std::vector<std::string>{"Selection refused: list line 41 stands for no "
+                                                 "drive (the drive list could not be refreshed)"});
+  EXPECT_FALSE(w.view.buttonsEnabled);
+  EXPECT_FALSE(w.main.TargetArmed());
+}
+
+// The default bench's SATA controller has no legacy ports: its lines read base
+// port 0000, whose "device register" would be the DMA controller's.
+TEST(MainLogic, APioLineBelowPort100IsRefusedAndWritesNothing) {
+  Window w;
+  w.main.rbPIOClick();
+  ASSERT_GE(w.view.list.size(), 3u);
+  ASSERT_EQ(w.view.list[2].rfind("0000/", 0), 0u);
+  w.main.lbControllersClick(0);
+  ASSERT_TRUE(w.main.TargetArmed());
+  w.view.log.clear();
+  w.main.lbControllersClick(2);
+  EXPECT_EQ(w.view.log, std::vector<std::string>{"Selection refused: the channel's task-file port "
+                                                 "0000 is no IDE channel"});
+  EXPECT_FALSE(w.view.buttonsEnabled);
+  EXPECT_EQ(w.state.DriveTarget.basePort, 0x1F0) << "the target is left as it was";
+  w.main.lbControllersDblClick();
+  EXPECT_EQ(w.view.log.size(), 1u);
+}
+
+TEST(MainLogic, BreakEndsAWaitOnADriveThatStaysBusy) {
+  Window w;
+  w.main.rbPIOClick();
+  w.main.lbControllersClick(0);
+  w.bench->Drive("ide0")->Faults().stayBusy = true;
+  const int before = w.view.pumps;  // the PCI scan pumps too
+  w.view.onPump = [&](int n) {
+    if (n == before + 3) w.main.btBreakClick();
+  };
+  w.main.lbControllersDblClick();
+  EXPECT_EQ(w.view.pumps, before + 3);
+  ASSERT_GE(w.view.log.size(), 2u);
+  EXPECT_EQ(w.view.log[w.view.log.size() - 2], " FW: SN:");
   EXPECT_EQ(w.view.log.back(), "");
 }
 
@@ -465,7 +505,7 @@ TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
   w.view.events.clear();
   w.view.dialogAnswers.push_back(firmware);
   w.main.btReplaceClick();
-  EXPECT_GE(w.view.Find("dialog:keep"), 0);
+  EXPECT_GE(w.view.Find("dialog"), 0);
   ASSERT_EQ(w.view.log.size(), 2u);
   EXPECT_EQ(w.view.log[0], "Download Microcode (DPTM) - brisquel-ui-fw.bin - Begin");
   EXPECT_EQ(w.view.log[1], "Download Microcode (DPTM) - brisquel-ui-fw.bin - SUCCESS ");

@@ -1,5 +1,6 @@
 #include "app/cli/Cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,13 +14,16 @@
 #include "app/cli/Json.h"
 #include "app/cli/ProgressBar.h"
 #include "app/cli/Terminal.h"
-#include "app/cli/Traffic.h"
+#include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
 #include "ops/ErrorCodeNames.h"
 #include "ops/FirmwareFile.h"
+#include "ops/Identify.h"
+#include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
-#include "ui/MainView.h"
+#include "ops/VendorDownload.h"
 #include "ui/ProgramState.h"
+#include "ui/TargetSelection.h"
 #include "ui/uMain.h"
 
 namespace brisquel::cli {
@@ -97,36 +101,32 @@ class Reporter {
   std::vector<std::string> problems_;
 };
 
-// The window as the command line shows it: the log goes to the reporter, the
-// list is kept as lines, the file dialog answers with the FILE argument and
-// the mode box with --mode; Ctrl-C is the Break button.
-class CliView : public MainView {
+// The operations' host on a terminal: the log goes to the reporter, the file
+// dialog answers with the FILE argument, a Ctrl-C is Break at the next pump,
+// and the firmware progress draws the bar.
+class CliHost : public OperationHost {
  public:
-  CliView(Reporter& reporter, const CliOptions& options) : reporter_(reporter), options_(options) {}
+  CliHost(Reporter& reporter, ProgressBar& bar, const CliOptions& options, bool& breakFlag)
+      : reporter_(reporter), bar_(bar), options_(options), breakFlag_(breakFlag) {}
 
-  TfmMain* window = nullptr;
-  std::vector<std::string> lines;
-  std::vector<std::string> messages;
-
-  void SetCaption(const std::string&) override {}
-  void AppendLogLine(const std::string& text) override { reporter_.Log(text); }
-  void SetListEnabled(bool) override {}
-  void ClearList() override { lines.clear(); }
-  void AddListLine(const std::string& text) override { lines.push_back(text); }
-  void SetOperationButtonsEnabled(bool) override {}
-  int DlmcTypeIndex() override { return options_.mode ? DlmcModeIndex(*options_.mode) : -1; }
-  std::optional<std::string> OpenFileDialog(bool) override { return options_.file; }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void PumpMessages() override {
     // Every pump after a Ctrl-C is a click on Break: operations clear the
     // flag when they start, and the press must still stop them.
-    if (InterruptCount() > 0 && window) window->btBreakClick();
+    if (InterruptCount() > 0) breakFlag_ = true;
   }
   bool KeyHeld(Key) override { return false; }
+  void LogLine(const std::string& text) override { reporter_.Log(text); }
+  std::optional<std::string> OpenFirmwareDialog() override { return options_.file; }
+  void SetOperationButtonsEnabled(bool) override {}
+  void FirmwareProgress(std::uint32_t sent, std::uint32_t toSend) override {
+    bar_.Update(sent, toSend);
+  }
 
  private:
   Reporter& reporter_;
+  ProgressBar& bar_;
   const CliOptions& options_;
+  bool& breakFlag_;
 };
 
 struct DriveRow {
@@ -148,31 +148,6 @@ struct TargetInfo {
   std::optional<std::uint16_t> port;
 };
 
-struct Identity {
-  std::string model, firmware, serial;
-};
-
-// What the last of a download's lines says after "<prefix>", the opening
-// line ("<prefix><opening>") aside; none when the download wrote no such line.
-std::optional<std::string> ClosingText(const std::vector<std::string>& lines,
-                                       const std::string& prefix, const std::string& opening) {
-  std::optional<std::string> text;
-  for (const auto& line : lines) {
-    if (line.size() > prefix.size() && line.compare(0, prefix.size(), prefix) == 0 &&
-        line != prefix + opening) {
-      text = line.substr(prefix.size());
-    }
-  }
-  return text;
-}
-
-struct DownloadOutcome {
-  std::string mode;  // "07", or "DPTM"
-  std::string file;
-  std::optional<std::string> status;  // the closing text after the file name
-  bool ok = false;
-};
-
 class Session {
  public:
   Session(const CliOptions& options, Reporter& reporter, ProgressBar& bar,
@@ -183,14 +158,25 @@ class Session {
   void WriteJson(JsonWriter& json, int exitCode) const;
 
  private:
+  // The records, the backend's interfaces and the host an operation runs with.
+  struct Bench {
+    ProgramState& state;
+    PortLibrary& ports;
+    DeviceIo& io;
+    DiskEnumerator& disks;
+    CliHost& host;
+  };
+
   int ErrorNames();
   bool CheckFirmwareFile();
   int RunOnBackend(Backend& backend);
-  int List(TfmMain& window, CliView& view, ProgramState& state);
-  int Scan(TfmMain& window, CliView& view, ProgramState& state);
-  int Operate(TfmMain& window, CliView& view, ProgramState& state, PortLibrary& ports,
-              TrafficMeter& meter);
-  std::optional<int> ResolveTarget(TfmMain& window, CliView& view, ProgramState& state);
+  void ReadDrives(Bench& b);
+  void ReadChannels(Bench& b);
+  int List(Bench& b);
+  int Scan(Bench& b);
+  int Operate(Bench& b);
+  std::optional<int> ResolveTarget(Bench& b);
+  bool Select(Bench& b);
   bool NeedsConsent() const;
   bool Consent();
   bool Interrupted(const ProgramState& state) const {
@@ -206,7 +192,7 @@ class Session {
   std::vector<DriveRow> drives_;
   std::vector<ChannelRow> channels_;
   std::optional<TargetInfo> target_;
-  std::optional<Identity> identity_;
+  std::optional<IdentifyOutcome> identity_;
   std::optional<DownloadOutcome> download_;
   std::optional<bool> activated_;
 };
@@ -262,6 +248,10 @@ bool Session::CheckFirmwareFile() {
   const FirmwareFile file = LoadFirmwareFile(*options_.file, kDlmcMaxImageBytes);
   switch (file.outcome) {
     case FirmwareFile::Outcome::loaded:
+      if (file.size == 0) {
+        reporter_.Problem(*options_.file + ": the file is empty; there is nothing to send");
+        return false;
+      }
       fileSize_ = file.size;
       return true;
     case FirmwareFile::Outcome::tooLarge:
@@ -278,52 +268,64 @@ bool Session::CheckFirmwareFile() {
 
 int Session::RunOnBackend(Backend& backend) {
   auto state = std::make_unique<ProgramState>();
-  TrafficMeter meter;
-  MeteredPorts ports(backend.Ports(), state->DriveTarget, meter);
-  MeteredDeviceIo io(backend.Io(), meter);
-  CliView view(reporter_, options_);
+  CliHost host(reporter_, bar_, options_, state->BreakFlag);
   backend.SetNoticeSink([this](const std::string& text) { reporter_.Log(text); });
-  TfmMain window(view,
-                 MainPlatform{*state, ports, io, backend.Disks(), backend.System(), programDir_});
-  view.window = &window;
+  Bench b{*state, backend.Ports(), backend.Io(), backend.Disks(), host};
+  // The driver library is started once, as the window does at start-up.
+  b.ports.InitializeOls();
 
-  window.FormCreate();
   OperationRunning running;
   switch (options_.command) {
     case Command::list:
-      return List(window, view, *state);
+      return List(b);
     case Command::scan:
-      return Scan(window, view, *state);
+      return Scan(b);
     default:
-      return Operate(window, view, *state, ports, meter);
+      return Operate(b);
   }
 }
 
-int Session::List(TfmMain& window, CliView& view, ProgramState& state) {
-  window.FillDriveList();
-  for (std::size_t i = 0; i < view.lines.size() && i < kDriveTableSize; ++i) {
-    const TST_PhysicalDrive& d = state.DriveTable[i];
-    DriveRow row{static_cast<int>(i), BusTypeName(d.BusType), view.lines[i], d.DevicePath};
+void Session::ReadDrives(Bench& b) {
+  const int n = std::clamp(EnumeratePhysicalDrives(b.disks, b.state), 0,
+                           static_cast<int>(b.state.DriveTable.size()));
+  drives_.clear();
+  for (int i = 0; i < n; ++i) {
+    const TST_PhysicalDrive& d = b.state.DriveTable[static_cast<std::size_t>(i)];
+    drives_.push_back({i, BusTypeName(d.BusType), d.DisplayName, d.DevicePath});
+  }
+}
+
+void Session::ReadChannels(Bench& b) {
+  ScanPciControllers({b.state, b.state.BreakFlag, b.ports, b.host, programDir_});
+  const std::size_t count =
+      std::min<std::size_t>(b.state.PciScanCount, b.state.PciScanTable.size());
+  channels_.clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    const PCIDevDesc& entry = b.state.PciScanTable[i];
+    channels_.push_back(
+        {static_cast<int>(i), PioLineText(entry), entry.basePort, entry.controlPort});
+  }
+}
+
+int Session::List(Bench& b) {
+  ReadDrives(b);
+  for (const DriveRow& row : drives_) {
     reporter_.Print(std::to_string(row.index) + "\t" + row.busType + "\t" + row.name + "\t" +
                     row.path);
-    drives_.push_back(std::move(row));
   }
   return kExitOk;
 }
 
-int Session::Scan(TfmMain& window, CliView& view, ProgramState& state) {
-  window.rbPIOClick();
-  for (std::size_t i = 0; i < view.lines.size() && i < kChannelTableSize; ++i) {
-    const ControllerEntry& entry = state.ChannelTable[i];
-    ChannelRow row{static_cast<int>(i), view.lines[i], entry.basePort, entry.controlPort};
+int Session::Scan(Bench& b) {
+  ReadChannels(b);
+  for (const ChannelRow& row : channels_) {
     reporter_.Print(std::to_string(row.index) + "\t" + row.line);
-    channels_.push_back(std::move(row));
   }
   // Break stops the scan where it is; what it found is still listed.
-  return Interrupted(state) ? kExitInterrupted : kExitOk;
+  return Interrupted(b.state) ? kExitInterrupted : kExitOk;
 }
 
-std::optional<int> Session::ResolveTarget(TfmMain& window, CliView& view, ProgramState& state) {
+std::optional<int> Session::ResolveTarget(Bench& b) {
   const Target& t = options_.target;
   TargetInfo info;
   if (t.kind == TargetKind::port) {
@@ -333,43 +335,59 @@ std::optional<int> Session::ResolveTarget(TfmMain& window, CliView& view, Progra
     return std::nullopt;
   }
   if (t.kind == TargetKind::drive) {
-    window.FillDriveList();
+    ReadDrives(b);
   } else {
-    window.rbPIOClick();
-    if (Interrupted(state)) {
-      reporter_.Problem("interrupted during the PCI scan");
-      return kExitInterrupted;
-    }
+    ReadChannels(b);
+  }
+  const std::size_t lines = t.kind == TargetKind::drive ? drives_.size() : channels_.size();
+  if (t.kind == TargetKind::channel && Interrupted(b.state)) {
+    reporter_.Problem("interrupted during the PCI scan");
+    return kExitInterrupted;
   }
   const char* listCommand = t.kind == TargetKind::drive ? "list" : "scan";
-  if (t.value >= view.lines.size()) {
+  if (t.value >= lines) {
     reporter_.Problem("no line " + std::to_string(t.value) + " in `" + listCommand + "` (it has " +
-                      std::to_string(view.lines.size()) + ")");
+                      std::to_string(lines) + ")");
     return kExitRefused;
   }
   const int index = static_cast<int>(t.value);
   if (t.kind == TargetKind::drive) {
-    const TST_PhysicalDrive& d = state.DriveTable[t.value];
-    info.drive = DriveRow{index, BusTypeName(d.BusType), view.lines[t.value], d.DevicePath};
-    info.description =
-        "\"" + d.DisplayName + "\" (--drive " + std::to_string(index) + ", " + d.DevicePath + ")";
+    info.drive = drives_[t.value];
+    info.description = "\"" + info.drive->name + "\" (--drive " + std::to_string(index) + ", " +
+                       info.drive->path + ")";
   } else {
-    const ControllerEntry& e = state.ChannelTable[t.value];
-    info.channel = ChannelRow{index, view.lines[t.value], e.basePort, e.controlPort};
+    info.channel = channels_[t.value];
     info.description =
-        "the drive on \"" + view.lines[t.value] + "\" (--channel " + std::to_string(index) + ")";
+        "the drive on \"" + info.channel->line + "\" (--channel " + std::to_string(index) + ")";
     // A channel whose base register reads zero (or another motherboard port)
     // would have its "device register" written among the DMA and interrupt
     // controllers.
-    if ((e.basePort & 0xFFFF) < 0x100) {
+    if ((info.channel->basePort & 0xFFFF) < kLowestTaskFilePort) {
       target_ = info;
       reporter_.Problem("channel " + std::to_string(index) + " has no usable task-file port (" +
-                        Hex(e.basePort & 0xFFFF, 4) + ")");
+                        Hex(info.channel->basePort & 0xFFFF, 4) + ")");
       return kExitRefused;
     }
   }
   target_ = info;
   return std::nullopt;
+}
+
+// Selects the target as a click on its line would (the "Bus Type:" line
+// included), or the PIO channel a port names.
+bool Session::Select(Bench& b) {
+  Selected selected;
+  if (target_->drive) {
+    selected = SelectDriveTarget(
+        b.state, b.io, b.host, b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)]);
+  } else {
+    const std::uint32_t port = target_->port ? *target_->port : target_->channel->basePort;
+    selected = SelectChannelTarget(b.state, b.ports, b.host, port, false);
+  }
+  if (selected == Selected::ready) return true;
+  reporter_.Problem(selected == Selected::openFailed ? "cannot open " + target_->description
+                                                     : "cannot select " + target_->description);
+  return false;
 }
 
 bool Session::NeedsConsent() const {
@@ -412,108 +430,82 @@ bool Session::Consent() {
   return false;
 }
 
-int Session::Operate(TfmMain& window, CliView& view, ProgramState& state, PortLibrary& ports,
-                     TrafficMeter& meter) {
-  if (auto code = ResolveTarget(window, view, state)) return *code;
+int Session::Operate(Bench& b) {
+  if (auto code = ResolveTarget(b)) return *code;
   if (!Consent()) return kExitRefused;
-
-  // Select the target as a click on its line would (the "Bus Type:" line
-  // included), or set up the PIO channel a port names.
-  if (target_->port) {
-    state.DriveTarget.kind = TransportKind::pio;
-    state.DriveTarget.basePort = *target_->port;
-    state.DriveTarget.slave = false;
-    SetDeviceSelect(ports, *target_->port, 0x00);
-  } else {
-    view.messages.clear();
-    window.lbControllersClick(static_cast<int>(options_.target.value));
-    if (!view.messages.empty()) {
-      reporter_.Problem("cannot open " + target_->description);
-      return kExitRefused;
-    }
-  }
+  if (!Select(b)) return kExitRefused;
 
   if (options_.command == Command::dlmc && options_.mode != kDlmcActivate) {
-    if (auto refusal = DownloadRefusal(state.DriveTarget.kind, *options_.mode, fileSize_)) {
+    if (auto refusal = DownloadRefusal(b.state.DriveTarget.kind, *options_.mode, fileSize_)) {
       reporter_.Problem(*refusal);
       return kExitRefused;
     }
   }
 
-  const std::size_t firstLine = reporter_.LogLines().size();
-  const auto opLines = [&] {
-    return std::vector<std::string>(reporter_.LogLines().begin() + firstLine,
-                                    reporter_.LogLines().end());
-  };
-  bool ok = false;
-  const bool metered = options_.file.has_value();
-  if (metered) {
-    meter.onChange = [this](std::uint64_t sent, std::uint64_t total) { bar_.Update(sent, total); };
-    // DOWNLOAD MICROCODE sends whole blocks; the vendor download announces the
-    // whole sectors and then sends what the drive asks for.
-    meter.SetTotal(options_.command == Command::dlmc ? (fileSize_ + kSectorSize - 1) / kSectorSize
-                                                     : fileSize_ / kSectorSize);
-  }
-
+  OperationContext ctx(b.state, b.ports, b.io, b.host);
+  int code = kExitOk;
   switch (options_.command) {
-    case Command::identify: {
-      window.btIdentifyClick();
-      ok = !state.AtaStatusBits.ERR;
-      // The identity line: "<model> FW:<firmware> SN:<serial>" (the names hold no colon).
-      for (const auto& line : opLines()) {
-        const auto fw = line.find(" FW:");
-        const auto sn = line.find(" SN:");
-        if (fw == std::string::npos || sn == std::string::npos || sn < fw) continue;
-        identity_ =
-            Identity{line.substr(0, fw), line.substr(fw + 4, sn - fw - 4), line.substr(sn + 4)};
-      }
+    case Command::identify:
+      identity_ = IdentifyButton(ctx);
+      code = identity_->command ? kExitOk : kExitDriveFailure;
       break;
-    }
-    case Command::dlmc: {
-      window.btUnlockClick();
+    case Command::dlmc:
+      download_ = DownloadMicrocodeButton(ctx, *options_.mode);
       if (*options_.mode == kDlmcActivate) {
-        // Activation writes no log line; its outcome is the command's ERR.
-        ok = !state.AtaStatusBits.ERR && !state.BreakFlag;
-        activated_ = ok;
-        if (!ok) reporter_.Problem("the drive did not activate the deferred firmware");
-        break;
+        // Activation writes no log line; the outcome is said here.
+        activated_ = download_->Completed();
+        if (!*activated_) {
+          reporter_.Problem("the drive did not activate the deferred firmware: " + download_->what);
+        }
+        code = ExitCodeOf(*download_);
+        download_.reset();
+      } else {
+        code = ExitCodeOf(*download_);
       }
-      DownloadOutcome d{Hex(*options_.mode, 2), FileNameOf(*options_.file), std::nullopt, false};
-      d.status =
-          ClosingText(opLines(), "Download Microcode " + d.mode + " - " + d.file + " - ", "Start");
-      d.ok = d.status == "End - OK";
-      ok = d.ok;
-      download_ = d;
       break;
-    }
-    case Command::dptm: {
-      window.btReplaceClick();
-      DownloadOutcome d{"DPTM", FileNameOf(*options_.file), std::nullopt, false};
-      d.status = ClosingText(opLines(), "Download Microcode (DPTM) - " + d.file + " - ", "Begin");
-      // The closing text starts with the name of the drive's primary code;
-      // code 0 is "SUCCESS". A status read the drive refused leaves nothing
-      // of its own in the sector, so that "SUCCESS" is not the drive's word.
-      d.ok = !state.AtaStatusBits.ERR && d.status && d.status->rfind("SUCCESS ", 0) == 0;
-      ok = d.ok;
-      download_ = d;
+    case Command::dptm:
+      download_ = VendorDownloadButton(ctx);
+      code = ExitCodeOf(*download_);
       break;
-    }
     default:
       break;
   }
-  meter.onChange = nullptr;
   bar_.Finish();
 
-  if (Interrupted(state)) {
+  if (Interrupted(b.state)) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
-  return ok ? kExitOk : kExitDriveFailure;
+  return code;
 }
 
 void WriteDrive(JsonWriter& json, const DriveRow& d) {
   json.BeginObject().Key("index").Int(d.index).Key("busType").String(d.busType);
   json.Key("name").String(d.name).Key("path").String(d.path).EndObject();
+}
+
+void WriteDownload(JsonWriter& json, const DownloadOutcome& d) {
+  json.Key("download").BeginObject();
+  json.Key("mode").String(d.mode == kVendorDownloadMode ? "DPTM" : Hex(d.mode, 2));
+  json.Key("file").String(d.file);
+  json.Key("result").String(ResultName(d.result));
+  // The closing line's words after the file name.
+  json.Key("status");
+  d.Failed() || d.Completed()
+      ? json.String(ClosingLine(d).substr(DownloadLinePrefix(d.mode, d.file).size()))
+      : json.String(d.what);
+  if (!d.Completed()) json.Key("what").String(d.what);
+  json.Key("unit").String(d.mode == kVendorDownloadMode ? "sectors" : "blocks");
+  json.Key("sent").Int(static_cast<int>(d.sent)).Key("toSend").Int(static_cast<int>(d.toSend));
+  json.Key("vendorStatus");
+  if (d.vendor) {
+    json.BeginObject().Key("primary").String(Hex(d.vendor->primaryCode, 4));
+    json.Key("second").String(Hex(d.vendor->secondCode, 4));
+    json.Key("third").String(Hex(d.vendor->thirdCode, 4)).EndObject();
+  } else {
+    json.Null();
+  }
+  json.Key("ok").Bool(d.Completed()).EndObject();
 }
 
 void WriteChannel(JsonWriter& json, const ChannelRow& c) {
@@ -556,18 +548,32 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     json.Key("firmware").String(identity_->firmware);
     json.Key("serial").String(identity_->serial).EndObject();
   }
-  if (download_) {
-    json.Key("download").BeginObject().Key("mode").String(download_->mode);
-    json.Key("file").String(download_->file);
-    json.Key("status");
-    download_->status ? json.String(*download_->status) : json.Null();
-    json.Key("ok").Bool(download_->ok).EndObject();
-  }
+  if (download_) WriteDownload(json, *download_);
   if (activated_) json.Key("activated").Bool(*activated_);
   json.Key("interrupted").Bool(exitCode == kExitInterrupted);
 }
 
 }  // namespace
+
+int ExitCodeOf(const DownloadOutcome& outcome) {
+  using Result = DownloadOutcome::Result;
+  switch (outcome.result) {
+    case Result::completed:
+      return kExitOk;
+    case Result::refusedByDrive:
+    case Result::refusedBySystem:
+    case Result::noDrive:
+    case Result::stoppedEarly:
+      return kExitDriveFailure;
+    case Result::nothingToSend:
+    case Result::refused:
+    case Result::cancelled:
+      return kExitRefused;
+    case Result::stoppedByBreak:
+      break;
+  }
+  return kExitInterrupted;
+}
 
 int Run(const std::vector<std::string>& args, const std::string& argv0) {
   InstallInterruptHandler();

@@ -5,11 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/Interrupt.h"
+#include "ops/DownloadOutcome.h"
+
 namespace brisquel::cli {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitDriveFailure = 1;
 inline constexpr int kExitRefused = 2;  // bad usage, or input refused
+
+// The exit code a download's outcome gives: 0 completed; 1 the drive, the
+// system or the channel refused it, or it stopped short of the image; 2 it
+// was refused before anything was sent; 3 Break.
+int ExitCodeOf(const DownloadOutcome& outcome);
 
 // args excludes the program name; argv0 finds the program's directory (the
 // PCI name files live beside the program).

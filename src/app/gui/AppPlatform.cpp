@@ -15,10 +15,17 @@
 namespace brisquel::gui {
 
 namespace {
-// Without the Linux backends in the build the caption still names something.
+// On the bench the caption says so, so that no picture of a simulated flash
+// passes for a real one.
 class BenchSystemInfo : public SystemInfo {
  public:
-  std::string SystemName() override { return "Simulated bench x64"; }
+  explicit BenchSystemInfo(std::unique_ptr<SystemInfo> host) : host_(std::move(host)) {}
+  std::string SystemName() override {
+    return host_ ? "simulated bench on " + host_->SystemName() : "simulated bench x64";
+  }
+
+ private:
+  std::unique_ptr<SystemInfo> host_;
 };
 }  // namespace
 
@@ -51,6 +58,7 @@ MainPlatform AppPlatform::Platform() {
 struct AppPlatformLoader {
   static void UseBench(AppPlatform& p, std::unique_ptr<sim::Bench> bench) {
     p.bench_ = std::move(bench);
+    p.system_ = std::make_unique<BenchSystemInfo>(std::move(p.system_));
     p.ports_ = &p.bench_->Ports();
     p.io_ = &p.bench_->Io();
     p.disks_ = &p.bench_->Disks();
@@ -78,7 +86,7 @@ struct AppPlatformLoader {
 #ifdef BRISQUEL_HAVE_PLATFORM
     p.system_ = std::make_unique<linuxpt::LinuxSystemInfo>();
 #else
-    p.system_ = std::make_unique<BenchSystemInfo>();
+    (void)p;
 #endif
   }
 

@@ -36,6 +36,14 @@ QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
+QFileDialog* NewOpenDialog(QWidget* parent) {
+  auto* dialog = new QFileDialog(parent);
+  dialog->setObjectName("OpenDialog1");
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  return dialog;
+}
+
 }  // namespace
 
 ControllerList::ControllerList(QWidget* parent) : QListWidget(parent) {
@@ -181,10 +189,7 @@ void MainWindow::BuildControls() {
   QWidget::setTabOrder(rbPIO, cbDlmcType);
   QWidget::setTabOrder(cbDlmcType, btBreak);
 
-  OpenDialog1 = new QFileDialog(this);
-  OpenDialog1->setObjectName("OpenDialog1");
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog1 = NewOpenDialog(this);
 
   connect(lbControllers, &ControllerList::lineSelected, this,
           [this](int row) { logic_.lbControllersClick(row); });
@@ -245,19 +250,18 @@ int MainWindow::DlmcTypeIndex() {
   return index;
 }
 
-std::optional<std::string> MainWindow::OpenFileDialog(bool reset) {
-  if (reset) {
-    lastFile_.reset();
-    OpenDialog1->setNameFilter(QString());
-    OpenDialog1->selectFile(QString());
-  } else if (lastFile_) {
-    OpenDialog1->selectFile(QFile::decodeName(QByteArray::fromStdString(*lastFile_)));
-  }
+std::optional<std::string> MainWindow::OpenFileDialog() {
+  // A dialog keeps its last file name, and selectFile("") does not clear it:
+  // a fresh one each time, in the folder of the last, so Enter can never send
+  // the previous file again.
+  const QString folder = OpenDialog1->directory().absolutePath();
+  delete OpenDialog1;
+  OpenDialog1 = NewOpenDialog(this);
+  OpenDialog1->setDirectory(folder);
   if (OpenDialog1->exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = OpenDialog1->selectedFiles();
   if (files.isEmpty()) return std::nullopt;
-  lastFile_ = QFile::encodeName(files.front()).toStdString();
-  return lastFile_;
+  return QFile::encodeName(files.front()).toStdString();
 }
 
 void MainWindow::ShowMessage(const std::string& text) {

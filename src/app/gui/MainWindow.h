@@ -94,7 +94,7 @@ class MainWindow : public QWidget, public MainView {
   void AddListLine(const std::string& text) override;
   void SetOperationButtonsEnabled(bool enabled) override;
   int DlmcTypeIndex() override;
-  std::optional<std::string> OpenFileDialog(bool reset) override;
+  std::optional<std::string> OpenFileDialog() override;
   void ShowMessage(const std::string& text) override;
   void PumpMessages() override;
   bool KeyHeld(Key key) override;
@@ -126,7 +126,6 @@ class MainWindow : public QWidget, public MainView {
   TfmMain logic_;
   bool shown_ = false;
   bool placementSaved_ = false;
-  std::optional<std::string> lastFile_;
   QSocketNotifier* deviceNotifier_ = nullptr;
   std::function<std::vector<std::uint32_t>()> readDeviceChanges_;
 };

@@ -4,8 +4,9 @@ wait_for /sys/block/sda || exit 1
 cli scan scan
 # AHCI mode: the function has no task-file ports to offer
 cli chan0 identify --channel 0
-# the legacy ports float (status FF) and no driver holds them
-cli_break float 3 identify --port 0x1F0
+# the legacy ports float (status FF) and no driver holds them: the wait ends
+# at once and says why
+cli float identify --port 0x1F0
 cli list list
 cli ata identify --drive 0
 # QEMU aborts DOWNLOAD MICROCODE and the vendor (SMART log) commands

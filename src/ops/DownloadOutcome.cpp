@@ -1,0 +1,115 @@
+#include "ops/DownloadOutcome.h"
+
+#include <cstdio>
+
+#include "ops/ErrorCodeNames.h"
+#include "transport/uAtaPass.h"
+
+namespace brisquel {
+namespace {
+
+// The names of the codes the drive set; code 0 says nothing about a failure.
+std::string NonzeroCodeNames(const VendorStatus& status) {
+  std::string names;
+  for (std::uint16_t code : {status.primaryCode, status.secondCode, status.thirdCode}) {
+    if (code == 0) continue;
+    if (!names.empty()) names += " - ";
+    names += ErrorCodeName(code);
+  }
+  return names;
+}
+
+}  // namespace
+
+bool DownloadOutcome::Failed() const {
+  return result != Result::completed && result != Result::refused && result != Result::cancelled;
+}
+
+const char* ResultName(DownloadOutcome::Result result) {
+  using Result = DownloadOutcome::Result;
+  switch (result) {
+    case Result::completed:
+      return "completed";
+    case Result::refusedByDrive:
+      return "refusedByDrive";
+    case Result::refusedBySystem:
+      return "refusedBySystem";
+    case Result::noDrive:
+      return "noDrive";
+    case Result::stoppedByBreak:
+      return "stoppedByBreak";
+    case Result::stoppedEarly:
+      return "stoppedEarly";
+    case Result::nothingToSend:
+      return "nothingToSend";
+    case Result::refused:
+      return "refused";
+    case Result::cancelled:
+      break;
+  }
+  return "cancelled";
+}
+
+std::string DownloadLinePrefix(std::uint8_t mode, const std::string& file) {
+  if (mode == kVendorDownloadMode) return "Download Microcode (DPTM) - " + file + " - ";
+  char hex[3];
+  std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(mode));
+  return "Download Microcode " + std::string(hex) + " - " + file + " - ";
+}
+
+std::string ClosingLine(const DownloadOutcome& o) {
+  const std::string prefix = DownloadLinePrefix(o.mode, o.file);
+  if (o.Completed()) {
+    if (o.mode != kVendorDownloadMode) return prefix + "End - OK";
+    return prefix + VendorStatusText(o.vendor.value_or(VendorStatus{}));
+  }
+  std::string line = prefix + "FAILED: " + o.what + " (" + std::to_string(o.sent) + " of " +
+                     std::to_string(o.toSend) +
+                     (o.mode == kVendorDownloadMode ? " sectors sent" : " blocks sent");
+  if (o.vendor) {
+    if (const std::string names = NonzeroCodeNames(*o.vendor); !names.empty()) {
+      line += "; vendor status: " + names;
+    }
+  }
+  return line + ")";
+}
+
+DownloadOutcome::Result ResultOf(const CommandResult& command) {
+  using Result = DownloadOutcome::Result;
+  switch (command.end) {
+    case CommandEnd::completed:
+      return Result::completed;
+    case CommandEnd::deviceError:
+      return Result::refusedByDrive;
+    case CommandEnd::systemRefused:
+    case CommandEnd::notSent:
+      return Result::refusedBySystem;
+    case CommandEnd::noDevice:
+      return Result::noDrive;
+    case CommandEnd::stopped:
+      break;
+  }
+  return Result::stoppedByBreak;
+}
+
+std::string WhatEnded(const CommandResult& command, const std::string& commandName,
+                      TransportContext& t) {
+  switch (command.end) {
+    case CommandEnd::completed:
+      break;
+    case CommandEnd::deviceError:
+      return "the drive aborted " + commandName;
+    case CommandEnd::systemRefused:
+      return "the system refused " + commandName + ": " +
+             TrimSystemMessage(t.io.SystemMessageText(command.systemError));
+    case CommandEnd::notSent:
+      return commandName + " was not sent";
+    case CommandEnd::noDevice:
+      return "no drive answers on the channel";
+    case CommandEnd::stopped:
+      return "stopped by Break";
+  }
+  return {};
+}
+
+}  // namespace brisquel
