@@ -36,7 +36,7 @@ struct WindowOnBench : ::testing::Test {
   void Open(const std::string& placementFile = "") {
     window = std::make_unique<WinMainWindow>(
         MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, "."},
-        WinMainWindowOptions{placementFile, [this](bool) { return chosenFile; }});
+        WinMainWindowOptions{placementFile, [this] { return chosenFile; }});
     window->Show(SW_SHOWNORMAL);
   }
 

@@ -385,12 +385,10 @@ int WinMainWindow::DlmcTypeIndex() {
   return WindowText(cbDlmcType) == kDlmcTypes[static_cast<std::size_t>(index)] ? index : -1;
 }
 
-std::optional<std::string> WinMainWindow::OpenFileDialog(bool reset) {
-  if (options_.chooseFile) return options_.chooseFile(reset);
-  if (reset) lastFile_.clear();
+std::optional<std::string> WinMainWindow::OpenFileDialog() {
+  if (options_.chooseFile) return options_.chooseFile();
   // Wide calls, so that a path with any characters reaches the file loader whole.
   std::vector<wchar_t> file(32768, L'\0');
-  std::copy(lastFile_.begin(), lastFile_.end(), file.begin());
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = fmMain;
@@ -398,8 +396,7 @@ std::optional<std::string> WinMainWindow::OpenFileDialog(bool reset) {
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   if (!GetOpenFileNameW(&dialog)) return std::nullopt;
-  lastFile_ = file.data();
-  return Utf8(lastFile_);
+  return Utf8(file.data());
 }
 
 void WinMainWindow::ShowMessage(const std::string& text) {

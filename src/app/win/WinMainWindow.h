@@ -18,7 +18,7 @@ struct WinMainWindowOptions {
   // The placement file's name as the profile functions take it; "" keeps no placement.
   std::string placementFile;
   // Picks the firmware file; the open-file dialog when not given (tests answer here).
-  std::function<std::optional<std::string>(bool reset)> chooseFile;
+  std::function<std::optional<std::string>()> chooseFile;
 };
 
 class WinMainWindow : public MainView {
@@ -52,7 +52,7 @@ class WinMainWindow : public MainView {
   void AddListLine(const std::string& text) override;
   void SetOperationButtonsEnabled(bool enabled) override;
   int DlmcTypeIndex() override;
-  std::optional<std::string> OpenFileDialog(bool reset) override;
+  std::optional<std::string> OpenFileDialog() override;
   void ShowMessage(const std::string& text) override;
   void PumpMessages() override;
   bool KeyHeld(Key key) override;
@@ -95,7 +95,6 @@ class WinMainWindow : public MainView {
   bool placementSaved_ = false;
   bool shown_ = false;
   bool apiShown_ = true;  // the mode of the radio button last checked
-  std::wstring lastFile_;
 };
 
 }  // namespace brisquel::win
