@@ -17,6 +17,7 @@ struct FirmwareFile {
 };
 
 // Loads a regular file of at most maxBytes bytes. A larger one is not read.
+// Paths here are UTF-8 text on every system.
 FirmwareFile LoadFirmwareFile(const std::string& path, std::uintmax_t maxBytes);
 
 // Stages the next `sectors` sectors of an image, from byte `position` on, at

@@ -112,6 +112,16 @@ TEST_F(FirmwareFileTest, LoadsAWholeFileAndRefusesWhatItCannotOrMayNotRead) {
   EXPECT_EQ(LoadFirmwareFile(dir_.string(), 1000).outcome, FirmwareFile::Outcome::unreadable);
 }
 
+TEST_F(FirmwareFileTest, TakesUtf8PathsWhateverTheSystemsCodePage) {
+  const std::u8string full = (dir_ / u8"fw-\u00FC\u6F22.bin").u8string();
+  std::ofstream(std::filesystem::path(full), std::ios::binary) << "firmware";
+  const std::string utf8(full.begin(), full.end());
+  const FirmwareFile file = LoadFirmwareFile(utf8, 100);
+  EXPECT_EQ(file.outcome, FirmwareFile::Outcome::loaded);
+  EXPECT_EQ(file.size, 8u);
+  EXPECT_EQ(FileNameOf(utf8), "fw-\xC3\xBC\xE6\xBC\xA2.bin");
+}
+
 TEST(FileNameOf, DropsTheDirectory) {
   EXPECT_EQ(FileNameOf("fw.bin"), "fw.bin");
   EXPECT_EQ(FileNameOf((std::filesystem::path("a") / "b" / "fw.bin").string()), "fw.bin");

@@ -1,0 +1,32 @@
+// This machine's drives and ports on Windows.
+#include "app/cli/Backend.h"
+#include "platform/windows/WinDeviceIo.h"
+#include "platform/windows/WinDiskEnumerator.h"
+#include "platform/windows/WinPortLibrary.h"
+#include "platform/windows/WinSystemInfo.h"
+
+namespace brisquel::cli {
+
+namespace {
+
+class WindowsBackend : public Backend {
+ public:
+  PortLibrary& Ports() override { return ports_; }
+  DeviceIo& Io() override { return io_; }
+  DiskEnumerator& Disks() override { return disks_; }
+  SystemInfo& System() override { return system_; }
+
+ private:
+  winpt::WinPortLibrary ports_;
+  winpt::WinDeviceIo io_;
+  winpt::WinDiskEnumerator disks_{io_};
+  winpt::WinSystemInfo system_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> MakeSystemBackend(std::string&) {
+  return std::make_unique<WindowsBackend>();
+}
+
+}  // namespace brisquel::cli

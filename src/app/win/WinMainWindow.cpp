@@ -1,0 +1,505 @@
+#include "app/win/WinMainWindow.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "ui/WindowPlacement.h"
+
+namespace brisquel::win {
+namespace {
+
+constexpr wchar_t kMainClass[] = L"TfmMain";
+constexpr wchar_t kPanelClass[] = L"TPanel";
+constexpr wchar_t kSplitterClass[] = L"TSplitter";
+
+enum ControlId : int {
+  kIdList = 100,
+  kIdLog,
+  kIdApi,
+  kIdPio,
+  kIdBreak,
+  kIdIdentify,
+  kIdDlmcType,
+  kIdReplace,
+  kIdUnlock,
+};
+
+constexpr std::array<const wchar_t*, 5> kDlmcTypes = {L"Temporary (01)", L"Segmented (03)",
+                                                      L"Permanent (07)", L"Deferred (0E)",
+                                                      L"Activate Deferred (0F)"};
+
+// The drop-down's height includes its open list: room for all five items.
+constexpr int kComboDroppedHeight = 25 + 5 * 18;
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
+                      nullptr, nullptr);
+  return narrow;
+}
+
+std::wstring WindowText(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), int(text.size()))));
+  return text;
+}
+
+template <class Window>
+Window* From(HWND hwnd) {
+  return reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+// The window and its two kinds of child window; each gets its procedure
+// once it knows its object.
+void RegisterClasses(HINSTANCE instance) {
+  static bool registered = false;
+  if (registered) return;
+  registered = true;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.hInstance = instance;
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  for (const wchar_t* name : {kMainClass, kPanelClass, kSplitterClass}) {
+    wc.lpszClassName = name;
+    wc.hCursor = LoadCursorA(nullptr, name == kSplitterClass ? IDC_SIZENS : IDC_ARROW);
+    RegisterClassExW(&wc);
+  }
+}
+
+// The Break button's 16 x 16 picture: a red stop sign with a white bar.
+HBITMAP DrawBreakPicture() {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP picture = CreateCompatibleBitmap(screen, 16, 16);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(dc, picture);
+  const RECT all{0, 0, 16, 16};
+  FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
+  HBRUSH red = CreateSolidBrush(RGB(210, 30, 30));
+  HPEN rim = CreatePen(PS_SOLID, 1, RGB(120, 0, 0));
+  SelectObject(dc, red);
+  SelectObject(dc, rim);
+  const POINT octagon[] = {{5, 1}, {10, 1}, {14, 5}, {14, 10}, {10, 14}, {5, 14}, {1, 10}, {1, 5}};
+  Polygon(dc, octagon, 8);
+  const RECT bar{4, 7, 12, 9};
+  FillRect(dc, &bar, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SelectObject(dc, old);
+  DeleteObject(red);
+  DeleteObject(rim);
+  DeleteDC(dc);
+  return picture;
+}
+
+HFONT MakeFont(int pixelHeight, const wchar_t* face, DWORD pitch) {
+  return CreateFontW(-pixelHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitch, face);
+}
+
+}  // namespace
+
+WinMainWindow::WinMainWindow(MainPlatform platform, WinMainWindowOptions options)
+    : options_(std::move(options)), logic_(*this, std::move(platform)) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  INITCOMMONCONTROLSEX common{sizeof common, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&common);
+  RegisterClasses(instance);
+  windowFont_ = MakeFont(14, L"Tahoma", VARIABLE_PITCH | FF_SWISS);
+  listFont_ = MakeFont(15, L"Courier New", FIXED_PITCH | FF_MODERN);
+  breakPicture_ = DrawBreakPicture();
+  icon_ = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  if (!icon_) icon_ = LoadIconA(nullptr, IDI_APPLICATION);
+
+  fmMain = CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, L"",
+                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+                           kWidth, kHeight, nullptr, nullptr, instance, nullptr);
+  SetWindowLongPtrW(fmMain, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(fmMain, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainProc));
+  SendMessageW(fmMain, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageW(fmMain, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  RECT client;
+  GetClientRect(fmMain, &client);
+  designClientWidth_ = client.right;
+  BuildControls();
+  Layout();
+  logic_.FormCreate();
+}
+
+WinMainWindow::~WinMainWindow() {
+  if (IsWindow(fmMain)) DestroyWindow(fmMain);
+  DeleteObject(windowFont_);
+  DeleteObject(listFont_);
+  DeleteObject(breakPicture_);
+}
+
+void WinMainWindow::BuildControls() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y,
+                  int w, int h, HWND parent, int id) {
+    HWND control =
+        CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_), FALSE);
+    return control;
+  };
+  // Created in tab order: list, log, panel; in the panel Identify, DLMC, WD DPTM,
+  // API, PIO, combo box, Break.
+  lbControllers = make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+                       WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0,
+                       fmMain, kIdList);
+  SendMessageW(lbControllers, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
+  SendMessageW(lbControllers, LB_SETITEMHEIGHT, 0, kItemHeight);
+  spl1 = make(0, kSplitterClass, L"", 0, 0, 0, 0, 0, fmMain, 0);
+  SetWindowLongPtrW(spl1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(spl1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SplitterProc));
+  meLog =
+      make(WS_EX_CLIENTEDGE, L"EDIT", L"",
+           WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_WANTRETURN,
+           0, 0, 0, 0, fmMain, kIdLog);
+  SendMessageW(meLog, EM_SETLIMITTEXT, 0, 0);
+  pnl1 = make(WS_EX_CONTROLPARENT, kPanelClass, L"", 0, 0, 0, designClientWidth_, kPanelHeight,
+              fmMain, 0);
+  SetWindowLongPtrW(pnl1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(pnl1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PanelProc));
+
+  btIdentify = make(0, L"BUTTON", L"Identify", WS_TABSTOP | BS_PUSHBUTTON, 149, 6, 75, 25, pnl1,
+                    kIdIdentify);
+  btUnlock =
+      make(0, L"BUTTON", L"DLMC", WS_TABSTOP | BS_PUSHBUTTON, 523, 6, 75, 25, pnl1, kIdUnlock);
+  btReplace =
+      make(0, L"BUTTON", L"WD DPTM", WS_TABSTOP | BS_PUSHBUTTON, 435, 6, 75, 25, pnl1, kIdReplace);
+  rbAPI = make(0, L"BUTTON", L"API", WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, 9, 11, 48, 17,
+               pnl1, kIdApi);
+  rbPIO = make(0, L"BUTTON", L"PIO", WS_TABSTOP | BS_AUTORADIOBUTTON, 57, 11, 51, 17, pnl1, kIdPio);
+  SendMessageW(rbAPI, BM_SETCHECK, BST_CHECKED, 0);
+  cbDlmcType = make(0, L"COMBOBOX", L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN, 232, 6,
+                    194, kComboDroppedHeight, pnl1, kIdDlmcType);
+  for (const wchar_t* item : kDlmcTypes) {
+    SendMessageW(cbDlmcType, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  }
+  SendMessageW(cbDlmcType, CB_SETCURSEL, 2, 0);
+  btBreak = make(0, L"BUTTON", L"", WS_TABSTOP | BS_PUSHBUTTON | BS_BITMAP, 112, 6, 25, 25, pnl1,
+                 kIdBreak);
+  SendMessageW(btBreak, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(breakPicture_));
+  SetOperationButtonsEnabled(false);
+
+  breakTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, fmMain,
+                             nullptr, instance, nullptr);
+  TTTOOLINFOW tool{};
+  tool.cbSize = TTTOOLINFOW_V1_SIZE;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = pnl1;
+  tool.uId = reinterpret_cast<UINT_PTR>(btBreak);
+  tool.lpszText = const_cast<wchar_t*>(L"Break");
+  SendMessageW(breakTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void WinMainWindow::Layout() {
+  RECT client;
+  GetClientRect(fmMain, &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  listHeight_ =
+      std::max(kListMinHeight, std::min(listHeight_, height - kPanelHeight - kSplitterHeight));
+  const int logTop = listHeight_ + kSplitterHeight;
+  MoveWindow(lbControllers, 0, 0, width, listHeight_, TRUE);
+  MoveWindow(spl1, 0, listHeight_, width, kSplitterHeight, TRUE);
+  MoveWindow(meLog, 0, logTop, width, std::max(0, height - kPanelHeight - logTop), TRUE);
+  MoveWindow(pnl1, 0, height - kPanelHeight, width, kPanelHeight, TRUE);
+  // The five right-hand controls keep their distance to the panel's right edge.
+  const int shift = width - designClientWidth_;
+  const std::array<std::pair<HWND, int>, 5> anchored = {
+      {{btBreak, 112}, {btIdentify, 149}, {cbDlmcType, 232}, {btReplace, 435}, {btUnlock, 523}}};
+  for (const auto& [control, designLeft] : anchored) {
+    SetWindowPos(control, nullptr, designLeft + shift, 6, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void WinMainWindow::DragSplitter(int clientY) {
+  listHeight_ = clientY;
+  Layout();
+}
+
+void WinMainWindow::Show(int showCmd) {
+  RestorePlacement();
+  if (!IsWindowVisible(fmMain)) ShowWindow(fmMain, showCmd);
+  UpdateWindow(fmMain);
+  shown_ = true;
+  logic_.FormShow();
+}
+
+int WinMainWindow::Run() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(fmMain, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+LRESULT CALLBACK WinMainWindow::MainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return From<WinMainWindow>(hwnd)->OnMessage(message, wParam, lParam);
+}
+
+LRESULT CALLBACK WinMainWindow::PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The panel's controls report to the window.
+  if (message == WM_COMMAND) return SendMessageW(GetParent(hwnd), message, wParam, lParam);
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK WinMainWindow::SplitterProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  WinMainWindow* window = From<WinMainWindow>(hwnd);
+  switch (message) {
+    case WM_LBUTTONDOWN:
+      SetCapture(hwnd);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (GetCapture() == hwnd) {
+        POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        MapWindowPoints(hwnd, window->fmMain, &at, 1);
+        window->DragSplitter(at.y);
+      }
+      return 0;
+    case WM_LBUTTONUP:
+      ReleaseCapture();
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+LRESULT WinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_GETMINMAXINFO: {
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      info->ptMinTrackSize = {kWidth, kHeight};
+      return 0;
+    }
+    case WM_SIZE:
+      if (lbControllers) Layout();
+      return 0;
+    case WM_COMMAND:
+      Command(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+      return 0;
+    case WM_DEVICECHANGE: {
+      const LRESULT result = DefWindowProcW(fmMain, message, wParam, lParam);
+      logic_.HandleDeviceChange(static_cast<std::uint32_t>(wParam));
+      return result;
+    }
+    case WM_CLOSE:
+      if (!logic_.FormCloseQuery()) return 0;
+      SavePlacement();
+      DestroyWindow(fmMain);
+      return 0;
+    case WM_DESTROY:
+      if (!placementSaved_) SavePlacement();
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(fmMain, message, wParam, lParam);
+  }
+}
+
+void WinMainWindow::Command(HWND control, int code) {
+  if (control == lbControllers) {
+    if (code == LBN_SELCHANGE) {
+      logic_.lbControllersClick(static_cast<int>(SendMessageW(lbControllers, LB_GETCURSEL, 0, 0)));
+    } else if (code == LBN_DBLCLK) {
+      logic_.lbControllersDblClick();
+    }
+  } else if (code == BN_CLICKED) {
+    if (control == rbAPI || control == rbPIO) {
+      // A click on the mode already checked switches nothing.
+      const bool api = control == rbAPI;
+      if (SendMessageW(control, BM_GETCHECK, 0, 0) != BST_CHECKED || api == apiShown_) return;
+      apiShown_ = api;
+      if (api) {
+        logic_.rbAPIClick();
+      } else {
+        logic_.rbPIOClick();
+      }
+    } else if (control == btBreak) {
+      logic_.btBreakClick();
+    } else if (control == btIdentify) {
+      logic_.btIdentifyClick();
+    } else if (control == btUnlock) {
+      logic_.btUnlockClick();
+    } else if (control == btReplace) {
+      logic_.btReplaceClick();
+    }
+  }
+}
+
+void WinMainWindow::SetCaption(const std::string& text) {
+  SetWindowTextW(fmMain, Wide(text).c_str());
+}
+
+void WinMainWindow::AppendLogLine(const std::string& text) {
+  const std::wstring line = Wide(text) + L"\r\n";
+  const LPARAM end = GetWindowTextLengthW(meLog);
+  SendMessageW(meLog, EM_SETSEL, static_cast<WPARAM>(end), end);
+  SendMessageW(meLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+  SendMessageW(meLog, EM_SCROLLCARET, 0, 0);
+}
+
+void WinMainWindow::SetListEnabled(bool enabled) {
+  EnableWindow(lbControllers, enabled);
+}
+
+void WinMainWindow::ClearList() {
+  SendMessageW(lbControllers, LB_RESETCONTENT, 0, 0);
+}
+
+void WinMainWindow::AddListLine(const std::string& text) {
+  SendMessageW(lbControllers, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+}
+
+void WinMainWindow::SetOperationButtonsEnabled(bool enabled) {
+  for (HWND button : {btIdentify, btUnlock, btReplace}) EnableWindow(button, enabled);
+}
+
+int WinMainWindow::DlmcTypeIndex() {
+  // A typed text that is not the selected item's selects no item.
+  const auto index = static_cast<int>(SendMessageW(cbDlmcType, CB_GETCURSEL, 0, 0));
+  if (index < 0 || index >= static_cast<int>(kDlmcTypes.size())) return -1;
+  return WindowText(cbDlmcType) == kDlmcTypes[static_cast<std::size_t>(index)] ? index : -1;
+}
+
+std::optional<std::string> WinMainWindow::OpenFileDialog() {
+  if (options_.chooseFile) return options_.chooseFile();
+  // Wide calls, so that a path with any characters reaches the file loader whole.
+  std::vector<wchar_t> file(32768, L'\0');
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = fmMain;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+  return Utf8(file.data());
+}
+
+void WinMainWindow::ShowMessage(const std::string& text) {
+  MessageBoxW(fmMain, Wide(text).c_str(), L"Brisquel", MB_OK);
+}
+
+void WinMainWindow::PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // For the message loop to see once the running work returns.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (IsDialogMessageW(fmMain, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+bool WinMainWindow::KeyHeld(Key key) {
+  return (GetKeyState(key == Key::ctrl ? VK_CONTROL : VK_SHIFT) & 0x8000) != 0;
+}
+
+void WinMainWindow::RestorePlacement() {
+  const ScreenSize screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  std::optional<WindowPlacementValues> placement;
+  if (!options_.placementFile.empty()) {
+    // The section as the profile functions find it, as INI text for the shared reader.
+    std::vector<char> entries(32768, '\0');
+    const DWORD n = GetPrivateProfileSectionA(std::string(kPlacementSection).c_str(),
+                                              entries.data(), static_cast<DWORD>(entries.size()),
+                                              options_.placementFile.c_str());
+    std::string text = "[";
+    text.append(kPlacementSection).append("]\r\n");
+    for (const char* entry = entries.data(); entry < entries.data() + n && *entry;
+         entry += std::char_traits<char>::length(entry) + 1) {
+      text.append(entry).append("\r\n");
+    }
+    placement = ReadPlacement(text, screen);
+  }
+  RECT outer;
+  GetWindowRect(fmMain, &outer);
+  int width = outer.right - outer.left;
+  int height = outer.bottom - outer.top;
+  if (placement) {
+    const PlacementRect& r = placement->normPos;
+    RECT saved{r[0], r[1], std::max(r[2], r[0] + kWidth), std::max(r[3], r[1] + kHeight)};
+    // A place on a screen that is gone now is not restored; the size is.
+    if (MonitorFromRect(&saved, MONITOR_DEFAULTTONULL)) {
+      WINDOWPLACEMENT wp{};
+      wp.length = sizeof wp;
+      wp.rcNormalPosition = saved;
+      wp.showCmd = placement->showCmd == kShowMaximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+      SetWindowPlacement(fmMain, &wp);
+      return;
+    }
+    width = saved.right - saved.left;
+    height = saved.bottom - saved.top;
+  }
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  SetWindowPos(fmMain, nullptr, work.left + (work.right - work.left - width) / 2,
+               work.top + (work.bottom - work.top - height) / 2, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void WinMainWindow::SavePlacement() {
+  if (options_.placementFile.empty() || !shown_) return;
+  placementSaved_ = true;
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof wp;
+  if (!GetWindowPlacement(fmMain, &wp)) return;
+  WindowPlacementValues values;
+  const RECT& r = wp.rcNormalPosition;
+  values.normPos = {r.left, r.top, r.right, r.bottom};
+  values.minMaxPos = {wp.ptMinPosition.x, wp.ptMinPosition.y, wp.ptMaxPosition.x,
+                      wp.ptMaxPosition.y};
+  values.showCmd = IsZoomed(fmMain)   ? kShowMaximized
+                   : IsIconic(fmMain) ? kShowMinimized
+                                      : kShowNormal;
+  values.flags = static_cast<std::int32_t>(wp.flags);
+  HDC dc = GetDC(fmMain);
+  values.pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(fmMain, dc);
+  values.visible = IsWindowVisible(fmMain) != FALSE;
+  const ScreenSize screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  const std::optional<std::string> text = WritePlacement("", values, screen);
+  if (!text) return;
+  // Each "key=value" line of the section, written through the profile functions.
+  std::size_t at = 0;
+  while (at < text->size()) {
+    std::size_t end = text->find_first_of("\r\n", at);
+    if (end == std::string::npos) end = text->size();
+    const std::string line = text->substr(at, end - at);
+    at = text->find_first_not_of("\r\n", end);
+    if (at == std::string::npos) at = text->size();
+    const std::size_t equals = line.find('=');
+    if (line.empty() || line[0] == '[' || equals == std::string::npos) continue;
+    WritePrivateProfileStringA(std::string(kPlacementSection).c_str(),
+                               line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(),
+                               options_.placementFile.c_str());
+  }
+}
+
+}  // namespace brisquel::win

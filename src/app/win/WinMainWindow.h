@@ -1,0 +1,100 @@
+// The Win32 window: a second view over the window logic (TfmMain), in plain
+// Win32 calls. Every control sits where the window's design puts it; the
+// logic decides everything else.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ui/MainView.h"
+#include "ui/uMain.h"
+
+namespace brisquel::win {
+
+struct WinMainWindowOptions {
+  // The placement file's name as the profile functions take it; "" keeps no placement.
+  std::string placementFile;
+  // Picks the firmware file; the open-file dialog when not given (tests answer here).
+  std::function<std::optional<std::string>()> chooseFile;
+};
+
+class WinMainWindow : public MainView {
+ public:
+  static constexpr int kWidth = 625;
+  static constexpr int kHeight = 400;
+  static constexpr int kListHeight = 166;
+  static constexpr int kListMinHeight = 100;
+  static constexpr int kSplitterHeight = 3;
+  static constexpr int kPanelHeight = 38;
+  static constexpr int kItemHeight = 17;
+
+  WinMainWindow(MainPlatform platform, WinMainWindowOptions options = {});
+  ~WinMainWindow() override;
+  WinMainWindow(const WinMainWindow&) = delete;
+  WinMainWindow& operator=(const WinMainWindow&) = delete;
+
+  // Restores the placement (else centres the window), shows it and fills the list.
+  void Show(int showCmd);
+  // Runs the message loop until the window is gone; returns the exit code.
+  int Run();
+
+  TfmMain& Logic() { return logic_; }
+  HWND Handle() const { return fmMain; }
+
+  // MainView
+  void SetCaption(const std::string& text) override;
+  void AppendLogLine(const std::string& text) override;
+  void SetListEnabled(bool enabled) override;
+  void ClearList() override;
+  void AddListLine(const std::string& text) override;
+  void SetOperationButtonsEnabled(bool enabled) override;
+  int DlmcTypeIndex() override;
+  std::optional<std::string> OpenFileDialog() override;
+  void ShowMessage(const std::string& text) override;
+  void PumpMessages() override;
+  bool KeyHeld(Key key) override;
+
+  // The controls, by their names.
+  HWND fmMain = nullptr;
+  HWND lbControllers = nullptr;
+  HWND spl1 = nullptr;
+  HWND meLog = nullptr;
+  HWND pnl1 = nullptr;
+  HWND rbAPI = nullptr;
+  HWND rbPIO = nullptr;
+  HWND btBreak = nullptr;
+  HWND btIdentify = nullptr;
+  HWND cbDlmcType = nullptr;
+  HWND btReplace = nullptr;
+  HWND btUnlock = nullptr;
+  HWND breakTip = nullptr;
+
+ private:
+  static LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK SplitterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void BuildControls();
+  void Command(HWND control, int code);
+  void Layout();
+  void DragSplitter(int clientY);
+  void RestorePlacement();
+  void SavePlacement();
+
+  WinMainWindowOptions options_;
+  TfmMain logic_;
+  HFONT windowFont_ = nullptr;
+  HFONT listFont_ = nullptr;
+  HBITMAP breakPicture_ = nullptr;
+  HICON icon_ = nullptr;
+  int listHeight_ = kListHeight;
+  int designClientWidth_ = 0;
+  bool placementSaved_ = false;
+  bool shown_ = false;
+  bool apiShown_ = true;  // the mode of the radio button last checked
+};
+
+}  // namespace brisquel::win
