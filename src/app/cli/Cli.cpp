@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "app/cli/Json.h"
 #include "app/cli/ProgressBar.h"
 #include "app/cli/Terminal.h"
+#include "app/cli/Trace.h"
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
 #include "ops/ErrorCodeNames.h"
@@ -165,6 +167,7 @@ class Session {
     DeviceIo& io;
     DiskEnumerator& disks;
     CliHost& host;
+    CommandObserver* trace;
   };
 
   int ErrorNames();
@@ -270,7 +273,21 @@ int Session::RunOnBackend(Backend& backend) {
   auto state = std::make_unique<ProgramState>();
   CliHost host(reporter_, bar_, options_, state->BreakFlag);
   backend.SetNoticeSink([this](const std::string& text) { reporter_.Log(text); });
-  Bench b{*state, backend.Ports(), backend.Io(), backend.Disks(), host};
+  // --trace: on stderr, or appended to its file.
+  std::ofstream traceFile;
+  std::optional<CommandTrace> trace;
+  if (options_.trace) {
+    if (!options_.trace->empty()) {
+      traceFile.open(*options_.trace, std::ios::app);
+      if (!traceFile) {
+        reporter_.Problem(*options_.trace + ": cannot write the trace there");
+        return kExitRefused;
+      }
+    }
+    trace.emplace(options_.trace->empty() ? std::cerr : traceFile, backend.Io());
+  }
+  Bench b{*state,     backend.Ports(), backend.Io(), backend.Disks(),
+          host,       trace ? &*trace : nullptr};
   // The driver library is started once, as the window does at start-up.
   b.ports.InitializeOls();
 
@@ -442,7 +459,7 @@ int Session::Operate(Bench& b) {
     }
   }
 
-  OperationContext ctx(b.state, b.ports, b.io, b.host);
+  OperationContext ctx(b.state, b.ports, b.io, b.host, b.trace);
   int code = kExitOk;
   switch (options_.command) {
     case Command::identify:
@@ -579,11 +596,14 @@ int Run(const std::vector<std::string>& args, const std::string& argv0) {
   InstallInterruptHandler();
 
   bool json = false;
+  bool traceOnStderr = false;
   for (const auto& arg : args) {
     if (arg == "--") break;
     json = json || arg == "--json";
+    traceOnStderr = traceOnStderr || arg == "--trace";
   }
-  const bool barOnTerminal = !json && StderrIsTerminal();
+  // A bar redrawn over the trace's lines would garble both.
+  const bool barOnTerminal = !json && !traceOnStderr && StderrIsTerminal();
   ProgressBar bar(std::cerr, barOnTerminal);
   Reporter reporter(json, bar);
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "transport/AtaProtocol.h"
+
 namespace brisquel::cli {
 
 namespace {
@@ -21,7 +23,8 @@ constexpr std::array<CommandWord, 6> kCommands{{
     {"error-name", Command::errorName},
 }};
 
-constexpr std::array<std::uint8_t, 5> kDlmcModes{0x01, 0x03, 0x07, 0x0E, 0x0F};
+constexpr std::array<std::uint8_t, 5> kDlmcModes{kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
+                                                kDlmcDeferred, kDlmcActivate};
 
 // Hexadecimal with or without "0x"; no sign, no blanks, at most max.
 std::optional<std::uint32_t> ParseHex(std::string_view text, std::uint32_t max) {
@@ -108,6 +111,13 @@ class Parser {
         } else {
           opts_.benchFile = *inlineValue;
         }
+      }
+    } else if (name == "--trace") {
+      // Like --sim, the file only follows "=".
+      if (inlineValue && inlineValue->empty()) {
+        error_ = "--trace= needs a file";
+      } else {
+        opts_.trace = inlineValue.value_or("");
       }
     } else if (name == "--drive" || name == "--channel" || name == "--port") {
       auto value = Value(name, inlineValue);
@@ -241,18 +251,12 @@ const char* CommandName(Command command) {
   return "";
 }
 
-int DlmcModeIndex(std::uint8_t mode) {
-  for (std::size_t i = 0; i < kDlmcModes.size(); ++i) {
-    if (kDlmcModes[i] == mode) return static_cast<int>(i);
-  }
-  return -1;
-}
 
 bool DlmcModeIsLasting(std::uint8_t mode) {
   // 03 saves the segments for immediate and future use, 07 the whole image;
   // 0E keeps it for a later 0F, which switches to it. Only 01 is gone after a
   // power cycle.
-  return mode != 0x01;
+  return mode != kDlmcTemporary;
 }
 
 std::string UsageText() {
@@ -279,6 +283,8 @@ Options:
                      describes); the bench's drives remember their firmware between runs
   --json             print one JSON document with the results and the log lines
   --yes, -y          do not ask before a lasting download (modes 03, 07, 0E, 0F, dptm)
+  --trace[=FILE]     write every command to the drive as it goes out and comes back, one
+                     line each, on stderr or to FILE (for a report about a drive or bridge)
   --help, -h         this text
   --version          the program's version
 
