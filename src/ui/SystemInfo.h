@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace brisquel {
@@ -25,6 +26,21 @@ class SystemInfo {
   // Whether the program runs with the rights that reaching the drives takes
   // (on Linux: as root); without them the caption says so.
   virtual bool HasAdministratorRights() = 0;
+};
+
+// The system as a window on the simulated bench shows it: the caption says
+// "simulated bench on" and the host's name, so that no picture of a simulated
+// flash passes for a real one; the bench needs no rights.
+class BenchSystemInfo : public SystemInfo {
+ public:
+  explicit BenchSystemInfo(std::unique_ptr<SystemInfo> host) : host_(std::move(host)) {}
+  std::string SystemName() override {
+    return host_ ? "simulated bench on " + host_->SystemName() : "simulated bench x64";
+  }
+  bool HasAdministratorRights() override { return true; }
+
+ private:
+  std::unique_ptr<SystemInfo> host_;
 };
 
 }  // namespace brisquel

@@ -157,7 +157,8 @@ TEST_F(WindowOnBench, FontsCaptionComboBreakAndStartState) {
     EXPECT_EQ(font.lfHeight, height);
   }
   std::wstring caption = Text(window->fmMain);
-  EXPECT_EQ(std::string(caption.begin(), caption.end()), NormalCaption(system.SystemName()));
+  EXPECT_EQ(std::string(caption.begin(), caption.end()),
+            NormalCaption(system.SystemName(), system.HasAdministratorRights()));
 
   EXPECT_EQ(SendMessageW(window->cbDlmcType, CB_GETCOUNT, 0, 0), 5);
   EXPECT_EQ(SendMessageW(window->cbDlmcType, CB_GETCURSEL, 0, 0), 2);

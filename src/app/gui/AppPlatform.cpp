@@ -14,21 +14,6 @@
 
 namespace brisquel::gui {
 
-namespace {
-// On the bench the caption says so, so that no picture of a simulated flash
-// passes for a real one.
-class BenchSystemInfo : public SystemInfo {
- public:
-  explicit BenchSystemInfo(std::unique_ptr<SystemInfo> host) : host_(std::move(host)) {}
-  std::string SystemName() override {
-    return host_ ? "simulated bench on " + host_->SystemName() : "simulated bench x64";
-  }
-  bool HasAdministratorRights() override { return true; }  // the bench asks for none
-
- private:
-  std::unique_ptr<SystemInfo> host_;
-};
-}  // namespace
 
 #ifdef BRISQUEL_HAVE_PLATFORM
 struct AppPlatform::SystemParts {

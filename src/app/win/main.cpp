@@ -60,14 +60,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
   } else {
     system.ports = std::make_unique<winpt::WinPortLibrary>();
   }
-  winpt::WinSystemInfo systemInfo;
+  std::unique_ptr<SystemInfo> systemInfo = std::make_unique<winpt::WinSystemInfo>();
+  if (bench) systemInfo = std::make_unique<BenchSystemInfo>(std::move(systemInfo));
   ProgramState state;
   PortLibrary& ports = bench ? static_cast<PortLibrary&>(bench->Ports()) : *system.ports;
   DeviceIo& io = bench ? static_cast<DeviceIo&>(bench->Io()) : system.io;
   DiskEnumerator& disks = bench ? static_cast<DiskEnumerator&>(bench->Disks()) : system.disks;
 
   win::WinMainWindow fmMain(
-      MainPlatform{state, ports, io, disks, systemInfo, program.parent_path()},
+      MainPlatform{state, ports, io, disks, *systemInfo, program.parent_path()},
       {PlacementFileName(program.filename().string()), {}});
   fmMain.Show(showCmd);
   return fmMain.Run();

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <windows.h>
+
 #include "ui/CaptionTexts.h"
 
 namespace brisquel::winpt {
@@ -46,6 +48,18 @@ WindowsVersionData RunningWindowsVersionData() {
 
 std::string WinSystemInfo::SystemName() {
   return WindowsVersionName(RunningWindowsVersionData());
+}
+
+bool WinSystemInfo::HasAdministratorRights() {
+  // An elevated token: what the manifest asks for when the program starts.
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  const bool read =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != 0;
+  CloseHandle(token);
+  return read && elevation.TokenIsElevated != 0;
 }
 
 }  // namespace brisquel::winpt

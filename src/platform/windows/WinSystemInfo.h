@@ -28,6 +28,7 @@ WindowsVersionData RunningWindowsVersionData();
 class WinSystemInfo : public SystemInfo {
  public:
   std::string SystemName() override;
+  bool HasAdministratorRights() override;
 };
 
 }  // namespace brisquel::winpt
