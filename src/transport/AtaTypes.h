@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace brisquel {
 
@@ -66,6 +67,9 @@ enum class CommandEnd {
 struct CommandResult {
   CommandEnd end = CommandEnd::completed;
   std::uint32_t systemError = 0;  // the system's error code, for systemRefused
+  // The count register the drive left, only where the transport really
+  // returned it (never a copy of the request).
+  std::optional<std::uint8_t> returnedCount{};
 
   bool ok() const { return end == CommandEnd::completed; }
   explicit operator bool() const { return ok(); }

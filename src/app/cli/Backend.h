@@ -11,6 +11,7 @@
 #include "app/cli/BenchState.h"
 #include "discovery/DiskEnumerator.h"
 #include "hw/uWinRing0.h"
+#include "ops/DownloadCheck.h"
 #include "transport/DeviceIo.h"
 #include "ui/SystemInfo.h"
 
@@ -28,6 +29,11 @@ class Backend {
   // Where the port library says why it refuses a port (a kernel driver holds
   // it); the bench refuses none.
   virtual void SetNoticeSink(std::function<void(const std::string&)>) {}
+  // The clock the re-IDENTIFY after a download waits on.
+  virtual RetryClock& Clock() = 0;
+  // What keeps the disk at this device path busy (mounted filesystems, the
+  // running system, swap), in words; empty when nothing does.
+  virtual std::vector<std::string> DiskUsers(const std::string&) { return {}; }
 };
 
 // The default bench, or the one a bench file describes. Null, with a reason,
