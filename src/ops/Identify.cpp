@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "transport/Dispatch.h"
+#include "transport/AtaCommands.h"
 
 namespace brisquel {
 namespace {
@@ -55,16 +55,7 @@ std::string IdentifyLine(std::span<const std::uint8_t, kSectorSize> sector) {
 }
 
 CommandResult IdentifyDevice(TransportContext& t) {
-  AtaCommand c;
-  c.regs = {.count = 1, .device = 0xA0, .command = 0xEC};
-  c.direction = DataDirection::in;
-  c.buffer = std::span(t.state.TransferBuffer).first(kSectorSize);
-  c.length = kSectorSize;
-  c.sectors = 1;
-  c.pioData = PioData::readSector;
-  c.pioReadNeedsDrq = true;
-  c.pioZeroWhenSkipped = true;
-  return Dispatch(t, c);
+  return Dispatch(t, IdentifyCommand(std::span(t.state.TransferBuffer).first(kSectorSize)));
 }
 
 IdentifyOutcome IdentifyButton(OperationContext& ctx) {

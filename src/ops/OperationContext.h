@@ -11,8 +11,9 @@
 namespace brisquel {
 
 struct OperationContext {
-  OperationContext(TransportState& state, PortLibrary& ports, DeviceIo& io, OperationHost& host)
-      : transport{state, ports, io, host}, host(host) {}
+  OperationContext(TransportState& state, PortLibrary& ports, DeviceIo& io, OperationHost& host,
+                   CommandObserver* observer = nullptr)
+      : transport{state, ports, io, host, observer}, host(host) {}
 
   TransportContext transport;
   OperationHost& host;

@@ -4,12 +4,11 @@
 
 #include "ops/FirmwareFile.h"
 #include "ops/VendorChannel.h"
-#include "transport/Dispatch.h"
+#include "transport/AtaCommands.h"
 
 namespace brisquel {
 namespace {
 
-constexpr std::uint8_t kDownloadMicrocode = 0x92;
 constexpr const char* kCommandName = "DOWNLOAD MICROCODE";
 
 bool Segmented(std::uint8_t mode) {
@@ -18,28 +17,6 @@ bool Segmented(std::uint8_t mode) {
 
 std::uint32_t BlocksOf(std::uintmax_t bytes) {
   return static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize);
-}
-
-// One DOWNLOAD MICROCODE data-out command of `blocks` blocks from the start of
-// TransferBuffer.
-CommandResult SendDownload(TransportContext& t, std::uint8_t mode, std::uint32_t blocks,
-                           std::uint32_t offset) {
-  AtaCommand c;
-  c.regs = {.features = mode,
-            .count = static_cast<std::uint8_t>(blocks),
-            .lbaLow = static_cast<std::uint8_t>(blocks >> 8),
-            .lbaMid = static_cast<std::uint8_t>(offset),
-            .lbaHigh = static_cast<std::uint8_t>(offset >> 8),
-            .device = 0xA0,
-            .command = kDownloadMicrocode};
-  c.direction = DataDirection::out;
-  c.buffer = t.state.TransferBuffer;
-  c.length = blocks * kSectorSize;
-  c.sectors = blocks;
-  c.pioData = PioData::writeSectors;
-  c.pioDataNeedsNoError = false;
-  c.pioReadCount = true;  // the drive's answer: more data expected, applied or saved
-  return Dispatch(t, c);
 }
 
 // A command can complete and Break still have been pressed during it.
@@ -95,7 +72,8 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
       const std::uint32_t n = std::min(outcome.toSend - outcome.sent, segment);
       // The last segment's padding must be zeros, not the previous segment.
       position += StageSectors(s.TransferBuffer, image, position, n);
-      last = Judged(s, SendDownload(t, mode, n, outcome.sent));
+      last =
+          Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, n, outcome.sent, s.TransferBuffer)));
       // A segment the drive did not take leaves a hole in the image.
       if (!last) break;
       outcome.countRegister = last.returnedCount;
@@ -109,7 +87,8 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
     }
   } else {
     std::copy(image.begin(), image.end(), s.TransferBuffer.begin());
-    last = Judged(s, SendDownload(t, mode, outcome.toSend, 0));
+    last =
+        Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer)));
     if (last) outcome.sent = outcome.toSend;
     outcome.countRegister = last.returnedCount;
     ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
@@ -121,9 +100,7 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
 }
 
 CommandResult ActivateDeferredMicrocode(TransportContext& t) {
-  AtaCommand c;
-  c.regs = {.features = kDlmcActivate, .device = 0xA0, .command = kDownloadMicrocode};
-  return Judged(t.state, Dispatch(t, c));
+  return Judged(t.state, Dispatch(t, ActivateMicrocodeCommand()));
 }
 
 DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode) {

@@ -9,15 +9,10 @@
 
 #include "ops/DownloadOutcome.h"
 #include "ops/OperationContext.h"
+#include "transport/AtaProtocol.h"
 #include "transport/AtaTypes.h"
 
 namespace brisquel {
-
-inline constexpr std::uint8_t kDlmcTemporary = 0x01;
-inline constexpr std::uint8_t kDlmcSegmented = 0x03;
-inline constexpr std::uint8_t kDlmcPermanent = 0x07;
-inline constexpr std::uint8_t kDlmcDeferred = 0x0E;
-inline constexpr std::uint8_t kDlmcActivate = 0x0F;
 
 // The most blocks one segment carries.
 inline constexpr std::uint32_t kDlmcSegmentBlocks = 64;

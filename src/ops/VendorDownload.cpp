@@ -4,27 +4,12 @@
 
 #include "ops/FirmwareFile.h"
 #include "ops/VendorChannel.h"
-#include "transport/Dispatch.h"
+#include "transport/AtaCommands.h"
 
 namespace brisquel {
 
 CommandResult WriteVendorData(TransportContext& t, std::uint8_t n) {
-  AtaCommand c;
-  c.regs = {.features = 0xD6,  // SMART WRITE LOG, log 0xBF
-            .count = n,
-            .lbaLow = 0xBF,
-            .lbaMid = 0x4F,
-            .lbaHigh = 0xC2,
-            .device = 0xA0,
-            .command = 0xB0};
-  c.direction = DataDirection::out;
-  c.buffer = t.state.TransferBuffer;
-  c.length = n * std::uint32_t{kSectorSize};
-  c.sectors = n;
-  c.form = TaskFileForm::lba48;
-  c.pioData = PioData::writeSectors;
-  c.pioDataNeedsNoError = true;
-  return Dispatch(t, c);
+  return Dispatch(t, WriteVendorDataCommand(n, t.state.TransferBuffer));
 }
 
 DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::uint8_t> image) {

@@ -3,6 +3,7 @@
 // BSY or DRQ is up, faults, the SMART key), and a data transfer hands over to
 // a continuation when its last word has moved.
 #include "sim/AtaDrive.h"
+#include "transport/AtaProtocol.h"
 
 #include <algorithm>
 #include <array>
@@ -12,10 +13,6 @@
 namespace brisquel::sim {
 
 namespace {
-
-constexpr std::uint8_t kBsy = 0x80, kDrdy = 0x40, kDf = 0x20, kDsc = 0x10, kDrq = 0x08,
-                       kErr = 0x01;
-constexpr std::uint8_t kAbrt = 0x04;
 
 constexpr std::size_t kSectorBytes = 512;
 constexpr std::size_t kWordsPerSector = 256;
@@ -46,9 +43,6 @@ constexpr std::uint16_t kHostInvalidSectorCount = 0xC40A;      // HOST_INVALID_S
 constexpr std::uint16_t kOvmPermanentNotLoaded = 0x3902;       // OVM_PERMANENT_NOT_LOADED
 constexpr std::uint16_t kUnsupportedLogAddress = 0xC820;       // UNSUPPORTED_LOG_ADDRESS
 
-constexpr std::uint8_t kLogVendorEnable = 0xBB;
-constexpr std::uint8_t kLogVendorKey = 0xBE;
-constexpr std::uint8_t kLogVendorData = 0xBF;
 
 std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0) {
   crc = ~crc;
@@ -162,7 +156,7 @@ struct AtaDrive::Impl {
   using Step = void (Impl::*)();
 
   // Command flags.
-  static constexpr std::uint8_t kSmartKey = 0x01;  // needs lbaMid 0x4F, lbaHigh 0xC2
+  static constexpr std::uint8_t kSmartKey = 0x01;  // needs the SMART key in LBA mid and high
 
   struct CommandEntry {
     Step handler = nullptr;
@@ -231,13 +225,13 @@ struct AtaDrive::Impl {
   }
 
   std::uint8_t Status() const {
-    if (Busy()) return kBsy;
+    if (Busy()) return kStatusBsy;
     std::uint8_t s = 0;
-    if (drdy) s |= kDrdy;
-    if (df) s |= kDf;
-    if (dsc && !faults.neverSetDsc) s |= kDsc;
-    if (drq) s |= kDrq;
-    if (err) s |= kErr;
+    if (drdy) s |= kStatusDrdy;
+    if (df) s |= kStatusDf;
+    if (dsc && !faults.neverSetDsc) s |= kStatusDsc;
+    if (drq) s |= kStatusDrq;
+    if (err) s |= kStatusErr;
     return s;
   }
 
@@ -274,15 +268,15 @@ struct AtaDrive::Impl {
   static const std::array<CommandEntry, 256>& Table() {
     static const std::array<CommandEntry, 256> table = [] {
       std::array<CommandEntry, 256> t{};
-      t[0x00] = {&Impl::CmdNop, 0};
-      t[0x80] = {&Impl::CmdVendorEnable, 0};
-      t[0x90] = {&Impl::CmdExecuteDiagnostic, 0};
-      t[0x92] = {&Impl::CmdDownloadMicrocode, 0};
-      t[0xB0] = {&Impl::CmdSmart, kSmartKey};
-      t[0xE5] = {&Impl::CmdCheckPowerMode, 0};
-      t[0xE7] = {&Impl::CmdComplete, 0};  // FLUSH CACHE: nothing cached
-      t[0xEC] = {&Impl::CmdIdentify, 0};
-      t[0xEF] = {&Impl::CmdComplete, 0};  // SET FEATURES: accepted, nothing to change
+      t[kAtaNop] = {&Impl::CmdNop, 0};
+      t[kAtaVendorCommand] = {&Impl::CmdVendorEnable, 0};
+      t[kAtaExecuteDiagnostic] = {&Impl::CmdExecuteDiagnostic, 0};
+      t[kAtaDownloadMicrocode] = {&Impl::CmdDownloadMicrocode, 0};
+      t[kAtaSmart] = {&Impl::CmdSmart, kSmartKey};
+      t[kAtaCheckPowerMode] = {&Impl::CmdCheckPowerMode, 0};
+      t[kAtaFlushCache] = {&Impl::CmdComplete, 0};  // nothing cached
+      t[kAtaIdentifyDevice] = {&Impl::CmdIdentify, 0};
+      t[kAtaSetFeatures] = {&Impl::CmdComplete, 0};  // accepted, nothing to change
       return t;
     }();
     return table;
@@ -306,7 +300,8 @@ struct AtaDrive::Impl {
     }
     const CommandEntry& entry = Table()[command];
     if (!entry.handler ||
-        ((entry.flags & kSmartKey) && (lbaMid.current != 0x4F || lbaHigh.current != 0xC2))) {
+        ((entry.flags & kSmartKey) &&
+         (lbaMid.current != kSmartKeyLbaMid || lbaHigh.current != kSmartKeyLbaHigh))) {
       Abort();
       return;
     }
@@ -324,7 +319,7 @@ struct AtaDrive::Impl {
     drdy = true;
     dsc = faults.dscAfterAbort;
     err = true;
-    error = kAbrt;
+    error = kErrorAbrt;
   }
 
   void AbortWithCode(std::uint16_t code) {
@@ -560,7 +555,8 @@ struct AtaDrive::Impl {
   // --- vendor command channel ----------------------------------------------
 
   void CmdVendorEnable() {
-    if (features.current != 0x3B || lbaMid.current != 0x6E || lbaHigh.current != 0x29)
+    if (features.current != kVendorEnableFeatures || lbaMid.current != kVendorEnableLbaMid ||
+        lbaHigh.current != kVendorEnableLbaHigh)
       return Abort();
     vendorMode = true;
     Complete();
@@ -568,16 +564,16 @@ struct AtaDrive::Impl {
 
   void CmdSmart() {
     switch (features.current) {
-      case 0xD5:
+      case kSmartReadLog:
         return SmartReadLog();
-      case 0xD6:
+      case kSmartWriteLog:
         return SmartWriteLog();
       case 0xD8:  // SMART ENABLE OPERATIONS
         return Complete();
       case 0xDA:  // SMART RETURN STATUS: no threshold exceeded
         Complete();
-        lbaMid.current = 0x4F;
-        lbaHigh.current = 0xC2;
+        lbaMid.current = kSmartKeyLbaMid;
+        lbaHigh.current = kSmartKeyLbaHigh;
         return;
       default:
         return Abort();

@@ -1,4 +1,5 @@
 #include "sim/HostAdapter.h"
+#include "transport/AtaProtocol.h"
 
 #include <algorithm>
 
@@ -6,10 +7,6 @@ namespace brisquel::sim {
 
 namespace {
 
-constexpr std::uint8_t kBsy = 0x80;
-constexpr std::uint8_t kDrdy = 0x40;
-constexpr std::uint8_t kDrq = 0x08;
-constexpr std::uint8_t kErr = 0x01;
 constexpr std::size_t kWordsPerBlock = 256;
 
 // Polls the status register until BSY is clear (and DRDY set, when asked);
@@ -17,7 +14,7 @@ constexpr std::size_t kWordsPerBlock = 256;
 bool WaitNotBusy(AtaDrive& drive, std::uint32_t bound, bool needDrdy, std::uint8_t& status) {
   for (std::uint32_t i = 0; i < bound; ++i) {
     status = drive.ReadRegister(7);
-    if (!(status & kBsy) && (!needDrdy || (status & kDrdy))) {
+    if (!(status & kStatusBsy) && (!needDrdy || (status & kStatusDrdy))) {
       return true;
     }
   }
@@ -80,7 +77,7 @@ HostResult RunHostCommand(AtaDrive& drive, const HostCommand& command) {
       drive.SoftReset();
       return result;
     }
-    if (!(status & kDrq) || (status & kErr)) {
+    if (!(status & kStatusDrq) || (status & kStatusErr)) {
       break;
     }
     if (command.direction == DataDirection::none || offset >= command.data.size()) {

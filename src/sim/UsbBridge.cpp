@@ -1,13 +1,13 @@
 #include "sim/UsbBridge.h"
 
 #include "sim/HostAdapter.h"
+#include "transport/AtaProtocol.h"
 #include "transport/DeviceIo.h"
+#include "transport/SenseData.h"
 
 namespace brisquel::sim {
 
 namespace {
-
-constexpr std::uint8_t kErr = 0x01;
 
 SatDecode Reject(std::uint8_t asc, std::optional<std::uint8_t> fieldPointer) {
   SatDecode d;
@@ -137,64 +137,49 @@ SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection directio
 }
 
 std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-  std::vector<std::uint8_t> sense(18, 0);
-  sense[0] = 0x70;
-  sense[2] = key;
-  sense[7] = 10;  // additional sense length
-  sense[12] = asc;
-  sense[13] = ascq;
-  return sense;
+  return WriteSenseData({.format = SenseData::Format::fixed, .key = key, .asc = asc, .ascq = ascq});
 }
 
 std::vector<std::uint8_t> RejectionSense(const SatRejection& rejection) {
-  std::vector<std::uint8_t> sense = FixedSense(rejection.senseKey, rejection.asc, rejection.ascq);
-  if (rejection.fieldPointer) {
-    sense[15] = 0xC0;  // SKSV, and the field is in the command block
-    sense[16] = 0;
-    sense[17] = *rejection.fieldPointer;
-  }
-  return sense;
+  return WriteSenseData({.format = SenseData::Format::fixed,
+                         .key = rejection.senseKey,
+                         .asc = rejection.asc,
+                         .ascq = rejection.ascq,
+                         .fieldPointer = rejection.fieldPointer});
 }
 
 namespace {
 
+// The registers as a SAT layer hands them back: error in features' place and
+// status in the command's. The previous bytes are not read back from the
+// drive and go as zero.
+AtaStatusReturn Returned(const AtaTaskFile& r, bool extend) {
+  return {.extend = extend,
+          .error = r.features,
+          .count = r.count,
+          .lbaLow = r.lbaLow,
+          .lbaMid = r.lbaMid,
+          .lbaHigh = r.lbaHigh,
+          .device = r.device,
+          .status = r.command};
+}
+
 // A failed command: fixed format, the registers in INFORMATION (error, status,
 // device, count) and COMMAND-SPECIFIC INFORMATION (flags, LBA low, mid, high).
 std::vector<std::uint8_t> AtaErrorSense(const AtaTaskFile& r, bool extend) {
-  std::vector<std::uint8_t> sense = FixedSense(scsi::kAbortedCommand, 0x00, 0x00);
-  sense[3] = r.features;
-  sense[4] = r.command;
-  sense[5] = r.device;
-  sense[6] = r.count;
-  sense[8] = extend ? 0x80 : 0x00;
-  sense[9] = r.lbaLow;
-  sense[10] = r.lbaMid;
-  sense[11] = r.lbaHigh;
-  return sense;
+  return WriteSenseData({.format = SenseData::Format::fixed,
+                         .key = scsi::kAbortedCommand,
+                         .ata = Returned(r, extend)});
 }
 
 // CK_COND on success: descriptor format, RECOVERED ERROR, "ATA pass-through
-// information available", and the ATA Status Return descriptor. The previous
-// bytes are not read back from the drive and go as zero.
+// information available", and the ATA Status Return descriptor.
 std::vector<std::uint8_t> AtaReturnSense(const AtaTaskFile& r, bool extend) {
-  std::vector<std::uint8_t> sense(22, 0);
-  sense[0] = 0x72;
-  sense[1] = scsi::kRecoveredError;
-  sense[2] = 0x00;
-  sense[3] = 0x1D;
-  sense[7] = 14;
-  std::uint8_t* d = &sense[8];
-  d[0] = 0x09;
-  d[1] = 0x0C;
-  d[2] = extend ? 0x01 : 0x00;
-  d[3] = r.features;
-  d[5] = r.count;
-  d[7] = r.lbaLow;
-  d[9] = r.lbaMid;
-  d[11] = r.lbaHigh;
-  d[12] = r.device;
-  d[13] = r.command;
-  return sense;
+  return WriteSenseData({.format = SenseData::Format::descriptor,
+                         .key = scsi::kRecoveredError,
+                         .asc = 0x00,
+                         .ascq = 0x1D,
+                         .ata = Returned(r, extend)});
 }
 
 }  // namespace
@@ -238,7 +223,7 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
         r.outcome == HostOutcome::timedOut ? win32::ERROR_SEM_TIMEOUT_ : win32::ERROR_IO_DEVICE_;
     return out;
   }
-  if (r.returned.command & kErr) {
+  if (r.returned.command & kStatusErr) {
     out.scsiStatus = scsi::kCheckCondition;
     out.sense = AtaErrorSense(r.returned, c.extend);
   } else if (c.ckCond && behaviour_.honoursCkCond) {

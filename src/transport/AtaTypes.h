@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "transport/AtaProtocol.h"
+
 namespace brisquel {
 
 // An OS handle as the pass-through requests take it. 0 is "never opened".
@@ -43,12 +45,36 @@ struct AtaStatusBits {
   bool MCR = false, ABRT = false, TK0NF = false, AMNF = false;
 
   void DecodeStatus(std::uint8_t status) {
-    BSY = status & 0x80; DRDY = status & 0x40; DF = status & 0x20; DSC = status & 0x10;
-    DRQ = status & 0x08; CORR = status & 0x04; IDX = status & 0x02; ERR = status & 0x01;
+    BSY = status & kStatusBsy;
+    DRDY = status & kStatusDrdy;
+    DF = status & kStatusDf;
+    DSC = status & kStatusDsc;
+    DRQ = status & kStatusDrq;
+    CORR = status & kStatusCorr;
+    IDX = status & kStatusIdx;
+    ERR = status & kStatusErr;
+  }
+  std::uint8_t StatusByte() const {
+    return static_cast<std::uint8_t>((BSY ? kStatusBsy : 0) | (DRDY ? kStatusDrdy : 0) |
+                                     (DF ? kStatusDf : 0) | (DSC ? kStatusDsc : 0) |
+                                     (DRQ ? kStatusDrq : 0) | (CORR ? kStatusCorr : 0) |
+                                     (IDX ? kStatusIdx : 0) | (ERR ? kStatusErr : 0));
+  }
+  std::uint8_t ErrorByte() const {
+    return static_cast<std::uint8_t>((BBK ? kErrorBbk : 0) | (UNC ? kErrorUnc : 0) |
+                                     (MC ? kErrorMc : 0) | (IDNF ? kErrorIdnf : 0) |
+                                     (MCR ? kErrorMcr : 0) | (ABRT ? kErrorAbrt : 0) |
+                                     (TK0NF ? kErrorTk0nf : 0) | (AMNF ? kErrorAmnf : 0));
   }
   void DecodeError(std::uint8_t error) {
-    BBK = error & 0x80; UNC = error & 0x40; MC = error & 0x20; IDNF = error & 0x10;
-    MCR = error & 0x08; ABRT = error & 0x04; TK0NF = error & 0x02; AMNF = error & 0x01;
+    BBK = error & kErrorBbk;
+    UNC = error & kErrorUnc;
+    MC = error & kErrorMc;
+    IDNF = error & kErrorIdnf;
+    MCR = error & kErrorMcr;
+    ABRT = error & kErrorAbrt;
+    TK0NF = error & kErrorTk0nf;
+    AMNF = error & kErrorAmnf;
   }
 };
 
@@ -64,9 +90,15 @@ enum class CommandEnd {
   stopped,        // Break ended a wait before the drive answered
 };
 
+// What sense data said of a SCSI command, when it came with any.
+struct SenseSummary {
+  std::uint8_t key = 0, asc = 0, ascq = 0;
+};
+
 struct CommandResult {
   CommandEnd end = CommandEnd::completed;
-  std::uint32_t systemError = 0;  // the system's error code, for systemRefused
+  std::uint32_t systemError = 0;      // the system's error code, for systemRefused
+  std::optional<SenseSummary> sense{};  // SCSI pass-through: the sense the bridge returned
   // The count register the drive left, only where the transport really
   // returned it (never a copy of the request).
   std::optional<std::uint8_t> returnedCount{};

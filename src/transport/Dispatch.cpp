@@ -1,8 +1,10 @@
 #include "transport/Dispatch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 
+#include "transport/CommandObserver.h"
 #include "transport/RequestRules.h"
 #include "transport/uATA.h"
 #include "transport/uAtaPass.h"
@@ -111,9 +113,7 @@ CommandResult SendScsi(TransportContext& t, const AtaCommand& c) {
   return SatNonData(t, c.regs);
 }
 
-}  // namespace
-
-CommandResult Dispatch(TransportContext& t, const AtaCommand& command) {
+CommandResult Send(TransportContext& t, const AtaCommand& command) {
   CommandResult result;
   switch (t.state.DriveTarget.kind) {
     case TransportKind::ataPassThrough:
@@ -134,7 +134,40 @@ CommandResult Dispatch(TransportContext& t, const AtaCommand& command) {
       }
       break;
   }
+  return result;
+}
+
+// The bytes of data a command that completed has moved.
+std::uint32_t BytesMoved(const DriveTarget& target, const AtaCommand& c) {
+  if (c.direction == DataDirection::none) return 0;
+  if (target.kind == TransportKind::pio) {
+    return static_cast<std::uint32_t>(std::min<std::size_t>(PioBytes(c), c.buffer.size()));
+  }
+  if (target.kind == TransportKind::scsiPassThrough)
+    return c.regs.count * std::uint32_t{kSectorSize};
+  return c.length;
+}
+
+}  // namespace
+
+CommandResult Dispatch(TransportContext& t, const AtaCommand& command) {
+  const DriveTarget& target = t.state.DriveTarget;
+  if (!t.observer) {
+    const CommandResult result = Send(t, command);
+    t.state.AtaStatusBits.ERR = !result.ok();
+    return result;
+  }
+  t.observer->CommandStarting(target, command);
+  const auto start = std::chrono::steady_clock::now();
+  const CommandResult result = Send(t, command);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  // The registers as the drive left them, before ERR takes the outcome.
+  const AtaStatusBits& bits = t.state.AtaStatusBits;
+  const CommandReturn back{result, bits.StatusByte(), bits.ErrorByte(),
+                           result.ok() ? BytesMoved(target, command) : 0,
+                           std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
   t.state.AtaStatusBits.ERR = !result.ok();
+  t.observer->CommandEnded(target, command, back);
   return result;
 }
 

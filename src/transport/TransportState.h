@@ -19,12 +19,16 @@ struct TransportState {
   bool BreakFlag = false;
 };
 
-// Everything a transport touches: the records and the three platform interfaces.
+class CommandObserver;
+
+// Everything a transport touches: the records and the three platform
+// interfaces, and who watches the commands, if anyone.
 struct TransportContext {
   TransportState& state;
   PortLibrary& ports;
   DeviceIo& io;
   UiHost& host;
+  CommandObserver* observer = nullptr;
 };
 
 }  // namespace brisquel

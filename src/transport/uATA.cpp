@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "transport/AtaProtocol.h"
 #include "transport/PassThroughBlocks.h"
 
 namespace brisquel {
@@ -29,9 +30,6 @@ void WriteFiveRegisters(TransportContext& t, std::uint8_t features, std::uint8_t
   WriteRegister(t, pioport::kLbaMid, lbaMid);
   WriteRegister(t, pioport::kLbaHigh, lbaHigh);
 }
-
-// The device register's DEV bit picks device 1.
-constexpr std::uint8_t kDeviceDev = 0x10;
 
 // The pass-through transports address a drive by its handle; over PIO the DEV
 // bit picks device 1.
@@ -82,12 +80,10 @@ std::optional<std::uint8_t> ReadStatusByte(TransportContext& t) {
   return status;
 }
 
-constexpr std::uint8_t kFloatingBus = 0xFF;
-
 // One status read; FF is logged, since the wait it ends would otherwise spin
 // on a channel with no drive until Break.
 bool StatusFloats(TransportContext& t) {
-  if (ReadStatusByte(t) != kFloatingBus) return false;
+  if (ReadStatusByte(t) != kStatusFloating) return false;
   char port[8];
   std::snprintf(port, sizeof port, "%04X", static_cast<unsigned>(t.state.DriveTarget.basePort));
   t.host.LogLine(std::string("PIO: no drive answers on the channel at ") + port +

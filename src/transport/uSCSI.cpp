@@ -6,6 +6,7 @@
 #include "transport/DeviceIo.h"
 #include "transport/PassThroughBlocks.h"
 #include "transport/RequestRules.h"
+#include "transport/SenseData.h"
 
 namespace brisquel {
 
@@ -96,14 +97,22 @@ RequestSizes ScsiPassThroughSizes(DataDirection direction, std::uint32_t length)
 }
 
 std::uint8_t SenseToResult(std::span<const std::uint8_t> sense) {
-  if (sense.size() < 4 || sense[0] == 0) return 0;
-  if ((sense[0] & 0x7E) != 0x70) return 29;  // not fixed format
-  const std::uint8_t key = sense[2] & 0x0F;
-  if (key != 0) return static_cast<std::uint8_t>(34 + key);
-  if (sense[2] & 0x80) return 30;  // FILEMARK
-  if (sense[2] & 0x40) return 31;  // EOM
-  if (sense[2] & 0x20) return 32;  // ILI
-  if (sense[3] & 0x80) return 33;
+  if (sense.size() < 4) return 0;
+  const SenseData d = ReadSenseData(sense);
+  switch (d.format) {
+    case SenseData::Format::none:
+      return 0;
+    case SenseData::Format::fixed:
+      break;
+    case SenseData::Format::descriptor:
+    case SenseData::Format::other:
+      return 29;  // not fixed format
+  }
+  if (d.key != 0) return static_cast<std::uint8_t>(34 + d.key);
+  if (d.flags & kSenseFilemark) return 30;
+  if (d.flags & kSenseEom) return 31;
+  if (d.flags & kSenseIli) return 32;
+  if (d.information[0] & 0x80) return 33;
   return 34;
 }
 
@@ -161,13 +170,18 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                            block.data(), sizes.output, &bytesReturned)) {
     std::copy_n(block.begin() + kDataOffset, length, buffer.begin());
     const std::uint8_t scsiStatus = block[kScsiStatus];
+    end = {CommandEnd::completed};
     if (scsiStatus == 0) {
       result = kResultOk;
     } else {
-      result = SenseToResult(std::span(block).subspan(kSenseOffset, kSenseSize));
+      const auto sense = std::span(block).subspan(kSenseOffset, kSenseSize);
+      result = SenseToResult(sense);
       if (result == kResultOk) result = kStatusWithoutSense;
+      end.end = CommandEnd::deviceError;
+      if (const SenseData d = ReadSenseData(sense); d.format != SenseData::Format::none) {
+        end.sense = SenseSummary{d.key, d.asc, d.ascq};
+      }
     }
-    end = {result == kResultOk ? CommandEnd::completed : CommandEnd::deviceError};
   } else {
     const std::uint32_t error = t.io.GetLastError();
     result = Win32ErrorToResult(error);

@@ -89,4 +89,9 @@ std::filesystem::path CliRunner::WriteFile(const std::string& name,
   return WriteFile(name, std::string(content.begin(), content.end()));
 }
 
+std::string CliRunner::ReadFile(const std::string& name) const {
+  std::ifstream in(dir_ / name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 }  // namespace brisquel::cli::test

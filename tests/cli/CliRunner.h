@@ -38,6 +38,7 @@ class CliRunner {
   std::filesystem::path WriteFile(const std::string& name, const std::string& content) const;
   std::filesystem::path WriteFile(const std::string& name,
                                   const std::vector<std::uint8_t>& content) const;
+  std::string ReadFile(const std::string& name) const;
 
  private:
   std::filesystem::path dir_;

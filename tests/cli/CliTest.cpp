@@ -370,6 +370,45 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
 
 // Each document must parse with a standard JSON parser; a few fields are
 // read back to show it holds the results.
+// --trace: a line as each command goes out and one as it comes back, on every
+// transport, with what the drive or the bridge answered.
+TEST(CliTrace, EveryCommandOutAndBackOnEachTransport) {
+  CliRunner cli;
+  struct Case {
+    Args args;
+    std::string out, back;
+  };
+  const Case cases[] = {
+      {{"--drive", "0"},
+       "-> ATA-PT      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes",
+       "<- ATA-PT      status 50 error 00: completed, 512 bytes in "},
+      {{"--drive", "2"},
+       "-> SAT-12      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes",
+       "<- SAT-12      good: completed, 512 bytes in "},
+      {{"--port", "0x1F0"},
+       "-> PIO 01F0.0  EC feat 00 count 01 lba 000000 dev A0, in 512 bytes",
+       "<- PIO 01F0.0  status 50 error 00: completed, 512 bytes in "},
+  };
+  for (const Case& c : cases) {
+    Args args = {"--sim", "--trace", "identify"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliResult r = cli.Run(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.rfind(c.out + "\n" + c.back, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" ms\n"), std::string::npos) << r.err;
+  }
+
+  // A refused command says what refused it; --trace=FILE appends there.
+  cli.WriteFile("abort.bench", SmallBench("abort-command = EC\n"));
+  const CliResult r =
+      cli.Run({"--sim=abort.bench", "--trace=trace.txt", "identify", "--port", "0x1F0"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "");
+  const std::string trace = cli.ReadFile("trace.txt");
+  EXPECT_NE(trace.find("<- PIO 01F0.0  status 41 error 04: error, 0 bytes in "), std::string::npos)
+      << trace;
+}
+
 TEST(CliJson, EveryCommandGivesOneParsableDocument) {
   CliRunner cli;
   WriteFirmware(cli, "fw \"q\" \\ \xc3\xa9\xff.bin", "JSON1", 2);

@@ -1,11 +1,12 @@
-// Sense data as drives and USB bridges return it: the SCSI transport's result
-// mapping and the Linux adapter's decoding of returned registers, in fixed and
-// descriptor format, over any bytes of any length.
+// Sense data as drives and USB bridges return it: the one reader, the SCSI
+// transport's result mapping and the Linux adapter's returned registers, in
+// fixed and descriptor format, over any bytes of any length.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "platform/linux/SgTranslate.h"
+#include "transport/SenseData.h"
 #include "transport/uSCSI.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -14,8 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> sense(data + 1, size - 1);
 
   namespace lpt = brisquel::linuxpt;
-  (void)lpt::DecodeAtaStatusReturn(sense);
-  (void)lpt::DecodeSenseKey(sense);
+  const brisquel::SenseData read = brisquel::ReadSenseData(sense);
+  // What is read writes out again and reads back the same.
+  if (read.format == brisquel::SenseData::Format::fixed ||
+      read.format == brisquel::SenseData::Format::descriptor) {
+    const brisquel::SenseData again = brisquel::ReadSenseData(brisquel::WriteSenseData(read));
+    if (again.key != read.key || again.asc != read.asc || again.ascq != read.ascq ||
+        again.ata.has_value() != read.ata.has_value()) {
+      __builtin_trap();
+    }
+  }
   lpt::AtaPassRequest request;
   request.ataFlags = 0x0B;
   (void)lpt::CompleteAtaRequest(request, scsiStatus, sense);

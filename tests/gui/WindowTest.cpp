@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/gui/AppPlatform.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/PlacementFile.h"
 #include "sim/Bench.h"
@@ -168,6 +169,15 @@ TEST(Window, ControlsStandWhereTheDesignPutsThem) {
   w.spl1->setSizes({20, 400});
   QApplication::processEvents();
   EXPECT_EQ(w.lbControllers->height(), 100);
+}
+
+// A picture of the window on the bench must never pass for a real flash.
+TEST(Window, OnTheBenchTheCaptionSaysSo) {
+  AppPlatformLoad load = MakeAppPlatform("1", {});
+  ASSERT_TRUE(load.platform) << load.error;
+  MainWindow window(load.platform->Platform());
+  EXPECT_EQ(window.windowTitle().toStdString().rfind("Brisquel - simulated bench on ", 0), 0u)
+      << window.windowTitle().toStdString();
 }
 
 TEST(Window, TabOrderRunsListLogThenThePanel) {

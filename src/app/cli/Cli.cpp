@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "app/cli/Json.h"
 #include "app/cli/ProgressBar.h"
 #include "app/cli/Terminal.h"
+#include "app/cli/Trace.h"
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
 #include "ops/DownloadCheck.h"
@@ -171,6 +173,7 @@ class Session {
     DeviceIo& io;
     DiskEnumerator& disks;
     CliHost& host;
+    CommandObserver* trace;
     Backend& backend;
   };
 
@@ -295,7 +298,21 @@ int Session::RunOnBackend(Backend& backend) {
   auto state = std::make_unique<ProgramState>();
   CliHost host(reporter_, bar_, options_, state->BreakFlag);
   backend.SetNoticeSink([this](const std::string& text) { reporter_.Log(text); });
-  Bench b{*state, backend.Ports(), backend.Io(), backend.Disks(), host, backend};
+  // --trace: on stderr, or appended to its file.
+  std::ofstream traceFile;
+  std::optional<CommandTrace> trace;
+  if (options_.trace) {
+    if (!options_.trace->empty()) {
+      traceFile.open(*options_.trace, std::ios::app);
+      if (!traceFile) {
+        reporter_.Problem(*options_.trace + ": cannot write the trace there");
+        return kExitRefused;
+      }
+    }
+    trace.emplace(options_.trace->empty() ? std::cerr : traceFile, backend.Io());
+  }
+  Bench b{*state,     backend.Ports(), backend.Io(), backend.Disks(),
+          host,       trace ? &*trace : nullptr, backend};
   // The driver library is started once, as the window does at start-up.
   b.ports.InitializeOls();
 
@@ -446,7 +463,7 @@ std::optional<int> Session::CheckDiskUsers(Bench& b) {
 }
 
 std::optional<int> Session::Preflight(Bench& b) {
-  TransportContext t{b.state, b.ports, b.io, b.host};
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
   before_ = ReadIdentity(t);
   if (before_->command) {
     capabilities_ = CapabilitiesOf(std::span(before_->sector).first<kSectorSize>());
@@ -512,7 +529,7 @@ const char* TransportName(TransportKind kind) {
 }
 
 int Session::Info(Bench& b) {
-  TransportContext t{b.state, b.ports, b.io, b.host};
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
   identity_ = ReadIdentity(t);
   if (!identity_->command) {
     reporter_.Problem("the drive did not answer IDENTIFY DEVICE");
@@ -555,7 +572,7 @@ int Session::VerifyAfter(Bench& b, const DownloadOutcome& outcome, int code) {
     SegmentAnswerIsSuspect(outcome) ? reporter_.Warning(segmentReport_)
                                     : reporter_.Note(segmentReport_);
   }
-  TransportContext t{b.state, b.ports, b.io, b.host};
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
   verified_ = true;
   const auto after = IdentifyAfterDownload(t, b.backend.Clock());
   const std::string before = before_ && before_->command ? before_->firmware : "(not read)";
@@ -629,7 +646,7 @@ int Session::Operate(Bench& b) {
     if (auto code = Preflight(b)) return *code;
   }
 
-  OperationContext ctx(b.state, b.ports, b.io, b.host);
+  OperationContext ctx(b.state, b.ports, b.io, b.host, b.trace);
   ctx.segmentBlocks = segmentBlocks_;
   int code = kExitOk;
   switch (options_.command) {
@@ -799,11 +816,14 @@ int Run(const std::vector<std::string>& args, const std::string& argv0) {
   InstallInterruptHandler();
 
   bool json = false;
+  bool traceOnStderr = false;
   for (const auto& arg : args) {
     if (arg == "--") break;
     json = json || arg == "--json";
+    traceOnStderr = traceOnStderr || arg == "--trace";
   }
-  const bool barOnTerminal = !json && StderrIsTerminal();
+  // A bar redrawn over the trace's lines would garble both.
+  const bool barOnTerminal = !json && !traceOnStderr && StderrIsTerminal();
   ProgressBar bar(std::cerr, barOnTerminal);
   Reporter reporter(json, bar);
 

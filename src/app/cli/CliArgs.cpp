@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "ops/DriveCapabilities.h"
+#include "transport/AtaProtocol.h"
 
 namespace brisquel::cli {
 
@@ -24,7 +25,8 @@ constexpr std::array<CommandWord, 7> kCommands{{
     {"error-name", Command::errorName},
 }};
 
-constexpr std::array<std::uint8_t, 5> kDlmcModes{0x01, 0x03, 0x07, 0x0E, 0x0F};
+constexpr std::array<std::uint8_t, 5> kDlmcModes{kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
+                                                kDlmcDeferred, kDlmcActivate};
 
 // Hexadecimal with or without "0x"; no sign, no blanks, at most max.
 std::optional<std::uint32_t> ParseHex(std::string_view text, std::uint32_t max) {
@@ -128,6 +130,13 @@ class Parser {
         } else {
           opts_.benchFile = *inlineValue;
         }
+      }
+    } else if (name == "--trace") {
+      // Like --sim, the file only follows "=".
+      if (inlineValue && inlineValue->empty()) {
+        error_ = "--trace= needs a file";
+      } else {
+        opts_.trace = inlineValue.value_or("");
       }
     } else if (name == "--drive" || name == "--channel" || name == "--port") {
       auto value = Value(name, inlineValue);
@@ -267,18 +276,12 @@ const char* CommandName(Command command) {
   return "";
 }
 
-int DlmcModeIndex(std::uint8_t mode) {
-  for (std::size_t i = 0; i < kDlmcModes.size(); ++i) {
-    if (kDlmcModes[i] == mode) return static_cast<int>(i);
-  }
-  return -1;
-}
 
 bool DlmcModeIsLasting(std::uint8_t mode) {
   // 03 saves the segments for immediate and future use, 07 the whole image;
   // 0E keeps it for a later 0F, which switches to it. Only 01 is gone after a
   // power cycle.
-  return mode != 0x01;
+  return mode != kDlmcTemporary;
 }
 
 std::string UsageText() {
@@ -313,6 +316,8 @@ Options:
   --segment-blocks N|auto
                      blocks per segment of modes 03 and 0E (default 64); auto takes the
                      largest the drive and the transport allow
+  --trace[=FILE]     write every command to the drive as it goes out and comes back, one
+                     line each, on stderr or to FILE (for a report about a drive or bridge)
   --help, -h         this text
   --version          the program's version
 

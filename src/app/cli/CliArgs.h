@@ -28,6 +28,7 @@ struct CliOptions {
   bool sim = false;
   std::optional<std::string> benchFile;  // --sim=FILE
   bool json = false;
+  std::optional<std::string> trace;  // --trace: "" for stderr, else the file
   bool yes = false;
   bool force = false;  // send although the pre-flight checks refuse
   // --segment-blocks: a number, or none with segmentAuto for "auto".
@@ -48,9 +49,6 @@ ParseResult ParseArgs(const std::vector<std::string>& args);
 // The words scripts use: "list", "identify", "error-name", ...
 const char* CommandName(Command command);
 
-// The combo box item a download mode stands for (0 "Temporary (01)" ... 4
-// "Activate Deferred (0F)").
-int DlmcModeIndex(std::uint8_t mode);
 
 // Modes that leave new firmware on the drive beyond the next power cycle, or
 // switch to it: these ask for consent on a real drive.

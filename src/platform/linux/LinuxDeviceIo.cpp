@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/linux/Win32Errors.h"
+#include "transport/SenseData.h"
 #include "transport/PassThroughBlocks.h"
 
 namespace brisquel::linuxpt {
@@ -203,7 +204,7 @@ bool LinuxDeviceIo::AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSiz
   const AtaTaskFiles files = CompleteAtaRequest(request, result.status, returnedSense);
   // Without sense carrying them, the block holds the request's own registers.
   registersReturned_ =
-      result.status == kScsiCheckCondition && DecodeAtaStatusReturn(returnedSense).has_value();
+      result.status == kScsiCheckCondition && ReadSenseData(returnedSense).ata.has_value();
   std::memcpy(out + kPreviousTaskFile, files.previous.data(), 8);
   std::memcpy(out + kCurrentTaskFile, files.current.data(), 8);
   const std::uint32_t moved = Moved(dataLength, result.resid);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "transport/AtaProtocol.h"
 #include "transport/PassThroughBlocks.h"
+#include "transport/SenseData.h"
 
 namespace brisquel::linuxpt {
 
@@ -20,16 +22,9 @@ constexpr std::uint8_t kTDirFromDevice = 0x08;
 // count that spans count and LBA low (DOWNLOAD MICROCODE) is never cut to 8 bits.
 constexpr std::uint8_t kTLengthTpsiu = 0x03;
 
-constexpr std::uint8_t kStatusDrdyDsc = 0x50;
-constexpr std::uint8_t kStatusDrdyDscErr = 0x51;
-constexpr std::uint8_t kErrorAbrt = 0x04;
+constexpr std::uint8_t kStatusDrdyDsc = kStatusDrdy | kStatusDsc;
+constexpr std::uint8_t kStatusDrdyDscErr = kStatusDrdy | kStatusDsc | kStatusErr;
 
-bool IsFixed(std::uint8_t responseCode) {
-  return (responseCode & 0x7E) == 0x70;
-}
-bool IsDescriptor(std::uint8_t responseCode) {
-  return (responseCode & 0x7E) == 0x72;
-}
 }  // namespace
 
 std::optional<SgDirection> AtaDirection(std::uint16_t ataFlags) {
@@ -79,77 +74,13 @@ Cdb16 BuildAtaPassThrough16(const AtaPassRequest& request, SgDirection direction
                c[6],     0};
 }
 
-std::optional<AtaReturnedRegisters> DecodeAtaStatusReturn(std::span<const std::uint8_t> sense) {
-  if (sense.empty()) return std::nullopt;
-  const std::uint8_t responseCode = sense[0] & 0x7F;
-  AtaReturnedRegisters r;
-  if (IsDescriptor(responseCode)) {
-    if (sense.size() < 8) return std::nullopt;
-    const std::size_t end = std::min<std::size_t>(sense.size(), 8u + sense[7]);
-    for (std::size_t i = 8; i + 2 <= end; i += 2u + sense[i + 1]) {
-      if (sense[i] != 0x09) continue;
-      // ATA Status Return: 12 bytes after code and length.
-      if (sense[i + 1] < 12 || i + 14 > end) return std::nullopt;
-      const std::uint8_t* d = &sense[i];
-      r.extend = d[2] & 0x01;
-      r.error = d[3];
-      r.countPrev = d[4];
-      r.count = d[5];
-      r.lbaLowPrev = d[6];
-      r.lbaLow = d[7];
-      r.lbaMidPrev = d[8];
-      r.lbaMid = d[9];
-      r.lbaHighPrev = d[10];
-      r.lbaHigh = d[11];
-      r.device = d[12];
-      r.status = d[13];
-      return r;
-    }
-    return std::nullopt;
-  }
-  if (!IsFixed(responseCode)) return std::nullopt;
-  auto at = [&](std::size_t i) -> std::uint8_t { return i < sense.size() ? sense[i] : 0; };
-  // SAT puts error, status, device and count in the INFORMATION field (3-6)
-  // and the LBA at 9-11. Kernels up to 6.1 wrote the four registers at 8-11
-  // instead and left 3-6 zero. A real status is never zero (DRDY or ERR at
-  // least), so whichever place holds a status is the one used.
-  // The four registers start at `regs`, the flags byte and the LBA at `rest`
-  // and rest + 1 (SAT: 3 and 8; kernel 6.1: 8 and 16).
-  auto fixedAt = [&](std::size_t regs, std::size_t rest) {
-    r.error = at(regs);
-    r.status = at(regs + 1);
-    r.device = at(regs + 2);
-    r.count = at(regs + 3);
-    r.extend = at(rest) & 0x80;
-    r.lbaLow = at(rest + 1);
-    r.lbaMid = at(rest + 2);
-    r.lbaHigh = at(rest + 3);
-    return r;
-  };
-  if (at(3) | at(4) | at(5) | at(6)) return fixedAt(3, 8);
-  if (at(9) != 0) return fixedAt(8, 16);
-  return std::nullopt;
-}
-
-std::optional<SenseKey> DecodeSenseKey(std::span<const std::uint8_t> sense) {
-  if (sense.empty()) return std::nullopt;
-  auto at = [&](std::size_t i) -> std::uint8_t { return i < sense.size() ? sense[i] : 0; };
-  const std::uint8_t responseCode = sense[0] & 0x7F;
-  if (IsFixed(responseCode)) {
-    return SenseKey{static_cast<std::uint8_t>(at(2) & 0x0F), at(12), at(13)};
-  }
-  if (IsDescriptor(responseCode)) {
-    return SenseKey{static_cast<std::uint8_t>(at(1) & 0x0F), at(2), at(3)};
-  }
-  return std::nullopt;
-}
-
 AtaTaskFiles CompleteAtaRequest(const AtaPassRequest& request, std::uint8_t scsiStatus,
                                 std::span<const std::uint8_t> sense) {
   AtaTaskFiles out{request.previous, request.current};
   out.current[7] = 0;
+  const SenseData read = ReadSenseData(sense);
   if (scsiStatus == kScsiCheckCondition) {
-    if (auto r = DecodeAtaStatusReturn(sense)) {
+    if (const auto& r = read.ata) {
       out.current = {r->error, r->count, r->lbaLow, r->lbaMid, r->lbaHigh, r->device, r->status, 0};
       out.previous = {};
       if (r->extend) {
@@ -163,8 +94,9 @@ AtaTaskFiles CompleteAtaRequest(const AtaPassRequest& request, std::uint8_t scsi
   // readable sense says nothing went wrong (NO SENSE, RECOVERED ERROR).
   bool ok = scsiStatus == kScsiGood;
   if (scsiStatus == kScsiCheckCondition) {
-    const auto key = DecodeSenseKey(sense);
-    ok = key && key->key <= 1;
+    ok =
+        (read.format == SenseData::Format::fixed || read.format == SenseData::Format::descriptor) &&
+        read.key <= 1;
   }
   out.current[0] = ok ? 0 : kErrorAbrt;
   out.current[6] = ok ? kStatusDrdyDsc : kStatusDrdyDscErr;

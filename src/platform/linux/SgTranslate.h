@@ -27,26 +27,6 @@ std::optional<SgDirection> AtaDirection(std::uint16_t ataFlags);
 using Cdb16 = std::array<std::uint8_t, 16>;
 Cdb16 BuildAtaPassThrough16(const AtaPassRequest& request, SgDirection direction);
 
-// The registers an ATA device returned, as a SAT layer reports them.
-struct AtaReturnedRegisters {
-  bool extend = false;
-  std::uint8_t error = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0;
-  std::uint8_t device = 0, status = 0;
-  std::uint8_t countPrev = 0, lbaLowPrev = 0, lbaMidPrev = 0, lbaHighPrev = 0;
-};
-
-// Reads the ATA Status Return descriptor (0x09) of descriptor-format sense,
-// or the registers of fixed-format sense: at bytes 3-6 as SAT places them, or
-// at bytes 8-11 where kernels up to 6.1 put them. Nothing when the sense
-// carries no registers. Never reads past the span.
-std::optional<AtaReturnedRegisters> DecodeAtaStatusReturn(std::span<const std::uint8_t> sense);
-
-struct SenseKey {
-  std::uint8_t key = 0, asc = 0, ascq = 0;
-};
-// The sense key and additional sense code of fixed or descriptor sense.
-std::optional<SenseKey> DecodeSenseKey(std::span<const std::uint8_t> sense);
-
 inline constexpr std::uint8_t kScsiGood = 0x00;
 inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
 

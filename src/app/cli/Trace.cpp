@@ -1,0 +1,108 @@
+#include "app/cli/Trace.h"
+
+#include <cstdio>
+
+#include "transport/uAtaPass.h"
+
+namespace brisquel::cli {
+namespace {
+
+template <class... Args>
+std::string Format(const char* format, Args... args) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+// The transport and the target, padded so the registers line up.
+std::string Where(const DriveTarget& target) {
+  std::string where;
+  switch (target.kind) {
+    case TransportKind::ataPassThrough:
+      where = "ATA-PT";
+      break;
+    case TransportKind::scsiPassThrough:
+      where = target.use16ByteCdb ? "SAT-16" : "SAT-12";
+      break;
+    case TransportKind::pio:
+      where = Format("PIO %04X.%d", static_cast<unsigned>(target.basePort), target.slave ? 1 : 0);
+      break;
+  }
+  where.resize(12, ' ');
+  return where;
+}
+
+const char* EndText(CommandEnd end) {
+  switch (end) {
+    case CommandEnd::completed:
+      return "completed";
+    case CommandEnd::deviceError:
+      return "error";
+    case CommandEnd::systemRefused:
+      return "refused by the system";
+    case CommandEnd::notSent:
+      return "not sent";
+    case CommandEnd::noDevice:
+      return "no drive answers";
+    case CommandEnd::stopped:
+      break;
+  }
+  return "stopped by Break";
+}
+
+}  // namespace
+
+std::string TraceOutLine(const DriveTarget& target, const AtaCommand& c) {
+  const AtaTaskFile& r = c.regs;
+  std::string line = "-> " + Where(target) +
+                     Format("%02X feat %02X count %02X lba %02X%02X%02X dev %02X", r.command,
+                            r.features, r.count, r.lbaHigh, r.lbaMid, r.lbaLow, r.device);
+  if (r.featuresPrev | r.countPrev | r.lbaLowPrev | r.lbaMidPrev | r.lbaHighPrev) {
+    line += Format(" prev feat %02X count %02X lba %02X%02X%02X", r.featuresPrev, r.countPrev,
+                   r.lbaHighPrev, r.lbaMidPrev, r.lbaLowPrev);
+  }
+  switch (c.direction) {
+    case DataDirection::in:
+      return line + Format(", in %u bytes", static_cast<unsigned>(c.length));
+    case DataDirection::out:
+      return line + Format(", out %u bytes", static_cast<unsigned>(c.length));
+    case DataDirection::none:
+      break;
+  }
+  return line + ", no data";
+}
+
+std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
+                          const std::string& systemText) {
+  std::string line = "<- " + Where(target);
+  const CommandResult& r = back.result;
+  if (r.end == CommandEnd::systemRefused) {
+    line += Format("system error %u", static_cast<unsigned>(r.systemError));
+    if (!systemText.empty()) line += " (" + systemText + ")";
+  } else if (target.kind == TransportKind::scsiPassThrough) {
+    // SAT hands back no registers here: what the bridge says is in the sense.
+    line += r.sense ? Format("sense key %X asc %02X ascq %02X", r.sense->key, r.sense->asc,
+                             r.sense->ascq)
+                    : std::string("good");
+  } else {
+    line += Format("status %02X error %02X", back.status, back.error);
+  }
+  const double ms = static_cast<double>(back.elapsed.count()) / 1e6;
+  return line + ": " + EndText(r.end) +
+         Format(", %u bytes in %.3f ms", static_cast<unsigned>(back.bytesMoved), ms);
+}
+
+void CommandTrace::CommandStarting(const DriveTarget& target, const AtaCommand& command) {
+  out_ << TraceOutLine(target, command) << '\n' << std::flush;
+}
+
+void CommandTrace::CommandEnded(const DriveTarget& target, const AtaCommand&,
+                                const CommandReturn& back) {
+  std::string systemText;
+  if (back.result.end == CommandEnd::systemRefused) {
+    systemText = TrimSystemMessage(io_.SystemMessageText(back.result.systemError));
+  }
+  out_ << TraceBackLine(target, back, systemText) << '\n' << std::flush;
+}
+
+}  // namespace brisquel::cli

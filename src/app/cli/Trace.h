@@ -1,0 +1,32 @@
+// --trace: every command to the drive as it goes out and as it comes back, one
+// line each, for a report about a drive or a USB bridge.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "transport/CommandObserver.h"
+#include "transport/DeviceIo.h"
+
+namespace brisquel::cli {
+
+// "-> PIO 01F0.0   EC feat 00 count 01 lba 000000 dev A0, in 512 bytes"
+std::string TraceOutLine(const DriveTarget& target, const AtaCommand& command);
+// "<- PIO 01F0.0   status 58 error 00: completed, 512 bytes in 0.042 ms";
+// systemText names a system error, when there was one.
+std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
+                          const std::string& systemText);
+
+class CommandTrace : public CommandObserver {
+ public:
+  CommandTrace(std::ostream& out, DeviceIo& io) : out_(out), io_(io) {}
+  void CommandStarting(const DriveTarget& target, const AtaCommand& command) override;
+  void CommandEnded(const DriveTarget& target, const AtaCommand& command,
+                    const CommandReturn& back) override;
+
+ private:
+  std::ostream& out_;
+  DeviceIo& io_;
+};
+
+}  // namespace brisquel::cli
