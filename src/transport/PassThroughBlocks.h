@@ -25,6 +25,14 @@ inline constexpr std::size_t kPreviousTaskFile = 32;
 inline constexpr std::size_t kCurrentTaskFile = 40;
 inline constexpr std::size_t kHeaderSize = 48;
 
+// Each field ends where the next begins, at its natural alignment, and the
+// two task files close the header.
+static_assert(kAtaFlags == kLength + 2 && kPathId == kAtaFlags + 2 && kLun + 2 == 8);
+static_assert(kDataTransferLength == 8 && kTimeOutValue == kDataTransferLength + 4);
+static_assert(kDataBufferOffset % 8 == 0 && kDataBufferOffset >= kTimeOutValue + 4 + 4);
+static_assert(kPreviousTaskFile == kDataBufferOffset + 8);
+static_assert(kCurrentTaskFile == kPreviousTaskFile + 8 && kCurrentTaskFile + 8 == kHeaderSize);
+
 inline constexpr std::uint16_t ATA_FLAGS_DRDY_REQUIRED = 0x01;
 inline constexpr std::uint16_t ATA_FLAGS_DATA_IN = 0x02;
 inline constexpr std::uint16_t ATA_FLAGS_DATA_OUT = 0x04;
@@ -55,6 +63,13 @@ inline constexpr std::size_t kHeaderSize = 56;
 inline constexpr std::size_t kSenseOffset = 56;
 inline constexpr std::size_t kSenseSize = 24;
 inline constexpr std::size_t kDataOffset = 80;
+
+static_assert(kScsiStatus == kLength + 2 && kDataIn == kSenseInfoLength + 1);
+static_assert(kDataTransferLength % 4 == 0 && kDataTransferLength >= kDataIn + 1);
+static_assert(kTimeOutValue == kDataTransferLength + 4 && kDataBufferOffset % 8 == 0);
+static_assert(kSenseInfoOffset == kDataBufferOffset + 8 && kCdb == kSenseInfoOffset + 4);
+static_assert(kCdb + 16 <= kHeaderSize && kHeaderSize % 8 == 0);
+static_assert(kSenseOffset == kHeaderSize && kSenseOffset + kSenseSize == kDataOffset);
 
 inline constexpr std::uint8_t SCSI_IOCTL_DATA_OUT = 0;
 inline constexpr std::uint8_t SCSI_IOCTL_DATA_IN = 1;

@@ -2,6 +2,7 @@
 # ata_piix bound (port I/O refused, the drives read through libata).
 cli scan scan
 cli pio0 identify --port 0x1F0
+cli tpio --trace identify --port 0x1F0
 cli pio1 identify --channel 1
 # QEMU aborts DOWNLOAD MICROCODE with status 41h (DSC clear): the waits end on
 # the error and no image data follows

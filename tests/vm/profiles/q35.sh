@@ -9,6 +9,7 @@ cli chan0 identify --channel 0
 cli float identify --port 0x1F0
 cli list list
 cli ata identify --drive 0
+cli tata --trace identify --drive 0
 # QEMU aborts DOWNLOAD MICROCODE and the vendor (SMART log) commands
 firmware /tmp/fw.bin 1
 cli info info --drive 0

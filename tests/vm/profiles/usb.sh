@@ -8,5 +8,7 @@ cli list list
 echo $((7 << 9)) > /proc/sys/dev/scsi/logging_level
 cli usb identify --drive 0
 echo 0 > /proc/sys/dev/scsi/logging_level
+# the trace shows what the bridge answered
+cli tusb --trace identify --drive 0
 cli usbinfo info --drive 0
 dmesg | grep -i "pass.through" | sed 's/^\[[ 0-9.]*\] /kernel| /'
