@@ -39,6 +39,13 @@ struct DownloadOutcome {
   // The count register the drive returned after the last command, where the
   // transport reports it.
   std::optional<std::uint8_t> countRegister;
+  // The first answer other than 01h (more expected) to a segment before the
+  // last: the block offset of that segment and the count register.
+  struct SegmentAnswer {
+    std::uint32_t offset = 0;
+    std::uint8_t count = 0;
+  };
+  std::optional<SegmentAnswer> earlyAnswer;
 
   bool Completed() const { return result == Result::completed; }
   // A download that was begun (or refused as empty) and did not complete.

@@ -2,6 +2,9 @@
 // commands, and the window's dialog and buttons. Both hosts are one object.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "ops/OperationHost.h"
 #include "transport/TransportState.h"
 
@@ -14,6 +17,8 @@ struct OperationContext {
 
   TransportContext transport;
   OperationHost& host;
+  // Blocks per segment of DOWNLOAD MICROCODE modes 03 and 0E; none: the usual 64.
+  std::optional<std::uint32_t> segmentBlocks;
 };
 
 // Disables the three operation buttons for its lifetime and enables them again

@@ -68,14 +68,21 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
   CommandResult last;
   if (Segmented(mode)) {
     std::size_t position = 0;
+    const std::uint32_t segment = ctx.segmentBlocks.value_or(kDlmcSegmentBlocks);
     while (outcome.sent < outcome.toSend && !s.BreakFlag) {
-      const std::uint32_t n = std::min(outcome.toSend - outcome.sent, kDlmcSegmentBlocks);
+      const std::uint32_t n = std::min(outcome.toSend - outcome.sent, segment);
       // The last segment's padding must be zeros, not the previous segment.
       position += StageSectors(s.TransferBuffer, image, position, n);
       last =
           Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, n, outcome.sent, s.TransferBuffer)));
       // A segment the drive did not take leaves a hole in the image.
       if (!last) break;
+      outcome.countRegister = last.returnedCount;
+      // Only the last segment may say the image is complete.
+      if (outcome.sent + n < outcome.toSend && last.returnedCount && *last.returnedCount != 1 &&
+          !outcome.earlyAnswer) {
+        outcome.earlyAnswer = {outcome.sent, *last.returnedCount};
+      }
       outcome.sent += n;
       ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
     }
@@ -84,6 +91,7 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
     last =
         Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer)));
     if (last) outcome.sent = outcome.toSend;
+    outcome.countRegister = last.returnedCount;
     ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
   }
   if (last && outcome.sent < outcome.toSend) last.end = CommandEnd::stopped;

@@ -81,6 +81,11 @@ std::uint32_t ImageCrc(std::span<const std::uint8_t> image) {
   return Crc32(image.subspan(24), crc);
 }
 
+// A segment size the drive states, or its own limit where it states none.
+std::uint32_t SegmentLimit(std::uint16_t stated, std::uint32_t own) {
+  return stated == 0 || stated == 0xFFFF ? own : stated;
+}
+
 bool PrintableRevision(const std::string& text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
     return c >= 0x20 && c <= 0x7E;
@@ -92,7 +97,36 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
+std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
+
+// Text in IDENTIFY data: two characters per word, the high byte first.
+std::string SectorText(std::span<const std::uint8_t> sector, int firstWord, int words) {
+  std::string text;
+  for (int i = firstWord; i < firstWord + words; ++i) {
+    text += static_cast<char>(sector[2 * i + 1]);
+    text += static_cast<char>(sector[2 * i]);
+  }
+  text = Trimmed(text);
+  return text.substr(std::min(text.find_first_not_of(' '), text.size()));
+}
+
 }  // namespace
+
+std::optional<DriveIdentity> IdentityFromSector(std::span<const std::uint8_t> sector) {
+  if (sector.size() != kSectorBytes) return std::nullopt;
+  DriveIdentity identity;
+  identity.serial = SectorText(sector, 10, 10);
+  identity.firmware = SectorText(sector, 23, 4);
+  identity.model = SectorText(sector, 27, 20);
+  identity.dlmcSupported = Get16(sector, 2 * 83) & 0x0001;
+  identity.offsetsSupported = Get16(sector, 2 * 119) & 0x0010;
+  identity.segmentMin = Get16(sector, 2 * 234);
+  identity.segmentMax = Get16(sector, 2 * 235);
+  identity.sector.emplace(sector.begin(), sector.end());
+  return identity;
+}
 
 std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::uint32_t blocks) {
   blocks = std::max<std::uint32_t>(blocks, 1);
@@ -379,7 +413,7 @@ struct AtaDrive::Impl {
     }
   }
 
-  std::array<std::uint8_t, kSectorBytes> IdentifyData() const {
+  std::array<std::uint16_t, 256> BuiltIdentifyWords() const {
     std::array<std::uint16_t, 256> w{};
     constexpr std::uint32_t kSectors = 16'777'216;  // 8 GiB
     w[0] = 0x0040;                                   // fixed disk
@@ -396,19 +430,34 @@ struct AtaDrive::Impl {
     w[61] = static_cast<std::uint16_t>((kSectors & 0x0FFFFFFF) >> 16);
     w[80] = 0x01F0;                     // ATA/ATAPI-4 to ATA8-ACS
     w[82] = 0x0001;                     // SMART
-    w[83] = 0x4401;                     // 48-bit, DOWNLOAD MICROCODE
+    w[83] = identity.dlmcSupported ? 0x4401 : 0x4400;  // 48-bit, DOWNLOAD MICROCODE
     w[84] = 0x4000;
     w[85] = 0x0001;
-    w[86] = 0x0401;
+    w[86] = identity.dlmcSupported ? 0x0401 : 0x0400;
     w[87] = 0x4000;
     w[100] = static_cast<std::uint16_t>(kSectors);
     w[101] = static_cast<std::uint16_t>(kSectors >> 16);
-    w[119] = 0x4010;  // segmented DOWNLOAD MICROCODE
-    w[120] = 0x4010;
-    w[234] = kMinSegmentBlocks;
-    w[235] = kMaxSegmentBlocks;
+    w[119] = identity.offsetsSupported ? 0x4010 : 0x4000;  // segmented DOWNLOAD MICROCODE
+    w[120] = w[119];
+    w[234] = identity.segmentMin;
+    w[235] = identity.segmentMax;
+    return w;
+  }
+
+  std::array<std::uint8_t, kSectorBytes> IdentifyData() const {
     std::array<std::uint8_t, kSectorBytes> bytes{};
-    for (int i = 0; i < 256; ++i) Put16(bytes, 2 * i, w[i]);
+    if (identity.sector) {
+      std::copy_n(identity.sector->begin(), kSectorBytes, bytes.begin());
+      // The revision words tell the firmware that runs now.
+      std::array<std::uint16_t, 256> w{};
+      PutString(w, 23, 4, activeRevision);
+      for (int i = 23; i < 27; ++i) Put16(bytes, 2 * i, w[i]);
+      // A sector without the signature keeps its last word as it was.
+      if (bytes[510] != 0xA5) return bytes;
+    } else {
+      const auto w = BuiltIdentifyWords();
+      for (int i = 0; i < 256; ++i) Put16(bytes, 2 * i, w[i]);
+    }
     // Word 255: signature 0xA5, then the byte that makes the sector sum to 0.
     bytes[510] = 0xA5;
     std::uint8_t sum = 0;
@@ -428,6 +477,7 @@ struct AtaDrive::Impl {
     const std::uint8_t mode = features.current;
     const std::uint32_t blocks = count.current | lbaLow.current << 8;
     const std::uint32_t offset = lbaMid.current | lbaHigh.current << 8;
+    if (!identity.dlmcSupported) return Abort();
     switch (mode) {
       case 0x0F:
         if (!deferredRevision) return AbortWithCode(kOvmPermanentNotLoaded);
@@ -443,7 +493,9 @@ struct AtaDrive::Impl {
         return StartTransfer(false, blocks * kWordsPerSector, &Impl::WholeImageReceived);
       case 0x03:
       case 0x0E:
-        if (blocks < kMinSegmentBlocks || blocks > kMaxSegmentBlocks)
+        if (!identity.offsetsSupported) return AbortWithCode(kHostUnsupportedFeature);
+        if (blocks < SegmentLimit(identity.segmentMin, kMinSegmentBlocks) ||
+            blocks > SegmentLimit(identity.segmentMax, kMaxSegmentBlocks))
           return AbortWithCode(kHostInvalidSectorCount);
         if (offset == 0) {
           segments.clear();
@@ -483,6 +535,11 @@ struct AtaDrive::Impl {
   }
 
   void SegmentReceived() {
+    ReceiveSegment();
+    if (faults.segmentAnswer && !err) count.current = *faults.segmentAnswer;
+  }
+
+  void ReceiveSegment() {
     auto bytes = DataBytes();
     segments.insert(segments.end(), bytes.begin(), bytes.end());
     auto verdict = CheckBenchFirmware(segments);

@@ -1,5 +1,6 @@
 #include "sim/Bench.h"
 
+#include <filesystem>
 #include <fstream>
 
 namespace brisquel::sim {
@@ -153,11 +154,40 @@ std::unique_ptr<Bench> Bench::Default() {
   return std::move(load.bench);
 }
 
-BenchLoad Bench::FromText(std::string_view text, const std::string& source) {
+namespace {
+
+// Replaces the identity of each drive that names a captured sector with the
+// sector's. The error names the line, as the parser's do.
+std::string ReadIdentifyFiles(BenchDescription& bench, const std::filesystem::path& folder) {
+  for (BenchDrive& d : bench.drives) {
+    if (d.identifyFile.empty()) continue;
+    const std::filesystem::path path = folder / d.identifyFile;
+    const std::string where =
+        "line " + std::to_string(d.identifyFileLine) + ": identify-file " + d.identifyFile + ": ";
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return where + "cannot be read";
+    std::vector<std::uint8_t> sector(513);  // one byte more tells a longer file
+    file.read(reinterpret_cast<char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
+    sector.resize(static_cast<std::size_t>(file.gcount()));
+    const auto identity = IdentityFromSector(sector);
+    if (!identity) return where + "is no 512-byte IDENTIFY sector";
+    d.identity = *identity;
+  }
+  return {};
+}
+
+}  // namespace
+
+BenchLoad Bench::FromText(std::string_view text, const std::string& source,
+                          const std::filesystem::path& folder) {
   BenchLoad load;
   BenchParse parse = ParseBenchText(text);
   if (!parse.bench) {
     load.error = source + ": " + parse.error;
+    return load;
+  }
+  if (std::string error = ReadIdentifyFiles(*parse.bench, folder); !error.empty()) {
+    load.error = source + ": " + error;
     return load;
   }
   load.bench = std::make_unique<Bench>(*parse.bench);
@@ -172,7 +202,7 @@ BenchLoad Bench::FromFile(const std::string& path) {
   std::string text(kMaxBenchFileBytes + 1, '\0');
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(file.gcount()));
-  return FromText(text, path);
+  return FromText(text, path, std::filesystem::path(path).parent_path());
 }
 
 AtaDrive* Bench::Drive(const std::string& name) const {

@@ -2,6 +2,7 @@
 // bridges, device I/O and the disk list, built from a bench description.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,8 +35,10 @@ class Bench {
   Bench& operator=(const Bench&) = delete;
 
   static std::unique_ptr<Bench> Default();
-  // `source` names the text in error messages (a file name, say).
-  static BenchLoad FromText(std::string_view text, const std::string& source = "bench");
+  // `source` names the text in error messages (a file name, say); relative
+  // identify-file paths are taken from `folder`.
+  static BenchLoad FromText(std::string_view text, const std::string& source = "bench",
+                            const std::filesystem::path& folder = {});
   static BenchLoad FromFile(const std::string& path);
 
   PciBus& Pci() { return pci_; }

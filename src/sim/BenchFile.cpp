@@ -48,7 +48,13 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "stay-busy",
                                            "never-set-dsc",
                                            "dsc-after-abort",
-                                           "busy-reads"};
+                                           "busy-reads",
+                                           "dlmc",
+                                           "dlmc-offsets",
+                                           "segment-min",
+                                           "segment-max",
+                                           "segment-answer",
+                                           "identify-file"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
     "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open"};
@@ -383,6 +389,34 @@ struct Builder {
     }
     if (auto e = s.Find("busy-reads")) {
       f.busyReads = static_cast<unsigned>(ParseDecimal(*e, What(s, "busy-reads"), 0, 1'000'000));
+    }
+    if (auto e = s.Find("dlmc")) d.identity.dlmcSupported = ParseYesNo(*e, What(s, "dlmc"));
+    if (auto e = s.Find("dlmc-offsets")) {
+      d.identity.offsetsSupported = ParseYesNo(*e, What(s, "dlmc-offsets"));
+    }
+    if (auto e = s.Find("segment-min")) {
+      d.identity.segmentMin =
+          static_cast<std::uint16_t>(ParseDecimal(*e, What(s, "segment-min"), 0, 0xFFFF));
+    }
+    if (auto e = s.Find("segment-max")) {
+      d.identity.segmentMax =
+          static_cast<std::uint16_t>(ParseDecimal(*e, What(s, "segment-max"), 0, 0xFFFF));
+    }
+    if (auto e = s.Find("segment-answer")) {
+      f.segmentAnswer =
+          static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "segment-answer"), 0, 0xFF));
+    }
+    if (auto e = s.Find("identify-file")) {
+      // The sector itself says what these would.
+      for (std::string_view key :
+           {"model", "firmware", "serial", "dlmc", "dlmc-offsets", "segment-min", "segment-max"}) {
+        if (auto other = s.Find(key)) {
+          Fail(other->line, What(s, key) + ": the identify-file gives it already");
+        }
+      }
+      if (e->value.empty()) Fail(e->line, What(s, "identify-file") + ": needs a path");
+      d.identifyFile = e->value;
+      d.identifyFileLine = e->line;
     }
     if (f.abortFeatures && !f.abortCommand) {
       Fail(s.Find("abort-features")->line, What(s, "abort-features") + ": needs abort-command");

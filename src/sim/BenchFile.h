@@ -34,6 +34,10 @@ struct BenchDrive {
   std::string name;
   DriveIdentity identity;
   DriveFaults faults;
+  // A captured IDENTIFY sector to replay, as the file names it (a relative
+  // path is taken from the bench file's folder); read when the bench is built.
+  std::string identifyFile{};
+  int identifyFileLine = 0;
 };
 
 struct BenchChannel {

@@ -62,6 +62,7 @@ AtaCommand DownloadMicrocodeCommand(std::uint8_t mode, std::uint32_t blocks, std
   c.sectors = blocks;
   c.pioData = PioData::writeSectors;
   c.pioDataNeedsNoError = false;
+  c.pioReadCount = true;  // the drive's answer: more data expected, applied or saved
   return c;
 }
 

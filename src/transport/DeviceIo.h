@@ -58,6 +58,9 @@ class DeviceIo {
   virtual void SetLastError(std::uint32_t code) = 0;
   // The system's own message text for an error code, untrimmed.
   virtual std::string SystemMessageText(std::uint32_t code) = 0;
+  // Whether the last ATA pass-through request that succeeded came back with
+  // the drive's own registers, rather than its request block echoed.
+  virtual bool AtaRegistersReturned() { return true; }
 };
 
 }  // namespace brisquel

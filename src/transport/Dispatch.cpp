@@ -128,6 +128,10 @@ CommandResult Send(TransportContext& t, const AtaCommand& command) {
         break;
       }
       result = DispatchPio(t, command);
+      if (command.pioReadCount && result.end != CommandEnd::noDevice &&
+          result.end != CommandEnd::stopped) {
+        result.returnedCount = PioReadCount(t);
+      }
       break;
   }
   return result;

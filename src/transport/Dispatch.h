@@ -40,6 +40,7 @@ struct AtaCommand {
   bool pioDataNeedsNoError = true;    // skip the data phase when ERR is set after the wait
   bool pioReadNeedsDrq = false;       // ... or, for reads, when DRQ is clear
   bool pioZeroWhenSkipped = false;    // zero `length` bytes of the buffer when the read is skipped
+  bool pioReadCount = false;          // read the count register once the command has ended
 };
 
 // Sends one command on DriveTarget's transport and sets ERR from the outcome:

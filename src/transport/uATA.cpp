@@ -149,6 +149,10 @@ WaitEnd WaitNotBusy(TransportContext& t) {
   return end;
 }
 
+std::uint8_t PioReadCount(TransportContext& t) {
+  return t.ports.ReadIoPortByte(Port(t, pioport::kCount));
+}
+
 WaitEnd WaitDevice(TransportContext& t) {
   return t.state.DriveTarget.waitBusyOnly ? WaitNotBusy(t) : WaitReady(t);
 }

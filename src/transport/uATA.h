@@ -56,6 +56,9 @@ enum class WaitEnd {
 WaitEnd WaitReady(TransportContext& t);
 // Poll until not busy, or until Break; then ReadError. Ends on FF like WaitReady.
 WaitEnd WaitNotBusy(TransportContext& t);
+// One read of the count register (+2).
+std::uint8_t PioReadCount(TransportContext& t);
+
 // WaitNotBusy when DriveTarget.waitBusyOnly, else WaitReady.
 WaitEnd WaitDevice(TransportContext& t);
 

@@ -82,7 +82,9 @@ CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
   } else if (direction == DataDirection::in) {
     std::copy_n(block.begin() + kHeaderSize, length, buffer.begin());
   }
-  return {success ? CommandEnd::completed : CommandEnd::deviceError};
+  CommandResult result{success ? CommandEnd::completed : CommandEnd::deviceError};
+  if (t.io.AtaRegistersReturned()) result.returnedCount = returned[1];
+  return result;
 }
 
 }  // namespace brisquel

@@ -11,6 +11,7 @@
 #include "app/cli/BenchState.h"
 #include "discovery/DiskEnumerator.h"
 #include "hw/uWinRing0.h"
+#include "ops/DownloadCheck.h"
 #include "transport/DeviceIo.h"
 #include "ui/SystemInfo.h"
 
@@ -31,6 +32,11 @@ class Backend {
   // Why PIO cannot run here, in the system's words (once InitializeOls has
   // run); empty when it can, as always on the bench.
   virtual std::string PortAccessProblem() { return {}; }
+  // The clock the re-IDENTIFY after a download waits on.
+  virtual RetryClock& Clock() = 0;
+  // What keeps the disk at this device path busy (mounted filesystems, the
+  // running system, swap), in words; empty when nothing does.
+  virtual std::vector<std::string> DiskUsers(const std::string&) { return {}; }
 };
 
 // The default bench, or the one a bench file describes. Null, with a reason,

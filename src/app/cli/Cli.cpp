@@ -18,6 +18,8 @@
 #include "app/cli/Trace.h"
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
+#include "ops/DownloadCheck.h"
+#include "ops/DriveCapabilities.h"
 #include "ops/ErrorCodeNames.h"
 #include "ops/FirmwareFile.h"
 #include "ops/Identify.h"
@@ -89,15 +91,19 @@ class Reporter {
   }
 
   // Worth saying, but the run goes on as if it had not happened.
-  void Warning(const std::string& text) {
-    bar_.Finish();
-    std::cerr << kProgram << ": warning: " << text << '\n' << std::flush;
-  }
+  void Warning(const std::string& text) { Say("warning: " + text); }
+  // What the run found out besides the log lines (the checks around a download).
+  void Note(const std::string& text) { Say(text); }
 
   const std::vector<std::string>& LogLines() const { return log_; }
   const std::vector<std::string>& Problems() const { return problems_; }
 
  private:
+  void Say(const std::string& text) {
+    bar_.Finish();
+    std::cerr << kProgram << ": " << text << '\n' << std::flush;
+  }
+
   bool json_;
   ProgressBar& bar_;
   std::vector<std::string> log_;
@@ -183,6 +189,7 @@ class Session {
     DiskEnumerator& disks;
     CliHost& host;
     CommandObserver* trace;
+    Backend& backend;
   };
 
   int ErrorNames();
@@ -198,6 +205,13 @@ class Session {
   bool NeedsConsent() const;
   bool RefusedPortIo();
   bool Consent();
+  bool Lasting() const;
+  bool RefusedUnlessForced(const std::string& why);
+  std::optional<int> CheckDiskUsers(Bench& b);
+  std::optional<int> Preflight(Bench& b);
+  std::optional<int> ChooseSegmentSize(Bench& b);
+  int Info(Bench& b);
+  int VerifyAfter(Bench& b, const DownloadOutcome& outcome, int code);
   bool Interrupted(const ProgramState& state) const {
     return InterruptCount() > 0 && state.BreakFlag;
   }
@@ -216,6 +230,17 @@ class Session {
   std::optional<bool> activated_;
   bool administrator_ = true;
   std::optional<std::string> portRefusal_;
+
+  // What the drive said before and after a download.
+  std::optional<IdentifyOutcome> before_;
+  std::optional<DriveCapabilities> capabilities_;
+  std::optional<std::uint32_t> segmentBlocks_;
+  std::optional<std::string> revisionAfter_;
+  bool verified_ = false;  // the revision was asked for again after a download
+  bool revisionUnchanged_ = false;
+  std::string transport_;
+  std::optional<std::uint8_t> countRegister_;
+  std::string segmentReport_;
 };
 
 // Without port I/O a PCI scan finds nothing and a PIO wait never ends: say why
@@ -312,7 +337,7 @@ int Session::RunOnBackend(Backend& backend) {
     trace.emplace(options_.trace->empty() ? std::cerr : traceFile, backend.Io());
   }
   Bench b{*state,     backend.Ports(), backend.Io(), backend.Disks(),
-          host,       trace ? &*trace : nullptr};
+          host,       trace ? &*trace : nullptr, backend};
   // The driver library is started once, as the window does at start-up.
   b.ports.InitializeOls();
   administrator_ = backend.System().HasAdministratorRights();
@@ -442,10 +467,167 @@ bool Session::Select(Bench& b) {
   return false;
 }
 
+bool Session::Lasting() const {
+  return options_.command == Command::dptm ||
+         (options_.command == Command::dlmc && DlmcModeIsLasting(*options_.mode));
+}
+
 bool Session::NeedsConsent() const {
-  const bool lasting = options_.command == Command::dptm ||
-                       (options_.command == Command::dlmc && DlmcModeIsLasting(*options_.mode));
-  return lasting && !options_.sim && !options_.yes;
+  return Lasting() && !options_.sim && !options_.yes;
+}
+
+// A check that --force overrides: refused (true) without it, said with it.
+bool Session::RefusedUnlessForced(const std::string& why) {
+  if (options_.force) {
+    reporter_.Warning(why + "; sending anyway (--force)");
+    return false;
+  }
+  reporter_.Problem("refused: " + why + " (--force sends anyway)");
+  return true;
+}
+
+std::optional<int> Session::CheckDiskUsers(Bench& b) {
+  if (!Lasting() || !target_->drive) return std::nullopt;
+  const std::vector<std::string> users = b.backend.DiskUsers(target_->drive->path);
+  if (users.empty()) return std::nullopt;
+  std::string why = target_->drive->path + " is in use (";
+  for (std::size_t i = 0; i < users.size(); ++i) why += (i ? "; " : "") + users[i];
+  why += "): a drive that resets into new firmware under mounted filesystems can lose data";
+  if (RefusedUnlessForced(why)) return kExitRefused;
+  return std::nullopt;
+}
+
+std::optional<int> Session::Preflight(Bench& b) {
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
+  before_ = ReadIdentity(t);
+  if (before_->command) {
+    capabilities_ = CapabilitiesOf(std::span(before_->sector).first<kSectorSize>());
+  } else if (RefusedUnlessForced(
+                 "the drive's IDENTIFY data cannot be read, so what it supports is unknown")) {
+    return kExitRefused;
+  }
+  if (options_.command != Command::dlmc) return std::nullopt;
+  if (capabilities_) {
+    if (auto why = DlmcPreflightRefusal(*capabilities_, *options_.mode)) {
+      if (RefusedUnlessForced(*why)) return kExitRefused;
+    }
+  }
+  if (!DlmcModeUsesOffsets(*options_.mode)) return std::nullopt;
+  return ChooseSegmentSize(b);
+}
+
+std::optional<int> Session::ChooseSegmentSize(Bench& b) {
+  if (!options_.segmentBlocks && !options_.segmentAuto) return std::nullopt;
+  const std::uint32_t queueBytes =
+      target_->drive
+          ? b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)].MaxTransferLength
+          : 0;
+  const std::uint32_t limit = TransportSegmentLimit(b.state.DriveTarget.kind, queueBytes);
+  if (options_.segmentAuto) {
+    const SegmentChoice choice =
+        AutoSegmentBlocks(capabilities_.value_or(DriveCapabilities{}), limit);
+    if (!choice.blocks) {
+      reporter_.Problem("--segment-blocks auto: " + choice.why);
+      return kExitRefused;
+    }
+    segmentBlocks_ = choice.blocks;
+    reporter_.Note("segments of " + std::to_string(*segmentBlocks_) + " blocks (" + choice.why +
+                   ")");
+    return std::nullopt;
+  }
+  // What the transport cannot carry is never sent, forced or not.
+  if (*options_.segmentBlocks > limit) {
+    reporter_.Problem("--segment-blocks " + std::to_string(*options_.segmentBlocks) +
+                      ": this transport carries at most " + std::to_string(limit) +
+                      " blocks in one command");
+    return kExitRefused;
+  }
+  if (capabilities_) {
+    if (auto why = SegmentSizeRefusal(*capabilities_, *options_.segmentBlocks)) {
+      if (RefusedUnlessForced(*why)) return kExitRefused;
+    }
+  }
+  segmentBlocks_ = options_.segmentBlocks;
+  return std::nullopt;
+}
+
+const char* TransportName(TransportKind kind) {
+  switch (kind) {
+    case TransportKind::ataPassThrough:
+      return "ATA pass-through";
+    case TransportKind::scsiPassThrough:
+      return "SCSI pass-through (SAT)";
+    case TransportKind::pio:
+      break;
+  }
+  return "PIO";
+}
+
+int Session::Info(Bench& b) {
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
+  identity_ = ReadIdentity(t);
+  if (!identity_->command) {
+    reporter_.Problem("the drive did not answer IDENTIFY DEVICE");
+    return kExitDriveFailure;
+  }
+  capabilities_ = CapabilitiesOf(std::span(identity_->sector).first<kSectorSize>());
+  const DriveCapabilities& c = *capabilities_;
+  transport_ = TransportName(b.state.DriveTarget.kind);
+  const auto blocks = [](std::optional<std::uint16_t> v) {
+    return v ? std::to_string(*v) : std::string("not said");
+  };
+  char capacity[32];
+  std::snprintf(capacity, sizeof capacity, "%.1f GB",
+                static_cast<double>(c.sectors) * kSectorSize / 1e9);
+  const std::pair<const char*, std::string> rows[] = {
+      {"model", identity_->model},
+      {"firmware", identity_->firmware},
+      {"serial", identity_->serial},
+      {"sectors", std::to_string(c.sectors)},
+      {"capacity", capacity},
+      {"transport", transport_},
+      {"dlmc-supported", SaidName(c.dlmcSupported)},
+      {"dlmc-enabled", SaidName(c.dlmcEnabled)},
+      {"dlmc-offsets-supported", SaidName(c.offsetsSupported)},
+      {"dlmc-offsets-enabled", SaidName(c.offsetsEnabled)},
+      {"segment-min-blocks", blocks(c.segmentMin)},
+      {"segment-max-blocks", blocks(c.segmentMax)},
+      {"smart-supported", SaidName(c.smartSupported)},
+      {"smart-enabled", SaidName(c.smartEnabled)},
+  };
+  for (const auto& [key, value] : rows) reporter_.Print(std::string(key) + "\t" + value);
+  return kExitOk;
+}
+
+int Session::VerifyAfter(Bench& b, const DownloadOutcome& outcome, int code) {
+  if (!outcome.Completed()) return code;
+  countRegister_ = outcome.countRegister;
+  segmentReport_ = SegmentAnswerReport(outcome);
+  if (!segmentReport_.empty()) {
+    SegmentAnswerIsSuspect(outcome) ? reporter_.Warning(segmentReport_)
+                                    : reporter_.Note(segmentReport_);
+  }
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
+  verified_ = true;
+  const auto after = IdentifyAfterDownload(t, b.backend.Clock());
+  const std::string before = before_ && before_->command ? before_->firmware : "(not read)";
+  if (!after) {
+    reporter_.Warning("firmware revision " + before +
+                      " -> revision not read: the drive did not answer IDENTIFY within " +
+                      std::to_string(kReidentifyTimeLimit.count() / 1000) + " s");
+    return code;
+  }
+  revisionAfter_ = after->firmware;
+  reporter_.Note("firmware revision " + before + " -> " + after->firmware);
+  if (RevisionChangeDue(outcome) && before_ && before_->command &&
+      before_->firmware == after->firmware) {
+    revisionUnchanged_ = true;
+    reporter_.Problem("revision unchanged: the download completed, but the drive still reports " +
+                      after->firmware +
+                      " (the image holds the same revision, or the drive did not apply it)");
+    return kExitRevisionUnchanged;
+  }
+  return code;
 }
 
 bool Session::Consent() {
@@ -487,9 +669,11 @@ int Session::Operate(Bench& b) {
   // question still comes first, as it always does.
   if (options_.target.kind == TargetKind::channel && RefusedPortIo()) return kExitRefused;
   if (auto code = ResolveTarget(b)) return *code;
+  if (auto code = CheckDiskUsers(b)) return *code;
   if (!Consent()) return kExitRefused;
   if (options_.target.kind == TargetKind::port && RefusedPortIo()) return kExitRefused;
   if (!Select(b)) return kExitRefused;
+  if (options_.command == Command::info) return Info(b);
 
   if (options_.command == Command::dlmc && options_.mode != kDlmcActivate) {
     if (auto refusal = DownloadRefusal(b.state.DriveTarget.kind, *options_.mode, fileSize_)) {
@@ -497,8 +681,12 @@ int Session::Operate(Bench& b) {
       return kExitRefused;
     }
   }
+  if (options_.command == Command::dlmc || options_.command == Command::dptm) {
+    if (auto code = Preflight(b)) return *code;
+  }
 
   OperationContext ctx(b.state, b.ports, b.io, b.host, b.trace);
+  ctx.segmentBlocks = segmentBlocks_;
   int code = kExitOk;
   switch (options_.command) {
     case Command::identify:
@@ -513,7 +701,7 @@ int Session::Operate(Bench& b) {
         if (!*activated_) {
           reporter_.Problem("the drive did not activate the deferred firmware: " + download_->what);
         }
-        code = ExitCodeOf(*download_);
+        code = VerifyAfter(b, *download_, ExitCodeOf(*download_));
         download_.reset();
       } else {
         code = ExitCodeOf(*download_);
@@ -532,6 +720,7 @@ int Session::Operate(Bench& b) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
+  if (download_) code = VerifyAfter(b, *download_, code);
   return code;
 }
 
@@ -562,6 +751,20 @@ void WriteDownload(JsonWriter& json, const DownloadOutcome& d) {
     json.Null();
   }
   json.Key("ok").Bool(d.Completed()).EndObject();
+}
+
+void WriteCapabilities(JsonWriter& json, const DriveCapabilities& c) {
+  const auto blocks = [&](std::optional<std::uint16_t> v) { v ? json.Int(*v) : json.Null(); };
+  json.Key("info").BeginObject();
+  json.Key("sectors").Int(static_cast<std::int64_t>(c.sectors));
+  json.Key("dlmcSupported").String(SaidName(c.dlmcSupported));
+  json.Key("dlmcEnabled").String(SaidName(c.dlmcEnabled));
+  json.Key("dlmcOffsetsSupported").String(SaidName(c.offsetsSupported));
+  json.Key("dlmcOffsetsEnabled").String(SaidName(c.offsetsEnabled));
+  json.Key("segmentMinBlocks"), blocks(c.segmentMin);
+  json.Key("segmentMaxBlocks"), blocks(c.segmentMax);
+  json.Key("smartSupported").String(SaidName(c.smartSupported));
+  json.Key("smartEnabled").String(SaidName(c.smartEnabled)).EndObject();
 }
 
 void WriteChannel(JsonWriter& json, const ChannelRow& c) {
@@ -606,6 +809,23 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
   }
   if (download_) WriteDownload(json, *download_);
   if (activated_) json.Key("activated").Bool(*activated_);
+  if (options_.command == Command::info && capabilities_) {
+    WriteCapabilities(json, *capabilities_);
+    json.Key("transport").String(transport_);
+  }
+  if (segmentBlocks_) json.Key("segmentBlocks").Int(static_cast<int>(*segmentBlocks_));
+  if (!segmentReport_.empty()) {
+    json.Key("countRegister");
+    countRegister_ ? json.String(Hex(*countRegister_, 2)) : json.Null();
+    json.Key("countRegisterReport").String(segmentReport_);
+  }
+  if (verified_) {
+    json.Key("firmwareRevision").BeginObject().Key("before");
+    before_ && before_->command ? json.String(before_->firmware) : json.Null();
+    json.Key("after");
+    revisionAfter_ ? json.String(*revisionAfter_) : json.Null();
+    json.Key("unchanged").Bool(revisionUnchanged_).EndObject();
+  }
   json.Key("interrupted").Bool(exitCode == kExitInterrupted);
 }
 

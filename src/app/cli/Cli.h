@@ -13,6 +13,8 @@ namespace brisquel::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitDriveFailure = 1;
 inline constexpr int kExitRefused = 2;  // bad usage, or input refused
+// A download completed and the revision did not change where it should have.
+inline constexpr int kExitRevisionUnchanged = 4;
 
 // The exit code a download's outcome gives: 0 completed; 1 the drive, the
 // system or the channel refused it, or it stopped short of the image; 2 it

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "ops/DriveCapabilities.h"
 #include "transport/AtaProtocol.h"
 
 namespace brisquel::cli {
@@ -14,10 +15,11 @@ struct CommandWord {
   Command command;
 };
 
-constexpr std::array<CommandWord, 6> kCommands{{
+constexpr std::array<CommandWord, 7> kCommands{{
     {"list", Command::list},
     {"scan", Command::scan},
     {"identify", Command::identify},
+    {"info", Command::info},
     {"dlmc", Command::dlmc},
     {"dptm", Command::dptm},
     {"error-name", Command::errorName},
@@ -102,6 +104,23 @@ class Parser {
       flag(opts_.json);
     } else if (name == "--yes" || name == "-y") {
       flag(opts_.yes);
+    } else if (name == "--force") {
+      flag(opts_.force);
+    } else if (name == "--segment-blocks") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      if (*value == "auto") {
+        opts_.segmentAuto = true;
+        return;
+      }
+      // Two register bytes carry a segment's block count.
+      auto blocks = ParseIndex(*value);
+      if (!blocks || *blocks == 0 || *blocks > 0xFFFF) {
+        error_ = "--segment-blocks takes auto or a number of blocks from 1 to 65535 (got \"" +
+                 *value + "\")";
+        return;
+      }
+      opts_.segmentBlocks = *blocks;
     } else if (name == "--sim") {
       // The bench file only follows "=", so "--sim list" stays unambiguous.
       opts_.sim = true;
@@ -209,7 +228,9 @@ class Parser {
 
   void Check() {
     const Command c = opts_.command;
-    const bool needsTarget = c == Command::identify || c == Command::dlmc || c == Command::dptm;
+    const bool needsTarget =
+        c == Command::identify || c == Command::info || c == Command::dlmc || c == Command::dptm;
+    const bool segmented = c == Command::dlmc && opts_.mode && DlmcModeUsesOffsets(*opts_.mode);
     if (c == Command::none) {
       error_ = "no command given";
     } else if (needsTarget && opts_.target.kind == TargetKind::none) {
@@ -226,6 +247,10 @@ class Parser {
     } else if ((c == Command::dlmc || c == Command::dptm) && !opts_.file &&
                !(c == Command::dlmc && *opts_.mode == 0x0F)) {
       error_ = std::string(CommandName(c)) + " needs a firmware FILE";
+    } else if ((opts_.segmentBlocks || opts_.segmentAuto) && !segmented) {
+      error_ = "--segment-blocks belongs to dlmc --mode 03 or 0E";
+    } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
+      error_ = "--force belongs to dlmc and dptm";
     } else if (c == Command::errorName && opts_.codes.empty()) {
       error_ = "error-name needs at least one CODE";
     }
@@ -268,6 +293,8 @@ Commands:
   list                            the physical drives (API mode): index, bus type, name, path
   scan                            the IDE/SATA controller channels of a PCI scan (PIO mode)
   identify TARGET                 the drive's model, firmware revision and serial number
+  info TARGET                     what the drive's IDENTIFY data says: names, capacity, the
+                                  transport, DOWNLOAD MICROCODE and SMART support (changes nothing)
   dlmc TARGET --mode MODE [FILE]  DOWNLOAD MICROCODE: 01 temporary, 03 segmented,
                                   07 permanent, 0E deferred, 0F activate deferred (no FILE)
   dptm TARGET FILE                the vendor download over SMART logs
@@ -283,13 +310,20 @@ Options:
                      describes); the bench's drives remember their firmware between runs
   --json             print one JSON document with the results and the log lines
   --yes, -y          do not ask before a lasting download (modes 03, 07, 0E, 0F, dptm)
+  --force            send although the checks before a download refuse: a drive that says it
+                     does not support the mode, IDENTIFY unreadable, a segment size outside the
+                     drive's limits, mounted filesystems on the disk (lasting downloads)
+  --segment-blocks N|auto
+                     blocks per segment of modes 03 and 0E (default 64); auto takes the
+                     largest the drive and the transport allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one
                      line each, on stderr or to FILE (for a report about a drive or bridge)
   --help, -h         this text
   --version          the program's version
 
 Exit codes: 0 success, 1 the drive reported failure, 2 bad usage or input refused,
-3 interrupted (Ctrl-C; a second Ctrl-C exits at once).
+3 interrupted (Ctrl-C; a second Ctrl-C exits at once), 4 the download completed but the
+firmware revision did not change where it should have (re-flashing the same revision gives it too).
 )";
 }
 

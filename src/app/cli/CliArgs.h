@@ -8,7 +8,7 @@
 
 namespace brisquel::cli {
 
-enum class Command { none, list, scan, identify, dlmc, dptm, errorName };
+enum class Command { none, list, scan, identify, info, dlmc, dptm, errorName };
 
 // --drive N (a line of `list`), --channel N (a line of `scan`), --port 0xNNNN.
 enum class TargetKind { none, drive, channel, port };
@@ -30,6 +30,10 @@ struct CliOptions {
   bool json = false;
   std::optional<std::string> trace;  // --trace: "" for stderr, else the file
   bool yes = false;
+  bool force = false;  // send although the pre-flight checks refuse
+  // --segment-blocks: a number, or none with segmentAuto for "auto".
+  std::optional<std::uint32_t> segmentBlocks;
+  bool segmentAuto = false;
   bool help = false;
   bool version = false;
 };

@@ -8,6 +8,7 @@
 #include "platform/linux/LinuxDiskEnumerator.h"
 #include "platform/linux/LinuxPortLibrary.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/MountedDisks.h"
 #endif
 
 namespace brisquel::cli {
@@ -22,6 +23,10 @@ class LinuxBackend : public Backend {
   DeviceIo& Io() override { return io_; }
   DiskEnumerator& Disks() override { return disks_; }
   SystemInfo& System() override { return system_; }
+  RetryClock& Clock() override { return clock_; }
+  std::vector<std::string> DiskUsers(const std::string& devicePath) override {
+    return linuxpt::DiskUsers(devicePath);
+  }
   void SetNoticeSink(std::function<void(const std::string&)> sink) override {
     ports_.SetNoticeSink(std::move(sink));
   }
@@ -32,6 +37,7 @@ class LinuxBackend : public Backend {
   linuxpt::LinuxDeviceIo io_;
   linuxpt::LinuxDiskEnumerator disks_;
   linuxpt::LinuxSystemInfo system_;
+  SystemRetryClock clock_;
 };
 
 }  // namespace

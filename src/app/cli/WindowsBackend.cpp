@@ -1,5 +1,6 @@
 // This machine's drives and ports on Windows.
 #include "app/cli/Backend.h"
+#include "ops/DownloadCheck.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "platform/windows/WinDiskEnumerator.h"
 #include "platform/windows/WinPortLibrary.h"
@@ -15,12 +16,14 @@ class WindowsBackend : public Backend {
   DeviceIo& Io() override { return io_; }
   DiskEnumerator& Disks() override { return disks_; }
   SystemInfo& System() override { return system_; }
+  RetryClock& Clock() override { return clock_; }
 
  private:
   winpt::WinPortLibrary ports_;
   winpt::WinDeviceIo io_;
   winpt::WinDiskEnumerator disks_{io_};
   winpt::WinSystemInfo system_;
+  SystemRetryClock clock_;
 };
 
 }  // namespace

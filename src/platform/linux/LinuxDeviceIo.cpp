@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/linux/Win32Errors.h"
+#include "transport/SenseData.h"
 #include "transport/PassThroughBlocks.h"
 
 namespace brisquel::linuxpt {
@@ -161,6 +162,7 @@ bool LinuxDeviceIo::AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSiz
                                    std::uint8_t* out, std::uint32_t outSize,
                                    std::uint32_t* bytesReturned) {
   using namespace ataptx;
+  registersReturned_ = false;
   if (inSize < kHeaderSize || outSize < kHeaderSize) return Fail(win32::ERROR_INVALID_PARAMETER_);
   const std::uint16_t length = GetU16(in + kLength);
   if (length != kHeaderSize && length != kAtaLength32) return Fail(win32::ERROR_INVALID_PARAMETER_);
@@ -197,10 +199,12 @@ bool LinuxDeviceIo::AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSiz
   }
 
   if (out != in) std::memmove(out, in, kHeaderSize);
-  const AtaTaskFiles files =
-      CompleteAtaRequest(request, result.status,
-                         std::span<const std::uint8_t>(
-                             sense, std::min<std::size_t>(result.senseLength, sizeof sense)));
+  const std::span<const std::uint8_t> returnedSense(
+      sense, std::min<std::size_t>(result.senseLength, sizeof sense));
+  const AtaTaskFiles files = CompleteAtaRequest(request, result.status, returnedSense);
+  // Without sense carrying them, the block holds the request's own registers.
+  registersReturned_ =
+      result.status == kScsiCheckCondition && ReadSenseData(returnedSense).ata.has_value();
   std::memcpy(out + kPreviousTaskFile, files.previous.data(), 8);
   std::memcpy(out + kCurrentTaskFile, files.current.data(), 8);
   const std::uint32_t moved = Moved(dataLength, result.resid);

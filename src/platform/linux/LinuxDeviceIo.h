@@ -61,6 +61,7 @@ class LinuxDeviceIo : public DeviceIo {
   std::uint32_t GetLastError() override { return lastError_; }
   void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string SystemMessageText(std::uint32_t code) override;
+  bool AtaRegistersReturned() override { return registersReturned_; }
 
  private:
   bool AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
@@ -75,6 +76,7 @@ class LinuxDeviceIo : public DeviceIo {
   std::map<OsHandle, int> handles_;
   OsHandle nextHandle_ = 0x100;
   std::uint32_t lastError_ = 0;
+  bool registersReturned_ = false;
 };
 
 }  // namespace brisquel::linuxpt

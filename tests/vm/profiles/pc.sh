@@ -7,7 +7,10 @@ cli pio1 identify --channel 1
 # QEMU aborts DOWNLOAD MICROCODE with status 41h (DSC clear): the waits end on
 # the error and no image data follows
 firmware /tmp/fw4.bin 4
-cli piodlmc dlmc --port 0x1F0 --mode 07 --yes /tmp/fw4.bin
+cli pioinfo info --port 0x1F0
+# its IDENTIFY says DOWNLOAD MICROCODE is unsupported: refused unless --force
+cli piorefuse dlmc --port 0x1F0 --mode 07 --yes /tmp/fw4.bin
+cli piodlmc dlmc --port 0x1F0 --mode 07 --yes --force /tmp/fw4.bin
 modprobe ata_piix && modprobe sd_mod || exit 1
 wait_for /sys/block/sda && wait_for /sys/block/sdb || exit 1
 # ata_piix holds the primary channel now: port I/O there is refused, and
@@ -19,7 +22,8 @@ cli ata1 identify --drive 1
 # 300 blocks in one command (the count spans two registers) reach the drive,
 # which aborts DOWNLOAD MICROCODE
 firmware /tmp/fw300.bin 300
-cli dlmc300 dlmc --drive 0 --mode 07 --yes /tmp/fw300.bin
+cli ata0info info --drive 0
+cli dlmc300 dlmc --drive 0 --mode 07 --yes --force /tmp/fw300.bin
 # without root: no port I/O, no disk
 cli_nobody nscan scan
 cli_nobody nata identify --drive 0

@@ -12,12 +12,15 @@ cli ata identify --drive 0
 cli tata --trace identify --drive 0
 # QEMU aborts DOWNLOAD MICROCODE and the vendor (SMART log) commands
 firmware /tmp/fw.bin 1
-cli dlmc dlmc --drive 0 --mode 07 --yes /tmp/fw.bin
+cli info info --drive 0
+# its IDENTIFY says DOWNLOAD MICROCODE is unsupported: refused unless --force
+cli refuse dlmc --drive 0 --mode 07 --yes /tmp/fw.bin
+cli dlmc dlmc --drive 0 --mode 07 --yes --force /tmp/fw.bin
 firmware /tmp/dptm.bin 4
 cli dptm dptm --drive 0 --yes /tmp/dptm.bin
 # 150 KiB in one command is beyond what QEMU's AHCI disk takes (128 KiB)
 firmware /tmp/fw300.bin 300
-cli dlmc300 dlmc --drive 0 --mode 07 --yes /tmp/fw300.bin
+cli dlmc300 dlmc --drive 0 --mode 07 --yes --force /tmp/fw300.bin
 # brisquel-cli against the system's tools on the same disk, in turns; only
 # when asked for (scripts/bench), since it adds a hundred runs to the boot
 if grep -q brisquel.timings=1 /proc/cmdline; then

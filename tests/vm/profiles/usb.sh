@@ -10,4 +10,5 @@ cli usb identify --drive 0
 echo 0 > /proc/sys/dev/scsi/logging_level
 # the trace shows what the bridge answered
 cli tusb --trace identify --drive 0
+cli usbinfo info --drive 0
 dmesg | grep -i "pass.through" | sed 's/^\[[ 0-9.]*\] /kernel| /'

@@ -1,0 +1,103 @@
+#include "ops/DownloadCheck.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "ops/DriveCapabilities.h"
+#include "ops/StandardDownload.h"
+
+namespace brisquel {
+namespace {
+
+constexpr std::uint8_t kMoreExpected = 0x01;
+constexpr std::uint8_t kApplied = 0x02;
+constexpr std::uint8_t kSaved = 0x03;
+
+std::string CountText(std::uint8_t count) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02Xh", static_cast<unsigned>(count));
+  std::string meaning;
+  switch (count) {
+    case kMoreExpected:
+      meaning = " (more segments expected)";
+      break;
+    case kApplied:
+      meaning = " (the new microcode is applied)";
+      break;
+    case kSaved:
+      meaning = " (saved, waiting for activation)";
+      break;
+    default:
+      meaning = " (no meaning defined)";
+      break;
+  }
+  return text + meaning;
+}
+
+bool Segmented(const DownloadOutcome& outcome) {
+  return outcome.mode != kVendorDownloadMode && DlmcModeUsesOffsets(outcome.mode);
+}
+
+}  // namespace
+
+std::chrono::milliseconds SystemRetryClock::Now() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void SystemRetryClock::Sleep(std::chrono::milliseconds duration) {
+  std::this_thread::sleep_for(duration);
+}
+
+std::optional<IdentifyOutcome> IdentifyAfterDownload(TransportContext& t, RetryClock& clock) {
+  const auto start = clock.Now();
+  while (!t.state.BreakFlag) {
+    IdentifyOutcome identity = ReadIdentity(t);
+    // A drive still starting its new firmware may answer with blank words.
+    if (identity.command && !identity.firmware.empty()) return identity;
+    if (clock.Now() - start + kReidentifyPause > kReidentifyTimeLimit) break;
+    clock.Sleep(kReidentifyPause);
+  }
+  return std::nullopt;
+}
+
+bool RevisionChangeDue(const DownloadOutcome& outcome) {
+  if (!outcome.Completed()) return false;
+  switch (outcome.mode) {
+    case kDlmcTemporary:
+    case kDlmcPermanent:
+    case kDlmcActivate:
+      return true;
+    case kDlmcSegmented:
+      return outcome.countRegister == kApplied;
+    default:
+      return false;
+  }
+}
+
+std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
+  if (!Segmented(outcome) || !outcome.Completed()) return {};
+  if (!outcome.countRegister) {
+    return "count register after the segments: not reported by this transport";
+  }
+  std::string text = "count register after the last segment: " + CountText(*outcome.countRegister);
+  if (*outcome.countRegister == kMoreExpected) {
+    text += "; the drive still expects more of the image";
+  }
+  if (outcome.earlyAnswer) {
+    text += "; the segment at block " + std::to_string(outcome.earlyAnswer->offset) +
+            ", before the last, already answered " + CountText(outcome.earlyAnswer->count);
+  }
+  return text;
+}
+
+bool SegmentAnswerIsSuspect(const DownloadOutcome& outcome) {
+  if (!Segmented(outcome) || !outcome.Completed() || !outcome.countRegister) return false;
+  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kSaved : kApplied;
+  // Mode 03 may also leave the image saved for a later activation.
+  const bool fine = *outcome.countRegister == expected ||
+                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kSaved);
+  return !fine || outcome.earlyAnswer.has_value();
+}
+
+}  // namespace brisquel

@@ -1,0 +1,136 @@
+#include "ops/DriveCapabilities.h"
+
+#include <algorithm>
+
+#include "ops/StandardDownload.h"
+
+namespace brisquel {
+namespace {
+
+std::uint16_t Word(std::span<const std::uint8_t, kSectorSize> sector, int index) {
+  return static_cast<std::uint16_t>(sector[2 * index] | sector[2 * index + 1] << 8);
+}
+
+// Words whose bits 15:14 read 01 carry valid bits; a drive that leaves them
+// 00 or 11 says nothing there.
+bool Valid(std::uint16_t word) {
+  return (word & 0xC000) == 0x4000;
+}
+
+Said Bit(bool valid, std::uint16_t word, int bit) {
+  if (!valid) return Said::notSaid;
+  return (word >> bit) & 1 ? Said::yes : Said::no;
+}
+
+std::optional<std::uint16_t> Blocks(std::uint16_t word) {
+  if (word == 0x0000 || word == 0xFFFF) return std::nullopt;
+  return word;
+}
+
+std::string Number(std::uint32_t value) {
+  return std::to_string(value);
+}
+
+}  // namespace
+
+const char* SaidName(Said said) {
+  switch (said) {
+    case Said::yes:
+      return "yes";
+    case Said::no:
+      return "no";
+    case Said::notSaid:
+      break;
+  }
+  return "not said";
+}
+
+DriveCapabilities CapabilitiesOf(std::span<const std::uint8_t, kSectorSize> sector) {
+  DriveCapabilities c;
+  // Word 83 vouches for words 82-83, word 87 for words 85-86.
+  const bool supportedValid = Valid(Word(sector, 83));
+  const bool enabledValid = Valid(Word(sector, 87));
+  c.dlmcSupported = Bit(supportedValid, Word(sector, 83), 0);
+  c.dlmcEnabled = Bit(enabledValid, Word(sector, 86), 0);
+  c.smartSupported = Bit(supportedValid, Word(sector, 82), 0);
+  c.smartEnabled = Bit(enabledValid, Word(sector, 85), 0);
+  c.offsetsSupported = Bit(Valid(Word(sector, 119)), Word(sector, 119), 4);
+  c.offsetsEnabled = Bit(Valid(Word(sector, 120)), Word(sector, 120), 4);
+  c.segmentMin = Blocks(Word(sector, 234));
+  c.segmentMax = Blocks(Word(sector, 235));
+
+  const bool lba48 = supportedValid && (Word(sector, 83) & 0x0400);
+  if (lba48) {
+    for (int i = 3; i >= 0; --i) c.sectors = c.sectors << 16 | Word(sector, 100 + i);
+  }
+  if (c.sectors == 0) c.sectors = std::uint32_t{Word(sector, 61)} << 16 | Word(sector, 60);
+  return c;
+}
+
+IdentifyOutcome ReadIdentity(TransportContext& t) {
+  const auto sector = std::span(t.state.TransferBuffer).first<kSectorSize>();
+  std::fill(sector.begin(), sector.end(), std::uint8_t{0});
+  const CommandResult command = IdentifyDevice(t);
+  IdentifyOutcome outcome = command ? IdentityOf(sector) : IdentifyOutcome{};
+  outcome.command = command;
+  return outcome;
+}
+
+bool DlmcModeUsesOffsets(std::uint8_t mode) {
+  return mode == kDlmcSegmented || mode == kDlmcDeferred;
+}
+
+std::optional<std::string> DlmcPreflightRefusal(const DriveCapabilities& drive, std::uint8_t mode) {
+  if (drive.dlmcSupported == Said::no) {
+    return "the drive says it does not support DOWNLOAD MICROCODE (IDENTIFY word 83 bit 0 is "
+           "clear)";
+  }
+  if (DlmcModeUsesOffsets(mode) && drive.offsetsSupported == Said::no) {
+    return "the drive says it does not support DOWNLOAD MICROCODE with offsets, which modes 03 "
+           "and 0E need (IDENTIFY word 119 bit 4 is clear)";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SegmentSizeRefusal(const DriveCapabilities& drive,
+                                              std::uint32_t blocks) {
+  if (drive.segmentMin && blocks < *drive.segmentMin) {
+    return "segments of " + Number(blocks) + " blocks are below the drive's minimum of " +
+           Number(*drive.segmentMin);
+  }
+  if (drive.segmentMax && blocks > *drive.segmentMax) {
+    return "segments of " + Number(blocks) + " blocks are above the drive's maximum of " +
+           Number(*drive.segmentMax);
+  }
+  return std::nullopt;
+}
+
+std::uint32_t TransportSegmentLimit(TransportKind kind, std::uint32_t queueBytes) {
+  std::uint32_t limit = 0xFFFF;  // the count register and LBA low
+  if (kind == TransportKind::scsiPassThrough) limit = kScsiMaxBlocksPerCommand;
+  if (kind != TransportKind::pio && queueBytes >= kSectorSize) {
+    limit = std::min<std::uint32_t>(limit, queueBytes / kSectorSize);
+  }
+  return limit;
+}
+
+SegmentChoice AutoSegmentBlocks(const DriveCapabilities& drive, std::uint32_t transportLimit) {
+  SegmentChoice choice;
+  const std::uint32_t driveMax = drive.segmentMax.value_or(kDlmcSegmentBlocks);
+  const std::uint32_t blocks = std::min(driveMax, transportLimit);
+  const std::string fromDrive = drive.segmentMax
+                                    ? "the drive's maximum of " + Number(driveMax)
+                                    : "the drive states no maximum, so " + Number(driveMax);
+  if (drive.segmentMin && blocks < *drive.segmentMin) {
+    choice.why = "the drive's minimum segment of " + Number(*drive.segmentMin) +
+                 " blocks is more than the transport carries in one command (" +
+                 Number(transportLimit) + ")";
+    return choice;
+  }
+  choice.blocks = blocks;
+  choice.why =
+      blocks < driveMax ? fromDrive + ", cut to the transport's " + Number(blocks) : fromDrive;
+  return choice;
+}
+
+}  // namespace brisquel

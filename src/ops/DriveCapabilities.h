@@ -1,0 +1,66 @@
+// What a drive's IDENTIFY data says about updating its firmware, and the
+// checks the command line makes with it before a download. Pure functions of
+// the sector, so that any front end can make the same checks.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "ops/Identify.h"
+#include "transport/AtaTypes.h"
+
+namespace brisquel {
+
+// A drive may leave a word invalid (bits 15:14 not 01) or a value unreported.
+enum class Said { yes, no, notSaid };
+
+const char* SaidName(Said said);  // "yes", "no", "not said"
+
+struct DriveCapabilities {
+  Said dlmcSupported = Said::notSaid;     // word 83 bit 0
+  Said dlmcEnabled = Said::notSaid;       // word 86 bit 0
+  Said offsetsSupported = Said::notSaid;  // word 119 bit 4: DOWNLOAD MICROCODE mode 03
+  Said offsetsEnabled = Said::notSaid;    // word 120 bit 4
+  // In 512-byte blocks (words 234, 235); 0000h and FFFFh say nothing.
+  std::optional<std::uint16_t> segmentMin, segmentMax;
+  Said smartSupported = Said::notSaid;  // word 82 bit 0
+  Said smartEnabled = Said::notSaid;    // word 85 bit 0
+  std::uint64_t sectors = 0;            // words 100-103 for 48-bit drives, else 60-61
+};
+
+DriveCapabilities CapabilitiesOf(std::span<const std::uint8_t, kSectorSize> sector);
+
+// IDENTIFY DEVICE for a check of the command line's own: no log line, the
+// names and the sector in the outcome (empty names when the command failed).
+IdentifyOutcome ReadIdentity(TransportContext& t);
+
+// Modes 03 and 0E carry the image in segments at offsets.
+bool DlmcModeUsesOffsets(std::uint8_t mode);
+
+// Why a DOWNLOAD MICROCODE in this mode should not go to a drive with these
+// capabilities, or none. Only what the drive says counts: a word it leaves
+// unsaid refuses nothing.
+std::optional<std::string> DlmcPreflightRefusal(const DriveCapabilities& drive, std::uint8_t mode);
+
+// Why segments of this many blocks should not go to this drive (outside the
+// minimum and maximum it states), or none.
+std::optional<std::string> SegmentSizeRefusal(const DriveCapabilities& drive, std::uint32_t blocks);
+
+// The most blocks one DOWNLOAD MICROCODE command can carry on this transport:
+// 255 over SCSI pass-through (SAT's 8-bit count), the disk queue's largest
+// transfer where it is known (queueBytes, 0 if not), and what the two
+// register bytes of the count reach.
+std::uint32_t TransportSegmentLimit(TransportKind kind, std::uint32_t queueBytes);
+
+// The segment size --segment-blocks auto picks: the drive's maximum (64 when
+// it states none), cut to the transport's limit. None, with the reason, when
+// that falls below the drive's minimum.
+struct SegmentChoice {
+  std::optional<std::uint32_t> blocks;
+  std::string why;  // how it was chosen, or why none fits
+};
+SegmentChoice AutoSegmentBlocks(const DriveCapabilities& drive, std::uint32_t transportLimit);
+
+}  // namespace brisquel
