@@ -313,9 +313,8 @@ Options:
   --force            send although the checks before a download refuse: a drive that says it
                      does not support the mode, IDENTIFY unreadable, a segment size outside the
                      drive's limits, mounted filesystems on the disk (lasting downloads)
-  --segment-blocks N|auto
-                     blocks per segment of modes 03 and 0E (default 64); auto takes the
-                     largest the drive and the transport allow
+  --segment-blocks N|auto  blocks per segment of modes 03 and 0E (default 64); auto
+                     takes the largest the drive and the transport allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one
                      line each, on stderr or to FILE (for a report about a drive or bridge)
   --help, -h         this text
