@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<sim::Bench> bench = sim::Bench::Default();
   ProgramState state;
-  winpt::WinSystemInfo system;
+  // As brisquel.exe shows the bench: its caption says so.
+  BenchSystemInfo system(std::make_unique<winpt::WinSystemInfo>());
   win::WinMainWindow window(
       MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, "."});
   window.Show(SW_SHOWNORMAL);
