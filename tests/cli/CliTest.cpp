@@ -316,11 +316,12 @@ TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   CliRunner cli;
   cli.WriteFile("busy.bench", SmallBench("stay-busy = yes\n"));
   // The drive never gets ready, and the PIO wait runs until Break. The signal
-  // comes late enough for the operation to have started even on a loaded
-  // machine (the wait never ends by itself).
+  // is sent once the trace shows the command gone out, so it lands inside the
+  // operation however loaded the machine is.
   const CliResult kept = cli.Shell(
-      "timeout --preserve-status -k 5 -s INT 3 \"$CLI\" --sim=busy.bench identify --port 0x1F0 "
-      "</dev/null");
+      "\"$CLI\" --sim=busy.bench --trace=trace.txt identify --port 0x1F0 </dev/null & pid=$!; "
+      "for i in $(seq 600); do grep -q '^-> ' trace.txt 2>/dev/null && break; sleep 0.05; done; "
+      "kill -INT $pid; wait $pid");
   EXPECT_EQ(kept.exitCode, 3) << kept.err;
   // Break ends the wait where the window's would: the line is still written.
   EXPECT_EQ(kept.out, " FW: SN:\n\n");
