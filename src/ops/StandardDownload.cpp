@@ -145,7 +145,7 @@ DownloadOutcome DownloadMicrocodeButton(OperationContext& ctx, std::optional<std
   outcome.mode = mode.value_or(0);
   const CommandResult preamble = SendVendorPreamble(ctx.transport);
   // With no drive on the channel there is nothing to choose a file for.
-  if (preamble.end == CommandEnd::noDevice || preamble.end == CommandEnd::stopped) {
+  if (preamble.EndsTheOperation()) {
     outcome.result = ResultOf(preamble);
     outcome.what = WhatEnded(preamble, "the vendor preamble", ctx.transport);
     return outcome;

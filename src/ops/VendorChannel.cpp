@@ -26,18 +26,9 @@ bool KeyReply::Accepted() const {
   return sent.ok() && status && (status->primaryCode == 0 || status->primaryCode == 0xFFFF);
 }
 
-namespace {
-
-// No drive, or the user stopped: nothing more is worth sending.
-bool Hopeless(const CommandResult& r) {
-  return r.end == CommandEnd::noDevice || r.end == CommandEnd::stopped;
-}
-
-}  // namespace
-
 CommandResult EnableVendorCommands(TransportContext& t) {
   const CommandResult enabled = Dispatch(t, VendorEnableCommand());
-  if (enabled.ok() || Hopeless(enabled)) return enabled;
+  if (enabled.ok() || enabled.EndsTheOperation()) return enabled;
   return Dispatch(t, VendorEnableByLogCommand());
 }
 
@@ -58,7 +49,7 @@ KeyReply SendKeySector(TransportContext& t, const KeySector& key) {
   for (std::size_t i = 0; i < key.words.size(); ++i) PutU16(&buffer[2 * i], key.words[i]);
 
   KeyReply reply{Dispatch(t, WriteKeySectorCommand(KeyArea(t.state))), std::nullopt};
-  if (Hopeless(reply.sent)) return reply;
+  if (reply.sent.EndsTheOperation()) return reply;
 
   reply.status = ReadVendorStatusCodes(t);
   if (!reply.Accepted()) t.state.AtaStatusBits.ERR = true;
@@ -67,7 +58,7 @@ KeyReply SendKeySector(TransportContext& t, const KeySector& key) {
 
 CommandResult SendVendorPreamble(TransportContext& t) {
   const CommandResult enabled = EnableVendorCommands(t);
-  if (Hopeless(enabled)) return enabled;
+  if (enabled.EndsTheOperation()) return enabled;
   return SendKeySector(t, KeySector::Preamble()).sent;
 }
 

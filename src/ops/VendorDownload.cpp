@@ -27,7 +27,7 @@ DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::u
   };
 
   const CommandResult enabled = EnableVendorCommands(t);
-  if (enabled.end == CommandEnd::noDevice || enabled.end == CommandEnd::stopped) {
+  if (enabled.EndsTheOperation()) {
     return fail(ResultOf(enabled), WhatEnded(enabled, "the vendor command enable", t));
   }
   const auto announced = static_cast<std::uint32_t>(image.size() / kSectorSize);

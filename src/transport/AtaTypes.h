@@ -97,13 +97,17 @@ struct SenseSummary {
 
 struct CommandResult {
   CommandEnd end = CommandEnd::completed;
-  std::uint32_t systemError = 0;      // the system's error code, for systemRefused
+  std::uint32_t systemError = 0;        // the system's error code, for systemRefused
   std::optional<SenseSummary> sense{};  // SCSI pass-through: the sense the bridge returned
   // The count register the drive left, only where the transport really
   // returned it (never a copy of the request).
   std::optional<std::uint8_t> returnedCount{};
 
   bool ok() const { return end == CommandEnd::completed; }
+  // No drive answers, or the user stopped: nothing more is worth sending.
+  bool EndsTheOperation() const {
+    return end == CommandEnd::noDevice || end == CommandEnd::stopped;
+  }
   explicit operator bool() const { return ok(); }
 };
 
