@@ -9,22 +9,18 @@
 namespace brisquel {
 namespace {
 
-constexpr std::uint8_t kMoreExpected = 0x01;
-constexpr std::uint8_t kApplied = 0x02;
-constexpr std::uint8_t kSaved = 0x03;
-
 std::string CountText(std::uint8_t count) {
   char text[8];
   std::snprintf(text, sizeof text, "%02Xh", static_cast<unsigned>(count));
   std::string meaning;
   switch (count) {
-    case kMoreExpected:
+    case kDlmcCountMoreExpected:
       meaning = " (more segments expected)";
       break;
-    case kApplied:
+    case kDlmcCountApplied:
       meaning = " (the new microcode is applied)";
       break;
-    case kSaved:
+    case kDlmcCountSaved:
       meaning = " (saved, waiting for activation)";
       break;
     default:
@@ -56,7 +52,12 @@ std::optional<IdentifyOutcome> IdentifyAfterDownload(TransportContext& t, RetryC
     // A drive still starting its new firmware may answer with blank words.
     if (identity.command && !identity.firmware.empty()) return identity;
     if (clock.Now() - start + kReidentifyPause > kReidentifyTimeLimit) break;
-    clock.Sleep(kReidentifyPause);
+    // In short slices, so that the window stays responsive and Break is seen.
+    for (auto slept = std::chrono::milliseconds{0}; slept < kReidentifyPause && !t.state.BreakFlag;
+         slept += kReidentifySlice) {
+      clock.Sleep(kReidentifySlice);
+      t.host.PumpMessages();
+    }
   }
   return std::nullopt;
 }
@@ -69,7 +70,7 @@ bool RevisionChangeDue(const DownloadOutcome& outcome) {
     case kDlmcActivate:
       return true;
     case kDlmcSegmented:
-      return outcome.countRegister == kApplied;
+      return outcome.countRegister == kDlmcCountApplied;
     default:
       return false;
   }
@@ -81,7 +82,7 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
     return "count register after the segments: not reported by this transport";
   }
   std::string text = "count register after the last segment: " + CountText(*outcome.countRegister);
-  if (*outcome.countRegister == kMoreExpected) {
+  if (*outcome.countRegister == kDlmcCountMoreExpected) {
     text += "; the drive still expects more of the image";
   }
   if (outcome.earlyAnswer) {
@@ -93,10 +94,10 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
 
 bool SegmentAnswerIsSuspect(const DownloadOutcome& outcome) {
   if (!Segmented(outcome) || !outcome.Completed() || !outcome.countRegister) return false;
-  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kSaved : kApplied;
+  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kDlmcCountSaved : kDlmcCountApplied;
   // Mode 03 may also leave the image saved for a later activation.
   const bool fine = *outcome.countRegister == expected ||
-                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kSaved);
+                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kDlmcCountSaved);
   return !fine || outcome.earlyAnswer.has_value();
 }
 

@@ -21,11 +21,6 @@ constexpr std::uint32_t kMaxSegmentBlocks = 64;
 constexpr std::uint32_t kMaxImageBlocks = 65535;  // what the offset and count bytes can reach
 constexpr std::uint32_t kMaxVendorChunk = 64;
 
-// DOWNLOAD MICROCODE count register on completion of a data segment.
-constexpr std::uint8_t kMoreMicrocodeExpected = 1;
-constexpr std::uint8_t kMicrocodeApplied = 2;
-constexpr std::uint8_t kMicrocodeSavedForActivation = 3;
-
 // Vendor status codes the bench firmware answers with (names as the drive's
 // firmware has them).
 constexpr std::uint16_t kVscSuccess = 0x0000;
@@ -468,6 +463,19 @@ struct AtaDrive::Impl {
 
   void CmdIdentify() {
     auto bytes = IdentifyData();
+    switch (faults.identifyData) {
+      case DriveFaults::IdentifyData::zeros:
+        bytes.fill(0x00);
+        break;
+      case DriveFaults::IdentifyData::ones:
+        bytes.fill(0xFF);
+        break;
+      case DriveFaults::IdentifyData::badChecksum:
+        bytes[511] = static_cast<std::uint8_t>(bytes[511] + 1);
+        break;
+      case DriveFaults::IdentifyData::asBuilt:
+        break;
+    }
     SendToHost(bytes);
   }
 
@@ -484,7 +492,7 @@ struct AtaDrive::Impl {
         activeRevision = permanentRevision = *deferredRevision;
         deferredRevision.reset();
         Complete();
-        count.current = kMicrocodeApplied;
+        count.current = kDlmcCountApplied;
         return;
       case 0x01:
       case 0x07:
@@ -531,7 +539,7 @@ struct AtaDrive::Impl {
     activeRevision = verdict.revision;
     if (wholeImageMode == 0x07) permanentRevision = verdict.revision;
     Complete();
-    count.current = kMicrocodeApplied;
+    count.current = kDlmcCountApplied;
   }
 
   void SegmentReceived() {
@@ -545,7 +553,7 @@ struct AtaDrive::Impl {
     auto verdict = CheckBenchFirmware(segments);
     if (verdict.check == BenchFirmwareCheck::tooShort) {
       Complete();
-      count.current = kMoreMicrocodeExpected;
+      count.current = kDlmcCountMoreExpected;
       return;
     }
     segments.clear();
@@ -553,12 +561,12 @@ struct AtaDrive::Impl {
     if (segmentMode == 0x0E) {
       deferredRevision = verdict.revision;
       Complete();
-      count.current = kMicrocodeSavedForActivation;
+      count.current = kDlmcCountSaved;
       return;
     }
     activeRevision = permanentRevision = verdict.revision;
     Complete();
-    count.current = kMicrocodeApplied;
+    count.current = kDlmcCountApplied;
   }
 
   // --- vendor command channel ----------------------------------------------

@@ -341,13 +341,21 @@ TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
     EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
-  // On a terminal the question names the drive and the file; "no" sends nothing.
-  const CliResult asked = cli.Shell(
-      "printf 'no\\n' | script -qec '\"$CLI\" dlmc --port 0x1F0 --mode 07 fw.bin' /dev/null");
-  EXPECT_NE(asked.out.find("port 0x01F0"), std::string::npos) << asked.out;
-  EXPECT_NE(asked.out.find("fw.bin (1024 bytes)"), std::string::npos) << asked.out;
-  EXPECT_NE(asked.out.find("not confirmed"), std::string::npos) << asked.out;
-  EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
+  // On a terminal the question comes after IDENTIFY and names the drive, what
+  // it runs and the file; "no" sends nothing, nor does "y": only "yes" is yes.
+  for (const char* answer : {"no", "y"}) {
+    const CliResult asked = cli.Shell(std::string("printf '") + answer +
+                                      "\\n' | script -qec '\"$CLI\" --sim --ask dlmc --drive 0 "
+                                      "--mode 07 fw.bin' /dev/null");
+    EXPECT_NE(asked.out.find("(--drive 0, "), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("model: WDC WD5000AAKX-00SIMB0, serial WD-WCSIM0000002, firmware "
+                             "15.01H15"),
+              std::string::npos)
+        << asked.out;
+    EXPECT_NE(asked.out.find("fw.bin (1024 bytes)"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("not confirmed"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
+  }
 }
 
 TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {

@@ -35,7 +35,7 @@ struct WindowOnBench : ::testing::Test {
 
   void Open(const std::string& placementFile = "") {
     window = std::make_unique<WinMainWindow>(
-        MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, "."},
+        MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, ".", bench->Users(), bench->Clock()},
         WinMainWindowOptions{placementFile, [this] { return chosenFile; }});
     window->Show(SW_SHOWNORMAL);
   }
@@ -253,7 +253,7 @@ TEST(Window, CtrlHeldAtStartShowsTheDriverLibrarysStateInTheCaption) {
   GetKeyboardState(keys);
   keys[VK_CONTROL] |= 0x80;
   SetKeyboardState(keys);
-  WinMainWindow window(MainPlatform{state, missing, bench->Io(), bench->Disks(), system, "."});
+  WinMainWindow window(MainPlatform{state, missing, bench->Io(), bench->Disks(), system, ".", bench->Users(), bench->Clock()});
   keys[VK_CONTROL] &= 0x7F;
   SetKeyboardState(keys);
   wchar_t caption[128] = {};
@@ -269,7 +269,7 @@ TEST(Window, ADriveThatCannotBeOpenedIsReportedInTheMessageBox) {
   ProgramState state;
   winpt::WinSystemInfo system;
   WinMainWindow window(
-      MainPlatform{state, load.bench->Ports(), load.bench->Io(), load.bench->Disks(), system, "."});
+      MainPlatform{state, load.bench->Ports(), load.bench->Io(), load.bench->Disks(), system, ".", load.bench->Users(), load.bench->Clock()});
   window.Show(SW_SHOWNORMAL);
   ASSERT_EQ(SendMessageW(window.lbControllers, LB_GETCOUNT, 0, 0), 1);
   // The message box waits for its OK: a second thread finds it by its title and closes it.

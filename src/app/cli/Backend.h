@@ -11,6 +11,7 @@
 #include "app/cli/BenchState.h"
 #include "discovery/DiskEnumerator.h"
 #include "hw/uWinRing0.h"
+#include "ops/DiskUsers.h"
 #include "ops/DownloadCheck.h"
 #include "transport/DeviceIo.h"
 #include "ui/SystemInfo.h"
@@ -34,9 +35,8 @@ class Backend {
   virtual std::string PortAccessProblem() { return {}; }
   // The clock the re-IDENTIFY after a download waits on.
   virtual RetryClock& Clock() = 0;
-  // What keeps the disk at this device path busy (mounted filesystems, the
-  // running system, swap), in words; empty when nothing does.
-  virtual std::vector<std::string> DiskUsers(const std::string&) { return {}; }
+  // What holds a disk (mounted filesystems, the running system, swap).
+  virtual DiskUsers& Users() = 0;
 };
 
 // The default bench, or the one a bench file describes. Null, with a reason,

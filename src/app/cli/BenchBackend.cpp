@@ -13,16 +13,6 @@ class BenchSystemInfo : public SystemInfo {
   bool HasAdministratorRights() override { return true; }  // the bench asks for none
 };
 
-// Time on the bench passes only by sleeping, and sleeping takes none.
-class BenchClock : public RetryClock {
- public:
-  std::chrono::milliseconds Now() override { return now_; }
-  void Sleep(std::chrono::milliseconds duration) override { now_ += duration; }
-
- private:
-  std::chrono::milliseconds now_{0};
-};
-
 class BenchBackend : public Backend {
  public:
   explicit BenchBackend(std::unique_ptr<sim::Bench> bench) : bench_(std::move(bench)) {}
@@ -31,7 +21,8 @@ class BenchBackend : public Backend {
   DeviceIo& Io() override { return bench_->Io(); }
   DiskEnumerator& Disks() override { return bench_->Disks(); }
   SystemInfo& System() override { return system_; }
-  RetryClock& Clock() override { return clock_; }
+  RetryClock& Clock() override { return bench_->Clock(); }
+  DiskUsers& Users() override { return bench_->Users(); }
 
   std::vector<RememberedDrive> Remembered() override {
     std::vector<RememberedDrive> drives;
@@ -45,7 +36,6 @@ class BenchBackend : public Backend {
  private:
   std::unique_ptr<sim::Bench> bench_;
   BenchSystemInfo system_;
-  BenchClock clock_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "ops/DownloadCheck.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "platform/windows/WinDiskEnumerator.h"
+#include "platform/windows/WinDiskUsers.h"
 #include "platform/windows/WinPortLibrary.h"
 #include "platform/windows/WinSystemInfo.h"
 
@@ -17,6 +18,7 @@ class WindowsBackend : public Backend {
   DiskEnumerator& Disks() override { return disks_; }
   SystemInfo& System() override { return system_; }
   RetryClock& Clock() override { return clock_; }
+  DiskUsers& Users() override { return users_; }
 
  private:
   winpt::WinPortLibrary ports_;
@@ -24,6 +26,7 @@ class WindowsBackend : public Backend {
   winpt::WinDiskEnumerator disks_{io_};
   winpt::WinSystemInfo system_;
   SystemRetryClock clock_;
+  winpt::WinDiskUsers users_;
 };
 
 }  // namespace

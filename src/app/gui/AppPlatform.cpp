@@ -10,6 +10,7 @@
 #include "platform/linux/LinuxDiskEnumerator.h"
 #include "platform/linux/LinuxPortLibrary.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/MountedDisks.h"
 #endif
 
 namespace brisquel::gui {
@@ -21,6 +22,8 @@ struct AppPlatform::SystemParts {
   linuxpt::LinuxDeviceIo io;
   linuxpt::LinuxDiskEnumerator disks;
   linuxpt::DeviceChangeMonitor monitor;
+  linuxpt::LinuxDiskUsers users;
+  SystemRetryClock clock;
 };
 #else
 struct AppPlatform::SystemParts {};
@@ -38,7 +41,7 @@ void AppPlatform::SetNoticeLog(std::function<void(const std::string&)> log) {
 }
 
 MainPlatform AppPlatform::Platform() {
-  return MainPlatform{*state_, *ports_, *io_, *disks_, *system_, programDir_};
+  return MainPlatform{*state_, *ports_, *io_, *disks_, *system_, programDir_, *users_, *clock_};
 }
 
 struct AppPlatformLoader {
@@ -48,6 +51,8 @@ struct AppPlatformLoader {
     p.ports_ = &p.bench_->Ports();
     p.io_ = &p.bench_->Io();
     p.disks_ = &p.bench_->Disks();
+    p.users_ = &p.bench_->Users();
+    p.clock_ = &p.bench_->Clock();
   }
 
   static bool UseSystem(AppPlatform& p) {
@@ -57,6 +62,8 @@ struct AppPlatformLoader {
     p.ports_ = &parts.ports;
     p.io_ = &parts.io;
     p.disks_ = &parts.disks;
+    p.users_ = &parts.users;
+    p.clock_ = &parts.clock;
     if (parts.monitor.Start()) {
       p.changes_ =
           DeviceChangeFeed{parts.monitor.Fd(), [&parts] { return parts.monitor.ReadEvents(); }};

@@ -51,6 +51,8 @@ class AppPlatform {
   PortLibrary* ports_ = nullptr;
   DeviceIo* io_ = nullptr;
   DiskEnumerator* disks_ = nullptr;
+  DiskUsers* users_ = nullptr;
+  RetryClock* clock_ = nullptr;
   std::unique_ptr<SystemInfo> system_;
   std::filesystem::path programDir_;
   DeviceChangeFeed changes_;

@@ -10,6 +10,7 @@
 #include "app/win/WinMainWindow.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "platform/windows/WinDiskEnumerator.h"
+#include "platform/windows/WinDiskUsers.h"
 #include "platform/windows/WinPortLibrary.h"
 #include "platform/windows/WinSystemInfo.h"
 #include "sim/Bench.h"
@@ -23,6 +24,8 @@ using namespace brisquel;
 struct SystemParts {
   winpt::WinDeviceIo io;
   winpt::WinDiskEnumerator disks{io};
+  winpt::WinDiskUsers users;
+  SystemRetryClock clock;
   // Loaded only when the window runs on this machine.
   std::unique_ptr<winpt::WinPortLibrary> ports;
 };
@@ -66,9 +69,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
   PortLibrary& ports = bench ? static_cast<PortLibrary&>(bench->Ports()) : *system.ports;
   DeviceIo& io = bench ? static_cast<DeviceIo&>(bench->Io()) : system.io;
   DiskEnumerator& disks = bench ? static_cast<DiskEnumerator&>(bench->Disks()) : system.disks;
+  DiskUsers& users = bench ? bench->Users() : system.users;
+  RetryClock& clock = bench ? static_cast<RetryClock&>(bench->Clock()) : system.clock;
 
   win::WinMainWindow fmMain(
-      MainPlatform{state, ports, io, disks, *systemInfo, program.parent_path()},
+      MainPlatform{state, ports, io, disks, *systemInfo, program.parent_path(), users, clock},
       {PlacementFileName(program.filename().string()), {}});
   fmMain.Show(showCmd);
   return fmMain.Run();
