@@ -19,7 +19,7 @@ description:
   - After the download the revision the drive reports is compared with I(revision); a drive that
     reports another revision, or none, fails the task.
   - A refusal, a failed or interrupted download, or a revision left unchanged fails the task with
-    the message of C(brisquel-cli) itself.
+    the message of C(brisquel-cli) itself; its warnings become the task's.
   - Needs C(brisquel-cli) on the managed host, and root there for real drives (C(become)).
 author:
   - The Brisquel developers
@@ -214,6 +214,11 @@ class Cli:
 
     def run(self, arguments):
         rc, out, err = self.module.run_command(self.base + arguments)
+        # Its warnings (a check overridden by force, a suspect count register) are on stderr only.
+        for line in err.splitlines():
+            said, warning, text = line.partition(': warning: ')
+            if warning:
+                self.module.warn(text)
         try:
             doc = json.loads(out)
         except ValueError:
