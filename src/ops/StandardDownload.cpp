@@ -130,7 +130,7 @@ DownloadOutcome SendStandardDownload(OperationContext& ctx, std::uint8_t mode,
   DownloadOutcome outcome = DownloadMicrocodeData(ctx, mode, image);
   outcome.file = file;
   if (outcome.Failed() && outcome.result != DownloadOutcome::Result::nothingToSend &&
-      outcome.result != DownloadOutcome::Result::noDrive) {
+      VendorStatusReadable(outcome.result)) {
     outcome.vendor = ReadVendorStatusCodes(ctx.transport);
   }
   ctx.host.LogLine(ClosingLine(outcome));

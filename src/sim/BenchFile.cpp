@@ -57,6 +57,7 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "segment-max",
                                            "segment-answer",
                                            "identify-data",
+                                           "flash-seconds",
                                            "identify-file"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
@@ -420,6 +421,10 @@ struct Builder {
                           "\" is none of zeros, ones, bad-checksum");
       }
       f.identifyData = it->second;
+    }
+    if (auto e = s.Find("flash-seconds")) {
+      f.flashSeconds =
+          static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "flash-seconds"), 0, 3600));
     }
     if (auto e = s.Find("identify-file")) {
       // The sector itself says what these would.
