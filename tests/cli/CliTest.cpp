@@ -356,6 +356,13 @@ TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
     EXPECT_NE(asked.out.find("not confirmed"), std::string::npos) << asked.out;
     EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
   }
+  // Ctrl-C at the question (or, on a slow machine, before it): exit 3, and
+  // nothing sent after it.
+  const CliResult stopped = cli.Shell(
+      "(sleep 1; printf '\\003') | script -qec '\"$CLI\" --sim --ask dlmc --drive 0 --mode 07 "
+      "fw.bin' /dev/null");
+  EXPECT_EQ(stopped.exitCode, 3) << stopped.out;
+  EXPECT_EQ(stopped.out.find("Download Microcode"), std::string::npos) << stopped.out;
 }
 
 TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {

@@ -404,6 +404,7 @@ void WinMainWindow::ShowMessage(const std::string& text) {
 }
 
 bool WinMainWindow::AskYesNo(const std::string& text) {
+  if (options_.askYesNo) return options_.askYesNo(text);
   return MessageBoxW(fmMain, Wide(text).c_str(), L"Brisquel",
                      MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) == IDYES;
 }

@@ -19,6 +19,8 @@ struct WinMainWindowOptions {
   std::string placementFile;
   // Picks the firmware file; the open-file dialog when not given (tests answer here).
   std::function<std::optional<std::string>()> chooseFile;
+  // Answers the yes/no questions; the message box when not given.
+  std::function<bool(const std::string&)> askYesNo;
 };
 
 class WinMainWindow : public MainView {
