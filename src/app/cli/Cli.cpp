@@ -829,6 +829,7 @@ int ExitCodeOf(const DownloadOutcome& outcome) {
     case Result::refusedBySystem:
     case Result::noDrive:
     case Result::stoppedEarly:
+    case Result::timedOut:
       return kExitDriveFailure;
     case Result::nothingToSend:
     case Result::refused:
