@@ -6,6 +6,7 @@
 
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
+#include "ops/DlmcModes.h"
 #include "ops/Identify.h"
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
@@ -80,12 +81,12 @@ void TfmMain::btIdentifyClick() {
 }
 
 void TfmMain::btUnlockClick() {
-  // The mode box's items in order; a typed text picks no mode.
-  static constexpr std::uint8_t kModes[] = {kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
-                                            kDlmcDeferred, kDlmcActivate};
+  // A typed text picks no mode.
   const int index = view_.DlmcTypeIndex();
   UpdateRequest request;
-  if (index >= 0 && index < static_cast<int>(std::size(kModes))) request.mode = kModes[index];
+  if (index >= 0 && index < static_cast<int>(kDlmcModeTable.size())) {
+    request.mode = kDlmcModeTable[static_cast<std::size_t>(index)].code;
+  }
   RunUpdateClick(request);
 }
 

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "sim/AtaDrive.h"
+#include "sim/Bench.h"
 
 namespace brisquel::cli {
 
@@ -62,6 +63,15 @@ std::string BenchStateFileName(const std::optional<std::filesystem::path>& bench
   std::snprintf(hash, sizeof hash, "%016llx",
                 static_cast<unsigned long long>(Fnv1a64(absolute.generic_string())));
   return "bench-" + SafeStem(*benchFile) + "-" + hash + ".state";
+}
+
+std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench) {
+  std::vector<RememberedDrive> drives;
+  for (const std::string& name : bench.DriveNames()) {
+    sim::AtaDrive* drive = bench.Drive(name);
+    drives.push_back({name + " " + drive->Identity().serial, drive});
+  }
+  return drives;
 }
 
 bool LoadBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,
