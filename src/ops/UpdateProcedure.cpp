@@ -95,9 +95,8 @@ class Procedure {
         why.push_back(*refusal);
       }
     }
-    if (UpdateLasts(r_)) {
-      if (auto refusal = DiskUseRefusal()) why.push_back(*refusal);
-    }
+    // Every mode switches or stores firmware (01 too: the drive resets into it).
+    if (auto refusal = DiskUseRefusal()) why.push_back(*refusal);
     if (why.empty()) return true;
     if (!u_.questions.SendAnyway(why)) {
       Ended(Stage::driveChecks, Result::refused, why.front());
@@ -221,11 +220,6 @@ bool IsWdcDrive(const IdentifyOutcome& identity) {
   const std::uint16_t w109 = Word(identity.sector, 109);
   const std::uint32_t oui = std::uint32_t{w108 & 0x0FFFu} << 12 | w109 >> 4;
   return (w108 >> 12) == 5 && oui == kWdcOui;
-}
-
-bool UpdateLasts(const UpdateRequest& request) {
-  return request.kind == UpdateRequest::Kind::vendor ||
-         (request.mode && *request.mode != kDlmcTemporary);
 }
 
 std::string RevisionLine(const UpdateReport& report) {

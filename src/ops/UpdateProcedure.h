@@ -85,11 +85,6 @@ UpdateReport RunUpdate(UpdateContext& u, const UpdateRequest& request);
 // its model begins "WDC ", or its world wide name carries that maker's OUI.
 bool IsWdcDrive(const IdentifyOutcome& identity);
 
-// Whether a download in this request switches or stores firmware, so that
-// whatever uses the disk must be asked about first. Only mode 01 is gone after
-// a power cycle.
-bool UpdateLasts(const UpdateRequest& request);
-
 // The window's line after a download: "Firmware revision A -> B", the
 // deferred image's wait for activation, or why the revision was not read.
 // Empty when nothing was verified.

@@ -308,7 +308,7 @@ Options:
   --ask              ask before a lasting download on the bench too, as on a real drive
   --force            send although the checks before a download refuse: a drive that says it
                      does not support the mode, IDENTIFY unreadable or not valid, no split of
-                     the image within the drive's segment limits, a disk in use (lasting downloads)
+                     the image within the drive's segment limits, a disk in use
   --segment-blocks N|auto  the largest segment of modes 03 and 0E (default 64), cut to the drive's
                      and the transport's limits; auto takes the largest both allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one

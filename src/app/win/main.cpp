@@ -42,7 +42,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
   win::WinMainWindow fmMain(MainPlatform{state, backend.Ports(), backend.Io(), backend.Disks(),
                                          backend.System(), program.parent_path(), backend.Users(),
                                          backend.Clock()},
-                            {PlacementFileName(program.filename().string()), {}});
+                            {PlacementFileName(program.filename().string()), {}, {}});
   fmMain.Show(showCmd);
   return fmMain.Run();
 }
