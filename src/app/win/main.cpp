@@ -2,17 +2,18 @@
 // simulated bench ("1" for the default one, else a bench file).
 #include <windows.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "app/win/WinMainWindow.h"
+#include "platform/windows/WideText.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "platform/windows/WinDiskEnumerator.h"
 #include "platform/windows/WinPortLibrary.h"
 #include "platform/windows/WinSystemInfo.h"
 #include "sim/Bench.h"
+#include "transport/Utf8Path.h"
 #include "ui/WindowPlacement.h"
 
 namespace {
@@ -27,32 +28,20 @@ struct SystemParts {
   std::unique_ptr<winpt::WinPortLibrary> ports;
 };
 
-std::filesystem::path ProgramPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
-  const std::filesystem::path program = ProgramPath();
-  const char* sim = std::getenv("BRISQUEL_SIM");
+  const std::filesystem::path program = winpt::ProgramPath();
+  const std::string sim = winpt::EnvironmentValue(L"BRISQUEL_SIM").value_or("");
   std::unique_ptr<sim::Bench> bench;
   SystemParts system;
-  if (sim && *sim) {
-    if (std::string(sim) == "1") {
+  if (!sim.empty()) {
+    if (sim == "1") {
       bench = sim::Bench::Default();
     } else {
       sim::BenchLoad load = sim::Bench::FromFile(sim);
       if (!load.bench) {
-        MessageBoxA(nullptr, load.error.c_str(), "Brisquel", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, winpt::Wide(load.error).c_str(), L"Brisquel", MB_OK | MB_ICONERROR);
         return 2;
       }
       bench = std::move(load.bench);
@@ -69,7 +58,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
 
   win::WinMainWindow fmMain(
       MainPlatform{state, ports, io, disks, *systemInfo, program.parent_path()},
-      {PlacementFileName(program.filename().string()), {}});
+      {PlacementFileName(Utf8Of(program.filename())), {}});
   fmMain.Show(showCmd);
   return fmMain.Run();
 }
