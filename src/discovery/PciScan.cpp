@@ -1,6 +1,7 @@
 #include "discovery/PciScan.h"
 
 #include <array>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -236,6 +237,14 @@ void ScanPciControllers(const PciScanContext& ctx) {
       }
     }
   }
+}
+
+std::string PioLineText(const PCIDevDesc& entry) {
+  char ports[32];
+  std::snprintf(ports, sizeof ports, "%04X/%04X", static_cast<unsigned>(entry.basePort),
+                static_cast<unsigned>(entry.controlPort));
+  return std::string(ports) + " - " + entry.className + ": " + entry.vendorName + " " +
+         entry.deviceName;
 }
 
 }  // namespace brisquel

@@ -29,6 +29,10 @@ struct PciScanContext {
 // seen at a loop head ends the scan with the entries found so far.
 void ScanPciControllers(const PciScanContext& ctx);
 
+// "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE": ports as at least four
+// upper-case hex digits, class, vendor and device names.
+std::string PioLineText(const PCIDevDesc& entry);
+
 // Name files are read whole and split at CR, LF or CR LF. A file that is
 // missing, is not a regular file or cannot be read gives no lines. Lines are
 // cut at kNameFileMaxLine bytes and reading stops after kNameFileMaxBytes, so a

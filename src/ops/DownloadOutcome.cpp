@@ -25,6 +25,11 @@ bool DownloadOutcome::Failed() const {
   return result != Result::completed && result != Result::refused && result != Result::cancelled;
 }
 
+bool VendorStatusReadable(DownloadOutcome::Result result) {
+  using Result = DownloadOutcome::Result;
+  return result != Result::noDrive && result != Result::timedOut;
+}
+
 const char* ResultName(DownloadOutcome::Result result) {
   using Result = DownloadOutcome::Result;
   switch (result) {
@@ -40,6 +45,8 @@ const char* ResultName(DownloadOutcome::Result result) {
       return "stoppedByBreak";
     case Result::stoppedEarly:
       return "stoppedEarly";
+    case Result::timedOut:
+      return "timedOut";
     case Result::nothingToSend:
       return "nothingToSend";
     case Result::refused:
@@ -86,6 +93,8 @@ DownloadOutcome::Result ResultOf(const CommandResult& command) {
       return Result::refusedBySystem;
     case CommandEnd::noDevice:
       return Result::noDrive;
+    case CommandEnd::timedOut:
+      return Result::timedOut;
     case CommandEnd::stopped:
       break;
   }
@@ -106,6 +115,8 @@ std::string WhatEnded(const CommandResult& command, const std::string& commandNa
       return commandName + " was not sent";
     case CommandEnd::noDevice:
       return "no drive answers on the channel";
+    case CommandEnd::timedOut:
+      return "the command's time limit expired";
     case CommandEnd::stopped:
       return "stopped by Break";
   }

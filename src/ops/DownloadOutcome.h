@@ -23,6 +23,7 @@ struct DownloadOutcome {
     noDrive,          // nothing answers on the PIO channel
     stoppedByBreak,   // Break
     stoppedEarly,     // the drive asked for more sectors than the file holds
+    timedOut,         // a command's time limit expired: the drive may still be writing
     nothingToSend,    // the file is empty
     refused,          // not started: the file cannot be read or cannot go in this mode
     cancelled,        // no file was chosen
@@ -51,6 +52,11 @@ struct DownloadOutcome {
   // A download that was begun (or refused as empty) and did not complete.
   bool Failed() const;
 };
+
+// Whether the drive may be asked for its vendor status after this result: not
+// when nothing answers, nor while it may still be busy with a command the
+// system gave up on.
+bool VendorStatusReadable(DownloadOutcome::Result result);
 
 // The result's name in lower camel case ("refusedByDrive"), for machine-read output.
 const char* ResultName(DownloadOutcome::Result result);

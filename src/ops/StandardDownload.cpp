@@ -131,7 +131,7 @@ DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode) {
   outcome = DownloadMicrocodeData(ctx, mode, file.image);
   outcome.file = FileNameOf(*path);
   if (outcome.Failed() && outcome.result != Result::nothingToSend &&
-      outcome.result != Result::noDrive) {
+      VendorStatusReadable(outcome.result)) {
     outcome.vendor = ReadVendorStatusCodes(ctx.transport);
   }
   ctx.host.LogLine(ClosingLine(outcome));

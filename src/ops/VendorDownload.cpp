@@ -22,7 +22,7 @@ DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::u
   const auto fail = [&](Result result, std::string what, bool statusJustRead = false) {
     outcome.result = result;
     outcome.what = std::move(what);
-    if (!statusJustRead && result != Result::noDrive) outcome.vendor = ReadVendorStatusCodes(t);
+    if (!statusJustRead && VendorStatusReadable(result)) outcome.vendor = ReadVendorStatusCodes(t);
     return outcome;
   };
 

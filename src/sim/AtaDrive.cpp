@@ -201,7 +201,7 @@ struct AtaDrive::Impl {
   bool drdy = true, dsc = true, err = false, df = false;
 
   // Busy for this many status reads yet; hung = busy until stayBusy is lifted.
-  unsigned busyReads = 0;
+  std::uint64_t busyReads = 0;
   bool hung = false;
 
   // The data phase under way.
@@ -512,10 +512,12 @@ struct AtaDrive::Impl {
   }
 
   // Refuses an image the firmware cannot take, with the codes that say why.
+  // One it takes keeps the drive busy while it goes to flash.
   bool AcceptImage(const BenchFirmwareVerdict& verdict) {
     secondCode = thirdCode = 0;
     if (verdict.check == BenchFirmwareCheck::valid) {
       primaryCode = kVscSuccess;
+      busyReads += std::uint64_t{faults.flashSeconds} * kStatusReadsPerSecond;
       return true;
     }
     primaryCode = kDptmFailedToProcess;

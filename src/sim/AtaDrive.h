@@ -11,6 +11,10 @@
 
 namespace brisquel::sim {
 
+// The bench's clock: every status read is one millisecond of the drive's time.
+// Nothing sleeps; a host that polls this many times has waited a second.
+inline constexpr std::uint32_t kStatusReadsPerSecond = 1000;
+
 struct DriveIdentity {
   std::string model = "BENCH SATA DRIVE";
   std::string firmware = "BF1.00";
@@ -49,6 +53,9 @@ struct DriveFaults {
   // The count register after every completed DOWNLOAD MICROCODE segment, in
   // place of the drive's own 01h (more expected), 02h (applied) or 03h (saved).
   std::optional<std::uint8_t> segmentAnswer;
+  // Seconds (of the bench's clock) the drive stays busy writing a firmware
+  // image it accepted to flash, after the last segment or the whole image.
+  std::uint32_t flashSeconds = 0;
 };
 
 class AtaDrive {

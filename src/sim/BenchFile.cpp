@@ -54,6 +54,7 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "segment-min",
                                            "segment-max",
                                            "segment-answer",
+                                           "flash-seconds",
                                            "identify-file"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
@@ -405,6 +406,10 @@ struct Builder {
     if (auto e = s.Find("segment-answer")) {
       f.segmentAnswer =
           static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "segment-answer"), 0, 0xFF));
+    }
+    if (auto e = s.Find("flash-seconds")) {
+      f.flashSeconds =
+          static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "flash-seconds"), 0, 3600));
     }
     if (auto e = s.Find("identify-file")) {
       // The sector itself says what these would.

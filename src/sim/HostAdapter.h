@@ -13,9 +13,6 @@
 
 namespace brisquel::sim {
 
-// Status polls the bench allows per second of a request's time-out.
-inline constexpr std::uint32_t kStatusReadsPerSecond = 1000;
-
 struct HostCommand {
   AtaTaskFile regs;
   bool lba48 = false;  // write the previous bytes before the current ones

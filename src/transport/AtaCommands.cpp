@@ -63,12 +63,14 @@ AtaCommand DownloadMicrocodeCommand(std::uint8_t mode, std::uint32_t blocks, std
   c.pioData = PioData::writeSectors;
   c.pioDataNeedsNoError = false;
   c.pioReadCount = true;  // the drive's answer: more data expected, applied or saved
+  c.timeLimit = kFirmwareWriteTimeLimit;
   return c;
 }
 
 AtaCommand ActivateMicrocodeCommand() {
   AtaCommand c;
   c.regs = {.features = kDlmcActivate, .device = kDeviceRegister, .command = kAtaDownloadMicrocode};
+  c.timeLimit = kFirmwareWriteTimeLimit;
   return c;
 }
 
@@ -90,6 +92,8 @@ AtaCommand VendorEnableByLogCommand() {
 AtaCommand WriteKeySectorCommand(std::span<std::uint8_t> sector) {
   AtaCommand c = KeyLogSector(sector, DataDirection::out);
   c.pioDataNeedsNoError = false;
+  // The download's key sector may start the drive's flash work, as the data does.
+  c.timeLimit = kFirmwareWriteTimeLimit;
   return c;
 }
 
@@ -106,6 +110,7 @@ AtaCommand WriteVendorDataCommand(std::uint8_t sectors, std::span<std::uint8_t> 
   c.length = sectors * std::uint32_t{kSectorSize};
   c.sectors = sectors;
   c.pioData = PioData::writeSectors;
+  c.timeLimit = kFirmwareWriteTimeLimit;
   return c;
 }
 

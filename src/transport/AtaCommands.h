@@ -1,7 +1,9 @@
 // The commands the operations send, each built by name: the registers, the
 // data buffer and direction, and how the PIO transport moves its data. An
 // operation says "identify" or "DOWNLOAD MICROCODE segment at this offset",
-// not which of the PIO switches to set.
+// not which of the PIO switches to set. Each also sets its time limit: the
+// firmware writes (DOWNLOAD MICROCODE in every mode, its activation, the
+// vendor key sector and data) kFirmwareWriteTimeLimit, the rest kCommandTimeLimit.
 #pragma once
 
 #include <cstdint>

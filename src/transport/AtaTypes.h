@@ -19,6 +19,13 @@ inline constexpr std::size_t kSectorSize = 512;
 inline constexpr std::size_t kTransferBufferSize = 16'777'218;  // 8,388,609 words
 inline constexpr std::size_t kSectorBufferSize = 4'098;         // 2,049 words
 
+// Seconds the pass-through requests give a command before the system gives up
+// on it (and resets the link). PIO has no limit.
+inline constexpr std::uint32_t kCommandTimeLimit = 5;
+// A drive writing firmware to flash can take far longer than any other command,
+// and a link reset in the middle of that write can leave it without firmware.
+inline constexpr std::uint32_t kFirmwareWriteTimeLimit = 120;
+
 // Twelve 8-bit registers, always in this order. Fields 8-12 are the previous
 // ("HOB") bytes of a 48-bit command.
 struct AtaTaskFile {
@@ -88,6 +95,7 @@ enum class CommandEnd {
   notSent,        // refused before it went out: its data would not fit its buffer
   noDevice,       // over PIO: the bus floats, no drive answers
   stopped,        // Break ended a wait before the drive answered
+  timedOut,       // the command's time limit expired: the system gave up on it mid-way
 };
 
 // What sense data said of a SCSI command, when it came with any.
@@ -97,16 +105,18 @@ struct SenseSummary {
 
 struct CommandResult {
   CommandEnd end = CommandEnd::completed;
-  std::uint32_t systemError = 0;        // the system's error code, for systemRefused
+  std::uint32_t systemError = 0;        // the system's error code, for systemRefused and timedOut
   std::optional<SenseSummary> sense{};  // SCSI pass-through: the sense the bridge returned
   // The count register the drive left, only where the transport really
   // returned it (never a copy of the request).
   std::optional<std::uint8_t> returnedCount{};
 
   bool ok() const { return end == CommandEnd::completed; }
-  // No drive answers, or the user stopped: nothing more is worth sending.
+  // No drive answers, the user stopped, or the drive may still be busy with a
+  // command the system gave up on: nothing more is worth sending.
   bool EndsTheOperation() const {
-    return end == CommandEnd::noDevice || end == CommandEnd::stopped;
+    return end == CommandEnd::noDevice || end == CommandEnd::stopped ||
+           end == CommandEnd::timedOut;
   }
   explicit operator bool() const { return ok(); }
 };

@@ -104,20 +104,21 @@ CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
 CommandResult SendScsi(TransportContext& t, const AtaCommand& c) {
   switch (c.direction) {
     case DataDirection::in:
-      return SatPioIn(t, c.buffer, c.regs);
+      return SatPioIn(t, c.buffer, c.regs, c.timeLimit);
     case DataDirection::out:
-      return SatPioOut(t, c.buffer, c.regs);
+      return SatPioOut(t, c.buffer, c.regs, c.timeLimit);
     case DataDirection::none:
       break;
   }
-  return SatNonData(t, c.regs);
+  return SatNonData(t, c.regs, c.timeLimit);
 }
 
 CommandResult Send(TransportContext& t, const AtaCommand& command) {
   CommandResult result;
   switch (t.state.DriveTarget.kind) {
     case TransportKind::ataPassThrough:
-      result = AtaPassThrough(t, command.regs, command.buffer, command.length, command.direction);
+      result = AtaPassThrough(t, command.regs, command.buffer, command.length, command.direction,
+                              command.timeLimit);
       break;
     case TransportKind::scsiPassThrough:
       result = SendScsi(t, command);

@@ -32,6 +32,7 @@ struct AtaCommand {
   std::span<std::uint8_t> buffer{};
   std::uint32_t length = 0;
   std::uint32_t sectors = 0;
+  std::uint32_t timeLimit = kCommandTimeLimit;  // seconds, pass-through only
 
   // PIO only.
   TaskFileForm form = TaskFileForm::lba28;

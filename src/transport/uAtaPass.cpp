@@ -13,7 +13,8 @@ using namespace ataptx;
 
 std::vector<std::uint8_t> BuildAtaPassThroughEx(const AtaTaskFile& regs, DataDirection direction,
                                                 std::uint32_t length,
-                                                std::span<const std::uint8_t> data) {
+                                                std::span<const std::uint8_t> data,
+                                                std::uint32_t timeLimit) {
   std::vector<std::uint8_t> block(kHeaderSize + length, 0);
   std::uint8_t* p = block.data();
 
@@ -24,7 +25,7 @@ std::vector<std::uint8_t> BuildAtaPassThroughEx(const AtaTaskFile& regs, DataDir
   PutU16(p + kLength, static_cast<std::uint16_t>(kHeaderSize));
   PutU16(p + kAtaFlags, flags);
   PutU32(p + kDataTransferLength, length);
-  PutU32(p + kTimeOutValue, kAtaPassThroughTimeOut);
+  PutU32(p + kTimeOutValue, timeLimit);
   PutU64(p + kDataBufferOffset, kHeaderSize);
 
   const std::uint8_t previous[] = {regs.featuresPrev, regs.countPrev, regs.lbaLowPrev,
@@ -54,10 +55,11 @@ std::string TrimSystemMessage(std::string text) {
 
 CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
-                             DataDirection direction) {
+                             DataDirection direction, std::uint32_t timeLimit) {
   if (!DataFits(t, regs.command, length, buffer.size())) return {CommandEnd::notSent};
 
-  std::vector<std::uint8_t> block = BuildAtaPassThroughEx(regs, direction, length, buffer);
+  std::vector<std::uint8_t> block =
+      BuildAtaPassThroughEx(regs, direction, length, buffer, timeLimit);
   const RequestSizes sizes = AtaPassThroughSizes(direction, length);
   const auto zeroBuffer = [&] { std::fill_n(buffer.begin(), length, std::uint8_t{0}); };
 
@@ -69,7 +71,8 @@ CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
     const std::uint32_t error = t.io.GetLastError();
     t.host.LogLine("IOCTL_ATA_PASS_THROUGH " + TrimSystemMessage(t.io.SystemMessageText(error)));
     zeroBuffer();
-    return {CommandEnd::systemRefused, error};
+    return {error == win32::ERROR_SEM_TIMEOUT_ ? CommandEnd::timedOut : CommandEnd::systemRefused,
+            error};
   }
 
   const std::uint8_t* returned = block.data() + kCurrentTaskFile;

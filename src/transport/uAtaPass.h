@@ -14,8 +14,6 @@
 
 namespace brisquel {
 
-inline constexpr std::uint32_t kAtaPassThroughTimeOut = 5;  // seconds
-
 // The request block: ATA_PASS_THROUGH_EX in its 64-bit layout, directly
 // followed by `length` bytes of data area; one block is input and output.
 //
@@ -28,7 +26,7 @@ inline constexpr std::uint32_t kAtaPassThroughTimeOut = 5;  // seconds
 //    6   1   Lun                  0
 //    7   1   reserved             0
 //    8   4   DataTransferLength   length
-//   12   4   TimeOutValue         5
+//   12   4   TimeOutValue         timeLimit (seconds)
 //   16   4   reserved             0
 //   20   4   (alignment)          0
 //   24   8   DataBufferOffset     48
@@ -43,7 +41,8 @@ inline constexpr std::uint32_t kAtaPassThroughTimeOut = 5;  // seconds
 // previous bytes.
 std::vector<std::uint8_t> BuildAtaPassThroughEx(const AtaTaskFile& regs, DataDirection direction,
                                                 std::uint32_t length,
-                                                std::span<const std::uint8_t> data = {});
+                                                std::span<const std::uint8_t> data = {},
+                                                std::uint32_t timeLimit = kCommandTimeLimit);
 
 // Input and output sizes handed to the request: data-in 48 / 48+length,
 // data-out 48+length / 48, no data 48 / 48.
@@ -56,10 +55,11 @@ std::string TrimSystemMessage(std::string text);
 // Sends one command: completed when the returned status has ERR clear. On a data-in
 // success the buffer receives `length` bytes; on any failure `length` bytes of
 // it are zeroed. A request the system refuses is logged as
-// "IOCTL_ATA_PASS_THROUGH " + the system's text for the error. A length that
+// "IOCTL_ATA_PASS_THROUGH " + the system's text for the error; one refused
+// because its time limit (seconds) expired ends as timedOut. A length that
 // does not fit in the buffer is refused (logged, nothing sent, buffer kept).
 CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
-                             DataDirection direction);
+                             DataDirection direction, std::uint32_t timeLimit = kCommandTimeLimit);
 
 }  // namespace brisquel

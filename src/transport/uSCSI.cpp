@@ -75,7 +75,8 @@ std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection dir
 std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb,
                                                std::uint8_t cdbLength, DataDirection direction,
                                                std::uint32_t length,
-                                               std::span<const std::uint8_t> data) {
+                                               std::span<const std::uint8_t> data,
+                                               std::uint32_t timeLimit) {
   std::vector<std::uint8_t> block(kDataOffset + length, 0);
   std::uint8_t* p = block.data();
   PutU16(p + kLength, static_cast<std::uint16_t>(kHeaderSize));
@@ -84,7 +85,7 @@ std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb
   p[kSenseInfoLength] = static_cast<std::uint8_t>(kSenseSize);
   p[kDataIn] = DataInField(direction);
   PutU32(p + kDataTransferLength, length);
-  PutU32(p + kTimeOutValue, kScsiPassThroughTimeOut);
+  PutU32(p + kTimeOutValue, timeLimit);
   PutU64(p + kDataBufferOffset, kDataOffset);
   PutU32(p + kSenseInfoOffset, static_cast<std::uint32_t>(kSenseOffset));
   std::copy_n(cdb.begin(), std::min<std::size_t>({cdbLength, cdb.size(), 16}), p + kCdb);
@@ -148,7 +149,8 @@ std::uint8_t Win32ErrorToResult(std::uint32_t error) {
 std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              std::span<const std::uint8_t> cdb, std::uint8_t cdbLength,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
-                             DataDirection direction, CommandResult* ended) {
+                             DataDirection direction, CommandResult* ended,
+                             std::uint32_t timeLimit) {
   CommandResult unused;
   CommandResult& end = ended ? *ended : unused;
   if (handle == kInvalidHandle) {
@@ -160,7 +162,8 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   // The entries refuse oversized transfers with a log line; this guards direct callers.
   if (length > buffer.size()) return kResultOtherError;
 
-  std::vector<std::uint8_t> block = BuildScsiPassThrough(cdb, cdbLength, direction, length, buffer);
+  std::vector<std::uint8_t> block =
+      BuildScsiPassThrough(cdb, cdbLength, direction, length, buffer, timeLimit);
   const RequestSizes sizes = ScsiPassThroughSizes(direction, length);
 
   t.io.SetLastError(0);
@@ -186,7 +189,8 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
     const std::uint32_t error = t.io.GetLastError();
     result = Win32ErrorToResult(error);
     if (result == kResultOk) result = kResultOtherError;
-    end = {CommandEnd::systemRefused, error};
+    end = {error == win32::ERROR_SEM_TIMEOUT_ ? CommandEnd::timedOut : CommandEnd::systemRefused,
+           error};
   }
   t.host.PumpMessages();
   return result;
@@ -199,11 +203,11 @@ template <std::size_t N, std::size_t Rest>
 std::uint8_t SendCdb(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                      std::uint8_t protocol, const std::array<std::uint8_t, Rest>& rest,
                      std::uint8_t sentLength, std::span<std::uint8_t> buffer, std::uint32_t length,
-                     DataDirection direction, CommandResult* ended) {
+                     DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
   static_assert(Rest + 2 <= N);  // the 12-byte form ends in two zero bytes
   std::array<std::uint8_t, N> cdb{opcode, protocol};
   std::copy(rest.begin(), rest.end(), cdb.begin() + 2);
-  return ScsiPassThrough(t, handle, cdb, sentLength, buffer, length, direction, ended);
+  return ScsiPassThrough(t, handle, cdb, sentLength, buffer, length, direction, ended, timeLimit);
 }
 
 }  // namespace
@@ -211,22 +215,24 @@ std::uint8_t SendCdb(TransportContext& t, OsHandle handle, std::uint8_t opcode,
 std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended) {
+                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
   return SendCdb<12>(t, handle, opcode, protocol, rest, kSatCdb12SentLength, buffer, length,
-                     direction, ended);
+                     direction, ended, timeLimit);
 }
 
 std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended) {
-  return SendCdb<16>(t, handle, opcode, protocol, rest, 16, buffer, length, direction, ended);
+                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
+  return SendCdb<16>(t, handle, opcode, protocol, rest, 16, buffer, length, direction, ended,
+                     timeLimit);
 }
 
 namespace {
 
 CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
-                         const AtaTaskFile& regs, DataDirection direction) {
+                         const AtaTaskFile& regs, DataDirection direction,
+                         std::uint32_t timeLimit) {
   const std::uint32_t length =
       direction == DataDirection::none ? 0 : std::uint32_t{regs.count} * kSectorSize;
   if (!DataFits(t, regs.command, length, buffer.size())) return {CommandEnd::notSent};
@@ -237,30 +243,32 @@ CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
     const auto cdb = SatCdb16(regs, direction);
     std::array<std::uint8_t, 14> rest;
     std::copy(cdb.begin() + 2, cdb.end(), rest.begin());
-    SendCdb16(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended);
+    SendCdb16(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended,
+              timeLimit);
   } else {
     const auto cdb = SatCdb12(regs, direction);
     std::array<std::uint8_t, 8> rest;
     std::copy(cdb.begin() + 2, cdb.begin() + 10, rest.begin());
-    SendCdb12(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended);
+    SendCdb12(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended,
+              timeLimit);
   }
   return ended;
 }
 
 }  // namespace
 
-CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs) {
-  return SatCommand(t, {}, regs, DataDirection::none);
+CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs, std::uint32_t timeLimit) {
+  return SatCommand(t, {}, regs, DataDirection::none, timeLimit);
 }
 
 CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
-                       const AtaTaskFile& regs) {
-  return SatCommand(t, buffer, regs, DataDirection::in);
+                       const AtaTaskFile& regs, std::uint32_t timeLimit) {
+  return SatCommand(t, buffer, regs, DataDirection::in, timeLimit);
 }
 
 CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
-                        const AtaTaskFile& regs) {
-  return SatCommand(t, buffer, regs, DataDirection::out);
+                        const AtaTaskFile& regs, std::uint32_t timeLimit) {
+  return SatCommand(t, buffer, regs, DataDirection::out, timeLimit);
 }
 
 }  // namespace brisquel

@@ -15,7 +15,6 @@
 
 namespace brisquel {
 
-inline constexpr std::uint32_t kScsiPassThroughTimeOut = 5;  // seconds
 inline constexpr std::uint8_t kSatTargetId = 1;
 
 // Transport result codes: 0 is success, anything else failure.
@@ -76,7 +75,7 @@ std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection dir
 //    8   1   DataIn              0 out, 1 in, 2 no data
 //    9   3   (alignment)         0
 //   12   4   DataTransferLength  length
-//   16   4   TimeOutValue        5
+//   16   4   TimeOutValue        timeLimit (seconds)
 //   20   4   (alignment)         0
 //   24   8   DataBufferOffset    80
 //   32   4   SenseInfoOffset     56
@@ -88,7 +87,8 @@ std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection dir
 std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb,
                                                std::uint8_t cdbLength, DataDirection direction,
                                                std::uint32_t length,
-                                               std::span<const std::uint8_t> data = {});
+                                               std::span<const std::uint8_t> data = {},
+                                               std::uint32_t timeLimit = kCommandTimeLimit);
 
 // Input and output sizes: no data 56 / 80, data-in 80 / 80+length,
 // data-out 80+length / 80.
@@ -104,30 +104,35 @@ std::uint8_t Win32ErrorToResult(std::uint32_t error);
 // for an invalid handle. Pumps the message queue once after every request.
 // A refused request or a nonzero ScsiStatus is never a success, whatever the
 // two tables above say for it. With `ended`, also says how the command ended
-// (the system's refusal kept apart from the drive's or bridge's answer).
+// (the system's refusal kept apart from the drive's or bridge's answer, and a
+// time limit that expired apart from both). `timeLimit` is in seconds.
 std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              std::span<const std::uint8_t> cdb, std::uint8_t cdbLength,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
-                             DataDirection direction, CommandResult* ended = nullptr);
+                             DataDirection direction, CommandResult* ended = nullptr,
+                             std::uint32_t timeLimit = kCommandTimeLimit);
 
 // Command-block builders: opcode, protocol byte and the further bytes in block
 // order. SendCdb12 sends ten bytes of its twelve.
 std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended = nullptr);
+                       DataDirection direction, CommandResult* ended = nullptr,
+                       std::uint32_t timeLimit = kCommandTimeLimit);
 std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
                        std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
                        std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended = nullptr);
+                       DataDirection direction, CommandResult* ended = nullptr,
+                       std::uint32_t timeLimit = kCommandTimeLimit);
 
 // The entries by data direction, on DriveTarget.scsiHandle with the form that
 // DriveTarget.use16ByteCdb picks. Registers 1-7 only. The PIO entries move
 // count x 512 bytes. Completed exactly when the result code is 0.
-CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs);
+CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs,
+                         std::uint32_t timeLimit = kCommandTimeLimit);
 CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
-                       const AtaTaskFile& regs);
+                       const AtaTaskFile& regs, std::uint32_t timeLimit = kCommandTimeLimit);
 CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
-                        const AtaTaskFile& regs);
+                        const AtaTaskFile& regs, std::uint32_t timeLimit = kCommandTimeLimit);
 
 }  // namespace brisquel

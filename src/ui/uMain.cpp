@@ -1,7 +1,6 @@
 #include "ui/uMain.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <iterator>
 
@@ -15,14 +14,6 @@
 #include "ui/TargetSelection.h"
 
 namespace brisquel {
-
-std::string PioLineText(const PCIDevDesc& entry) {
-  char ports[32];
-  std::snprintf(ports, sizeof ports, "%04X/%04X", static_cast<unsigned>(entry.basePort),
-                static_cast<unsigned>(entry.controlPort));
-  return std::string(ports) + " - " + entry.className + ": " + entry.vendorName + " " +
-         entry.deviceName;
-}
 
 TfmMain::TfmMain(MainView& view, MainPlatform platform)
     : view_(view), platform_(std::move(platform)) {}

@@ -33,10 +33,6 @@ inline constexpr std::uint32_t kDbtDevNodesChanged = 0x0007;
 inline constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
 inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
 
-// "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE": ports as at least four
-// upper-case hex digits, class, vendor and device names.
-std::string PioLineText(const PCIDevDesc& entry);
-
 class TfmMain : public OperationHost {
  public:
   TfmMain(MainView& view, MainPlatform platform);

@@ -391,10 +391,10 @@ TEST(CliTrace, EveryCommandOutAndBackOnEachTransport) {
   };
   const Case cases[] = {
       {{"--drive", "0"},
-       "-> ATA-PT      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes",
+       "-> ATA-PT      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes, limit 5 s",
        "<- ATA-PT      status 50 error 00: completed, 512 bytes in "},
       {{"--drive", "2"},
-       "-> SAT-12      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes",
+       "-> SAT-12      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes, limit 5 s",
        "<- SAT-12      good: completed, 512 bytes in "},
       {{"--port", "0x1F0"},
        "-> PIO 01F0.0  EC feat 00 count 01 lba 000000 dev A0, in 512 bytes",
@@ -417,6 +417,41 @@ TEST(CliTrace, EveryCommandOutAndBackOnEachTransport) {
   EXPECT_EQ(r.err, "");
   const std::string trace = cli.ReadFile("trace.txt");
   EXPECT_NE(trace.find("<- PIO 01F0.0  status 41 error 04: error, 0 bytes in "), std::string::npos)
+      << trace;
+}
+
+// A firmware write gets two minutes: a drive that takes 30 s to flash is
+// waited for; one that takes longer than the limit ends the download with
+// nothing more sent to it (the trace's last command is the write).
+TEST(CliTrace, AFirmwareWriteGoesOutWithItsLimitAndAnExpiredOneEndsTheDownload) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "SLOW07", 3);
+  const std::string dlmcOut =
+      "-> ATA-PT      92 feat 07 count 03 lba 000000 dev A0, out 1536 bytes, limit 120 s\n";
+  const std::string prefix = "Download Microcode 07 - fw.bin - ";
+
+  cli.WriteFile("slow.bench", SmallBench("flash-seconds = 30\n"));
+  CliResult r = cli.Run({"--sim=slow.bench", "--trace=ok.txt", "dlmc", "--drive", "0", "--mode",
+                         "07", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find(prefix + "End - OK\n"), std::string::npos) << r.out;
+  EXPECT_NE(cli.ReadFile("ok.txt").find(dlmcOut), std::string::npos) << cli.ReadFile("ok.txt");
+
+  cli.WriteFile("slower.bench", SmallBench("flash-seconds = 121\n"));
+  r = cli.Run({"--sim=slower.bench", "--trace=expired.txt", "dlmc", "--drive", "0", "--mode", "07",
+               "fw.bin"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, "Bus Type:SATA\n" + prefix +
+                       "Start\nIOCTL_ATA_PASS_THROUGH The semaphore timeout period has expired\n" +
+                       prefix + "FAILED: the command's time limit expired (0 of 3 blocks sent)\n");
+  const std::string trace = cli.ReadFile("expired.txt");
+  const std::size_t write = trace.find(dlmcOut);
+  ASSERT_NE(write, std::string::npos) << trace;
+  EXPECT_EQ(trace.find("-> ", write + 1), std::string::npos) << trace;
+  EXPECT_NE(trace.find("system error 121 (The semaphore timeout period has expired): time limit "
+                       "expired, 0 bytes in ",
+                       write),
+            std::string::npos)
       << trace;
 }
 

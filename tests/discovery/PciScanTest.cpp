@@ -312,4 +312,12 @@ TEST_F(PciScanTest, UnreadableOrBinaryNameFilesDoNoHarm) {
 }
 
 }  // namespace
+
+TEST(PciScan, PioLineShowsPortsInHexWithAtLeastFourDigitsAndTheNames) {
+  PCIDevDesc legacy{0x8086, 0x27DF, 0x1F0, 0x3F6, "Intel", "82801G (ICH7 Family) IDE", "Int ATA"};
+  EXPECT_EQ(PioLineText(legacy), "01F0/03F6 - Int ATA: Intel 82801G (ICH7 Family) IDE");
+  PCIDevDesc odd{0xACE1, 0x0006, 0xE020, 0x12345, "", "", "RAID"};
+  EXPECT_EQ(PioLineText(odd), "E020/12345 - RAID:  ");
+}
+
 }  // namespace brisquel

@@ -5,6 +5,7 @@
 #include "ops/Identify.h"
 #include "ops/OpsBench.h"
 #include "ops/StandardDownload.h"
+#include "ops/VendorDownload.h"
 
 namespace brisquel {
 namespace {
@@ -209,6 +210,60 @@ TEST_P(StandardDownloadOnBench, AFailureEndsTheLineWithTheDrivesStatusNames) {
     EXPECT_EQ(b.host.log, (std::vector<std::string>{"Download Microcode 07 - fw.bin - Start",
                                                     "Download Microcode 07 - fw.bin - " + c.text}));
     EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+  }
+}
+
+// A drive that takes longer to flash than the pass-through's 120 s ends the
+// download at the command the system gave up on: the closing line says so and
+// nothing more goes to the drive (no status read). PIO has no limit: the
+// drive is polled until it is done. 30 s of flashing is within the limit.
+TEST_P(StandardDownloadOnBench, AFlashLongerThanTheTimeLimitEndsTheDownload) {
+  const bool pio = GetParam() == TransportKind::pio;
+  const bool ata = GetParam() == TransportKind::ataPassThrough;
+  const std::string expired = "the command's time limit expired";
+  const std::vector<std::string> ioctl = {
+      "IOCTL_ATA_PASS_THROUGH The semaphore timeout period has expired"};
+  auto lines = [&](const std::string& prefix, const std::string& start, const std::string& end) {
+    std::vector<std::string> log = {prefix + start};
+    if (ata) log.insert(log.end(), ioctl.begin(), ioctl.end());
+    log.push_back(prefix + end);
+    return log;
+  };
+  for (std::uint32_t seconds : {30u, 121u}) {
+    SCOPED_TRACE(seconds);
+    const bool expires = seconds > 120 && !pio;
+    {
+      OpsBench b(GetParam());
+      b.drive.Faults().flashSeconds = seconds;
+      b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SLOW", 150)));
+      const DownloadOutcome o = DownloadMicrocodeButton(b.ctx, kSegmented);
+      const std::string prefix = "Download Microcode 03 - fw.bin - ";
+      if (expires) {
+        EXPECT_EQ(o.result, DownloadOutcome::Result::timedOut);
+        EXPECT_EQ(b.host.log,
+                  lines(prefix, "Start", "FAILED: " + expired + " (128 of 150 blocks sent)"));
+        EXPECT_EQ(b.drive.History().back().command, 0x92);
+        EXPECT_EQ(b.Commands(0x92).size(), 3u);
+      } else {
+        EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Start", prefix + "End - OK"}));
+        EXPECT_EQ(b.drive.FirmwareRevision(), "SLOW");
+      }
+    }
+    {
+      OpsBench b(GetParam());
+      b.drive.Faults().flashSeconds = seconds;
+      b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SLOWWD", 70)));
+      const DownloadOutcome o = VendorDownloadButton(b.ctx);
+      const std::string prefix = "Download Microcode (DPTM) - fw.bin - ";
+      if (expires) {
+        EXPECT_EQ(o.result, DownloadOutcome::Result::timedOut);
+        EXPECT_EQ(b.host.log,
+                  lines(prefix, "Begin", "FAILED: " + expired + " (64 of 70 sectors sent)"));
+        EXPECT_EQ(b.drive.History().back().lbaLow, 0xBF) << "the last data write, nothing after";
+      } else {
+        EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Begin", prefix + "SUCCESS "}));
+      }
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include "platform/linux/LinuxDeviceIo.h"
 #include "support/FakeUiHost.h"
 #include "support/RecordingPorts.h"
+#include "transport/AtaCommands.h"
 #include "transport/uAtaPass.h"
 #include "transport/uSCSI.h"
 
@@ -78,6 +79,25 @@ TEST_F(TransportsOnLinux, SatIdentifyRefusedByTheBridgeFails) {
   device.sense.clear();
   EXPECT_TRUE(SatNonData(t, AtaTaskFile{.device = 0xA0, .command = 0xE5}));
   EXPECT_EQ(device.direction, SgDirection::none);
+}
+
+// The command's time limit becomes the SG_IO time-out on both paths, and a
+// time-out the kernel reports ends the command as timed out.
+TEST_F(TransportsOnLinux, TheCommandsTimeLimitIsTheSgIoTimeout) {
+  state.DriveTarget.ataPassHandle = Open();
+  state.DriveTarget.scsiHandle = Open();
+  for (TransportKind kind : {TransportKind::ataPassThrough, TransportKind::scsiPassThrough}) {
+    state.DriveTarget.kind = kind;
+    device.answer = {};
+    ASSERT_TRUE(Dispatch(t, IdentifyCommand(state.SectorBuffer)));
+    EXPECT_EQ(device.timeoutMs, 5'000u);
+    ASSERT_TRUE(Dispatch(t, DownloadMicrocodeCommand(0x03, 2, 0, state.TransferBuffer)));
+    EXPECT_EQ(device.timeoutMs, 120'000u);
+
+    device.answer.hostStatus = 0x03;  // DID_TIME_OUT
+    EXPECT_EQ(Dispatch(t, ActivateMicrocodeCommand()).end, CommandEnd::timedOut);
+    EXPECT_EQ(device.timeoutMs, 120'000u);
+  }
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ stay-busy = yes
 never-set-dsc = yes
 dsc-after-abort = yes
 busy-reads = 12
+flash-seconds = 130
 [bridge b1]
 forms = 16
 ck-cond = ignored
@@ -153,6 +154,7 @@ adapter = no
   EXPECT_TRUE(drive.faults.neverSetDsc);
   EXPECT_TRUE(drive.faults.dscAfterAbort);
   EXPECT_EQ(drive.faults.busyReads, 12u);
+  EXPECT_EQ(drive.faults.flashSeconds, 130u);
 
   ASSERT_EQ(d.bridges.size(), 1u);
   EXPECT_EQ(d.bridges[0].behaviour, (BridgeBehaviour{false, true, false, 50}));
@@ -209,6 +211,7 @@ TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
       {"[drive d]\nabort-command = x1\n", 2, "\"x1\" is not a hexadecimal number"},
       {"[drive d]\nabort-features = 03\n", 2, "needs abort-command"},
       {"[drive d]\nbusy-reads = 1000001\n", 2, "outside 0..1000000"},
+      {"[drive d]\nflash-seconds = 3601\n", 2, "outside 0..3600"},
       {"[drive d]\nbusy-reads = 1e3\n", 2, "not a decimal number"},
       {"[drive d]\nstay-busy = true\n", 2, "expected yes or no"},
       {"[drive d!]\n", 1, "is not a name"},

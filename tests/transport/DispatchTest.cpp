@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/FakeTransport.h"
+#include "transport/AtaCommands.h"
 #include "transport/Dispatch.h"
 #include "transport/OpenDrive.h"
 #include "transport/PassThroughBlocks.h"
@@ -53,6 +54,46 @@ AtaTaskFile Regs(std::uint8_t command, std::uint8_t count = 0, std::uint8_t feat
   r.device = 0xA0;
   r.command = command;
   return r;
+}
+
+// Firmware writes get the time a drive needs to commit them to flash; every
+// other command the usual few seconds. Each pass-through request carries its
+// command's limit; a limit that expires ends the command as timed out.
+TEST(Dispatch, EachCommandCarriesItsTimeLimitInTheRequestBlock) {
+  std::vector<std::uint8_t> sector(kSectorSize), buffer(64 * kSectorSize);
+  struct Case {
+    const char* what;
+    AtaCommand command;
+    std::uint32_t seconds;
+  };
+  const Case cases[] = {
+      {"identify", IdentifyCommand(sector), 5},
+      {"dlmc 03 segment", DownloadMicrocodeCommand(0x03, 64, 64, buffer), 120},
+      {"dlmc 07 image", DownloadMicrocodeCommand(0x07, 8, 0, buffer), 120},
+      {"dlmc 0F activation", ActivateMicrocodeCommand(), 120},
+      {"vendor enable", VendorEnableCommand(), 5},
+      {"vendor enable by log", VendorEnableByLogCommand(), 5},
+      {"key sector", WriteKeySectorCommand(sector), 120},
+      {"vendor status", ReadVendorStatusCommand(sector), 5},
+      {"vendor data", WriteVendorDataCommand(64, buffer), 120},
+  };
+  for (const Case& c : cases) {
+    for (TransportKind kind : {TransportKind::ataPassThrough, TransportKind::scsiPassThrough}) {
+      SCOPED_TRACE(std::string(c.what) + (kind == TransportKind::ataPassThrough ? " ata" : " scsi"));
+      FakeTransport g;
+      g.state.DriveTarget.kind = kind;
+      g.state.DriveTarget.ataPassHandle = g.io.Open(0x10);
+      g.state.DriveTarget.scsiHandle = g.io.Open(0x20);
+      g.io.defaultReply = FakeDeviceIo::Refused(win32::ERROR_SEM_TIMEOUT_);
+      const CommandResult r = Dispatch(g.ctx, c.command);
+      EXPECT_EQ(r.end, CommandEnd::timedOut);
+      EXPECT_TRUE(r.EndsTheOperation());
+      ASSERT_EQ(g.io.calls.size(), 1u);
+      const std::size_t at = kind == TransportKind::ataPassThrough ? ataptx::kTimeOutValue
+                                                                   : scsiptx::kTimeOutValue;
+      EXPECT_EQ(GetU32(&g.io.calls[0].input[at]), c.seconds);
+    }
+  }
 }
 
 TEST(Dispatch, TheTargetKindPicksTheTransportAndItsResultSetsErr) {

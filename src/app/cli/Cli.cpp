@@ -14,7 +14,7 @@
 #include "app/cli/Interrupt.h"
 #include "app/cli/Json.h"
 #include "app/cli/ProgressBar.h"
-#include "app/cli/Terminal.h"
+#include "ui/Terminal.h"
 #include "app/cli/Trace.h"
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
@@ -30,7 +30,6 @@
 #include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
 #include "ui/TargetSelection.h"
-#include "ui/uMain.h"
 
 namespace brisquel::cli {
 
@@ -842,6 +841,7 @@ int ExitCodeOf(const DownloadOutcome& outcome) {
     case Result::refusedBySystem:
     case Result::noDrive:
     case Result::stoppedEarly:
+    case Result::timedOut:
       return kExitDriveFailure;
     case Result::nothingToSend:
     case Result::refused:

@@ -1,7 +1,7 @@
 // This machine's drives and ports. The build says whether it has a backend
 // for them; without one the command line runs on the simulated bench only.
 #include "app/cli/Backend.h"
-#include "app/cli/Terminal.h"
+#include "ui/Terminal.h"
 
 #ifdef BRISQUEL_CLI_HAS_PLATFORM
 #include "platform/linux/LinuxDeviceIo.h"

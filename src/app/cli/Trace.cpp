@@ -44,6 +44,8 @@ const char* EndText(CommandEnd end) {
       return "not sent";
     case CommandEnd::noDevice:
       return "no drive answers";
+    case CommandEnd::timedOut:
+      return "time limit expired";
     case CommandEnd::stopped:
       break;
   }
@@ -63,20 +65,27 @@ std::string TraceOutLine(const DriveTarget& target, const AtaCommand& c) {
   }
   switch (c.direction) {
     case DataDirection::in:
-      return line + Format(", in %u bytes", static_cast<unsigned>(c.length));
+      line += Format(", in %u bytes", static_cast<unsigned>(c.length));
+      break;
     case DataDirection::out:
-      return line + Format(", out %u bytes", static_cast<unsigned>(c.length));
+      line += Format(", out %u bytes", static_cast<unsigned>(c.length));
+      break;
     case DataDirection::none:
+      line += ", no data";
       break;
   }
-  return line + ", no data";
+  // PIO has no time limit: the drive is polled until it answers or Break.
+  if (target.kind != TransportKind::pio) {
+    line += Format(", limit %u s", static_cast<unsigned>(c.timeLimit));
+  }
+  return line;
 }
 
 std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
                           const std::string& systemText) {
   std::string line = "<- " + Where(target);
   const CommandResult& r = back.result;
-  if (r.end == CommandEnd::systemRefused) {
+  if (r.end == CommandEnd::systemRefused || r.end == CommandEnd::timedOut) {
     line += Format("system error %u", static_cast<unsigned>(r.systemError));
     if (!systemText.empty()) line += " (" + systemText + ")";
   } else if (target.kind == TransportKind::scsiPassThrough) {
@@ -99,7 +108,7 @@ void CommandTrace::CommandStarting(const DriveTarget& target, const AtaCommand& 
 void CommandTrace::CommandEnded(const DriveTarget& target, const AtaCommand&,
                                 const CommandReturn& back) {
   std::string systemText;
-  if (back.result.end == CommandEnd::systemRefused) {
+  if (back.result.end == CommandEnd::systemRefused || back.result.end == CommandEnd::timedOut) {
     systemText = TrimSystemMessage(io_.SystemMessageText(back.result.systemError));
   }
   out_ << TraceBackLine(target, back, systemText) << '\n' << std::flush;

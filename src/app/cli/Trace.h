@@ -10,7 +10,8 @@
 
 namespace brisquel::cli {
 
-// "-> PIO 01F0.0   EC feat 00 count 01 lba 000000 dev A0, in 512 bytes"
+// "-> PIO 01F0.0   EC feat 00 count 01 lba 000000 dev A0, in 512 bytes"; a
+// pass-through line ends with the command's time limit (", limit 5 s").
 std::string TraceOutLine(const DriveTarget& target, const AtaCommand& command);
 // "<- PIO 01F0.0   status 58 error 00: completed, 512 bytes in 0.042 ms";
 // systemText names a system error, when there was one.

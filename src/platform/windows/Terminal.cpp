@@ -1,5 +1,5 @@
 // Whether brisquel-cli's standard streams are a console.
-#include "app/cli/Terminal.h"
+#include "ui/Terminal.h"
 
 #include <io.h>
 

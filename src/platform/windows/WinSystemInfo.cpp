@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include "ui/CaptionTexts.h"
-
 namespace brisquel::winpt {
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "platform/windows/portable/WindowsVersion.h"
 #include "ui/SystemInfo.h"
 
 namespace brisquel::winpt {

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "platform/windows/WinSystemInfo.h"
-#include "ui/CaptionTexts.h"
 
 namespace brisquel::winpt {
 namespace {
