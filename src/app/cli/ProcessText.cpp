@@ -1,5 +1,5 @@
 // Arguments and environment as the C runtime gives them: UTF-8 wherever the
-// locale is, as on Linux. Windows has its own (platform/windows).
+// locale is, as on Linux. Windows has its own (WindowsProcessText.cpp).
 #include "app/cli/ProcessText.h"
 
 #include <cstdlib>

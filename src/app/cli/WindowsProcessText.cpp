@@ -1,7 +1,6 @@
 // brisquel-cli's arguments, environment and folder through the wide calls, so
 // that every file name arrives whole.
 #include "app/cli/ProcessText.h"
-
 #include "platform/windows/WideText.h"
 
 namespace brisquel::cli {
