@@ -103,6 +103,7 @@ class ForwardingIo : public DeviceIo {
   std::string SystemMessageText(std::uint32_t code) override {
     return inner_.SystemMessageText(code);
   }
+  bool CallsBlock() override { return inner_.CallsBlock(); }
 
  private:
   DeviceIo& inner_;

@@ -95,6 +95,12 @@ install(FILES ${pkg_src}/brisquel-cli.bash-completion
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${pkg_out}/copyright ${pkg_out}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bench-files/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# The Ansible collection, where Debian's Ansible looks for collections.
+foreach(file README.md galaxy.yml meta/runtime.yml plugins/modules/drive_firmware.py)
+  get_filename_component(dir ${file} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/ansible/ansible_collections/brisquel/storage/${file}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/ansible/collections/ansible_collections/brisquel/storage/${dir})
+endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brisquel)
@@ -109,6 +115,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pkexec)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS ansible-core)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "read ATA/SATA drive identity and update drive firmware
 Brisquel reads the identity of ATA and SATA drives and updates their firmware:

@@ -61,6 +61,10 @@ class DeviceIo {
   // Whether the last ATA pass-through request that succeeded came back with
   // the drive's own registers, rather than its request block echoed.
   virtual bool AtaRegistersReturned() { return true; }
+  // Whether DeviceIoControl may block for as long as a command's time limit
+  // (the system's does), so the transports wait for it on a worker thread;
+  // one that answers at once (the bench) is called inline.
+  virtual bool CallsBlock() { return false; }
 };
 
 }  // namespace brisquel

@@ -119,6 +119,9 @@ CommandResult Send(TransportContext& t, const AtaCommand& command) {
     case TransportKind::ataPassThrough:
       result = AtaPassThrough(t, command.regs, command.buffer, command.length, command.direction,
                               command.timeLimit);
+      // Its request pumps only while the system takes its time; this pump lets
+      // Break be seen between any two commands, as the other transports do.
+      if (result.end != CommandEnd::notSent) t.host.PumpMessages();
       break;
     case TransportKind::scsiPassThrough:
       result = SendScsi(t, command);

@@ -21,15 +21,18 @@ struct TransportState {
 };
 
 class CommandObserver;
+class WaitClock;
 
 // Everything a transport touches: the records and the three platform
-// interfaces, and who watches the commands, if anyone.
+// interfaces, who watches the commands, if anyone, and the clock a wait for
+// the system's answer runs on (none: the steady clock).
 struct TransportContext {
   TransportState& state;
   PortLibrary& ports;
   DeviceIo& io;
   UiHost& host;
   CommandObserver* observer = nullptr;
+  WaitClock* clock = nullptr;
 };
 
 }  // namespace brisquel

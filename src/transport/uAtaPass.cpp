@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "transport/DeviceCall.h"
 #include "transport/DeviceIo.h"
 #include "transport/PassThroughBlocks.h"
 #include "transport/RequestRules.h"
@@ -63,11 +64,12 @@ CommandResult AtaPassThrough(TransportContext& t, const AtaTaskFile& regs,
   const RequestSizes sizes = AtaPassThroughSizes(direction, length);
   const auto zeroBuffer = [&] { std::fill_n(buffer.begin(), length, std::uint8_t{0}); };
 
-  t.io.SetLastError(0);
   std::uint32_t bytesReturned = 0;
-  if (!t.io.DeviceIoControl(t.state.DriveTarget.ataPassHandle, IOCTL_ATA_PASS_THROUGH_,
-                            block.data(), sizes.input, block.data(), sizes.output,
-                            &bytesReturned)) {
+  const OsHandle handle = t.state.DriveTarget.ataPassHandle;
+  if (!CallDevice(t, [&] {
+        return t.io.DeviceIoControl(handle, IOCTL_ATA_PASS_THROUGH_, block.data(), sizes.input,
+                                    block.data(), sizes.output, &bytesReturned);
+      })) {
     const std::uint32_t error = t.io.GetLastError();
     t.host.LogLine("IOCTL_ATA_PASS_THROUGH " + TrimSystemMessage(t.io.SystemMessageText(error)));
     zeroBuffer();

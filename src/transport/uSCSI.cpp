@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "transport/DeviceCall.h"
 #include "transport/DeviceIo.h"
 #include "transport/PassThroughBlocks.h"
 #include "transport/RequestRules.h"
@@ -166,11 +167,12 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
       BuildScsiPassThrough(cdb, cdbLength, direction, length, buffer, timeLimit);
   const RequestSizes sizes = ScsiPassThroughSizes(direction, length);
 
-  t.io.SetLastError(0);
   std::uint32_t bytesReturned = 0;
   std::uint8_t result;
-  if (t.io.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_, block.data(), sizes.input,
-                           block.data(), sizes.output, &bytesReturned)) {
+  if (CallDevice(t, [&] {
+        return t.io.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_, block.data(), sizes.input,
+                                    block.data(), sizes.output, &bytesReturned);
+      })) {
     std::copy_n(block.begin() + kDataOffset, length, buffer.begin());
     const std::uint8_t scsiStatus = block[kScsiStatus];
     end = {CommandEnd::completed};

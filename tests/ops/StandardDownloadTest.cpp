@@ -268,8 +268,8 @@ TEST_P(StandardDownloadOnBench, AFlashLongerThanTheTimeLimitEndsTheDownload) {
 }
 
 // Break stops the loop before the next segment; the download counts as failed.
-// Break can only arrive while a transport pumps messages: inside the PIO waits
-// and after each SCSI request, never during an ATA pass-through request.
+// Break can only arrive while a transport pumps messages, which every one does
+// at least once per command.
 class StandardDownloadBreak : public ::testing::TestWithParam<TransportKind> {};
 
 TEST_P(StandardDownloadBreak, BreakStopsTheSegmentLoop) {
@@ -349,8 +349,7 @@ TEST_P(StandardDownloadOnBench, ButtonsComeBackWhenTheClickEndsInAnException) {
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, StandardDownloadBreak,
-                         ::testing::Values(TransportKind::pio, TransportKind::scsiPassThrough),
+INSTANTIATE_TEST_SUITE_P(Transports, StandardDownloadBreak, test::kAllTransports,
                          test::TransportParamName());
 INSTANTIATE_TEST_SUITE_P(Transports, StandardDownloadOnBench, test::kAllTransports,
                          test::TransportParamName());

@@ -62,6 +62,7 @@ class LinuxDeviceIo : public DeviceIo {
   void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string SystemMessageText(std::uint32_t code) override;
   bool AtaRegistersReturned() override { return registersReturned_; }
+  bool CallsBlock() override { return true; }
 
  private:
   bool AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,

@@ -20,6 +20,7 @@ class WinDeviceIo : public DeviceIo {
   // FormatMessageA's text in the language the system chooses, with its line
   // end; "" for a code the system has no text for.
   std::string SystemMessageText(std::uint32_t code) override;
+  bool CallsBlock() override { return true; }
 };
 
 }  // namespace brisquel::winpt

@@ -1,0 +1,322 @@
+#!/usr/bin/python
+# Copyright (c) 2026 The Brisquel developers
+# MIT License (see LICENSE in the Brisquel source tree)
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: drive_firmware
+short_description: Update an ATA/SATA drive's firmware with brisquel-cli
+version_added: "0.1.0"
+description:
+  - Reads the drive's identity with C(brisquel-cli --json info) and, unless the drive already
+    reports I(revision), sends the firmware with C(brisquel-cli --json --yes dlmc).
+  - The drive is named by its place (I(drive), I(channel) or I(port)) and must report the I(model)
+    (and I(serial), when given) that the task names; otherwise the task fails before anything is
+    sent. Images are made per model, and list places change between boots.
+  - After the download the revision the drive reports is compared with I(revision); a drive that
+    reports another revision, or none, fails the task.
+  - A refusal, a failed or interrupted download, or a revision left unchanged fails the task with
+    the message of C(brisquel-cli) itself; its warnings become the task's.
+  - Needs C(brisquel-cli) on the managed host, and root there for real drives (C(become)).
+author:
+  - The Brisquel developers
+options:
+  drive:
+    description:
+      - The drive's line in C(brisquel-cli list) (API mode), as C(--drive).
+      - Exactly one of I(drive), I(channel) and I(port) is required.
+    type: int
+  channel:
+    description:
+      - The controller channel's line in C(brisquel-cli scan) (PIO mode), as C(--channel).
+    type: int
+  port:
+    description:
+      - The channel's task-file base port in hexadecimal, say C(0x1F0) (PIO mode), as C(--port).
+    type: str
+  model:
+    description:
+      - The model the drive's IDENTIFY data must report (leading and trailing blanks ignored).
+    type: str
+    required: true
+  serial:
+    description:
+      - The serial number the drive must report, when given.
+    type: str
+  firmware:
+    description:
+      - The firmware image, a path on the managed host. Required for every mode but C(0F).
+    type: path
+  mode:
+    description:
+      - The DOWNLOAD MICROCODE mode. C(01) temporary, C(03) segmented and saved, C(07) permanent,
+        C(0E) segmented and saved for a later activation, C(0F) activates what C(0E) saved (no file).
+      - Quote it in YAML; an unquoted C(07) is read as the number 7.
+    type: str
+    required: true
+    choices: ["01", "03", "07", "0E", "0F"]
+  revision:
+    description:
+      - The firmware revision the drive must report afterwards (leading and trailing blanks
+        ignored). A drive that reports it already gets nothing.
+      - Required for modes C(01), C(03), C(07) and C(0F). With C(0E) the revision changes only at
+        the activation; when given, a drive that reports it already gets nothing.
+    type: str
+  segment_blocks:
+    description:
+      - Blocks per segment for modes C(03) and C(0E), a number or C(auto) (the drive's stated
+        maximum), as C(--segment-blocks).
+    type: str
+  force:
+    description:
+      - Sends even when the checks of C(brisquel-cli) before a download refuse it (the drive says it
+        does not support the mode, the disk holds mounted filesystems, ...), as C(--force).
+    type: bool
+    default: false
+  sim:
+    description:
+      - Runs on the simulated bench instead of the machine's drives; C(true) for the default bench,
+        or the path of a bench file on the managed host.
+      - The bench keeps its drives' firmware under C(XDG_STATE_HOME); set it with C(environment)
+        to give a host a bench state of its own.
+    type: raw
+  cli:
+    description:
+      - The C(brisquel-cli) program. Found on C(PATH) when not given.
+    type: path
+notes:
+  - Supports check mode; the drive's identity is still read, nothing is sent. A missing I(firmware)
+    file is only a warning then, since the task that would copy it copies nothing in check mode.
+  - In a play with C(serial) and C(max_fail_percentage) 0 (and without C(ignore_errors)), one drive
+    that refuses stops the rollout before the next machine.
+'''
+
+EXAMPLES = r'''
+- name: Permanent update of the first listed drive
+  brisquel.storage.drive_firmware:
+    drive: 0
+    model: WDC WD5000AAKX-00SIMB0
+    firmware: /var/tmp/WD5000AAKX-15.02H15.bin
+    mode: "07"
+    revision: 15.02H15
+  become: true
+
+- name: Save the image now, in segments as large as the drive takes
+  brisquel.storage.drive_firmware:
+    drive: 0
+    model: WDC WD5000AAKX-00SIMB0
+    serial: WD-WCSIM0000002
+    firmware: /var/tmp/WD5000AAKX-15.02H15.bin
+    mode: "0E"
+    segment_blocks: auto
+  become: true
+
+- name: ... and activate it in a maintenance window
+  brisquel.storage.drive_firmware:
+    drive: 0
+    model: WDC WD5000AAKX-00SIMB0
+    mode: "0F"
+    revision: 15.02H15
+  become: true
+
+- name: Try the same on the simulated bench
+  brisquel.storage.drive_firmware:
+    drive: 0
+    model: WDC WD5000AAKX-00SIMB0
+    firmware: /tmp/bench-image.bin
+    mode: "07"
+    revision: 15.02H15
+    sim: true
+'''
+
+RETURN = r'''
+revision_before:
+  description: The revision the drive reported before, trimmed.
+  returned: when the drive's identity was read
+  type: str
+  sample: 15.01H15
+revision_after:
+  description:
+    - The revision the drive reported afterwards, trimmed; the same as I(revision_before) when
+      nothing was sent. Null when none was read after the download.
+  returned: when the drive's identity was read, and not in check mode
+  type: str
+  sample: 15.02H15
+pending_activation:
+  description: True after a mode C(0E) download; a mode C(0F) task activates it.
+  returned: always
+  type: bool
+  sample: false
+exit_code:
+  description: The exit code of C(brisquel-cli dlmc).
+  returned: when the download ran
+  type: int
+  sample: 0
+log:
+  description: The log lines of C(brisquel-cli dlmc), as the window would write them.
+  returned: when the download ran
+  type: list
+  elements: str
+  sample: ["Bus Type:SATA", "Download Microcode 07 - image.bin - Start", "Download Microcode 07 - image.bin - End - OK"]
+json:
+  description: The JSON document of C(brisquel-cli dlmc), or of C(info) when no download ran.
+  returned: when brisquel-cli ran
+  type: dict
+'''
+
+import json
+import os
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.parsing.convert_bool import boolean
+
+MODES_THAT_CHANGE_THE_REVISION = ('01', '03', '07', '0F')
+
+
+def sim_arguments(value):
+    if value is None:
+        return []
+    if not isinstance(value, bool):
+        try:
+            value = boolean(value)
+        except TypeError:
+            return ['--sim=' + str(value)]
+    return ['--sim'] if value else []
+
+
+def target_arguments(params):
+    option = next(name for name in ('drive', 'channel', 'port') if params[name] is not None)
+    return ['--' + option, str(params[option])]
+
+
+def tool_message(rc, doc, stderr):
+    """The command line's own words for why it stopped."""
+    if doc.get('errors'):
+        return '; '.join(doc['errors'])
+    if doc.get('log'):
+        return doc['log'][-1]
+    lines = [line for line in stderr.splitlines() if line.strip()]
+    return lines[-1] if lines else 'brisquel-cli exited with %d' % rc
+
+
+def trimmed(text):
+    return text.strip() if isinstance(text, str) else None
+
+
+class Cli:
+    def __init__(self, module):
+        self.module = module
+        program = module.params['cli'] or module.get_bin_path('brisquel-cli', required=True)
+        self.base = [program] + sim_arguments(module.params['sim']) + ['--json']
+
+    def run(self, arguments):
+        rc, out, err = self.module.run_command(self.base + arguments)
+        # Its warnings (a check overridden by force, a suspect count register) are on stderr only.
+        for line in err.splitlines():
+            said, warning, text = line.partition(': warning: ')
+            if warning:
+                self.module.warn(text)
+        try:
+            doc = json.loads(out)
+        except ValueError:
+            self.module.fail_json(msg='%s gave no JSON (exit %d): %s'
+                                  % (self.base[0], rc, (err or out).strip()), exit_code=rc)
+        return rc, doc, err
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            drive=dict(type='int'),
+            channel=dict(type='int'),
+            port=dict(type='str'),
+            model=dict(type='str', required=True),
+            serial=dict(type='str'),
+            firmware=dict(type='path'),
+            mode=dict(type='str', required=True, choices=['01', '03', '07', '0E', '0F']),
+            revision=dict(type='str'),
+            segment_blocks=dict(type='str'),
+            force=dict(type='bool', default=False),
+            sim=dict(type='raw'),
+            cli=dict(type='path'),
+        ),
+        mutually_exclusive=[('drive', 'channel', 'port')],
+        required_one_of=[('drive', 'channel', 'port')],
+        required_if=[('mode', mode, ('revision',)) for mode in MODES_THAT_CHANGE_THE_REVISION],
+        supports_check_mode=True,
+    )
+    p = module.params
+    mode = p['mode']
+    result = dict(changed=False, pending_activation=False)
+
+    if mode == '0F':
+        if p['firmware'] is not None:
+            module.fail_json(msg='mode 0F activates the firmware a mode 0E download saved: it takes no firmware file', **result)
+    elif p['firmware'] is None:
+        module.fail_json(msg='mode %s needs a firmware file' % mode, **result)
+    elif not os.path.isfile(p['firmware']):
+        missing = '%s: no such firmware file on this host' % p['firmware']
+        if not module.check_mode:
+            module.fail_json(msg=missing, **result)
+        # A copy task before this one does not copy in check mode either.
+        module.warn(missing + ' (yet: a task before this one copies nothing in check mode)')
+
+    cli = Cli(module)
+    target = target_arguments(p)
+    rc, doc, err = cli.run(['info'] + target)
+    result['json'] = doc
+    identity = doc.get('identity')
+    if rc != 0 or not identity:
+        module.fail_json(msg=tool_message(rc, doc, err), exit_code=rc, **result)
+
+    for option in ('model', 'serial'):
+        wanted, reported = trimmed(p[option]), trimmed(identity.get(option))
+        if wanted is not None and wanted != reported:
+            module.fail_json(msg='the drive (%s) reports %s "%s", the task names "%s": nothing sent'
+                             % (' '.join(target), option, reported, wanted), **result)
+
+    wanted = trimmed(p['revision'])
+    before = trimmed(identity.get('firmware'))
+    result.update(revision_before=before, revision_after=before)
+    if wanted is not None and before == wanted:
+        module.exit_json(msg='the drive reports %s already' % wanted, **result)
+    if module.check_mode:
+        del result['revision_after']
+        result['changed'] = True
+        module.exit_json(msg='the download would run (check mode: nothing sent)', **result)
+
+    arguments = ['--yes', 'dlmc'] + target + ['--mode', mode]
+    if p['segment_blocks'] is not None:
+        arguments += ['--segment-blocks', p['segment_blocks']]
+    if p['force']:
+        arguments.append('--force')
+    if p['firmware'] is not None:
+        arguments += ['--', p['firmware']]
+    rc, doc, err = cli.run(arguments)
+    revision = doc.get('firmwareRevision') or {}
+    result.update(
+        # Exit 2 is a refusal before anything went to the drive; any other code, something did.
+        changed=rc != 2,
+        exit_code=rc,
+        log=doc.get('log', []),
+        json=doc,
+        revision_after=trimmed(revision.get('after')),
+        pending_activation=rc == 0 and mode == '0E',
+    )
+    if rc != 0:
+        module.fail_json(msg=tool_message(rc, doc, err), **result)
+    if mode == '0E':
+        module.exit_json(msg='saved for activation (mode 0F)', **result)
+    if result['revision_after'] is None:
+        module.fail_json(msg='no firmware revision could be read after the download (%s expected)' % wanted, **result)
+    if result['revision_after'] != wanted:
+        module.fail_json(msg='the drive reports revision %s after the download, %s expected'
+                         % (result['revision_after'], wanted), **result)
+    module.exit_json(msg='revision %s -> %s' % (before, wanted), **result)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,134 @@
+// The system's request is waited for on a worker thread while the window
+// pumps; the bench's runs inline. A scripted clock stands in for the two
+// minutes a drive may take to flash, so the test takes none of them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FakeTransport.h"
+#include "transport/AtaCommands.h"
+#include "transport/DeviceCall.h"
+#include "transport/Dispatch.h"
+
+namespace brisquel {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::FakeDeviceIo;
+using testing::FakeTransport;
+
+// A system device: its request blocks (until the drive is done), and the last
+// error belongs to the thread that made the call, as on Windows.
+class BlockingIo : public FakeDeviceIo {
+ public:
+  bool CallsBlock() override { return true; }
+  bool DeviceIoControl(OsHandle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                       void* out, std::uint32_t outSize, std::uint32_t* returned) override {
+    const bool ok = FakeDeviceIo::DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
+    SetLastError(FakeDeviceIo::GetLastError());
+    return ok;
+  }
+  std::uint32_t GetLastError() override {
+    const std::lock_guard lock(mutex_);
+    return errors_[std::this_thread::get_id()];
+  }
+  void SetLastError(std::uint32_t code) override {
+    const std::lock_guard lock(mutex_);
+    errors_[std::this_thread::get_id()] = code;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::thread::id, std::uint32_t> errors_;
+};
+
+// Time passes only as the UI thread waits; the drive finishes at `doneAt`.
+class ScriptedClock : public WaitClock {
+ public:
+  explicit ScriptedClock(milliseconds doneAt) : doneAt_(doneAt) {}
+  bool Wait(const std::shared_future<void>& done, milliseconds slice) override {
+    now += slice;
+    if (now >= doneAt_ && !finished_) {
+      finished_ = true;
+      drive.set_value();
+    }
+    if (!finished_) return false;
+    done.wait();
+    return true;
+  }
+  milliseconds now{0};
+  std::promise<void> drive;
+
+ private:
+  milliseconds doneAt_;
+  bool finished_ = false;
+};
+
+struct WorkerWait : ::testing::Test {
+  BlockingIo io;
+  TransportState state;
+  testing::RecordingPorts ports;
+  testing::FakeUiHost host;
+  ScriptedClock clock{milliseconds(119'000)};
+  TransportContext t{state, ports, io, host, nullptr, &clock};
+  std::vector<milliseconds> pumpedAt;
+  std::thread::id requestThread;
+
+  WorkerWait() {
+    state.DriveTarget.kind = TransportKind::ataPassThrough;
+    state.DriveTarget.ataPassHandle = io.Open(0x10);
+    std::shared_future<void> drive = clock.drive.get_future().share();
+    io.defaultReply = FakeDeviceIo::AtaRegisters(0x50);
+    io.replies.push_back({true, 0, [this, drive](std::span<std::uint8_t> block) {
+                            requestThread = std::this_thread::get_id();
+                            drive.wait();
+                            FakeDeviceIo::AtaRegisters(0x50).fill(block);
+                          }});
+    host.onPump = [this](int) { pumpedAt.push_back(clock.now); };
+  }
+
+  milliseconds LongestWithoutAPump() const {
+    milliseconds last{0}, longest{0};
+    for (milliseconds at : pumpedAt) {
+      longest = std::max(longest, at - last);
+      last = at;
+    }
+    return std::max(longest, clock.now - last);
+  }
+};
+
+// A 119 s firmware write: the window pumps all along and the write completes.
+// Break clicked meanwhile is said in the log and waits for the command's end.
+TEST_F(WorkerWait, AFlashOfTwoMinutesIsWaitedForWhileTheWindowPumps) {
+  std::vector<std::uint8_t> image(8 * kSectorSize, 0x5A);
+  host.BreakAtPump(state.BreakFlag, 1000);
+  const CommandResult r = Dispatch(t, DownloadMicrocodeCommand(0x07, 8, 0, image));
+  EXPECT_EQ(r.end, CommandEnd::completed);
+  EXPECT_NE(requestThread, std::this_thread::get_id()) << "the request ran on a worker";
+  EXPECT_GE(pumpedAt.size(), 119'000u / 100);
+  EXPECT_LE(LongestWithoutAPump(), milliseconds(100));
+  EXPECT_EQ(host.log,
+            std::vector<std::string>{"Break: waiting for the drive to finish the current command"});
+  ASSERT_EQ(io.calls.size(), 1u);
+}
+
+// The last error is the worker thread's; it comes back with the result.
+TEST_F(WorkerWait, ARefusalKeepsItsErrorAcrossTheThreads) {
+  io.replies.front().ok = false;
+  io.replies.front().error = win32::ERROR_SEM_TIMEOUT_;
+  std::vector<std::uint8_t> image(kSectorSize);
+  const CommandResult r = Dispatch(t, DownloadMicrocodeCommand(0x07, 1, 0, image));
+  EXPECT_EQ(r.end, CommandEnd::timedOut);
+  EXPECT_EQ(r.systemError, win32::ERROR_SEM_TIMEOUT_);
+  EXPECT_EQ(host.log, std::vector<std::string>{"IOCTL_ATA_PASS_THROUGH Unknown error 121"});
+}
+
+}  // namespace
+}  // namespace brisquel
