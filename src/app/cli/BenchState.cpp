@@ -9,6 +9,7 @@
 
 #include "app/cli/ProcessText.h"
 #include "sim/AtaDrive.h"
+#include "sim/Bench.h"
 #include "transport/Utf8Path.h"
 
 namespace brisquel::cli {
@@ -66,6 +67,15 @@ std::string BenchStateFileName(const std::optional<std::string>& benchFile) {
       hash, sizeof hash, "%016llx",
       static_cast<unsigned long long>(Fnv1a64(std::string(generic.begin(), generic.end()))));
   return "bench-" + SafeStem(file) + "-" + hash + ".state";
+}
+
+std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench) {
+  std::vector<RememberedDrive> drives;
+  for (const std::string& name : bench.DriveNames()) {
+    sim::AtaDrive* drive = bench.Drive(name);
+    drives.push_back({name + " " + drive->Identity().serial, drive});
+  }
+  return drives;
 }
 
 bool LoadBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,

@@ -10,7 +10,8 @@
 
 namespace brisquel::sim {
 class AtaDrive;
-}
+class Bench;
+}  // namespace brisquel::sim
 
 namespace brisquel::cli {
 
@@ -29,6 +30,9 @@ struct RememberedDrive {
   std::string key;
   sim::AtaDrive* drive = nullptr;
 };
+
+// Every drive of the bench.
+std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench);
 
 // Applies what the file remembers to the drives it names. A missing file is a
 // fresh bench. False, with a reason, for a file that cannot be read as a whole;

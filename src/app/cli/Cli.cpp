@@ -9,15 +9,16 @@
 #include <memory>
 #include <optional>
 
-#include "app/cli/Backend.h"
+#include "app/Backend.h"
+#include "app/cli/BenchState.h"
 #include "app/cli/CliArgs.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/Json.h"
 #include "app/cli/ProgressBar.h"
-#include "ui/Terminal.h"
 #include "app/cli/Trace.h"
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
+#include "ops/DlmcModes.h"
 #include "ops/DownloadCheck.h"
 #include "ops/DriveCapabilities.h"
 #include "ops/ErrorCodeNames.h"
@@ -30,6 +31,7 @@
 #include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
 #include "ui/TargetSelection.h"
+#include "ui/Terminal.h"
 
 namespace brisquel::cli {
 
@@ -264,18 +266,19 @@ int Session::Execute() {
     return kExitRefused;
   }
 
-  std::string problem;
-  std::unique_ptr<Backend> backend =
-      options_.sim ? MakeBenchBackend(options_.benchFile, problem) : MakeSystemBackend(problem);
-  if (!backend) {
-    reporter_.Problem(problem);
+  BackendLoad load = MakeBackend({options_.sim, options_.benchFile});
+  if (!load.backend) {
+    reporter_.Problem(load.problem);
     return kExitRefused;
   }
+  std::unique_ptr<Backend> backend = std::move(load.backend);
 
   // The bench remembers its drives' firmware between runs.
+  std::string problem;
   std::optional<std::filesystem::path> stateFile;
-  const auto remembered = backend->Remembered();
-  if (options_.sim) {
+  std::vector<RememberedDrive> remembered;
+  if (sim::Bench* bench = backend->Bench()) {
+    remembered = RememberedDrives(*bench);
     if (auto dir = StateDirectory()) {
       stateFile = *dir / BenchStateFileName(options_.benchFile);
       if (!LoadBenchState(*stateFile, remembered, problem)) {
@@ -638,20 +641,7 @@ bool Session::Consent() {
   if (options_.command == Command::dptm) {
     what = "replace the drive's firmware through its vendor channel (DPTM)";
   } else {
-    switch (*options_.mode) {
-      case 0x03:
-        what = "save new firmware in segments for immediate and future use (DOWNLOAD MICROCODE 03)";
-        break;
-      case 0x07:
-        what = "save new firmware for immediate and future use (DOWNLOAD MICROCODE 07)";
-        break;
-      case 0x0E:
-        what = "store new firmware for a later activation (DOWNLOAD MICROCODE 0E)";
-        break;
-      default:
-        what = "switch the drive to its deferred firmware (DOWNLOAD MICROCODE 0F)";
-        break;
-    }
+    what = std::string(FindDlmcMode(*options_.mode)->lastingEffect);
   }
   std::string question = "This will " + what + "\n  drive: " + target_->description + "\n";
   if (options_.file) {
