@@ -118,8 +118,7 @@ struct CommandResult {
   // No drive answers, the user stopped, or the drive may still be busy with a
   // command the system gave up on: nothing more is worth sending.
   bool EndsTheOperation() const {
-    return end == CommandEnd::noDevice || end == CommandEnd::stopped ||
-           end == CommandEnd::timedOut;
+    return end == CommandEnd::noDevice || end == CommandEnd::stopped || end == CommandEnd::timedOut;
   }
   explicit operator bool() const { return ok(); }
 };
