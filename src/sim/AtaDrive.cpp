@@ -3,6 +3,7 @@
 // BSY or DRQ is up, faults, the SMART key), and a data transfer hands over to
 // a continuation when its last word has moved.
 #include "sim/AtaDrive.h"
+#include "text/Trim.h"
 #include "transport/AtaProtocol.h"
 
 #include <algorithm>
@@ -92,9 +93,9 @@ bool PrintableRevision(const std::string& text) {
   });
 }
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-  return text;
+// Identity and revision texts are padded at the end with spaces or NULs.
+std::string Trimmed(std::string_view text) {
+  return std::string(TrimEnd(text, std::string_view(" \0", 2)));
 }
 
 std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {

@@ -6,6 +6,8 @@
 #include <span>
 
 #include "discovery/uSetupApiEnum.h"
+#include "text/IniLexer.h"
+#include "text/Trim.h"
 
 namespace brisquel::sim {
 
@@ -92,13 +94,6 @@ struct Section {
     return title.append("]");
   }
 };
-
-std::string_view Trim(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(" \t");
-  return s.substr(first, last - first + 1);
-}
 
 std::string Hex(std::uint32_t value) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -199,14 +194,9 @@ std::vector<Section> ReadSections(std::string_view text) {
   std::vector<Section> sections;
   std::map<Kind, std::size_t> counts;
   int lineNumber = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
+  for (const IniTextLine& textLine : SplitIniLines(text, false)) {
     ++lineNumber;
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.ends_with('\r')) line.remove_suffix(1);
+    const std::string_view line = textLine.body;
     if (line.size() > kMaxBenchLineLength) {
       Fail(lineNumber, "longer than " + std::to_string(kMaxBenchLineLength) + " characters");
     }
@@ -216,12 +206,14 @@ std::vector<Section> ReadSections(std::string_view text) {
         Fail(lineNumber, "character 0x" + Hex(u) + " is not allowed (plain ASCII text only)");
       }
     }
-    line = Trim(line);
-    if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+    const IniLine lexed = LexIniLine(line, "#;");
+    if (lexed.kind == IniLineKind::blank || lexed.kind == IniLineKind::comment) continue;
 
-    if (line.front() == '[') {
-      if (line.back() != ']') Fail(lineNumber, "section header without a closing ]");
-      const std::string_view inner = Trim(line.substr(1, line.size() - 2));
+    if (lexed.kind == IniLineKind::section) {
+      if (!lexed.closed || !lexed.after.empty()) {
+        Fail(lineNumber, "section header without a closing ]");
+      }
+      const std::string_view inner = lexed.name;
       const auto split = inner.find_first_of(" \t");
       const std::string_view kindName = inner.substr(0, split);
       const std::string_view argument =
@@ -249,21 +241,17 @@ std::vector<Section> ReadSections(std::string_view text) {
       continue;
     }
 
-    const auto equals = line.find('=');
-    if (equals == std::string_view::npos) {
+    if (lexed.kind != IniLineKind::entry) {
       Fail(lineNumber, "expected \"key = value\" or a [section]");
     }
     if (sections.empty()) Fail(lineNumber, "key outside any section");
     Section& section = sections.back();
-    const std::string_view key = Trim(line.substr(0, equals));
-    std::string_view value = Trim(line.substr(equals + 1));
+    const std::string_view key = lexed.key;
+    const std::string_view value = lexed.value;
     if (key.empty()) Fail(lineNumber, "missing key before =");
     if (std::find(section.info->keys.begin(), section.info->keys.end(), key) ==
         section.info->keys.end()) {
       Fail(lineNumber, "unknown key \"" + std::string(key) + "\" in " + section.Title());
-    }
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-      value = value.substr(1, value.size() - 2);
     }
     const auto [it, inserted] =
         section.entries.emplace(std::string(key), Entry{std::string(value), lineNumber});

@@ -2,22 +2,15 @@
 
 #include <charconv>
 
+#include "text/IniLexer.h"
+#include "text/Trim.h"
+
 namespace brisquel {
 namespace {
 
 // Coordinates outside this range are not a window on any screen; refusing them
 // also keeps every later width/height computation far from overflow.
 constexpr std::int32_t kCoordinateLimit = 32767;
-
-constexpr bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 constexpr char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
@@ -31,37 +24,11 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-// One line of the file: its text without the line end, and the line end itself
-// ("\r\n", "\n", "\r" or "" for a last line without one).
-struct Line {
-  std::string_view body;
-  std::string_view end;
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t stop = text.find_first_of("\r\n", pos);
-    if (stop == std::string_view::npos) {
-      lines.push_back({text.substr(pos), {}});
-      break;
-    }
-    std::size_t endLength =
-        (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
-    lines.push_back({text.substr(pos, stop - pos), text.substr(stop, endLength)});
-    pos = stop + endLength;
-  }
-  return lines;
-}
-
 // The section name of a "[name]" line.
 std::optional<std::string_view> SectionName(std::string_view body) {
-  std::string_view s = Trim(body);
-  if (s.empty() || s.front() != '[') return std::nullopt;
-  std::size_t close = s.find(']');
-  if (close == std::string_view::npos) return std::nullopt;
-  return Trim(s.substr(1, close - 1));
+  const IniLine line = LexIniLine(body, ";");
+  if (line.kind != IniLineKind::section || !line.closed) return std::nullopt;
+  return line.name;
 }
 
 struct KeyValue {
@@ -70,15 +37,9 @@ struct KeyValue {
 };
 
 std::optional<KeyValue> ParseKeyLine(std::string_view body) {
-  std::string_view s = Trim(body);
-  if (s.empty() || s.front() == ';' || s.front() == '[') return std::nullopt;
-  std::size_t eq = s.find('=');
-  if (eq == std::string_view::npos) return std::nullopt;
-  std::string_view value = Trim(s.substr(eq + 1));
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-    value = value.substr(1, value.size() - 2);
-  }
-  return KeyValue{Trim(s.substr(0, eq)), value};
+  const IniLine line = LexIniLine(body, ";");
+  if (line.kind != IniLineKind::entry) return std::nullopt;
+  return KeyValue{line.key, line.value};
 }
 
 // Index range [first, last) of the lines of the first section of this name,
@@ -89,7 +50,8 @@ struct SectionSpan {
   std::size_t last;
 };
 
-std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::string_view section) {
+std::optional<SectionSpan> FindSection(const std::vector<IniTextLine>& lines,
+                                       std::string_view section) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     auto name = SectionName(lines[i].body);
     if (!name || !SameText(*name, section)) continue;
@@ -127,7 +89,7 @@ std::string PlacementFileName(std::string_view programPath) {
 std::optional<std::string> IniReadValue(std::string_view text, std::string_view section,
                                         std::string_view key) {
   if (text.size() > kMaxPlacementFileSize) return std::nullopt;
-  const std::vector<Line> lines = SplitLines(text);
+  const std::vector<IniTextLine> lines = SplitIniLines(text, true);
   auto span = FindSection(lines, section);
   if (!span) return std::nullopt;
   for (std::size_t i = span->first; i < span->last; ++i) {
@@ -141,10 +103,10 @@ std::optional<std::string> IniWriteValues(
     std::string_view text, std::string_view section,
     const std::vector<std::pair<std::string, std::string>>& values) {
   if (text.size() > kMaxPlacementFileSize) return std::nullopt;
-  const std::vector<Line> lines = SplitLines(text);
+  const std::vector<IniTextLine> lines = SplitIniLines(text, true);
   // New lines follow the file's own line ends.
   std::string_view newline = "\n";
-  for (const Line& line : lines) {
+  for (const IniTextLine& line : lines) {
     if (!line.end.empty()) {
       newline = line.end;
       break;

@@ -6,6 +6,7 @@
 
 #include "discovery/PciScan.h"
 #include "discovery/uSetupApiEnum.h"
+#include "ops/DlmcModes.h"
 #include "ops/Identify.h"
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
@@ -83,12 +84,12 @@ void TfmMain::btIdentifyClick() {
 void TfmMain::btUnlockClick() {
   RunOperation([this] {
     OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
-    // The mode box's items in order; a typed text picks no mode.
-    static constexpr std::uint8_t kModes[] = {kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
-                                              kDlmcDeferred, kDlmcActivate};
+    // A typed text picks no mode.
     const int index = view_.DlmcTypeIndex();
     std::optional<std::uint8_t> mode;
-    if (index >= 0 && index < static_cast<int>(std::size(kModes))) mode = kModes[index];
+    if (index >= 0 && index < static_cast<int>(kDlmcModeTable.size())) {
+      mode = kDlmcModeTable[static_cast<std::size_t>(index)].code;
+    }
     DownloadMicrocodeButton(ctx, mode);
   });
 }

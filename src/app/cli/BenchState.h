@@ -10,7 +10,8 @@
 
 namespace brisquel::sim {
 class AtaDrive;
-}
+class Bench;
+}  // namespace brisquel::sim
 
 namespace brisquel::cli {
 
@@ -20,7 +21,7 @@ std::optional<std::filesystem::path> StateDirectory();
 
 // "bench-default.state" for the default bench; for a bench file, its name and
 // a hash of its absolute path, so two benches never share their drives' state.
-std::string BenchStateFileName(const std::optional<std::filesystem::path>& benchFile);
+std::string BenchStateFileName(const std::optional<std::string>& benchFile);
 
 // A bench drive and the key it is remembered under: its place on the bench and
 // its serial number, so that an edited bench file does not hand one drive's
@@ -29,6 +30,9 @@ struct RememberedDrive {
   std::string key;
   sim::AtaDrive* drive = nullptr;
 };
+
+// Every drive of the bench.
+std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench);
 
 // Applies what the file remembers to the drives it names. A missing file is a
 // fresh bench. False, with a reason, for a file that cannot be read as a whole;

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "ops/DlmcModes.h"
 #include "ops/DriveCapabilities.h"
 #include "transport/AtaProtocol.h"
 
@@ -24,9 +25,6 @@ constexpr std::array<CommandWord, 7> kCommands{{
     {"dptm", Command::dptm},
     {"error-name", Command::errorName},
 }};
-
-constexpr std::array<std::uint8_t, 5> kDlmcModes{kDlmcTemporary, kDlmcSegmented, kDlmcPermanent,
-                                                kDlmcDeferred, kDlmcActivate};
 
 // Hexadecimal with or without "0x"; no sign, no blanks, at most max.
 std::optional<std::uint32_t> ParseHex(std::string_view text, std::uint32_t max) {
@@ -145,9 +143,7 @@ class Parser {
       auto value = Value(name, inlineValue);
       if (!value) return;
       auto mode = ParseHex(*value, 0xFF);
-      bool known = false;
-      for (auto m : kDlmcModes) known = known || (mode && *mode == m);
-      if (!known) {
+      if (!mode || !FindDlmcMode(static_cast<std::uint8_t>(*mode))) {
         error_ = "--mode must be one of 01, 03, 07, 0E, 0F (got \"" + *value + "\")";
         return;
       }
@@ -276,12 +272,9 @@ const char* CommandName(Command command) {
   return "";
 }
 
-
 bool DlmcModeIsLasting(std::uint8_t mode) {
-  // 03 saves the segments for immediate and future use, 07 the whole image;
-  // 0E keeps it for a later 0F, which switches to it. Only 01 is gone after a
-  // power cycle.
-  return mode != kDlmcTemporary;
+  const DlmcMode* row = FindDlmcMode(mode);
+  return row && !row->lastingEffect.empty();
 }
 
 std::string UsageText() {

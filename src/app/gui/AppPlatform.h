@@ -1,6 +1,5 @@
-// What the window runs on: the simulated bench when BRISQUEL_SIM is set ("1"
-// for the default bench, else the path of a bench description file), the
-// Linux backends otherwise.
+// What the window runs on: the backend BRISQUEL_SIM chooses, and on this
+// machine the feed of device changes.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/Backend.h"
 #include "ui/uMain.h"
-
-namespace brisquel::sim {
-class Bench;
-}
 
 namespace brisquel::gui {
 
@@ -34,8 +30,6 @@ class AppPlatform {
 
   MainPlatform Platform();
   ProgramState& State() { return *state_; }
-  // Null when running on the system's own devices.
-  sim::Bench* Bench() { return bench_.get(); }
   // No descriptor on the bench, or where the system gives no monitor.
   DeviceChangeFeed DeviceChanges() { return changes_; }
   // Where the system's port library tells why it leaves a port alone.
@@ -43,15 +37,11 @@ class AppPlatform {
 
  private:
   friend struct AppPlatformLoader;
-  struct SystemParts;
+  struct Monitor;
 
   std::unique_ptr<ProgramState> state_;
-  std::unique_ptr<sim::Bench> bench_;
-  std::unique_ptr<SystemParts> system_parts_;
-  PortLibrary* ports_ = nullptr;
-  DeviceIo* io_ = nullptr;
-  DiskEnumerator* disks_ = nullptr;
-  std::unique_ptr<SystemInfo> system_;
+  std::unique_ptr<Backend> backend_;
+  std::unique_ptr<Monitor> monitor_;
   std::filesystem::path programDir_;
   DeviceChangeFeed changes_;
 };

@@ -14,12 +14,18 @@
 
 #include "app/gui/Pictures.h"
 #include "app/gui/PlacementFile.h"
+#include "ops/DlmcModes.h"
+#include "ui/WindowDesign.h"
 #include "ui/WindowPlacement.h"
 
 namespace brisquel::gui {
 namespace {
 
 constexpr int kItemHeight = 17;
+
+QRect Rect(const design::Place& place) {
+  return QRect(place.left, place.top, place.width, place.height);
+}
 
 // Every line of the list is 17 px high, whatever the font's own height.
 class FixedHeightDelegate : public QStyledItemDelegate {
@@ -71,13 +77,13 @@ ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {}
 
 void ControlPanel::AnchorRight(QWidget* control, int designLeft) {
   anchored_.push_back({control, designLeft});
-  control->move(designLeft + width() - MainWindow::kDesignClientWidth, control->y());
+  control->move(designLeft + width() - design::kWidth, control->y());
 }
 
 void ControlPanel::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   for (const Anchored& a : anchored_) {
-    a.control->move(a.designLeft + width() - MainWindow::kDesignClientWidth, a.control->y());
+    a.control->move(a.designLeft + width() - design::kWidth, a.control->y());
   }
 }
 
@@ -90,8 +96,8 @@ MainWindow::MainWindow(MainPlatform platform, MainWindowOptions options)
   windowFont.setPixelSize(14);
   setFont(windowFont);
   BuildControls();
-  setMinimumSize(kWidth, kHeight);
-  resize(kWidth, kHeight);
+  setMinimumSize(design::kWidth, design::kHeight);
+  resize(design::kWidth, design::kHeight);
   logic_.FormCreate();
 }
 
@@ -106,10 +112,10 @@ void MainWindow::BuildControls() {
 
   spl1 = new QSplitter(Qt::Vertical, this);
   spl1->setObjectName("spl1");
-  spl1->setHandleWidth(kSplitterHeight);
+  spl1->setHandleWidth(design::kSplitterHeight);
   spl1->setChildrenCollapsible(false);
   lbControllers = new ControllerList(spl1);
-  lbControllers->setMinimumHeight(kListMinHeight);
+  lbControllers->setMinimumHeight(design::kListMinHeight);
   meLog = new QPlainTextEdit(spl1);
   meLog->setObjectName("meLog");
   meLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -127,26 +133,27 @@ void MainWindow::BuildControls() {
   spl1->addWidget(meLog);
   spl1->setStretchFactor(0, 0);
   spl1->setStretchFactor(1, 1);
-  spl1->setSizes({kListHeight, kHeight - kListHeight - kSplitterHeight - kPanelHeight});
+  spl1->setSizes({design::kListHeight, design::kHeight - design::kListHeight -
+                                           design::kSplitterHeight - design::kPanelHeight});
   layout->addWidget(spl1, 1);
 
   pnl1 = new ControlPanel(this);
   pnl1->setObjectName("pnl1");
-  pnl1->setFixedHeight(kPanelHeight);
-  pnl1->resize(kDesignClientWidth, kPanelHeight);
+  pnl1->setFixedHeight(design::kPanelHeight);
+  pnl1->resize(design::kWidth, design::kPanelHeight);
   layout->addWidget(pnl1);
 
   rbAPI = new QRadioButton(QStringLiteral("API"), pnl1);
   rbAPI->setObjectName("rbAPI");
-  rbAPI->setGeometry(9, 11, 48, 17);
+  rbAPI->setGeometry(Rect(design::kApi));
   rbAPI->setChecked(true);
   rbPIO = new QRadioButton(QStringLiteral("PIO"), pnl1);
   rbPIO->setObjectName("rbPIO");
-  rbPIO->setGeometry(57, 11, 51, 17);
+  rbPIO->setGeometry(Rect(design::kPio));
 
   btBreak = new QToolButton(pnl1);
   btBreak->setObjectName("btBreak");
-  btBreak->setGeometry(112, 6, 25, 25);
+  btBreak->setGeometry(Rect(design::kBreak));
   btBreak->setIcon(QIcon(BreakPicture()));
   btBreak->setIconSize(QSize(16, 16));
   btBreak->setToolTip(QStringLiteral("Break"));
@@ -154,25 +161,26 @@ void MainWindow::BuildControls() {
 
   btIdentify = new QPushButton(QStringLiteral("Identify"), pnl1);
   btIdentify->setObjectName("btIdentify");
-  btIdentify->setGeometry(149, 6, 75, 25);
+  btIdentify->setGeometry(Rect(design::kIdentify));
 
   cbDlmcType = new QComboBox(pnl1);
   cbDlmcType->setObjectName("cbDlmcType");
   cbDlmcType->setEditable(true);
   cbDlmcType->setInsertPolicy(QComboBox::NoInsert);
-  cbDlmcType->addItems({QStringLiteral("Temporary (01)"), QStringLiteral("Segmented (03)"),
-                        QStringLiteral("Permanent (07)"), QStringLiteral("Deferred (0E)"),
-                        QStringLiteral("Activate Deferred (0F)")});
-  cbDlmcType->setCurrentIndex(2);
-  cbDlmcType->setGeometry(232, 6, 194, 25);
+  for (const DlmcMode& mode : kDlmcModeTable) {
+    cbDlmcType->addItem(
+        QString::fromLatin1(mode.boxText.data(), static_cast<qsizetype>(mode.boxText.size())));
+  }
+  cbDlmcType->setCurrentIndex(kDlmcDefaultIndex);
+  cbDlmcType->setGeometry(Rect(design::kDlmcType));
 
   btReplace = new QPushButton(QStringLiteral("WD DPTM"), pnl1);
   btReplace->setObjectName("btReplace");
-  btReplace->setGeometry(435, 6, 75, 25);
+  btReplace->setGeometry(Rect(design::kReplace));
 
   btUnlock = new QPushButton(QStringLiteral("DLMC"), pnl1);
   btUnlock->setObjectName("btUnlock");
-  btUnlock->setGeometry(523, 6, 75, 25);
+  btUnlock->setGeometry(Rect(design::kUnlock));
 
   for (QWidget* control : {static_cast<QWidget*>(btBreak), static_cast<QWidget*>(btIdentify),
                            static_cast<QWidget*>(cbDlmcType), static_cast<QWidget*>(btReplace),

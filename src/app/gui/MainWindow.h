@@ -67,17 +67,6 @@ struct MainWindowOptions {
 class MainWindow : public QWidget, public MainView {
   Q_OBJECT
  public:
-  // Design sizes, in pixels at 96 dots per inch. The window's own area is
-  // 625 x 400 at start and at least that; the panel's controls stand at their
-  // design places at that width.
-  static constexpr int kWidth = 625;
-  static constexpr int kHeight = 400;
-  static constexpr int kDesignClientWidth = kWidth;
-  static constexpr int kListHeight = 166;
-  static constexpr int kListMinHeight = 100;
-  static constexpr int kSplitterHeight = 3;
-  static constexpr int kPanelHeight = 38;
-
   MainWindow(MainPlatform platform, MainWindowOptions options = {});
   ~MainWindow() override;
 

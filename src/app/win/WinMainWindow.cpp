@@ -7,10 +7,15 @@
 #include <array>
 #include <vector>
 
+#include "ops/DlmcModes.h"
+#include "platform/windows/WideText.h"
 #include "ui/WindowPlacement.h"
 
 namespace brisquel::win {
 namespace {
+
+using winpt::Utf8;
+using winpt::Wide;
 
 constexpr wchar_t kMainClass[] = L"TfmMain";
 constexpr wchar_t kPanelClass[] = L"TPanel";
@@ -28,31 +33,8 @@ enum ControlId : int {
   kIdUnlock,
 };
 
-constexpr std::array<const wchar_t*, 5> kDlmcTypes = {L"Temporary (01)", L"Segmented (03)",
-                                                      L"Permanent (07)", L"Deferred (0E)",
-                                                      L"Activate Deferred (0F)"};
-
 // The drop-down's height includes its open list: room for all five items.
 constexpr int kComboDroppedHeight = 25 + 5 * 18;
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
-                      nullptr, nullptr);
-  return narrow;
-}
 
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -128,7 +110,7 @@ WinMainWindow::WinMainWindow(MainPlatform platform, WinMainWindowOptions options
 
   fmMain = CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, L"",
                            WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                           kWidth, kHeight, nullptr, nullptr, instance, nullptr);
+                           design::kWidth, design::kHeight, nullptr, nullptr, instance, nullptr);
   SetWindowLongPtrW(fmMain, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(fmMain, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainProc));
   SendMessageW(fmMain, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
@@ -150,51 +132,54 @@ WinMainWindow::~WinMainWindow() {
 
 void WinMainWindow::BuildControls() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y,
-                  int w, int h, HWND parent, int id) {
-    HWND control =
-        CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style,
+                  const design::Place& at, HWND parent, int id) {
+    HWND control = CreateWindowExW(
+        exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, at.left, at.top, at.width, at.height,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_), FALSE);
     return control;
   };
   // Created in tab order: list, log, panel; in the panel Identify, DLMC, WD DPTM,
   // API, PIO, combo box, Break.
-  lbControllers = make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-                       WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0,
-                       fmMain, kIdList);
+  lbControllers =
+      make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+           WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, {}, fmMain, kIdList);
   SendMessageW(lbControllers, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
   SendMessageW(lbControllers, LB_SETITEMHEIGHT, 0, kItemHeight);
-  spl1 = make(0, kSplitterClass, L"", 0, 0, 0, 0, 0, fmMain, 0);
+  spl1 = make(0, kSplitterClass, L"", 0, {}, fmMain, 0);
   SetWindowLongPtrW(spl1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(spl1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SplitterProc));
   meLog =
       make(WS_EX_CLIENTEDGE, L"EDIT", L"",
            WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_WANTRETURN,
-           0, 0, 0, 0, fmMain, kIdLog);
+           {}, fmMain, kIdLog);
   SendMessageW(meLog, EM_SETLIMITTEXT, 0, 0);
-  pnl1 = make(WS_EX_CONTROLPARENT, kPanelClass, L"", 0, 0, 0, designClientWidth_, kPanelHeight,
-              fmMain, 0);
+  pnl1 = make(WS_EX_CONTROLPARENT, kPanelClass, L"", 0,
+              {0, 0, designClientWidth_, design::kPanelHeight}, fmMain, 0);
   SetWindowLongPtrW(pnl1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(pnl1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PanelProc));
 
-  btIdentify = make(0, L"BUTTON", L"Identify", WS_TABSTOP | BS_PUSHBUTTON, 149, 6, 75, 25, pnl1,
+  btIdentify = make(0, L"BUTTON", L"Identify", WS_TABSTOP | BS_PUSHBUTTON, design::kIdentify, pnl1,
                     kIdIdentify);
   btUnlock =
-      make(0, L"BUTTON", L"DLMC", WS_TABSTOP | BS_PUSHBUTTON, 523, 6, 75, 25, pnl1, kIdUnlock);
-  btReplace =
-      make(0, L"BUTTON", L"WD DPTM", WS_TABSTOP | BS_PUSHBUTTON, 435, 6, 75, 25, pnl1, kIdReplace);
-  rbAPI = make(0, L"BUTTON", L"API", WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, 9, 11, 48, 17,
-               pnl1, kIdApi);
-  rbPIO = make(0, L"BUTTON", L"PIO", WS_TABSTOP | BS_AUTORADIOBUTTON, 57, 11, 51, 17, pnl1, kIdPio);
+      make(0, L"BUTTON", L"DLMC", WS_TABSTOP | BS_PUSHBUTTON, design::kUnlock, pnl1, kIdUnlock);
+  btReplace = make(0, L"BUTTON", L"WD DPTM", WS_TABSTOP | BS_PUSHBUTTON, design::kReplace, pnl1,
+                   kIdReplace);
+  rbAPI = make(0, L"BUTTON", L"API", WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, design::kApi, pnl1,
+               kIdApi);
+  rbPIO = make(0, L"BUTTON", L"PIO", WS_TABSTOP | BS_AUTORADIOBUTTON, design::kPio, pnl1, kIdPio);
   SendMessageW(rbAPI, BM_SETCHECK, BST_CHECKED, 0);
-  cbDlmcType = make(0, L"COMBOBOX", L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN, 232, 6,
-                    194, kComboDroppedHeight, pnl1, kIdDlmcType);
-  for (const wchar_t* item : kDlmcTypes) {
-    SendMessageW(cbDlmcType, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  cbDlmcType = make(
+      0, L"COMBOBOX", L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN,
+      {design::kDlmcType.left, design::kDlmcType.top, design::kDlmcType.width, kComboDroppedHeight},
+      pnl1, kIdDlmcType);
+  for (const DlmcMode& mode : kDlmcModeTable) {
+    const std::wstring item = Wide(std::string(mode.boxText));
+    SendMessageW(cbDlmcType, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
   }
-  SendMessageW(cbDlmcType, CB_SETCURSEL, 2, 0);
-  btBreak = make(0, L"BUTTON", L"", WS_TABSTOP | BS_PUSHBUTTON | BS_BITMAP, 112, 6, 25, 25, pnl1,
+  SendMessageW(cbDlmcType, CB_SETCURSEL, kDlmcDefaultIndex, 0);
+  btBreak = make(0, L"BUTTON", L"", WS_TABSTOP | BS_PUSHBUTTON | BS_BITMAP, design::kBreak, pnl1,
                  kIdBreak);
   SendMessageW(btBreak, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(breakPicture_));
   SetOperationButtonsEnabled(false);
@@ -217,18 +202,22 @@ void WinMainWindow::Layout() {
   const int width = client.right;
   const int height = client.bottom;
   listHeight_ =
-      std::max(kListMinHeight, std::min(listHeight_, height - kPanelHeight - kSplitterHeight));
-  const int logTop = listHeight_ + kSplitterHeight;
+      std::max(design::kListMinHeight,
+               std::min(listHeight_, height - design::kPanelHeight - design::kSplitterHeight));
+  const int logTop = listHeight_ + design::kSplitterHeight;
   MoveWindow(lbControllers, 0, 0, width, listHeight_, TRUE);
-  MoveWindow(spl1, 0, listHeight_, width, kSplitterHeight, TRUE);
-  MoveWindow(meLog, 0, logTop, width, std::max(0, height - kPanelHeight - logTop), TRUE);
-  MoveWindow(pnl1, 0, height - kPanelHeight, width, kPanelHeight, TRUE);
+  MoveWindow(spl1, 0, listHeight_, width, design::kSplitterHeight, TRUE);
+  MoveWindow(meLog, 0, logTop, width, std::max(0, height - design::kPanelHeight - logTop), TRUE);
+  MoveWindow(pnl1, 0, height - design::kPanelHeight, width, design::kPanelHeight, TRUE);
   // The five right-hand controls keep their distance to the panel's right edge.
   const int shift = width - designClientWidth_;
-  const std::array<std::pair<HWND, int>, 5> anchored = {
-      {{btBreak, 112}, {btIdentify, 149}, {cbDlmcType, 232}, {btReplace, 435}, {btUnlock, 523}}};
-  for (const auto& [control, designLeft] : anchored) {
-    SetWindowPos(control, nullptr, designLeft + shift, 6, 0, 0,
+  const std::array<std::pair<HWND, design::Place>, 5> anchored = {{{btBreak, design::kBreak},
+                                                                   {btIdentify, design::kIdentify},
+                                                                   {cbDlmcType, design::kDlmcType},
+                                                                   {btReplace, design::kReplace},
+                                                                   {btUnlock, design::kUnlock}}};
+  for (const auto& [control, place] : anchored) {
+    SetWindowPos(control, nullptr, place.left + shift, place.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
@@ -292,7 +281,7 @@ LRESULT WinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-      info->ptMinTrackSize = {kWidth, kHeight};
+      info->ptMinTrackSize = {design::kWidth, design::kHeight};
       return 0;
     }
     case WM_SIZE:
@@ -381,8 +370,9 @@ void WinMainWindow::SetOperationButtonsEnabled(bool enabled) {
 int WinMainWindow::DlmcTypeIndex() {
   // A typed text that is not the selected item's selects no item.
   const auto index = static_cast<int>(SendMessageW(cbDlmcType, CB_GETCURSEL, 0, 0));
-  if (index < 0 || index >= static_cast<int>(kDlmcTypes.size())) return -1;
-  return WindowText(cbDlmcType) == kDlmcTypes[static_cast<std::size_t>(index)] ? index : -1;
+  if (index < 0 || index >= static_cast<int>(kDlmcModeTable.size())) return -1;
+  const DlmcMode& mode = kDlmcModeTable[static_cast<std::size_t>(index)];
+  return WindowText(cbDlmcType) == Wide(std::string(mode.boxText)) ? index : -1;
 }
 
 std::optional<std::string> WinMainWindow::OpenFileDialog() {
@@ -444,7 +434,8 @@ void WinMainWindow::RestorePlacement() {
   int height = outer.bottom - outer.top;
   if (placement) {
     const PlacementRect& r = placement->normPos;
-    RECT saved{r[0], r[1], std::max(r[2], r[0] + kWidth), std::max(r[3], r[1] + kHeight)};
+    RECT saved{r[0], r[1], std::max(r[2], r[0] + design::kWidth),
+               std::max(r[3], r[1] + design::kHeight)};
     // A place on a screen that is gone now is not restored; the size is.
     if (MonitorFromRect(&saved, MONITOR_DEFAULTTONULL)) {
       WINDOWPLACEMENT wp{};

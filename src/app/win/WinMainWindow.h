@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ui/MainView.h"
+#include "ui/WindowDesign.h"
 #include "ui/uMain.h"
 
 namespace brisquel::win {
@@ -23,12 +24,6 @@ struct WinMainWindowOptions {
 
 class WinMainWindow : public MainView {
  public:
-  static constexpr int kWidth = 625;
-  static constexpr int kHeight = 400;
-  static constexpr int kListHeight = 166;
-  static constexpr int kListMinHeight = 100;
-  static constexpr int kSplitterHeight = 3;
-  static constexpr int kPanelHeight = 38;
   static constexpr int kItemHeight = 17;
 
   WinMainWindow(MainPlatform platform, WinMainWindowOptions options = {});
@@ -90,7 +85,7 @@ class WinMainWindow : public MainView {
   HFONT listFont_ = nullptr;
   HBITMAP breakPicture_ = nullptr;
   HICON icon_ = nullptr;
-  int listHeight_ = kListHeight;
+  int listHeight_ = design::kListHeight;
   int designClientWidth_ = 0;
   bool placementSaved_ = false;
   bool shown_ = false;

@@ -4,14 +4,12 @@
 #include <charconv>
 #include <cstdio>
 
+#include "text/Trim.h"
+
 namespace brisquel::linuxpt {
 
 namespace {
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
+constexpr std::string_view kSpaces = " \t\n\v\f\r";
 
 bool IsHex(std::string_view s) {
   for (char c : s) {
@@ -58,8 +56,8 @@ IoPortClaims ParseIoPortClaims(std::string_view text) {
     text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
     const std::size_t colon = line.find(" : ");
     if (colon == std::string_view::npos) continue;
-    const std::string_view range = Trim(line.substr(0, colon));
-    const std::string_view name = Trim(line.substr(colon + 3));
+    const std::string_view range = Trim(line.substr(0, colon), kSpaces);
+    const std::string_view name = Trim(line.substr(colon + 3), kSpaces);
     const std::size_t dash = range.find('-');
     if (dash == std::string_view::npos) continue;
     const auto first = ParsePort(range.substr(0, dash));

@@ -8,6 +8,8 @@
 #include <map>
 #include <sstream>
 
+#include "text/Trim.h"
+
 namespace brisquel::linuxpt {
 namespace {
 
@@ -16,11 +18,6 @@ constexpr int kMaxStackDepth = 8;  // holders of holders; sysfs has no cycles, b
 // Device number -> kernel name of the disk, its partitions and what is stacked on them.
 using Devices = std::map<std::string, std::string>;
 
-std::string Trim(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
-}
-
 std::string BaseName(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -28,7 +25,7 @@ std::string BaseName(const std::string& path) {
 
 void Collect(const std::string& dir, SystemFiles& files, Devices& devices, int depth) {
   if (depth > kMaxStackDepth) return;
-  if (auto number = files.Read(dir + "/dev")) devices[Trim(*number)] = BaseName(dir);
+  if (auto number = files.Read(dir + "/dev")) devices[std::string(TrimEnd(*number, " \n"))] = BaseName(dir);
   for (const std::string& entry : files.List(dir)) {
     // Partitions are subfolders with a "partition" file.
     if (files.Read(dir + "/" + entry + "/partition")) {

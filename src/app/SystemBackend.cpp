@@ -1,9 +1,9 @@
-// This machine's drives and ports. The build says whether it has a backend
-// for them; without one the command line runs on the simulated bench only.
-#include "app/cli/Backend.h"
+// This machine's drives and ports on Linux. The build says whether it has a
+// backend for them; without one the programs run on the simulated bench only.
+#include "app/Backend.h"
 #include "ui/Terminal.h"
 
-#ifdef BRISQUEL_CLI_HAS_PLATFORM
+#ifdef BRISQUEL_HAS_PLATFORM
 #include "platform/linux/LinuxDeviceIo.h"
 #include "platform/linux/LinuxDiskEnumerator.h"
 #include "platform/linux/LinuxPortLibrary.h"
@@ -11,9 +11,9 @@
 #include "platform/linux/MountedDisks.h"
 #endif
 
-namespace brisquel::cli {
+namespace brisquel {
 
-#ifdef BRISQUEL_CLI_HAS_PLATFORM
+#ifdef BRISQUEL_HAS_PLATFORM
 
 namespace {
 
@@ -42,23 +42,24 @@ class LinuxBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeSystemBackend(std::string&) {
+std::unique_ptr<Backend> MakeSystemBackend() {
   return std::make_unique<LinuxBackend>();
+}
+
+std::unique_ptr<SystemInfo> MakeSystemInfo() {
+  return std::make_unique<linuxpt::LinuxSystemInfo>();
 }
 
 #else
 
-std::unique_ptr<Backend> MakeSystemBackend(std::string& problem) {
-  problem = "this build has no access to the system's drives; use --sim for the simulated bench";
+std::unique_ptr<Backend> MakeSystemBackend() {
   return nullptr;
 }
 
-#endif
+std::unique_ptr<SystemInfo> MakeSystemInfo() {
+  return nullptr;
+}
 
-}  // namespace brisquel::cli
-
-#ifndef BRISQUEL_CLI_HAS_PLATFORM
-namespace brisquel {
 // No backend, no terminal to draw on or ask at.
 bool StdinIsTerminal() {
   return false;
@@ -66,5 +67,7 @@ bool StdinIsTerminal() {
 bool StderrIsTerminal() {
   return false;
 }
-}  // namespace brisquel
+
 #endif
+
+}  // namespace brisquel

@@ -1,15 +1,16 @@
 // This machine's drives and ports on Windows.
-#include "app/cli/Backend.h"
-#include "ops/DownloadCheck.h"
+#include "app/Backend.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "platform/windows/WinDiskEnumerator.h"
 #include "platform/windows/WinPortLibrary.h"
 #include "platform/windows/WinSystemInfo.h"
 
-namespace brisquel::cli {
+namespace brisquel {
 
 namespace {
 
+// The setup library is loaded as the backend is made, before any window; the
+// port library only for this machine, never under the bench.
 class WindowsBackend : public Backend {
  public:
   PortLibrary& Ports() override { return ports_; }
@@ -28,8 +29,12 @@ class WindowsBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeSystemBackend(std::string&) {
+std::unique_ptr<Backend> MakeSystemBackend() {
   return std::make_unique<WindowsBackend>();
 }
 
-}  // namespace brisquel::cli
+std::unique_ptr<SystemInfo> MakeSystemInfo() {
+  return std::make_unique<winpt::WinSystemInfo>();
+}
+
+}  // namespace brisquel
