@@ -263,8 +263,8 @@ CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs, std::uint
   return SatCommand(t, {}, regs, DataDirection::none, timeLimit);
 }
 
-CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
-                       const AtaTaskFile& regs, std::uint32_t timeLimit) {
+CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs,
+                       std::uint32_t timeLimit) {
   return SatCommand(t, buffer, regs, DataDirection::in, timeLimit);
 }
 
