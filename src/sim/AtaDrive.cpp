@@ -22,11 +22,6 @@ constexpr std::uint32_t kMaxSegmentBlocks = 64;
 constexpr std::uint32_t kMaxImageBlocks = 65535;  // what the offset and count bytes can reach
 constexpr std::uint32_t kMaxVendorChunk = 64;
 
-// DOWNLOAD MICROCODE count register on completion of a data segment.
-constexpr std::uint8_t kMoreMicrocodeExpected = 1;
-constexpr std::uint8_t kMicrocodeApplied = 2;
-constexpr std::uint8_t kMicrocodeSavedForActivation = 3;
-
 // Vendor status codes the bench firmware answers with (names as the drive's
 // firmware has them).
 constexpr std::uint16_t kVscSuccess = 0x0000;
@@ -485,7 +480,7 @@ struct AtaDrive::Impl {
         activeRevision = permanentRevision = *deferredRevision;
         deferredRevision.reset();
         Complete();
-        count.current = kMicrocodeApplied;
+        count.current = kDlmcApplied;
         return;
       case 0x01:
       case 0x07:
@@ -534,7 +529,7 @@ struct AtaDrive::Impl {
     activeRevision = verdict.revision;
     if (wholeImageMode == 0x07) permanentRevision = verdict.revision;
     Complete();
-    count.current = kMicrocodeApplied;
+    count.current = kDlmcApplied;
   }
 
   void SegmentReceived() {
@@ -548,7 +543,7 @@ struct AtaDrive::Impl {
     auto verdict = CheckBenchFirmware(segments);
     if (verdict.check == BenchFirmwareCheck::tooShort) {
       Complete();
-      count.current = kMoreMicrocodeExpected;
+      count.current = kDlmcMoreExpected;
       return;
     }
     segments.clear();
@@ -556,12 +551,12 @@ struct AtaDrive::Impl {
     if (segmentMode == 0x0E) {
       deferredRevision = verdict.revision;
       Complete();
-      count.current = kMicrocodeSavedForActivation;
+      count.current = kDlmcSavedForActivation;
       return;
     }
     activeRevision = permanentRevision = verdict.revision;
     Complete();
-    count.current = kMicrocodeApplied;
+    count.current = kDlmcApplied;
   }
 
   // --- vendor command channel ----------------------------------------------
