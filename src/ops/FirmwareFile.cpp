@@ -6,23 +6,15 @@
 #include <new>
 
 #include "transport/AtaTypes.h"
+#include "transport/Utf8Path.h"
 
 namespace brisquel {
-namespace {
-
-// Paths travel as UTF-8 text. A plain string would be read in Windows' ANSI
-// code page there, which cannot name every file.
-std::filesystem::path PathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-}  // namespace
 
 FirmwareFile LoadFirmwareFile(const std::string& path, std::uintmax_t maxBytes) {
   namespace fs = std::filesystem;
   FirmwareFile file;
   std::error_code error;
-  const fs::path p = PathOf(path);
+  const fs::path p = PathFromUtf8(path);
   // Anything but a regular file (a directory, a device) has no size to trust.
   if (!fs::is_regular_file(p, error)) return file;
   file.size = fs::file_size(p, error);
@@ -62,8 +54,7 @@ std::size_t StageSectors(std::span<std::uint8_t> buffer, std::span<const std::ui
 }
 
 std::string FileNameOf(const std::string& path) {
-  const std::u8string name = PathOf(path).filename().u8string();
-  return std::string(name.begin(), name.end());
+  return Utf8Of(PathFromUtf8(path).filename());
 }
 
 }  // namespace brisquel

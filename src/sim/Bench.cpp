@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "transport/Utf8Path.h"
+
 namespace brisquel::sim {
 
 // bench-files/default.ini, word for word (a test keeps the two the same).
@@ -161,7 +163,7 @@ namespace {
 std::string ReadIdentifyFiles(BenchDescription& bench, const std::filesystem::path& folder) {
   for (BenchDrive& d : bench.drives) {
     if (d.identifyFile.empty()) continue;
-    const std::filesystem::path path = folder / d.identifyFile;
+    const std::filesystem::path path = folder / PathFromUtf8(d.identifyFile);
     const std::string where =
         "line " + std::to_string(d.identifyFileLine) + ": identify-file " + d.identifyFile + ": ";
     std::ifstream file(path, std::ios::binary);
@@ -195,14 +197,15 @@ BenchLoad Bench::FromText(std::string_view text, const std::string& source,
 }
 
 BenchLoad Bench::FromFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  const std::filesystem::path filePath = PathFromUtf8(path);
+  std::ifstream file(filePath, std::ios::binary);
   if (!file) {
     return {nullptr, path + ": cannot be read"};
   }
   std::string text(kMaxBenchFileBytes + 1, '\0');
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(file.gcount()));
-  return FromText(text, path, std::filesystem::path(path).parent_path());
+  return FromText(text, path, filePath.parent_path());
 }
 
 AtaDrive* Bench::Drive(const std::string& name) const {

@@ -39,6 +39,7 @@ class Bench {
   // identify-file paths are taken from `folder`.
   static BenchLoad FromText(std::string_view text, const std::string& source = "bench",
                             const std::filesystem::path& folder = {});
+  // `path` is UTF-8 text, as every path in the program.
   static BenchLoad FromFile(const std::string& path);
 
   PciBus& Pci() { return pci_; }

@@ -2,14 +2,15 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <system_error>
 
+#include "app/cli/ProcessText.h"
 #include "sim/AtaDrive.h"
 #include "sim/Bench.h"
+#include "transport/Utf8Path.h"
 
 namespace brisquel::cli {
 
@@ -18,9 +19,9 @@ namespace {
 constexpr const char* kHeader = "# Brisquel bench state: the simulated drives' firmware";
 
 std::optional<std::filesystem::path> EnvPath(const char* name) {
-  const char* value = std::getenv(name);
-  if (!value || !*value) return std::nullopt;
-  std::filesystem::path path(value);
+  const std::optional<std::string> value = EnvironmentValue(name);
+  if (!value || value->empty()) return std::nullopt;
+  const std::filesystem::path path = PathFromUtf8(*value);
   // A relative directory in these variables is meant to be ignored.
   if (!path.is_absolute()) return std::nullopt;
   return path;
@@ -36,7 +37,7 @@ std::uint64_t Fnv1a64(const std::string& text) {
 }
 
 std::string SafeStem(const std::filesystem::path& file) {
-  std::string stem = file.stem().string();
+  std::string stem = Utf8Of(file.stem());
   for (char& c : stem) {
     const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '-' || c == '_' || c == '.';
@@ -54,15 +55,18 @@ std::optional<std::filesystem::path> StateDirectory() {
   return std::nullopt;
 }
 
-std::string BenchStateFileName(const std::optional<std::filesystem::path>& benchFile) {
+std::string BenchStateFileName(const std::optional<std::string>& benchFile) {
   if (!benchFile) return "bench-default.state";
+  const std::filesystem::path file = PathFromUtf8(*benchFile);
   std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::weakly_canonical(*benchFile, ec);
-  if (ec) absolute = std::filesystem::absolute(*benchFile, ec);
+  std::filesystem::path absolute = std::filesystem::weakly_canonical(file, ec);
+  if (ec) absolute = std::filesystem::absolute(file, ec);
+  const std::u8string generic = absolute.generic_u8string();
   char hash[17];
-  std::snprintf(hash, sizeof hash, "%016llx",
-                static_cast<unsigned long long>(Fnv1a64(absolute.generic_string())));
-  return "bench-" + SafeStem(*benchFile) + "-" + hash + ".state";
+  std::snprintf(
+      hash, sizeof hash, "%016llx",
+      static_cast<unsigned long long>(Fnv1a64(std::string(generic.begin(), generic.end()))));
+  return "bench-" + SafeStem(file) + "-" + hash + ".state";
 }
 
 std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench) {
@@ -80,7 +84,7 @@ bool LoadBenchState(const std::filesystem::path& file, const std::vector<Remembe
   if (!std::filesystem::exists(file, ec)) return true;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
-    problem = "cannot read " + file.string();
+    problem = "cannot read " + Utf8Of(file);
     return false;
   }
   // "[key]" opens a drive's section; its lines are that drive's firmware state.
@@ -95,7 +99,7 @@ bool LoadBenchState(const std::filesystem::path& file, const std::vector<Remembe
     } else if (current) {
       *current += line + "\n";
     } else {
-      problem = file.string() + " is not a bench state file";
+      problem = Utf8Of(file) + " is not a bench state file";
       return false;
     }
   }
@@ -105,7 +109,7 @@ bool LoadBenchState(const std::filesystem::path& file, const std::vector<Remembe
     if (it == sections.end()) continue;
     sim::AtaDrive probe;
     if (!probe.LoadFirmwareState(it->second)) {
-      problem = file.string() + ": unreadable state for drive " + d.key;
+      problem = Utf8Of(file) + ": unreadable state for drive " + d.key;
       return false;
     }
   }
@@ -136,13 +140,13 @@ bool SaveBenchState(const std::filesystem::path& file, const std::vector<Remembe
     out << text.str();
     out.flush();
     if (!out) {
-      problem = "cannot write " + temp.string();
+      problem = "cannot write " + Utf8Of(temp);
       return false;
     }
   }
   std::filesystem::rename(temp, file, ec);
   if (ec) {
-    problem = "cannot replace " + file.string() + ": " + ec.message();
+    problem = "cannot replace " + Utf8Of(file) + ": " + ec.message();
     std::filesystem::remove(temp, ec);
     return false;
   }

@@ -21,7 +21,7 @@ std::optional<std::filesystem::path> StateDirectory();
 
 // "bench-default.state" for the default bench; for a bench file, its name and
 // a hash of its absolute path, so two benches never share their drives' state.
-std::string BenchStateFileName(const std::optional<std::filesystem::path>& benchFile);
+std::string BenchStateFileName(const std::optional<std::string>& benchFile);
 
 // A bench drive and the key it is remembered under: its place on the bench and
 // its serial number, so that an edited bench file does not hand one drive's

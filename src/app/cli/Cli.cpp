@@ -27,6 +27,7 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorDownload.h"
+#include "transport/Utf8Path.h"
 #include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
 #include "ui/TargetSelection.h"
@@ -42,27 +43,6 @@ std::string Hex(std::uint32_t value, int digits) {
   char text[16];
   std::snprintf(text, sizeof text, "%0*X", digits, static_cast<unsigned>(value));
   return text;
-}
-
-// The directory the program was started from: the PCI name files are looked
-// for beside the program, as the window does.
-std::filesystem::path ProgramDirectory(const std::string& argv0) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path program(argv0);
-  if (program.has_parent_path()) return fs::absolute(program, ec).parent_path();
-  const char separator = fs::path::preferred_separator == '\\' ? ';' : ':';
-  if (const char* path = std::getenv("PATH")) {
-    std::string dirs = path;
-    for (std::size_t start = 0; start <= dirs.size();) {
-      std::size_t end = dirs.find(separator, start);
-      if (end == std::string::npos) end = dirs.size();
-      const fs::path dir = dirs.substr(start, end - start);
-      if (!dir.empty() && fs::is_regular_file(dir / program, ec)) return fs::absolute(dir, ec);
-      start = end + 1;
-    }
-  }
-  return fs::current_path(ec);
 }
 
 // Everything the run prints: log lines on stdout as they come (or gathered for
@@ -153,6 +133,26 @@ class CliHost : public OperationHost {
   bool& breakFlag_;
 };
 
+// Counts the commands that went out, so that a run ended by something
+// unforeseen can say whether the drive was touched; each is passed on to the
+// trace, when there is one.
+class SentCommands : public CommandObserver {
+ public:
+  SentCommands(int& count, CommandObserver* next) : count_(count), next_(next) {}
+  void CommandStarting(const DriveTarget& target, const AtaCommand& command) override {
+    ++count_;
+    if (next_) next_->CommandStarting(target, command);
+  }
+  void CommandEnded(const DriveTarget& target, const AtaCommand& command,
+                    const CommandReturn& back) override {
+    if (next_) next_->CommandEnded(target, command, back);
+  }
+
+ private:
+  int& count_;
+  CommandObserver* next_;
+};
+
 struct DriveRow {
   int index = 0;
   std::string busType, name, path;
@@ -180,6 +180,7 @@ class Session {
 
   int Execute();
   void WriteJson(JsonWriter& json, int exitCode) const;
+  bool CommandsSent() const { return commandsSent_ > 0; }
 
  private:
   // The records, the backend's interfaces and the host an operation runs with.
@@ -189,7 +190,7 @@ class Session {
     DeviceIo& io;
     DiskEnumerator& disks;
     CliHost& host;
-    CommandObserver* trace;
+    CommandObserver* trace;  // every command passes it, the trace's or not
     Backend& backend;
   };
 
@@ -221,6 +222,7 @@ class Session {
   Reporter& reporter_;
   ProgressBar& bar_;
   std::filesystem::path programDir_;
+  int commandsSent_ = 0;
 
   std::uintmax_t fileSize_ = 0;
   std::vector<DriveRow> drives_;
@@ -330,7 +332,7 @@ int Session::RunOnBackend(Backend& backend) {
   std::optional<CommandTrace> trace;
   if (options_.trace) {
     if (!options_.trace->empty()) {
-      traceFile.open(*options_.trace, std::ios::app);
+      traceFile.open(PathFromUtf8(*options_.trace), std::ios::app);
       if (!traceFile) {
         reporter_.Problem(*options_.trace + ": cannot write the trace there");
         return kExitRefused;
@@ -338,8 +340,8 @@ int Session::RunOnBackend(Backend& backend) {
     }
     trace.emplace(options_.trace->empty() ? std::cerr : traceFile, backend.Io());
   }
-  Bench b{*state, backend.Ports(),           backend.Io(), backend.Disks(),
-          host,   trace ? &*trace : nullptr, backend};
+  SentCommands sent(commandsSent_, trace ? &*trace : nullptr);
+  Bench b{*state, backend.Ports(), backend.Io(), backend.Disks(), host, &sent, backend};
   // The driver library is started once, as the window does at start-up.
   b.ports.InitializeOls();
   administrator_ = backend.System().HasAdministratorRights();
@@ -841,7 +843,7 @@ int ExitCodeOf(const DownloadOutcome& outcome) {
   return kExitInterrupted;
 }
 
-int Run(const std::vector<std::string>& args, const std::string& argv0) {
+int Run(const std::vector<std::string>& args, const std::filesystem::path& programDir) {
   InstallInterruptHandler();
 
   bool json = false;
@@ -869,8 +871,22 @@ int Run(const std::vector<std::string>& args, const std::string& argv0) {
     std::cout << kProgram << " " << BRISQUEL_VERSION << "\n";
     return kExitOk;
   } else {
-    session.emplace(parsed.options, reporter, bar, ProgramDirectory(argv0));
-    code = session->Execute();
+    session.emplace(parsed.options, reporter, bar, programDir);
+    // Whatever escapes an operation still ends the run in one line, with the
+    // exit code saying whether the drive had been touched, and the document.
+    const auto unforeseen = [&](const std::string& what) {
+      const bool sent = session->CommandsSent();
+      reporter.Problem("stopped by an unexpected error: " + what +
+                       (sent ? " (commands had gone out to the drive)" : " (nothing was sent)"));
+      return sent ? kExitDriveFailure : kExitRefused;
+    };
+    try {
+      code = session->Execute();
+    } catch (const std::exception& e) {
+      code = unforeseen(e.what());
+    } catch (...) {
+      code = unforeseen("unknown exception");
+    }
   }
 
   if (json) {

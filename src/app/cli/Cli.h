@@ -2,6 +2,7 @@
 // headless machines. Prints the log lines the window would write.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ inline constexpr int kExitRevisionUnchanged = 4;
 // was refused before anything was sent; 3 Break.
 int ExitCodeOf(const DownloadOutcome& outcome);
 
-// args excludes the program name; argv0 finds the program's directory (the
-// PCI name files live beside the program).
-int Run(const std::vector<std::string>& args, const std::string& argv0);
+// args excludes the program name and is UTF-8 text; the PCI name files are
+// looked for in programDir. No exception leaves it.
+int Run(const std::vector<std::string>& args, const std::filesystem::path& programDir);
 
 }  // namespace brisquel::cli

@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "ops/DlmcModes.h"
+#include "platform/windows/WideText.h"
 #include "ui/WindowPlacement.h"
 
 namespace brisquel::win {
 namespace {
+
+using winpt::Utf8;
+using winpt::Wide;
 
 constexpr wchar_t kMainClass[] = L"TfmMain";
 constexpr wchar_t kPanelClass[] = L"TPanel";
@@ -31,25 +35,6 @@ enum ControlId : int {
 
 // The drop-down's height includes its open list: room for all five items.
 constexpr int kComboDroppedHeight = 25 + 5 * 18;
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
-                      nullptr, nullptr);
-  return narrow;
-}
 
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');

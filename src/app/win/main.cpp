@@ -2,38 +2,24 @@
 // simulated bench ("1" for the default one, else a bench file).
 #include <windows.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "app/Backend.h"
 #include "app/win/WinMainWindow.h"
+#include "platform/windows/WideText.h"
+#include "transport/Utf8Path.h"
 #include "ui/WindowPlacement.h"
-
-namespace {
 
 using namespace brisquel;
 
-std::filesystem::path ProgramPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
-  const std::filesystem::path program = ProgramPath();
-  BackendLoad load = MakeBackend(BackendChoiceFromSetting(std::getenv("BRISQUEL_SIM")));
+  const std::filesystem::path program = winpt::ProgramPath();
+  const std::optional<std::string> sim = winpt::EnvironmentValue(L"BRISQUEL_SIM");
+  BackendLoad load = MakeBackend(BackendChoiceFromSetting(sim ? sim->c_str() : nullptr));
   if (!load.backend) {
-    MessageBoxA(nullptr, load.problem.c_str(), "Brisquel", MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, winpt::Wide(load.problem).c_str(), L"Brisquel", MB_OK | MB_ICONERROR);
     return 2;
   }
   Backend& backend = *load.backend;
@@ -41,7 +27,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
 
   win::WinMainWindow fmMain(MainPlatform{state, backend.Ports(), backend.Io(), backend.Disks(),
                                          backend.System(), program.parent_path()},
-                            {PlacementFileName(program.filename().string()), {}});
+                            {PlacementFileName(Utf8Of(program.filename())), {}});
   fmMain.Show(showCmd);
   return fmMain.Run();
 }
