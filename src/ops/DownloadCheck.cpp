@@ -14,13 +14,13 @@ std::string CountText(std::uint8_t count) {
   std::snprintf(text, sizeof text, "%02Xh", static_cast<unsigned>(count));
   std::string meaning;
   switch (count) {
-    case kDlmcCountMoreExpected:
+    case kDlmcMoreExpected:
       meaning = " (more segments expected)";
       break;
-    case kDlmcCountApplied:
+    case kDlmcApplied:
       meaning = " (the new microcode is applied)";
       break;
-    case kDlmcCountSaved:
+    case kDlmcSavedForActivation:
       meaning = " (saved, waiting for activation)";
       break;
     default:
@@ -70,7 +70,7 @@ bool RevisionChangeDue(const DownloadOutcome& outcome) {
     case kDlmcActivate:
       return true;
     case kDlmcSegmented:
-      return outcome.countRegister == kDlmcCountApplied;
+      return outcome.countRegister == kDlmcApplied;
     default:
       return false;
   }
@@ -82,7 +82,7 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
     return "count register after the segments: not reported by this transport";
   }
   std::string text = "count register after the last segment: " + CountText(*outcome.countRegister);
-  if (*outcome.countRegister == kDlmcCountMoreExpected) {
+  if (*outcome.countRegister == kDlmcMoreExpected) {
     text += "; the drive still expects more of the image";
   }
   if (outcome.earlyAnswer) {
@@ -94,10 +94,10 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
 
 bool SegmentAnswerIsSuspect(const DownloadOutcome& outcome) {
   if (!Segmented(outcome) || !outcome.Completed() || !outcome.countRegister) return false;
-  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kDlmcCountSaved : kDlmcCountApplied;
+  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kDlmcSavedForActivation : kDlmcApplied;
   // Mode 03 may also leave the image saved for a later activation.
   const bool fine = *outcome.countRegister == expected ||
-                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kDlmcCountSaved);
+                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kDlmcSavedForActivation);
   return !fine || outcome.earlyAnswer.has_value();
 }
 

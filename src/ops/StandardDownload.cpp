@@ -80,12 +80,12 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
       outcome.sent += n;
       ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
       if (outcome.sent == outcome.toSend || !last.returnedCount ||
-          *last.returnedCount == kDlmcCountMoreExpected) {
+          *last.returnedCount == kDlmcMoreExpected) {
         continue;
       }
       // Only the last segment may say the image is complete: whatever the
       // drive took as complete is not the user's whole file.
-      if (*last.returnedCount == kDlmcCountApplied || *last.returnedCount == kDlmcCountSaved) {
+      if (*last.returnedCount == kDlmcApplied || *last.returnedCount == kDlmcSavedForActivation) {
         driveSaid = "the drive reported the download complete after " +
                     std::to_string(outcome.sent) + " of " + std::to_string(outcome.toSend) +
                     " blocks";
@@ -94,7 +94,7 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
       if (!outcome.earlyAnswer) outcome.earlyAnswer = {offset, *last.returnedCount};
     }
     if (last && !driveSaid && outcome.sent == outcome.toSend &&
-        outcome.countRegister == kDlmcCountMoreExpected) {
+        outcome.countRegister == kDlmcMoreExpected) {
       driveSaid = "the drive still waits for data";
     }
   } else {

@@ -547,7 +547,7 @@ struct AtaDrive::Impl {
         activeRevision = permanentRevision = *deferredRevision;
         deferredRevision.reset();
         Complete();
-        count.current = kDlmcCountApplied;
+        count.current = kDlmcApplied;
         return;
       case 0x01:
       case 0x07:
@@ -601,7 +601,7 @@ struct AtaDrive::Impl {
     activeRevision = verdict.revision;
     if (wholeImageMode == 0x07) permanentRevision = verdict.revision;
     Complete();
-    count.current = kDlmcCountApplied;
+    count.current = kDlmcApplied;
   }
 
   void SegmentReceived() {
@@ -613,7 +613,7 @@ struct AtaDrive::Impl {
     auto verdict = segments.Verdict();
     if (verdict.check == BenchFirmwareCheck::tooShort) {
       Complete();
-      count.current = kDlmcCountMoreExpected;
+      count.current = kDlmcMoreExpected;
       return;
     }
     segments.Reset();
@@ -621,12 +621,12 @@ struct AtaDrive::Impl {
     if (segmentMode == 0x0E) {
       deferredRevision = verdict.revision;
       Complete();
-      count.current = kDlmcCountSaved;
+      count.current = kDlmcSavedForActivation;
       return;
     }
     activeRevision = permanentRevision = verdict.revision;
     Complete();
-    count.current = kDlmcCountApplied;
+    count.current = kDlmcApplied;
   }
 
   // --- vendor command channel ----------------------------------------------

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "transport/AtaProtocol.h"
-#include "transport/PassThroughBlocks.h"
+#include "transport/Bytes.h"
 
 namespace brisquel {
 
