@@ -9,22 +9,18 @@
 namespace brisquel {
 namespace {
 
-constexpr std::uint8_t kMoreExpected = 0x01;
-constexpr std::uint8_t kApplied = 0x02;
-constexpr std::uint8_t kSaved = 0x03;
-
 std::string CountText(std::uint8_t count) {
   char text[8];
   std::snprintf(text, sizeof text, "%02Xh", static_cast<unsigned>(count));
   std::string meaning;
   switch (count) {
-    case kMoreExpected:
+    case kDlmcMoreExpected:
       meaning = " (more segments expected)";
       break;
-    case kApplied:
+    case kDlmcApplied:
       meaning = " (the new microcode is applied)";
       break;
-    case kSaved:
+    case kDlmcSavedForActivation:
       meaning = " (saved, waiting for activation)";
       break;
     default:
@@ -69,7 +65,7 @@ bool RevisionChangeDue(const DownloadOutcome& outcome) {
     case kDlmcActivate:
       return true;
     case kDlmcSegmented:
-      return outcome.countRegister == kApplied;
+      return outcome.countRegister == kDlmcApplied;
     default:
       return false;
   }
@@ -81,7 +77,7 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
     return "count register after the segments: not reported by this transport";
   }
   std::string text = "count register after the last segment: " + CountText(*outcome.countRegister);
-  if (*outcome.countRegister == kMoreExpected) {
+  if (*outcome.countRegister == kDlmcMoreExpected) {
     text += "; the drive still expects more of the image";
   }
   if (outcome.earlyAnswer) {
@@ -93,10 +89,10 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
 
 bool SegmentAnswerIsSuspect(const DownloadOutcome& outcome) {
   if (!Segmented(outcome) || !outcome.Completed() || !outcome.countRegister) return false;
-  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kSaved : kApplied;
+  const std::uint8_t expected = outcome.mode == kDlmcDeferred ? kDlmcSavedForActivation : kDlmcApplied;
   // Mode 03 may also leave the image saved for a later activation.
   const bool fine = *outcome.countRegister == expected ||
-                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kSaved);
+                    (outcome.mode == kDlmcSegmented && *outcome.countRegister == kDlmcSavedForActivation);
   return !fine || outcome.earlyAnswer.has_value();
 }
 

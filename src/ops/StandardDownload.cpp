@@ -19,12 +19,6 @@ std::uint32_t BlocksOf(std::uintmax_t bytes) {
   return static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize);
 }
 
-// A command can complete and Break still have been pressed during it.
-CommandResult Judged(const TransportState& s, CommandResult r) {
-  if (r.ok() && s.BreakFlag) r.end = CommandEnd::stopped;
-  return r;
-}
-
 }  // namespace
 
 std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
@@ -73,10 +67,13 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
       const std::uint32_t n = std::min(outcome.toSend - outcome.sent, segment);
       // The last segment's padding must be zeros, not the previous segment.
       position += StageSectors(s.TransferBuffer, image, position, n);
-      last =
-          Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, n, outcome.sent, s.TransferBuffer)));
+      // Break during a segment ends the loop after it; the drive has taken it.
+      last = Dispatch(t, DownloadMicrocodeCommand(mode, n, outcome.sent, s.TransferBuffer));
       // A segment the drive did not take leaves a hole in the image.
-      if (!last) break;
+      if (!last) {
+        outcome.sent += last.sectorsWritten;
+        break;
+      }
       outcome.countRegister = last.returnedCount;
       // Only the last segment may say the image is complete.
       if (outcome.sent + n < outcome.toSend && last.returnedCount && *last.returnedCount != 1 &&
@@ -88,9 +85,8 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
     }
   } else {
     StageSectors(s.TransferBuffer, image, 0, outcome.toSend);
-    last =
-        Judged(s, Dispatch(t, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer)));
-    if (last) outcome.sent = outcome.toSend;
+    last = Dispatch(t, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer));
+    outcome.sent = last ? outcome.toSend : last.sectorsWritten;
     outcome.countRegister = last.returnedCount;
     ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
   }
@@ -101,7 +97,7 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
 }
 
 CommandResult ActivateDeferredMicrocode(TransportContext& t) {
-  return Judged(t.state, Dispatch(t, ActivateMicrocodeCommand()));
+  return Dispatch(t, ActivateMicrocodeCommand());
 }
 
 DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode) {

@@ -4,7 +4,7 @@
 
 #include "ops/ErrorCodeNames.h"
 #include "transport/AtaCommands.h"
-#include "transport/PassThroughBlocks.h"
+#include "transport/Bytes.h"
 
 namespace brisquel {
 namespace {

@@ -65,6 +65,7 @@ DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::u
     position += StageSectors(s.TransferBuffer, image, position, n);
     const CommandResult written = WriteVendorData(t, static_cast<std::uint8_t>(n));
     if (!written) {
+      outcome.sent += written.sectorsWritten;
       return fail(ResultOf(written), WhatEnded(written, "SMART WRITE LOG (firmware data)", t));
     }
     outcome.sent += n;

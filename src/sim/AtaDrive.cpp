@@ -23,11 +23,6 @@ constexpr std::uint32_t kMaxSegmentBlocks = 64;
 constexpr std::uint32_t kMaxImageBlocks = 65535;  // what the offset and count bytes can reach
 constexpr std::uint32_t kMaxVendorChunk = 64;
 
-// DOWNLOAD MICROCODE count register on completion of a data segment.
-constexpr std::uint8_t kMoreMicrocodeExpected = 1;
-constexpr std::uint8_t kMicrocodeApplied = 2;
-constexpr std::uint8_t kMicrocodeSavedForActivation = 3;
-
 // Vendor status codes the bench firmware answers with (names as the drive's
 // firmware has them).
 constexpr std::uint16_t kVscSuccess = 0x0000;
@@ -130,6 +125,57 @@ std::optional<DriveIdentity> IdentityFromSector(std::span<const std::uint8_t> se
   return identity;
 }
 
+namespace {
+
+// Checks an image as its blocks arrive, to the same verdict CheckBenchFirmware
+// gives once all of them are in, so that no command waits on the whole image
+// at once: the header from the first block, the checksum block by block.
+class ImageCheck {
+ public:
+  void Reset() { *this = {}; }
+  std::uint64_t Received() const { return received_; }
+
+  // The next bytes of the image, in whole blocks.
+  void Feed(std::span<const std::uint8_t> bytes) {
+    if (received_ == 0) ReadHeader(bytes);
+    const std::uint64_t end = std::uint64_t{verdict_.blocks} * kSectorBytes;
+    if (headerValid_ && received_ < end) {
+      const auto part = bytes.first(
+          static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - received_)));
+      crc_ = received_ == 0 ? ImageCrc(part) : Crc32(part, crc_);
+    }
+    received_ += bytes.size();
+  }
+
+  BenchFirmwareVerdict Verdict() const {
+    BenchFirmwareVerdict verdict = verdict_;
+    if (!headerValid_) return verdict;
+    if (received_ < std::uint64_t{verdict.blocks} * kSectorBytes) {
+      verdict.check = BenchFirmwareCheck::tooShort;
+      return verdict;
+    }
+    verdict.check = crc_ == stored_ ? BenchFirmwareCheck::valid : BenchFirmwareCheck::badChecksum;
+    return verdict;
+  }
+
+ private:
+  void ReadHeader(std::span<const std::uint8_t> first) {
+    if (first.size() < 24 || std::memcmp(first.data(), kBenchFirmwareMagic, 8) != 0) return;
+    verdict_.blocks = Get32(first, 8);
+    verdict_.revision = Trimmed(std::string(first.begin() + 12, first.begin() + 20));
+    stored_ = Get32(first, 20);
+    headerValid_ = verdict_.blocks != 0 && verdict_.blocks <= kMaxImageBlocks &&
+                   PrintableRevision(verdict_.revision);
+  }
+
+  BenchFirmwareVerdict verdict_;
+  bool headerValid_ = false;
+  std::uint32_t stored_ = 0, crc_ = 0;
+  std::uint64_t received_ = 0;
+};
+
+}  // namespace
+
 std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::uint32_t blocks) {
   blocks = std::max<std::uint32_t>(blocks, 1);
   std::vector<std::uint8_t> image(std::size_t{blocks} * kSectorBytes);
@@ -146,21 +192,9 @@ std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::ui
 }
 
 BenchFirmwareVerdict CheckBenchFirmware(std::span<const std::uint8_t> data) {
-  BenchFirmwareVerdict verdict;
-  if (data.size() < 24 || std::memcmp(data.data(), kBenchFirmwareMagic, 8) != 0) return verdict;
-  verdict.blocks = Get32(data, 8);
-  verdict.revision = Trimmed(std::string(data.begin() + 12, data.begin() + 20));
-  if (verdict.blocks == 0 || verdict.blocks > kMaxImageBlocks ||
-      !PrintableRevision(verdict.revision))
-    return verdict;
-  if (data.size() < std::size_t{verdict.blocks} * kSectorBytes) {
-    verdict.check = BenchFirmwareCheck::tooShort;
-    return verdict;
-  }
-  auto image = data.first(std::size_t{verdict.blocks} * kSectorBytes);
-  verdict.check = ImageCrc(image) == Get32(image, 20) ? BenchFirmwareCheck::valid
-                                                       : BenchFirmwareCheck::badChecksum;
-  return verdict;
+  ImageCheck check;
+  check.Feed(data);
+  return check.Verdict();
 }
 
 struct AtaDrive::Impl {
@@ -214,7 +248,11 @@ struct AtaDrive::Impl {
   Step onTransferEnd = nullptr;
 
   // Segmented DOWNLOAD MICROCODE (modes 0x03 and 0x0E) in progress.
-  std::vector<std::uint8_t> segments;
+  ImageCheck segments;
+  ImageCheck wholeImage;  // modes 0x01 and 0x07
+  // The image check the data under way goes to, block by block.
+  ImageCheck* feeding = nullptr;
+  std::size_t blockStart = 0;
   std::uint8_t segmentMode = 0;
   std::uint8_t wholeImageMode = 0;  // 0x01 or 0x07, for the command under way
 
@@ -224,7 +262,7 @@ struct AtaDrive::Impl {
   std::uint32_t replyValue = 0;
   std::uint32_t vendorSectorsLeft = 0;  // of a download announced by its key sector
   bool vendorDownload = false;
-  std::vector<std::uint8_t> vendorImage;
+  ImageCheck vendorImage;
 
   // --- status and busy time ------------------------------------------------
 
@@ -270,8 +308,9 @@ struct AtaDrive::Impl {
   void EndTransfer() {
     drq = false;
     data.clear();
-    position = blockEnd = 0;
+    position = blockStart = blockEnd = 0;
     onTransferEnd = nullptr;
+    feeding = nullptr;
   }
 
   // --- command execution ---------------------------------------------------
@@ -342,7 +381,7 @@ struct AtaDrive::Impl {
   void StartTransfer(bool fromDrive, std::size_t words, Step whenDone) {
     if (!fromDrive) data.assign(words, 0);
     toHost = fromDrive;
-    position = 0;
+    position = blockStart = 0;
     blockEnd = std::min(words, kWordsPerSector);
     onTransferEnd = whenDone;
     drq = true;
@@ -352,8 +391,10 @@ struct AtaDrive::Impl {
   // after the last one the continuation finishes the command.
   void WordMoved() {
     if (++position < blockEnd) return;
+    if (feeding) FeedBlock();
     StartBusy();
     if (position < data.size()) {
+      blockStart = position;
       blockEnd = std::min(data.size(), position + kWordsPerSector);
       return;
     }
@@ -375,6 +416,14 @@ struct AtaDrive::Impl {
     if (!drq || toHost || Busy()) return;
     data[position] = word;
     WordMoved();
+  }
+
+  // The block just taken, as bytes, to the image check under way.
+  void FeedBlock() {
+    std::array<std::uint8_t, kSectorBytes> bytes{};
+    const std::size_t words = position - blockStart;
+    for (std::size_t i = 0; i < words; ++i) Put16(bytes, 2 * i, data[blockStart + i]);
+    feeding->Feed(std::span(bytes).first(2 * words));
   }
 
   std::vector<std::uint8_t> DataBytes() const {
@@ -486,13 +535,16 @@ struct AtaDrive::Impl {
         activeRevision = permanentRevision = *deferredRevision;
         deferredRevision.reset();
         Complete();
-        count.current = kMicrocodeApplied;
+        count.current = kDlmcApplied;
         return;
       case 0x01:
       case 0x07:
         if (blocks == 0) return AbortWithCode(kHostInvalidSectorCount);
         wholeImageMode = mode;
-        return StartTransfer(false, blocks * kWordsPerSector, &Impl::WholeImageReceived);
+        wholeImage.Reset();
+        StartTransfer(false, blocks * kWordsPerSector, &Impl::WholeImageReceived);
+        feeding = &wholeImage;
+        return;
       case 0x03:
       case 0x0E:
         if (!identity.offsetsSupported) return AbortWithCode(kHostUnsupportedFeature);
@@ -500,14 +552,16 @@ struct AtaDrive::Impl {
             blocks > SegmentLimit(identity.segmentMax, kMaxSegmentBlocks))
           return AbortWithCode(kHostInvalidSectorCount);
         if (offset == 0) {
-          segments.clear();
+          segments.Reset();
           segmentMode = mode;
-        } else if (mode != segmentMode || offset * kSectorBytes != segments.size()) {
+        } else if (mode != segmentMode || offset * kSectorBytes != segments.Received()) {
           // Segments come in order, from offset 0, in one mode.
-          segments.clear();
+          segments.Reset();
           return AbortWithCode(kVscOffsetNotFromZero);
         }
-        return StartTransfer(false, blocks * kWordsPerSector, &Impl::SegmentReceived);
+        StartTransfer(false, blocks * kWordsPerSector, &Impl::SegmentReceived);
+        feeding = &segments;
+        return;
       default:
         return AbortWithCode(kHostUnsupportedFeature);
     }
@@ -530,12 +584,12 @@ struct AtaDrive::Impl {
   }
 
   void WholeImageReceived() {
-    auto verdict = CheckBenchFirmware(DataBytes());
+    auto verdict = wholeImage.Verdict();
     if (!AcceptImage(verdict)) return Abort();
     activeRevision = verdict.revision;
     if (wholeImageMode == 0x07) permanentRevision = verdict.revision;
     Complete();
-    count.current = kMicrocodeApplied;
+    count.current = kDlmcApplied;
   }
 
   void SegmentReceived() {
@@ -544,25 +598,23 @@ struct AtaDrive::Impl {
   }
 
   void ReceiveSegment() {
-    auto bytes = DataBytes();
-    segments.insert(segments.end(), bytes.begin(), bytes.end());
-    auto verdict = CheckBenchFirmware(segments);
+    auto verdict = segments.Verdict();
     if (verdict.check == BenchFirmwareCheck::tooShort) {
       Complete();
-      count.current = kMoreMicrocodeExpected;
+      count.current = kDlmcMoreExpected;
       return;
     }
-    segments.clear();
+    segments.Reset();
     if (!AcceptImage(verdict)) return Abort();
     if (segmentMode == 0x0E) {
       deferredRevision = verdict.revision;
       Complete();
-      count.current = kMicrocodeSavedForActivation;
+      count.current = kDlmcSavedForActivation;
       return;
     }
     activeRevision = permanentRevision = verdict.revision;
     Complete();
-    count.current = kMicrocodeApplied;
+    count.current = kDlmcApplied;
   }
 
   // --- vendor command channel ----------------------------------------------
@@ -624,6 +676,7 @@ struct AtaDrive::Impl {
     if (sectors > kMaxVendorChunk || sectors > vendorSectorsLeft)
       return AbortWithCode(kVscXferExceedsData);
     StartTransfer(false, sectors * kWordsPerSector, &Impl::VendorDataReceived);
+    feeding = &vendorImage;
   }
 
   void KeySectorReceived() {
@@ -640,7 +693,7 @@ struct AtaDrive::Impl {
       replyValue = faults.vendorRequestedSectors.value_or(announced);
       vendorSectorsLeft = replyValue;
       vendorDownload = replyValue > 0;
-      vendorImage.clear();
+      vendorImage.Reset();
     } else {
       primaryCode = kVscUnsupActionCode;
     }
@@ -648,16 +701,11 @@ struct AtaDrive::Impl {
   }
 
   void VendorDataReceived() {
-    auto bytes = DataBytes();
-    vendorSectorsLeft -= static_cast<std::uint32_t>(bytes.size() / kSectorBytes);
-    // Keep no more than the largest image could need; the rest only counts.
-    const std::size_t room = std::size_t{kMaxImageBlocks} * kSectorBytes - vendorImage.size();
-    vendorImage.insert(vendorImage.end(), bytes.begin(),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+    vendorSectorsLeft -= static_cast<std::uint32_t>(data.size() / kWordsPerSector);
     if (vendorSectorsLeft == 0) {
       vendorDownload = false;
-      auto verdict = CheckBenchFirmware(vendorImage);
-      vendorImage.clear();
+      auto verdict = vendorImage.Verdict();
+      vendorImage.Reset();
       if (AcceptImage(verdict)) activeRevision = permanentRevision = verdict.revision;
     }
     Complete();
@@ -714,16 +762,16 @@ const std::vector<AtaDrive::CommandRecord>& AtaDrive::History() const { return i
 
 void AtaDrive::SoftReset() {
   impl_->PowerOnRegisters();
-  impl_->segments.clear();
+  impl_->segments.Reset();
 }
 
 void AtaDrive::PowerCycle() {
   impl_->PowerOnRegisters();
-  impl_->segments.clear();
+  impl_->segments.Reset();
   impl_->activeRevision = impl_->permanentRevision;
   impl_->vendorMode = false;
   impl_->vendorDownload = false;
-  impl_->vendorImage.clear();
+  impl_->vendorImage.Reset();
   impl_->primaryCode = impl_->secondCode = impl_->thirdCode = 0;
   impl_->replyValue = 0;
 }

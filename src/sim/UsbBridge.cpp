@@ -37,8 +37,8 @@ bool IsMultipleCommand(std::uint8_t command) {
 SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection direction,
                        std::uint32_t transferLength) {
   const std::uint8_t opcode = cdb.empty() ? 0 : cdb[0];
-  const bool is16 = opcode == scsi::kAtaPassThrough16;
-  if (opcode != scsi::kAtaPassThrough12 && !is16) {
+  const bool is16 = opcode == kAtaPassThrough16;
+  if (opcode != kAtaPassThrough12 && !is16) {
     return Reject(scsi::kAscInvalidOpcode, std::nullopt);
   }
   if (cdb.size() < (is16 ? 16u : 10u)) {
@@ -52,15 +52,15 @@ SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection directio
   if (!knownProtocol) {
     return InvalidField(1);
   }
-  const std::uint8_t tLength = at(2) & 0x03;
-  if (tLength == 0 && direction != DataDirection::none) {
+  const std::uint8_t tLength = at(2) & kSatTLengthMask;
+  if (tLength == kSatTLengthNone && direction != DataDirection::none) {
     return InvalidField(2);
   }
 
   SatCommand c;
   AtaTaskFile& t = c.regs;
   if (is16) {
-    c.extend = at(1) & 0x01;
+    c.extend = at(1) & kSatExtend;
     if (c.extend) {
       t.featuresPrev = at(3);
       t.countPrev = at(5);
@@ -89,7 +89,7 @@ SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection directio
   if (protocol >= 6) {
     return InvalidField(1);
   }
-  if ((at(1) & 0xE0) && !IsMultipleCommand(t.command)) {
+  if ((at(1) & kSatMultipleCount) && !IsMultipleCommand(t.command)) {
     return InvalidField(1);
   }
   // SET FEATURES - XFER MODE would leave the host's timing out of step.
@@ -104,25 +104,26 @@ SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection directio
   // The rest of SAT's consistency: protocol, T_DIR and the request's direction
   // agree, and the length the fields give is the length of the request.
   c.protocol = static_cast<SatProtocol>(protocol);
-  const bool tDirIn = at(2) & 0x08;
+  const bool tDirIn = at(2) & kSatTDirFromDevice;
   const DataDirection wanted = c.protocol == SatProtocol::pioIn    ? DataDirection::in
                                : c.protocol == SatProtocol::pioOut ? DataDirection::out
                                                                    : DataDirection::none;
   if (direction != wanted) {
     return InvalidField(1);
   }
-  if (wanted == DataDirection::none ? tLength != 0 : tDirIn != (wanted == DataDirection::in)) {
+  if (wanted == DataDirection::none ? tLength != kSatTLengthNone
+                                    : tDirIn != (wanted == DataDirection::in)) {
     return InvalidField(2);
   }
   std::uint32_t length = 0;
-  if (tLength == 1) {
+  if (tLength == kSatTLengthFeatures) {
     length = t.features | (static_cast<std::uint32_t>(t.featuresPrev) << 8);
-  } else if (tLength == 2) {
+  } else if (tLength == kSatTLengthCount) {
     length = t.count | (static_cast<std::uint32_t>(t.countPrev) << 8);
   }
-  if (tLength == 3) {
+  if (tLength == kSatTLengthTransfer) {
     length = transferLength;
-  } else if (at(2) & 0x04) {
+  } else if (at(2) & kSatBytBlok) {
     length *= 512;
   }
   if (length != transferLength) {
@@ -130,7 +131,7 @@ SatDecode DecodeSatCdb(std::span<const std::uint8_t> cdb, DataDirection directio
   }
   c.direction = direction;
   c.byteCount = length;
-  c.ckCond = at(2) & 0x20;
+  c.ckCond = at(2) & kSatCkCond;
   SatDecode d;
   d.command = c;
   return d;
@@ -196,15 +197,15 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
                                std::uint32_t timeoutSeconds) const {
   ScsiOutcome out;
   const std::uint8_t opcode = cdb.empty() ? 0 : cdb[0];
-  if (!(opcode == scsi::kAtaPassThrough12 && behaviour_.accepts12) &&
-      !(opcode == scsi::kAtaPassThrough16 && behaviour_.accepts16)) {
-    out.scsiStatus = scsi::kCheckCondition;
+  if (!(opcode == kAtaPassThrough12 && behaviour_.accepts12) &&
+      !(opcode == kAtaPassThrough16 && behaviour_.accepts16)) {
+    out.scsiStatus = kScsiCheckCondition;
     out.sense = FixedSense(scsi::kIllegalRequest, scsi::kAscInvalidOpcode, 0);
     return out;
   }
   const SatDecode decoded = DecodeSatCdb(cdb, direction, static_cast<std::uint32_t>(data.size()));
   if (!decoded.command) {
-    out.scsiStatus = scsi::kCheckCondition;
+    out.scsiStatus = kScsiCheckCondition;
     out.sense = RejectionSense(decoded.rejection);
     return out;
   }
@@ -224,10 +225,10 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
     return out;
   }
   if (r.returned.command & kStatusErr) {
-    out.scsiStatus = scsi::kCheckCondition;
+    out.scsiStatus = kScsiCheckCondition;
     out.sense = AtaErrorSense(r.returned, c.extend);
   } else if (c.ckCond && behaviour_.honoursCkCond) {
-    out.scsiStatus = scsi::kCheckCondition;
+    out.scsiStatus = kScsiCheckCondition;
     out.sense = AtaReturnSense(r.returned, c.extend);
   }
   return out;

@@ -11,23 +11,17 @@
 
 #include "sim/AtaDrive.h"
 #include "transport/AtaTypes.h"
+#include "transport/SatProtocol.h"
 
 namespace brisquel::sim {
 
 namespace scsi {
-inline constexpr std::uint8_t kGood = 0x00;
-inline constexpr std::uint8_t kCheckCondition = 0x02;
 inline constexpr std::uint8_t kRecoveredError = 0x01;
 inline constexpr std::uint8_t kIllegalRequest = 0x05;
 inline constexpr std::uint8_t kAbortedCommand = 0x0B;
 inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
-inline constexpr std::uint8_t kAtaPassThrough12 = 0xA1;
-inline constexpr std::uint8_t kAtaPassThrough16 = 0x85;
 }  // namespace scsi
-
-// SAT PROTOCOL field values the bench's bridges carry out.
-enum class SatProtocol : std::uint8_t { nonData = 3, pioIn = 4, pioOut = 5 };
 
 struct SatCommand {
   AtaTaskFile regs;  // previous bytes only with EXTEND in the 16-byte form
@@ -66,7 +60,7 @@ struct ScsiOutcome {
   // False: the request itself failed (no SCSI status); win32Error says why.
   bool completed = true;
   std::uint32_t win32Error = 0;
-  std::uint8_t scsiStatus = scsi::kGood;
+  std::uint8_t scsiStatus = kScsiGood;
   std::vector<std::uint8_t> sense;
   std::uint32_t bytesTransferred = 0;
 };

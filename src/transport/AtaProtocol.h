@@ -42,6 +42,11 @@ inline constexpr std::uint8_t kDlmcPermanent = 0x07;
 inline constexpr std::uint8_t kDlmcDeferred = 0x0E;
 inline constexpr std::uint8_t kDlmcActivate = 0x0F;
 
+// What the count register says after a segment of DOWNLOAD MICROCODE 03 or 0E.
+inline constexpr std::uint8_t kDlmcMoreExpected = 0x01;
+inline constexpr std::uint8_t kDlmcApplied = 0x02;
+inline constexpr std::uint8_t kDlmcSavedForActivation = 0x03;
+
 // The device register: bits 7 and 5 set as drives of every age expect, DEV
 // (bit 4) picks device 1 on a channel.
 inline constexpr std::uint8_t kDeviceRegister = 0xA0;

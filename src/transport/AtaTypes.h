@@ -110,13 +110,15 @@ struct CommandResult {
   // The count register the drive left, only where the transport really
   // returned it (never a copy of the request).
   std::optional<std::uint8_t> returnedCount{};
+  // Over PIO, the data sectors that went to the drive before Break cut the
+  // data phase short; the drive took them, though the command never ended.
+  std::uint32_t sectorsWritten = 0;
 
   bool ok() const { return end == CommandEnd::completed; }
   // No drive answers, the user stopped, or the drive may still be busy with a
   // command the system gave up on: nothing more is worth sending.
   bool EndsTheOperation() const {
-    return end == CommandEnd::noDevice || end == CommandEnd::stopped ||
-           end == CommandEnd::timedOut;
+    return end == CommandEnd::noDevice || end == CommandEnd::stopped || end == CommandEnd::timedOut;
   }
   explicit operator bool() const { return ok(); }
 };

@@ -78,6 +78,7 @@ CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
     return PioResult(t.state, end);
   }
   WaitEnd last = end;
+  std::uint32_t written = 0;
   switch (c.pioData) {
     case PioData::none:
       break;
@@ -89,7 +90,7 @@ CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
       last = WaitDevice(t);
       break;
     case PioData::writeSectors:
-      PioWriteSectors(t, static_cast<std::int32_t>(c.sectors), c.buffer);
+      written = PioWriteSectors(t, static_cast<std::int32_t>(c.sectors), c.buffer);
       break;
     case PioData::writeWords:
       PioWriteWords(t, c.buffer);
@@ -97,7 +98,7 @@ CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
       break;
   }
   // Break during the data phase leaves the transfer cut short or unanswered.
-  if (t.state.BreakFlag) return {CommandEnd::stopped};
+  if (t.state.BreakFlag) return {.end = CommandEnd::stopped, .sectorsWritten = written};
   return PioResult(t.state, last);
 }
 
@@ -168,7 +169,8 @@ CommandResult Dispatch(TransportContext& t, const AtaCommand& command) {
   // The registers as the drive left them, before ERR takes the outcome.
   const AtaStatusBits& bits = t.state.AtaStatusBits;
   const CommandReturn back{result, bits.StatusByte(), bits.ErrorByte(),
-                           result.ok() ? BytesMoved(target, command) : 0,
+                           result.ok() ? BytesMoved(target, command)
+                                       : result.sectorsWritten * std::uint32_t{kSectorSize},
                            std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed)};
   t.state.AtaStatusBits.ERR = !result.ok();
   t.observer->CommandEnded(target, command, back);

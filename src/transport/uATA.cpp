@@ -7,7 +7,7 @@
 #include <string>
 
 #include "transport/AtaProtocol.h"
-#include "transport/PassThroughBlocks.h"
+#include "transport/Bytes.h"
 
 namespace brisquel {
 
@@ -184,21 +184,25 @@ void PioReadSector(TransportContext& t, std::span<std::uint8_t> buffer) {
   WaitDevice(t);
 }
 
-void PioWriteSectors(TransportContext& t, std::int32_t n) {
-  PioWriteSectors(t, n, t.state.TransferBuffer);
+std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n) {
+  return PioWriteSectors(t, n, t.state.TransferBuffer);
 }
 
-void PioWriteSectors(TransportContext& t, std::int32_t n, std::span<const std::uint8_t> buffer) {
+std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n,
+                              std::span<const std::uint8_t> buffer) {
   // A count beyond the buffer sends the sectors the buffer holds and no more.
   const std::size_t available = buffer.size() / kSectorSize;
   const std::size_t sectors =
       n > 0 ? std::min<std::size_t>(static_cast<std::size_t>(n), available) : 0;
-  for (std::size_t k = 0; k < sectors && !t.state.BreakFlag; ++k) {
-    PioWriteWords(t, buffer.subspan(k * kSectorSize, kSectorSize));
+  std::uint32_t written = 0;
+  while (written < sectors && !t.state.BreakFlag) {
+    PioWriteWords(t, buffer.subspan(written * kSectorSize, kSectorSize));
+    ++written;
     const WaitEnd end = WaitDevice(t);
     // A drive that has ended the command takes no more data.
     if (end == WaitEnd::floating || (end == WaitEnd::error && !t.state.AtaStatusBits.DRQ)) break;
   }
+  return written;
 }
 
 }  // namespace brisquel

@@ -71,9 +71,10 @@ void PioReadSector(TransportContext& t, std::span<std::uint8_t> buffer);
 // stops before the next sector once BreakFlag is set or the drive has ended
 // the command (ERR set, DRQ clear). n <= 0 sends nothing;
 // sectors that would reach past the buffer are not sent. Without a buffer:
-// TransferBuffer.
-void PioWriteSectors(TransportContext& t, std::int32_t n);
-void PioWriteSectors(TransportContext& t, std::int32_t n, std::span<const std::uint8_t> buffer);
+// TransferBuffer. Returns the sectors that went out.
+std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n);
+std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n,
+                              std::span<const std::uint8_t> buffer);
 
 // The bare data phase of one sector, no waits: 256 words between the data port
 // and the first 512 bytes of the buffer (fewer if the buffer is shorter).

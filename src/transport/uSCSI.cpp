@@ -7,6 +7,7 @@
 #include "transport/DeviceIo.h"
 #include "transport/PassThroughBlocks.h"
 #include "transport/RequestRules.h"
+#include "transport/SatCdb.h"
 #include "transport/SenseData.h"
 
 namespace brisquel {
@@ -15,23 +16,34 @@ using namespace scsiptx;
 
 namespace {
 
-struct SatBytes {
-  std::uint8_t protocol;  // PROTOCOL << 1
-  std::uint8_t transfer;
-};
-
-// PROTOCOL 3 non-data, 4 PIO data-in, 5 PIO data-out; T_DIR | BYT_BLOK |
-// T_LENGTH=2 for data, nothing for no data.
-SatBytes SatFields(DataDirection direction) {
+// PROTOCOL 3 non-data, 4 PIO data-in, 5 PIO data-out; byte 2 T_DIR | BYT_BLOK |
+// T_LENGTH in the count field for data. The 16-byte form's non-data byte 2 is
+// T_DIR | BYT_BLOK, and it has EXTEND set, as bridges have always been sent it.
+SatFields ScsiSatFields(DataDirection direction, SatForm form) {
+  const bool x85 = form == SatForm::x85;
   switch (direction) {
     case DataDirection::in:
-      return {4 << 1, 0x0E};
+      return {SatProtocol::pioIn, kSatTDirFromDevice | kSatBytBlok | kSatTLengthCount, x85};
     case DataDirection::out:
-      return {5 << 1, 0x06};
+      return {SatProtocol::pioOut, kSatBytBlok | kSatTLengthCount, x85};
     case DataDirection::none:
       break;
   }
-  return {3 << 1, 0x00};
+  return {SatProtocol::nonData,
+          x85 ? std::uint8_t{kSatTDirFromDevice | kSatBytBlok} : kSatTLengthNone, x85};
+}
+
+// The previous registers never travel over SCSI.
+AtaTaskFile CurrentRegisters(const AtaTaskFile& regs) {
+  AtaTaskFile current;
+  current.features = regs.features;
+  current.count = regs.count;
+  current.lbaLow = regs.lbaLow;
+  current.lbaMid = regs.lbaMid;
+  current.lbaHigh = regs.lbaHigh;
+  current.device = regs.device;
+  current.command = regs.command;
+  return current;
 }
 
 std::uint8_t DataInField(DataDirection direction) {
@@ -54,23 +66,16 @@ constexpr std::uint32_t kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 }  // namespace
 
 std::array<std::uint8_t, 12> SatCdb12(const AtaTaskFile& regs, DataDirection direction) {
-  const SatBytes sat = SatFields(direction);
-  return {0xA1,        sat.protocol, sat.transfer, regs.features, regs.count, regs.lbaLow,
-          regs.lbaMid, regs.lbaHigh, regs.device,  regs.command,  0,          0};
+  const SatCdb cdb = BuildSatCdb(SatForm::a1Twelve, CurrentRegisters(regs),
+                                 ScsiSatFields(direction, SatForm::a1Twelve));
+  std::array<std::uint8_t, 12> bytes;
+  std::copy_n(cdb.bytes.begin(), bytes.size(), bytes.begin());
+  return bytes;
 }
 
 std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection direction) {
-  SatBytes sat = SatFields(direction);
-  sat.protocol |= 0x01;  // EXTEND
-  if (direction == DataDirection::none) sat.transfer = 0x0C;
-  return {0x85,          sat.protocol,
-          sat.transfer,  0,
-          regs.features, 0,
-          regs.count,    0,
-          regs.lbaLow,   0,
-          regs.lbaMid,   0,
-          regs.lbaHigh,  regs.device,
-          regs.command,  0};
+  return BuildSatCdb(SatForm::x85, CurrentRegisters(regs), ScsiSatFields(direction, SatForm::x85))
+      .bytes;
 }
 
 std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb,
@@ -198,36 +203,19 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   return result;
 }
 
-namespace {
-
-// Opcode and protocol byte, then the further bytes, into one block of N.
-template <std::size_t N, std::size_t Rest>
-std::uint8_t SendCdb(TransportContext& t, OsHandle handle, std::uint8_t opcode,
-                     std::uint8_t protocol, const std::array<std::uint8_t, Rest>& rest,
-                     std::uint8_t sentLength, std::span<std::uint8_t> buffer, std::uint32_t length,
-                     DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
-  static_assert(Rest + 2 <= N);  // the 12-byte form ends in two zero bytes
-  std::array<std::uint8_t, N> cdb{opcode, protocol};
-  std::copy(rest.begin(), rest.end(), cdb.begin() + 2);
-  return ScsiPassThrough(t, handle, cdb, sentLength, buffer, length, direction, ended, timeLimit);
+std::uint8_t SendCdb12(TransportContext& t, OsHandle handle,
+                       const std::array<std::uint8_t, 12>& cdb, std::span<std::uint8_t> buffer,
+                       std::uint32_t length, DataDirection direction, CommandResult* ended,
+                       std::uint32_t timeLimit) {
+  return ScsiPassThrough(t, handle, cdb, kSatCdb12SentLength, buffer, length, direction, ended,
+                         timeLimit);
 }
 
-}  // namespace
-
-std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
-                       std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
-                       std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
-  return SendCdb<12>(t, handle, opcode, protocol, rest, kSatCdb12SentLength, buffer, length,
-                     direction, ended, timeLimit);
-}
-
-std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
-                       std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
-                       std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
-  return SendCdb<16>(t, handle, opcode, protocol, rest, 16, buffer, length, direction, ended,
-                     timeLimit);
+std::uint8_t SendCdb16(TransportContext& t, OsHandle handle,
+                       const std::array<std::uint8_t, 16>& cdb, std::span<std::uint8_t> buffer,
+                       std::uint32_t length, DataDirection direction, CommandResult* ended,
+                       std::uint32_t timeLimit) {
+  return ScsiPassThrough(t, handle, cdb, 16, buffer, length, direction, ended, timeLimit);
 }
 
 namespace {
@@ -242,16 +230,10 @@ CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
   const DriveTarget& target = t.state.DriveTarget;
   CommandResult ended;
   if (target.use16ByteCdb) {
-    const auto cdb = SatCdb16(regs, direction);
-    std::array<std::uint8_t, 14> rest;
-    std::copy(cdb.begin() + 2, cdb.end(), rest.begin());
-    SendCdb16(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended,
+    SendCdb16(t, target.scsiHandle, SatCdb16(regs, direction), buffer, length, direction, &ended,
               timeLimit);
   } else {
-    const auto cdb = SatCdb12(regs, direction);
-    std::array<std::uint8_t, 8> rest;
-    std::copy(cdb.begin() + 2, cdb.begin() + 10, rest.begin());
-    SendCdb12(t, target.scsiHandle, cdb[0], cdb[1], rest, buffer, length, direction, &ended,
+    SendCdb12(t, target.scsiHandle, SatCdb12(regs, direction), buffer, length, direction, &ended,
               timeLimit);
   }
   return ended;
@@ -263,8 +245,8 @@ CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs, std::uint
   return SatCommand(t, {}, regs, DataDirection::none, timeLimit);
 }
 
-CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
-                       const AtaTaskFile& regs, std::uint32_t timeLimit) {
+CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs,
+                       std::uint32_t timeLimit) {
   return SatCommand(t, buffer, regs, DataDirection::in, timeLimit);
 }
 

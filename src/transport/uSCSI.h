@@ -112,26 +112,24 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              DataDirection direction, CommandResult* ended = nullptr,
                              std::uint32_t timeLimit = kCommandTimeLimit);
 
-// Command-block builders: opcode, protocol byte and the further bytes in block
-// order. SendCdb12 sends ten bytes of its twelve.
-std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, std::uint8_t opcode,
-                       std::uint8_t protocol, const std::array<std::uint8_t, 8>& rest,
-                       std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended = nullptr,
-                       std::uint32_t timeLimit = kCommandTimeLimit);
-std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, std::uint8_t opcode,
-                       std::uint8_t protocol, const std::array<std::uint8_t, 14>& rest,
-                       std::span<std::uint8_t> buffer, std::uint32_t length,
-                       DataDirection direction, CommandResult* ended = nullptr,
-                       std::uint32_t timeLimit = kCommandTimeLimit);
+// The command blocks of the two forms, handed to ScsiPassThrough. SendCdb12
+// sends ten bytes of its twelve.
+std::uint8_t SendCdb12(TransportContext& t, OsHandle handle,
+                       const std::array<std::uint8_t, 12>& cdb, std::span<std::uint8_t> buffer,
+                       std::uint32_t length, DataDirection direction,
+                       CommandResult* ended = nullptr, std::uint32_t timeLimit = kCommandTimeLimit);
+std::uint8_t SendCdb16(TransportContext& t, OsHandle handle,
+                       const std::array<std::uint8_t, 16>& cdb, std::span<std::uint8_t> buffer,
+                       std::uint32_t length, DataDirection direction,
+                       CommandResult* ended = nullptr, std::uint32_t timeLimit = kCommandTimeLimit);
 
 // The entries by data direction, on DriveTarget.scsiHandle with the form that
 // DriveTarget.use16ByteCdb picks. Registers 1-7 only. The PIO entries move
 // count x 512 bytes. Completed exactly when the result code is 0.
 CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs,
                          std::uint32_t timeLimit = kCommandTimeLimit);
-CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer,
-                       const AtaTaskFile& regs, std::uint32_t timeLimit = kCommandTimeLimit);
+CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs,
+                       std::uint32_t timeLimit = kCommandTimeLimit);
 CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
                         const AtaTaskFile& regs, std::uint32_t timeLimit = kCommandTimeLimit);
 

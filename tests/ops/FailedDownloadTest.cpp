@@ -27,7 +27,7 @@ struct FaultCase {
   std::function<void(OpsBench&)> fault;
   Result result;
   const char* whatSays;       // in the outcome's words
-  std::uint32_t sent = 0;     // blocks or sectors the drive took
+  std::uint32_t sent = 0;     // blocks or sectors the drive took (over PIO: that went out)
   std::uint32_t image = 130;  // blocks of the firmware file
 };
 
@@ -80,10 +80,10 @@ const FaultCase kCases[] = {
      "DOWNLOAD MICROCODE", 64},
     {"DLMC 07 busy until Break", kPio, 0x07,
      BreakAfter(0x92, [](OpsBench& b) { b.drive.Faults().stayBusy = true; }),
-     Result::stoppedByBreak, "stopped by Break"},
+     Result::stoppedByBreak, "stopped by Break", 1},
     {"DLMC 03 without DSC until Break", kPio, 0x03,
      BreakAfter(0x92, [](OpsBench& b) { b.drive.Faults().neverSetDsc = true; }),
-     Result::stoppedByBreak, "stopped by Break"},
+     Result::stoppedByBreak, "stopped by Break", 1},
     {"DLMC 0E Break between segments", kAll, 0x0E, After(64, PressBreak), Result::stoppedByBreak,
      "stopped by Break", 64},
     {"DLMC 07 no handle", kAta, 0x07,

@@ -286,6 +286,42 @@ TEST_P(StandardDownloadBreak, BreakStopsTheSegmentLoop) {
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 
+// Break counts what the drive took: a command that completed before Break was
+// seen counts whole (a whole image that completed is a completed download),
+// and over PIO a data phase cut short counts the sectors that went out. The
+// bench's pass-through requests run inline, so there Break lands after them.
+TEST_P(StandardDownloadBreak, BreakCountsWhatTheDriveTook) {
+  const bool pio = GetParam() == TransportKind::pio;
+  struct Case {
+    const char* what;
+    std::uint8_t mode;
+    std::uint32_t blocks;
+    std::uint32_t breakAfterSectors;  // of the first DOWNLOAD MICROCODE command
+    std::string end;                  // the closing line after the prefix
+  };
+  const Case cases[] = {
+      {"after a segment", kSegmented, 200, 64, "FAILED: stopped by Break (64 of 200 blocks sent)"},
+      {"inside a segment", kSegmented, 200, 10,
+       pio ? "FAILED: stopped by Break (10 of 200 blocks sent)"
+           : "FAILED: stopped by Break (64 of 200 blocks sent)"},
+      {"inside a whole image", kPermanent, 20, 5,
+       pio ? "FAILED: stopped by Break (5 of 20 blocks sent)" : "End - OK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpsBench b(GetParam());
+    b.host.breakWhen = [&] {
+      const auto dlmc = b.Commands(0x92);
+      return !dlmc.empty() && dlmc.front().dataWordsIn >= c.breakAfterSectors * 256;
+    };
+    b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("BRK", c.blocks)));
+    DownloadMicrocodeButton(b.ctx, c.mode);
+    const std::string prefix = "Download Microcode 0" + std::to_string(c.mode) + " - fw.bin - ";
+    EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Start", prefix + c.end}));
+    EXPECT_EQ(b.Commands(0x92).size(), 1u);
+  }
+}
+
 // What the drive cannot be sent is refused with one line before anything of it goes out.
 TEST_P(StandardDownloadOnBench, RefusesWhatCannotBeSentAndSendsNothingOfIt) {
   OpsBench b(GetParam());

@@ -248,7 +248,7 @@ TEST_F(DeviceIoTest, ScsiIdentifyThroughTheBridgeInBothForms) {
   for (const Bytes& cdb : {kIdentify12, kIdentify16}) {
     ScsiBlock block(cdb, scsiptx::SCSI_IOCTL_DATA_IN, 512);
     ASSERT_TRUE(Scsi(h, block, 80, 592));
-    EXPECT_EQ(block.Status(), scsi::kGood);
+    EXPECT_EQ(block.Status(), kScsiGood);
     EXPECT_EQ(block.Sense(24), Bytes(24, 0));
     EXPECT_EQ(ModelOf(block.Data()), "BENCH USB DISK");
     EXPECT_EQ(returned, 592u);
@@ -266,14 +266,14 @@ TEST_F(DeviceIoTest, ScsiDataOutAndTheDrivesErrorsComeBackAsSense) {
                      1024);
   std::copy(image.begin(), image.end(), download.Data());
   ASSERT_TRUE(Scsi(h, download, 80 + 1024, 80));
-  EXPECT_EQ(download.Status(), scsi::kGood);
+  EXPECT_EQ(download.Status(), kScsiGood);
   EXPECT_EQ(usb->FirmwareRevision(), "USB07");
 
   // Aborted: fixed format, ABORTED COMMAND, error/status/device/count in INFORMATION.
   usb->Faults().abortCommand = 0xEC;
   ScsiBlock identify(kIdentify12, scsiptx::SCSI_IOCTL_DATA_IN, 512);
   ASSERT_TRUE(Scsi(h, identify, 80, 592));
-  EXPECT_EQ(identify.Status(), scsi::kCheckCondition);
+  EXPECT_EQ(identify.Status(), kScsiCheckCondition);
   const Bytes sense = identify.Sense(18);
   EXPECT_EQ(sense[0], 0x70);
   EXPECT_EQ(sense[2], scsi::kAbortedCommand);
@@ -287,7 +287,7 @@ TEST_F(DeviceIoTest, ScsiDataOutAndTheDrivesErrorsComeBackAsSense) {
   ScsiBlock check({0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7},
                   scsiptx::SCSI_IOCTL_DATA_UNSPECIFIED, 0);
   ASSERT_TRUE(Scsi(h, check, 56, 80));
-  EXPECT_EQ(check.Status(), scsi::kCheckCondition);
+  EXPECT_EQ(check.Status(), kScsiCheckCondition);
   EXPECT_EQ(check.Sense(24), (Bytes{0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14, 0x09, 0x0C,      0, 0,
                                     0,    0,    0,    0,    0, 0, 0, 0,  0xA0, kStatusOk, 0, 0}));
 
@@ -295,7 +295,7 @@ TEST_F(DeviceIoTest, ScsiDataOutAndTheDrivesErrorsComeBackAsSense) {
   const std::size_t commands = usb->History().size();
   ScsiBlock bad({0xA1, 0x08, 0x08, 0, 1, 0, 0, 0, 0xA0, 0xEC}, scsiptx::SCSI_IOCTL_DATA_IN, 512);
   ASSERT_TRUE(Scsi(h, bad, 80, 592));
-  EXPECT_EQ(bad.Status(), scsi::kCheckCondition);
+  EXPECT_EQ(bad.Status(), kScsiCheckCondition);
   EXPECT_EQ(bad.Sense(18), RejectionSense({scsi::kIllegalRequest, 0x24, 0, 2}));
   EXPECT_EQ(usb->History().size(), commands);
 }

@@ -153,6 +153,46 @@ TEST(DownloadMicrocode, DeferredThenActivated) {
   EXPECT_EQ(AtaString(identify, 23, 4), "DEF3    ");
 }
 
+// An image the drive takes goes to flash: it stays busy for its flash time,
+// counted on the bench's clock (a status read is a millisecond), after the
+// whole image or the last segment only; an image it refuses does not.
+TEST(DownloadMicrocode, AnImageTakenKeepsTheDriveBusyForItsFlashTime) {
+  auto broken = MakeBenchFirmware("FLASH", 130);
+  broken[700] ^= 0x01;
+  struct Case {
+    const char* name;
+    std::uint8_t mode;
+    std::vector<std::uint8_t> image;
+    unsigned busyAtEnd;  // status reads showing BSY after the last data block
+  };
+  const Case cases[] = {
+      {"whole image", 0x07, MakeBenchFirmware("FLASH", 130), 3000},
+      {"segments", 0x03, MakeBenchFirmware("FLASH", 130), 3000},
+      {"refused", 0x07, broken, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DriveHost host;
+    host.drive->Faults().flashSeconds = 3;
+    std::span<const std::uint8_t> all(c.image);
+    std::vector<unsigned> busy;
+    const std::vector<std::uint32_t> sizes =
+        c.mode == 0x07 ? std::vector<std::uint32_t>{130} : std::vector<std::uint32_t>{64, 64, 2};
+    std::uint32_t offset = 0;
+    for (std::uint32_t blocks : sizes) {
+      EXPECT_EQ(host.Run(Dlmc(c.mode, blocks, c.mode == 0x07 ? 0 : offset),
+                         all.subspan(offset * 512, blocks * 512), nullptr, 10'000) &
+                    kBsy,
+                0);
+      busy.push_back(host.polls);
+      offset += blocks;
+    }
+    EXPECT_EQ(busy.back(), c.busyAtEnd);
+    for (std::size_t i = 0; i + 1 < busy.size(); ++i) EXPECT_EQ(busy[i], 0u) << "segment " << i;
+    EXPECT_EQ(host.drive->FirmwareRevision(), c.busyAtEnd ? "FLASH" : "BF1.00");
+  }
+}
+
 TEST(DownloadMicrocode, SegmentedFailures) {
   const auto image = MakeBenchFirmware("SEG4", 130);
   auto lastBroken = image;

@@ -51,9 +51,9 @@ struct DriveHost {
   // The whole command: task file, data phase sector by sector while the drive
   // asks for it, and the final status.
   std::uint8_t Run(const AtaTaskFile& tf, std::span<const std::uint8_t> out = {},
-                   std::vector<std::uint8_t>* in = nullptr) {
+                   std::vector<std::uint8_t>* in = nullptr, unsigned limit = 1000) {
     Issue(tf);
-    std::uint8_t status = WaitNotBusy();
+    std::uint8_t status = WaitNotBusy(limit);
     std::size_t at = 0;
     while ((status & kDrq) && !(status & kBsy)) {
       if (in) {
@@ -68,7 +68,7 @@ struct DriveHost {
           channel.WriteWord(0, w);
         }
       }
-      status = WaitNotBusy();
+      status = WaitNotBusy(limit);
     }
     return status;
   }

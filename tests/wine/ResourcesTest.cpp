@@ -1,5 +1,6 @@
 // What both programs carry: the version of the build in their version data,
-// the icon, and a manifest with the rights each asks for.
+// the icon, and a manifest: both run with the rights they are started with,
+// and the window asks for Common Controls 6 and per-monitor DPI awareness.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,7 +11,7 @@ namespace {
 
 struct Program {
   const char* path;
-  const char* executionLevel;
+  bool window;
 };
 
 std::string VersionValue(const std::string& file, const char* name) {
@@ -29,8 +30,7 @@ std::string VersionValue(const std::string& file, const char* name) {
 }
 
 TEST(Resources, BothProgramsCarryVersionIconAndManifest) {
-  for (const Program& p : {Program{BRISQUEL_WINDOW_EXE, "requireAdministrator"},
-                           Program{BRISQUEL_CLI_EXE, "asInvoker"}}) {
+  for (const Program& p : {Program{BRISQUEL_WINDOW_EXE, true}, Program{BRISQUEL_CLI_EXE, false}}) {
     const std::string file = std::string("Z:") + p.path;
     SCOPED_TRACE(file);
     EXPECT_EQ(VersionValue(file, "FileVersion"), BRISQUEL_VERSION);
@@ -44,8 +44,12 @@ TEST(Resources, BothProgramsCarryVersionIconAndManifest) {
     ASSERT_NE(manifest, nullptr);
     const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
     const std::string xml(text, SizeofResource(module, manifest));
-    EXPECT_NE(xml.find(std::string("level=\"") + p.executionLevel + "\""), std::string::npos)
-        << xml;
+    EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos) << xml;
+    for (const char* setting :
+         {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+          ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>"}) {
+      EXPECT_EQ(xml.find(setting) != std::string::npos, p.window) << setting << "\n" << xml;
+    }
     FreeLibrary(module);
   }
 }

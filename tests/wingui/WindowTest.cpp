@@ -188,12 +188,21 @@ TEST_F(WindowOnBench, FontsCaptionComboBreakAndStartState) {
 TEST_F(WindowOnBench, TabOrderRunsListLogAndThePanel) {
   Open();
   SelectLine(0);
-  const std::vector<HWND> order = {window->lbControllers, window->meLog,      window->btIdentify,
-                                   window->btUnlock,      window->btReplace,  window->rbAPI,
-                                   window->rbPIO,         window->cbDlmcType, window->btBreak};
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    EXPECT_EQ(GetNextDlgTabItem(window->fmMain, order[i], FALSE), order[(i + 1) % order.size()])
-        << "after control " << i;
+  // As Windows' dialog navigation does with Common Controls 6, Tab enters the
+  // mode buttons at the checked one.
+  for (const bool pio : {false, true}) {
+    if (pio) {
+      Click(window->rbPIO);
+      SelectLine(0);
+    }
+    const std::vector<HWND> order = {window->lbControllers, window->meLog,
+                                     window->btIdentify,    window->btUnlock,
+                                     window->btReplace,     pio ? window->rbPIO : window->rbAPI,
+                                     window->cbDlmcType,    window->btBreak};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      EXPECT_EQ(GetNextDlgTabItem(window->fmMain, order[i], FALSE), order[(i + 1) % order.size()])
+          << (pio ? "PIO" : "API") << " checked, after control " << i;
+    }
   }
 }
 
@@ -310,6 +319,57 @@ TEST_F(WindowOnBench, PlacementGoesThroughTheProfileFile) {
   RECT outer;
   GetWindowRect(window->fmMain, &outer);
   EXPECT_EQ((Rect{outer.left, outer.top, outer.right, outer.bottom}), (Rect{10, 20, 710, 470}));
+  WritePrivateProfileStringA("TfmMain", nullptr, nullptr, ini.c_str());
+}
+
+// At 150 % (144 DPI) every design size is half as large again, and the
+// placement file keeps 96-DPI units. Run by wingui_at_144_dpi, which sets the
+// screen's DPI; at any other DPI it is skipped.
+TEST_F(WindowOnBench, At144DpiTheDesignScalesAndThePlacementFileKeeps96DpiUnits) {
+  const std::string ini = "brisquel-wingui-dpi-test.INI";
+  // Within the test screen of 1024 x 768, which is 682 x 512 in 96-DPI units.
+  WritePrivateProfileStringA("TfmMain", "NormPos", "10,20,660,470", ini.c_str());
+  Open(ini);
+  if (window->Dpi() != 144) GTEST_SKIP() << "the screen is at " << window->Dpi() << " DPI";
+
+  RECT outer;
+  GetWindowRect(window->fmMain, &outer);
+  EXPECT_EQ((Rect{outer.left, outer.top, outer.right, outer.bottom}), (Rect{15, 30, 990, 705}));
+  const SIZE client = ClientSize(window->fmMain);
+  EXPECT_EQ(Place(window->lbControllers), (Rect{0, 0, client.cx, 249}));
+  EXPECT_EQ(Place(window->spl1), (Rect{0, 249, client.cx, 5}));
+  EXPECT_EQ(Place(window->pnl1), (Rect{0, client.cy - 57, client.cx, 57}));
+  EXPECT_EQ(Place(window->rbAPI), (Rect{14, 17, 72, 26}));
+  EXPECT_EQ(Place(window->rbPIO), (Rect{86, 17, 77, 26}));
+  // The right-hand controls keep their distance to the wider panel's edge.
+  const long shift = (outer.right - outer.left) - 938;
+  EXPECT_EQ(Place(window->btBreak), (Rect{168 + shift, 9, 38, 38}));
+  EXPECT_EQ(Place(window->btIdentify), (Rect{224 + shift, 9, 113, 38}));
+  EXPECT_EQ(Place(window->btReplace), (Rect{653 + shift, 9, 113, 38}));
+  EXPECT_EQ(Place(window->btUnlock), (Rect{785 + shift, 9, 113, 38}));
+  EXPECT_EQ(Place(window->cbDlmcType)[2], 291);
+  MINMAXINFO limits{};
+  SendMessageW(window->fmMain, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+  EXPECT_EQ(limits.ptMinTrackSize.x, 938);
+  EXPECT_EQ(limits.ptMinTrackSize.y, 600);
+  for (const auto& [control, height] :
+       {std::pair{window->lbControllers, -23}, {window->btIdentify, -21}}) {
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    EXPECT_EQ(font.lfHeight, height);
+  }
+  BITMAP picture{};
+  GetObjectW(reinterpret_cast<HBITMAP>(SendMessageW(window->btBreak, BM_GETIMAGE, IMAGE_BITMAP, 0)),
+             sizeof picture, &picture);
+  EXPECT_EQ(picture.bmWidth, 24);
+
+  SendMessageW(window->fmMain, WM_CLOSE, 0, 0);
+  char value[64] = {};
+  GetPrivateProfileStringA("TfmMain", "NormPos", "", value, sizeof value, ini.c_str());
+  EXPECT_STREQ(value, "10,20,660,470");
+  GetPrivateProfileStringA("TfmMain", "PixelsPerInch", "", value, sizeof value, ini.c_str());
+  EXPECT_STREQ(value, "96");
   WritePrivateProfileStringA("TfmMain", nullptr, nullptr, ini.c_str());
 }
 

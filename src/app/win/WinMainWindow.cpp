@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ops/DlmcModes.h"
+#include "platform/windows/RuntimeBinding.h"
 #include "platform/windows/WideText.h"
 #include "ui/WindowPlacement.h"
 
@@ -35,6 +36,9 @@ enum ControlId : int {
 
 // The drop-down's height includes its open list: room for all five items.
 constexpr int kComboDroppedHeight = 25 + 5 * 18;
+constexpr int kWindowFontHeight = 14;
+constexpr int kListFontHeight = 15;
+constexpr int kBreakPictureSize = 16;
 
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -65,28 +69,46 @@ void RegisterClasses(HINSTANCE instance) {
   }
 }
 
-// The Break button's 16 x 16 picture: a red stop sign with a white bar.
-HBITMAP DrawBreakPicture() {
+// The Break button's picture, drawn on a 16 x 16 grid at `size` pixels: a red
+// stop sign with a white bar.
+HBITMAP DrawBreakPicture(int size) {
+  const auto at = [size](int grid) { return MulDiv(grid, size, 16); };
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
-  HBITMAP picture = CreateCompatibleBitmap(screen, 16, 16);
+  HBITMAP picture = CreateCompatibleBitmap(screen, size, size);
   ReleaseDC(nullptr, screen);
   HGDIOBJ old = SelectObject(dc, picture);
-  const RECT all{0, 0, 16, 16};
+  const RECT all{0, 0, size, size};
   FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
   HBRUSH red = CreateSolidBrush(RGB(210, 30, 30));
   HPEN rim = CreatePen(PS_SOLID, 1, RGB(120, 0, 0));
   SelectObject(dc, red);
   SelectObject(dc, rim);
-  const POINT octagon[] = {{5, 1}, {10, 1}, {14, 5}, {14, 10}, {10, 14}, {5, 14}, {1, 10}, {1, 5}};
+  POINT octagon[] = {{5, 1}, {10, 1}, {14, 5}, {14, 10}, {10, 14}, {5, 14}, {1, 10}, {1, 5}};
+  for (POINT& corner : octagon) corner = {at(corner.x), at(corner.y)};
   Polygon(dc, octagon, 8);
-  const RECT bar{4, 7, 12, 9};
+  const RECT bar{at(4), at(7), at(12), at(9)};
   FillRect(dc, &bar, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   SelectObject(dc, old);
   DeleteObject(red);
   DeleteObject(rim);
   DeleteDC(dc);
   return picture;
+}
+
+// The DPI of the monitor the window is on (Windows 10 1607 on), else the system's.
+UINT WindowDpi(HWND hwnd) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static GetDpiForWindowFunction getDpiForWindow = nullptr;
+  static const bool bound =
+      winpt::Resolve(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow", getDpiForWindow);
+  if (bound) {
+    if (const UINT dpi = getDpiForWindow(hwnd)) return dpi;
+  }
+  HDC dc = GetDC(hwnd);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(hwnd, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : UINT{WinMainWindow::kDesignDpi};
 }
 
 HFONT MakeFont(int pixelHeight, const wchar_t* face, DWORD pitch) {
@@ -102,9 +124,6 @@ WinMainWindow::WinMainWindow(MainPlatform platform, WinMainWindowOptions options
   INITCOMMONCONTROLSEX common{sizeof common, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&common);
   RegisterClasses(instance);
-  windowFont_ = MakeFont(14, L"Tahoma", VARIABLE_PITCH | FF_SWISS);
-  listFont_ = MakeFont(15, L"Courier New", FIXED_PITCH | FF_MODERN);
-  breakPicture_ = DrawBreakPicture();
   icon_ = LoadIconW(instance, MAKEINTRESOURCEW(1));
   if (!icon_) icon_ = LoadIconA(nullptr, IDI_APPLICATION);
 
@@ -115,10 +134,17 @@ WinMainWindow::WinMainWindow(MainPlatform platform, WinMainWindowOptions options
   SetWindowLongPtrW(fmMain, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainProc));
   SendMessageW(fmMain, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(fmMain, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  dpi_ = WindowDpi(fmMain);
+  if (dpi_ != UINT{kDesignDpi}) {
+    SetWindowPos(fmMain, nullptr, 0, 0, Scaled(design::kWidth), Scaled(design::kHeight),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  listHeight_ = Scaled(design::kListHeight);
   RECT client;
   GetClientRect(fmMain, &client);
   designClientWidth_ = client.right;
   BuildControls();
+  ApplyDpi();
   Layout();
   logic_.FormCreate();
 }
@@ -145,8 +171,6 @@ void WinMainWindow::BuildControls() {
   lbControllers =
       make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
            WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, {}, fmMain, kIdList);
-  SendMessageW(lbControllers, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
-  SendMessageW(lbControllers, LB_SETITEMHEIGHT, 0, kItemHeight);
   spl1 = make(0, kSplitterClass, L"", 0, {}, fmMain, 0);
   SetWindowLongPtrW(spl1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(spl1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SplitterProc));
@@ -155,8 +179,7 @@ void WinMainWindow::BuildControls() {
            WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_WANTRETURN,
            {}, fmMain, kIdLog);
   SendMessageW(meLog, EM_SETLIMITTEXT, 0, 0);
-  pnl1 = make(WS_EX_CONTROLPARENT, kPanelClass, L"", 0,
-              {0, 0, designClientWidth_, design::kPanelHeight}, fmMain, 0);
+  pnl1 = make(WS_EX_CONTROLPARENT, kPanelClass, L"", 0, {}, fmMain, 0);
   SetWindowLongPtrW(pnl1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(pnl1, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PanelProc));
 
@@ -170,10 +193,8 @@ void WinMainWindow::BuildControls() {
                kIdApi);
   rbPIO = make(0, L"BUTTON", L"PIO", WS_TABSTOP | BS_AUTORADIOBUTTON, design::kPio, pnl1, kIdPio);
   SendMessageW(rbAPI, BM_SETCHECK, BST_CHECKED, 0);
-  cbDlmcType = make(
-      0, L"COMBOBOX", L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN,
-      {design::kDlmcType.left, design::kDlmcType.top, design::kDlmcType.width, kComboDroppedHeight},
-      pnl1, kIdDlmcType);
+  cbDlmcType = make(0, L"COMBOBOX", L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWN,
+                    design::kDlmcType, pnl1, kIdDlmcType);
   for (const DlmcMode& mode : kDlmcModeTable) {
     const std::wstring item = Wide(std::string(mode.boxText));
     SendMessageW(cbDlmcType, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
@@ -181,7 +202,6 @@ void WinMainWindow::BuildControls() {
   SendMessageW(cbDlmcType, CB_SETCURSEL, kDlmcDefaultIndex, 0);
   btBreak = make(0, L"BUTTON", L"", WS_TABSTOP | BS_PUSHBUTTON | BS_BITMAP, design::kBreak, pnl1,
                  kIdBreak);
-  SendMessageW(btBreak, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(breakPicture_));
   SetOperationButtonsEnabled(false);
 
   breakTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
@@ -196,28 +216,80 @@ void WinMainWindow::BuildControls() {
   SendMessageW(breakTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+std::array<WinMainWindow::PanelControl, 7> WinMainWindow::PanelControls() const {
+  // The drop-down's window is as tall as its open list.
+  const design::Place combo{design::kDlmcType.left, design::kDlmcType.top, design::kDlmcType.width,
+                            kComboDroppedHeight};
+  return {{{rbAPI, design::kApi, false},
+           {rbPIO, design::kPio, false},
+           {btBreak, design::kBreak, true},
+           {btIdentify, design::kIdentify, true},
+           {cbDlmcType, combo, true},
+           {btReplace, design::kReplace, true},
+           {btUnlock, design::kUnlock, true}}};
+}
+
+int WinMainWindow::Scaled(int designPixels) const {
+  return MulDiv(designPixels, static_cast<int>(dpi_), kDesignDpi);
+}
+
+int WinMainWindow::Unscaled(int pixels) const {
+  return MulDiv(pixels, kDesignDpi, static_cast<int>(dpi_));
+}
+
+void WinMainWindow::ApplyDpi() {
+  // Fonts and picture made afresh at this DPI; the old ones go once no control uses them.
+  const HFONT oldWindowFont = windowFont_;
+  const HFONT oldListFont = listFont_;
+  const HBITMAP oldPicture = breakPicture_;
+  windowFont_ = MakeFont(Scaled(kWindowFontHeight), L"Tahoma", VARIABLE_PITCH | FF_SWISS);
+  listFont_ = MakeFont(Scaled(kListFontHeight), L"Courier New", FIXED_PITCH | FF_MODERN);
+  breakPicture_ = DrawBreakPicture(Scaled(kBreakPictureSize));
+  for (HWND control :
+       {meLog, pnl1, rbAPI, rbPIO, btBreak, btIdentify, cbDlmcType, btReplace, btUnlock}) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_), TRUE);
+  }
+  SendMessageW(lbControllers, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), TRUE);
+  SendMessageW(lbControllers, LB_SETITEMHEIGHT, 0, Scaled(kItemHeight));
+  SendMessageW(btBreak, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(breakPicture_));
+  for (const PanelControl& c : PanelControls()) {
+    SetWindowPos(c.control, nullptr, Scaled(c.place.left), Scaled(c.place.top),
+                 Scaled(c.place.width), Scaled(c.place.height), SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (oldWindowFont) DeleteObject(oldWindowFont);
+  if (oldListFont) DeleteObject(oldListFont);
+  if (oldPicture) DeleteObject(oldPicture);
+}
+
+void WinMainWindow::ChangeDpi(UINT dpi, const RECT& suggested) {
+  listHeight_ = MulDiv(listHeight_, static_cast<int>(dpi), static_cast<int>(dpi_));
+  designClientWidth_ = MulDiv(designClientWidth_, static_cast<int>(dpi), static_cast<int>(dpi_));
+  dpi_ = dpi;
+  ApplyDpi();
+  SetWindowPos(fmMain, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();
+}
+
 void WinMainWindow::Layout() {
   RECT client;
   GetClientRect(fmMain, &client);
   const int width = client.right;
   const int height = client.bottom;
-  listHeight_ =
-      std::max(design::kListMinHeight,
-               std::min(listHeight_, height - design::kPanelHeight - design::kSplitterHeight));
-  const int logTop = listHeight_ + design::kSplitterHeight;
+  const int panelHeight = Scaled(design::kPanelHeight);
+  const int splitterHeight = Scaled(design::kSplitterHeight);
+  listHeight_ = std::max(Scaled(design::kListMinHeight),
+                         std::min(listHeight_, height - panelHeight - splitterHeight));
+  const int logTop = listHeight_ + splitterHeight;
   MoveWindow(lbControllers, 0, 0, width, listHeight_, TRUE);
-  MoveWindow(spl1, 0, listHeight_, width, design::kSplitterHeight, TRUE);
-  MoveWindow(meLog, 0, logTop, width, std::max(0, height - design::kPanelHeight - logTop), TRUE);
-  MoveWindow(pnl1, 0, height - design::kPanelHeight, width, design::kPanelHeight, TRUE);
+  MoveWindow(spl1, 0, listHeight_, width, splitterHeight, TRUE);
+  MoveWindow(meLog, 0, logTop, width, std::max(0, height - panelHeight - logTop), TRUE);
+  MoveWindow(pnl1, 0, height - panelHeight, width, panelHeight, TRUE);
   // The five right-hand controls keep their distance to the panel's right edge.
   const int shift = width - designClientWidth_;
-  const std::array<std::pair<HWND, design::Place>, 5> anchored = {{{btBreak, design::kBreak},
-                                                                   {btIdentify, design::kIdentify},
-                                                                   {cbDlmcType, design::kDlmcType},
-                                                                   {btReplace, design::kReplace},
-                                                                   {btUnlock, design::kUnlock}}};
-  for (const auto& [control, place] : anchored) {
-    SetWindowPos(control, nullptr, place.left + shift, place.top, 0, 0,
+  for (const PanelControl& c : PanelControls()) {
+    if (!c.followsRightEdge) continue;
+    SetWindowPos(c.control, nullptr, Scaled(c.place.left) + shift, Scaled(c.place.top), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
@@ -281,9 +353,12 @@ LRESULT WinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-      info->ptMinTrackSize = {design::kWidth, design::kHeight};
+      info->ptMinTrackSize = {Scaled(design::kWidth), Scaled(design::kHeight)};
       return 0;
     }
+    case WM_DPICHANGED:
+      ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case WM_SIZE:
       if (lbControllers) Layout();
       return 0;
@@ -411,22 +486,27 @@ bool WinMainWindow::KeyHeld(Key key) {
   return (GetKeyState(key == Key::ctrl ? VK_CONTROL : VK_SHIFT) & 0x8000) != 0;
 }
 
+// The file keeps positions in 96-DPI units, so that files written before the
+// window scaled itself still place it; the screen is measured in them too.
+ScreenSize WinMainWindow::ScreenInDesignUnits() const {
+  return {Unscaled(GetSystemMetrics(SM_CXSCREEN)), Unscaled(GetSystemMetrics(SM_CYSCREEN))};
+}
+
 void WinMainWindow::RestorePlacement() {
-  const ScreenSize screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   std::optional<WindowPlacementValues> placement;
   if (!options_.placementFile.empty()) {
     // The section as the profile functions find it, as INI text for the shared reader.
-    std::vector<char> entries(32768, '\0');
-    const DWORD n = GetPrivateProfileSectionA(std::string(kPlacementSection).c_str(),
-                                              entries.data(), static_cast<DWORD>(entries.size()),
-                                              options_.placementFile.c_str());
+    std::vector<wchar_t> entries(32768, L'\0');
+    const DWORD n = GetPrivateProfileSectionW(Wide(kPlacementSection).c_str(), entries.data(),
+                                              static_cast<DWORD>(entries.size()),
+                                              Wide(options_.placementFile).c_str());
     std::string text = "[";
     text.append(kPlacementSection).append("]\r\n");
-    for (const char* entry = entries.data(); entry < entries.data() + n && *entry;
-         entry += std::char_traits<char>::length(entry) + 1) {
-      text.append(entry).append("\r\n");
+    for (const wchar_t* entry = entries.data(); entry < entries.data() + n && *entry;
+         entry += std::char_traits<wchar_t>::length(entry) + 1) {
+      text.append(Utf8(entry)).append("\r\n");
     }
-    placement = ReadPlacement(text, screen);
+    placement = ReadPlacement(text, ScreenInDesignUnits());
   }
   RECT outer;
   GetWindowRect(fmMain, &outer);
@@ -434,8 +514,8 @@ void WinMainWindow::RestorePlacement() {
   int height = outer.bottom - outer.top;
   if (placement) {
     const PlacementRect& r = placement->normPos;
-    RECT saved{r[0], r[1], std::max(r[2], r[0] + design::kWidth),
-               std::max(r[3], r[1] + design::kHeight)};
+    RECT saved{Scaled(r[0]), Scaled(r[1]), Scaled(std::max(r[2], r[0] + design::kWidth)),
+               Scaled(std::max(r[3], r[1] + design::kHeight))};
     // A place on a screen that is gone now is not restored; the size is.
     if (MonitorFromRect(&saved, MONITOR_DEFAULTTONULL)) {
       WINDOWPLACEMENT wp{};
@@ -461,21 +541,19 @@ void WinMainWindow::SavePlacement() {
   WINDOWPLACEMENT wp{};
   wp.length = sizeof wp;
   if (!GetWindowPlacement(fmMain, &wp)) return;
+  // In 96-DPI units, which the file's PixelsPerInch (left at 96) says.
   WindowPlacementValues values;
   const RECT& r = wp.rcNormalPosition;
-  values.normPos = {r.left, r.top, r.right, r.bottom};
-  values.minMaxPos = {wp.ptMinPosition.x, wp.ptMinPosition.y, wp.ptMaxPosition.x,
-                      wp.ptMaxPosition.y};
+  values.normPos = {Unscaled(r.left), Unscaled(r.top), Unscaled(r.right), Unscaled(r.bottom)};
+  const auto point = [this](LONG v) { return v == -1 ? -1 : Unscaled(v); };  // -1: none
+  values.minMaxPos = {point(wp.ptMinPosition.x), point(wp.ptMinPosition.y),
+                      point(wp.ptMaxPosition.x), point(wp.ptMaxPosition.y)};
   values.showCmd = IsZoomed(fmMain)   ? kShowMaximized
                    : IsIconic(fmMain) ? kShowMinimized
                                       : kShowNormal;
   values.flags = static_cast<std::int32_t>(wp.flags);
-  HDC dc = GetDC(fmMain);
-  values.pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(fmMain, dc);
   values.visible = IsWindowVisible(fmMain) != FALSE;
-  const ScreenSize screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  const std::optional<std::string> text = WritePlacement("", values, screen);
+  const std::optional<std::string> text = WritePlacement("", values, ScreenInDesignUnits());
   if (!text) return;
   // Each "key=value" line of the section, written through the profile functions.
   std::size_t at = 0;
@@ -487,9 +565,9 @@ void WinMainWindow::SavePlacement() {
     if (at == std::string::npos) at = text->size();
     const std::size_t equals = line.find('=');
     if (line.empty() || line[0] == '[' || equals == std::string::npos) continue;
-    WritePrivateProfileStringA(std::string(kPlacementSection).c_str(),
-                               line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(),
-                               options_.placementFile.c_str());
+    WritePrivateProfileStringW(
+        Wide(kPlacementSection).c_str(), Wide(line.substr(0, equals)).c_str(),
+        Wide(line.substr(equals + 1)).c_str(), Wide(options_.placementFile).c_str());
   }
 }
 

@@ -1,16 +1,18 @@
 // The Win32 window: a second view over the window logic (TfmMain), in plain
-// Win32 calls. Every control sits where the window's design puts it; the
-// logic decides everything else.
+// Win32 calls. Every control sits where the window's design puts it, scaled
+// to the DPI of the monitor the window is on; the logic decides everything else.
 #pragma once
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "ui/MainView.h"
 #include "ui/WindowDesign.h"
+#include "ui/WindowPlacement.h"
 #include "ui/uMain.h"
 
 namespace brisquel::win {
@@ -25,6 +27,7 @@ struct WinMainWindowOptions {
 class WinMainWindow : public MainView {
  public:
   static constexpr int kItemHeight = 17;
+  static constexpr int kDesignDpi = 96;
 
   WinMainWindow(MainPlatform platform, WinMainWindowOptions options = {});
   ~WinMainWindow() override;
@@ -38,6 +41,10 @@ class WinMainWindow : public MainView {
 
   TfmMain& Logic() { return logic_; }
   HWND Handle() const { return fmMain; }
+  // The dots per inch of the monitor the window is on. The design's sizes are
+  // at 96 and scale by it.
+  UINT Dpi() const { return dpi_; }
+  int Scaled(int designPixels) const;
 
   // MainView
   void SetCaption(const std::string& text) override;
@@ -74,6 +81,17 @@ class WinMainWindow : public MainView {
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void BuildControls();
   void Command(HWND control, int code);
+  struct PanelControl {
+    HWND control;
+    design::Place place;
+    bool followsRightEdge;
+  };
+  std::array<PanelControl, 7> PanelControls() const;
+  int Unscaled(int pixels) const;
+  ScreenSize ScreenInDesignUnits() const;
+  // Fonts, the Break picture and the panel's controls at dpi_.
+  void ApplyDpi();
+  void ChangeDpi(UINT dpi, const RECT& suggested);
   void Layout();
   void DragSplitter(int clientY);
   void RestorePlacement();
@@ -85,8 +103,9 @@ class WinMainWindow : public MainView {
   HFONT listFont_ = nullptr;
   HBITMAP breakPicture_ = nullptr;
   HICON icon_ = nullptr;
+  UINT dpi_ = kDesignDpi;
   int listHeight_ = design::kListHeight;
-  int designClientWidth_ = 0;
+  int designClientWidth_ = 0;  // the client area's width at the design's size
   bool placementSaved_ = false;
   bool shown_ = false;
   bool apiShown_ = true;  // the mode of the radio button last checked

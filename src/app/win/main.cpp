@@ -1,5 +1,6 @@
-// brisquel.exe: the window. No command-line options; BRISQUEL_SIM picks the
-// simulated bench ("1" for the default one, else a bench file).
+// brisquel.exe: the window. No command-line options (but the mark of its own
+// elevated restart); BRISQUEL_SIM picks the simulated bench ("1" for the
+// default one, else a bench file).
 #include <windows.h>
 
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "app/Backend.h"
+#include "app/win/Elevation.h"
 #include "app/win/WinMainWindow.h"
 #include "platform/windows/WideText.h"
 #include "transport/Utf8Path.h"
@@ -17,7 +19,14 @@ using namespace brisquel;
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
   const std::filesystem::path program = winpt::ProgramPath();
   const std::optional<std::string> sim = winpt::EnvironmentValue(L"BRISQUEL_SIM");
-  BackendLoad load = MakeBackend(BackendChoiceFromSetting(sim ? sim->c_str() : nullptr));
+  const BackendChoice choice = BackendChoiceFromSetting(sim ? sim->c_str() : nullptr);
+  if (!choice.bench) {
+    const std::unique_ptr<SystemInfo> system = MakeSystemInfo();
+    const win::StartRights rights{false, system && system->HasAdministratorRights(),
+                                  winpt::CommandLineWords()};
+    if (win::ShouldRestartElevated(rights) && win::RestartElevated(program)) return 0;
+  }
+  BackendLoad load = MakeBackend(choice);
   if (!load.backend) {
     MessageBoxW(nullptr, winpt::Wide(load.problem).c_str(), L"Brisquel", MB_OK | MB_ICONERROR);
     return 2;

@@ -9,6 +9,8 @@
 #include <optional>
 #include <span>
 
+#include "transport/SatProtocol.h"
+
 namespace brisquel::linuxpt {
 
 enum class SgDirection { none, fromDevice, toDevice };
@@ -26,9 +28,6 @@ std::optional<SgDirection> AtaDirection(std::uint16_t ataFlags);
 
 using Cdb16 = std::array<std::uint8_t, 16>;
 Cdb16 BuildAtaPassThrough16(const AtaPassRequest& request, SgDirection direction);
-
-inline constexpr std::uint8_t kScsiGood = 0x00;
-inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
 // The task files as the ATA pass-through request returns them after a request
 // that reached the device: status in CurrentTaskFile byte 6, error in byte 0.

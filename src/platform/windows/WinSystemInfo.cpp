@@ -49,7 +49,7 @@ std::string WinSystemInfo::SystemName() {
 }
 
 bool WinSystemInfo::HasAdministratorRights() {
-  // An elevated token: what the manifest asks for when the program starts.
+  // An elevated token: what the window restarts itself for when it lacks one.
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   TOKEN_ELEVATION elevation{};
