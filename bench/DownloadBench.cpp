@@ -85,7 +85,7 @@ struct BenchRig {
     target.ataPassHandle = open(0);  // the SATA drive
     target.scsiHandle = open(2);     // the drive behind the USB bridge
   }
-  void Click(std::uint8_t mode) { completed = DownloadMicrocodeButton(ctx, mode).Completed(); }
+  void Click(std::uint8_t mode) { completed = ClickDlmc(ctx, mode).Completed(); }
   bool Ok() const { return completed; }
 
   std::unique_ptr<sim::Bench> sim = sim::Bench::Default();

@@ -13,6 +13,8 @@
 
 #include "hw/uWinRing0.h"
 #include "ops/OperationHost.h"
+#include "ops/UpdateProcedure.h"
+#include "sim/BenchClock.h"
 #include "transport/AtaTypes.h"
 #include "transport/DeviceIo.h"
 
@@ -127,6 +129,23 @@ class QuietHost : public OperationHost {
   std::uint64_t pumps = 0;
   std::function<void()> onPump;
 };
+
+// A click on DLMC through the whole update procedure, the window saying yes to
+// whatever it is asked, on a disk nothing holds.
+inline DownloadOutcome ClickDlmc(OperationContext& ctx, std::uint8_t mode) {
+  struct : UpdateQuestions {
+    bool SendAnyway(const std::vector<std::string>&) override { return true; }
+  } yes;
+  struct : DiskUsers {
+    DiskUse OfDisk(const std::string&) override { return DiskUse::Free(); }
+    DiskUse OfChannel(std::uint16_t) override { return DiskUse::Free(); }
+  } free;
+  sim::BenchClock clock;
+  UpdateContext update{ctx, yes, free, clock};
+  UpdateRequest request;
+  request.mode = mode;
+  return RunUpdate(update, request).download;
+}
 
 // The same pointer, its target's type hidden from the optimiser, so that calls
 // through it stay virtual as Brisquel's own calls are. (Calls through a

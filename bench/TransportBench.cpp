@@ -102,7 +102,7 @@ void DownloadPeak(benchmark::State& bench, TransportKind kind, std::uint8_t mode
   bool completed = false;
   for (auto _ : bench) {
     ResetPeakRss();
-    completed = DownloadMicrocodeButton(rig.ctx, mode).Completed();
+    completed = ClickDlmc(rig.ctx, mode).Completed();
     peak = PeakRssMiB();
   }
   if (!completed) bench.SkipWithError(rig.host.last.c_str());

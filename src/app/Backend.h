@@ -10,6 +10,7 @@
 
 #include "discovery/DiskEnumerator.h"
 #include "hw/uWinRing0.h"
+#include "ops/DiskUsers.h"
 #include "ops/DownloadCheck.h"
 #include "transport/DeviceIo.h"
 #include "ui/SystemInfo.h"
@@ -37,9 +38,8 @@ class Backend {
   // Why PIO cannot run here, in the system's words (once InitializeOls has
   // run); empty when it can, as always on the bench.
   virtual std::string PortAccessProblem() { return {}; }
-  // What keeps the disk at this device path busy (mounted filesystems, the
-  // running system, swap), in words; empty when nothing does.
-  virtual std::vector<std::string> DiskUsers(const std::string&) { return {}; }
+  // What holds a disk (mounted filesystems, the running system, swap).
+  virtual DiskUsers& Users() = 0;
 };
 
 struct BackendChoice {

@@ -8,16 +8,6 @@ namespace brisquel {
 
 namespace {
 
-// Time on the bench passes only by sleeping, and sleeping takes none.
-class BenchClock : public RetryClock {
- public:
-  std::chrono::milliseconds Now() override { return now_; }
-  void Sleep(std::chrono::milliseconds duration) override { now_ += duration; }
-
- private:
-  std::chrono::milliseconds now_{0};
-};
-
 class BenchBackend : public Backend {
  public:
   explicit BenchBackend(std::unique_ptr<sim::Bench> bench)
@@ -27,13 +17,13 @@ class BenchBackend : public Backend {
   DeviceIo& Io() override { return bench_->Io(); }
   DiskEnumerator& Disks() override { return bench_->Disks(); }
   SystemInfo& System() override { return system_; }
-  RetryClock& Clock() override { return clock_; }
+  RetryClock& Clock() override { return bench_->Clock(); }
+  DiskUsers& Users() override { return bench_->Users(); }
   sim::Bench* Bench() override { return bench_.get(); }
 
  private:
   std::unique_ptr<sim::Bench> bench_;
   BenchSystemInfo system_;
-  BenchClock clock_;
 };
 
 }  // namespace

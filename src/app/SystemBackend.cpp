@@ -24,9 +24,7 @@ class LinuxBackend : public Backend {
   DiskEnumerator& Disks() override { return disks_; }
   SystemInfo& System() override { return system_; }
   RetryClock& Clock() override { return clock_; }
-  std::vector<std::string> DiskUsers(const std::string& devicePath) override {
-    return linuxpt::DiskUsers(devicePath);
-  }
+  DiskUsers& Users() override { return users_; }
   void SetNoticeSink(std::function<void(const std::string&)> sink) override {
     ports_.SetNoticeSink(std::move(sink));
   }
@@ -38,6 +36,7 @@ class LinuxBackend : public Backend {
   linuxpt::LinuxDiskEnumerator disks_;
   linuxpt::LinuxSystemInfo system_;
   SystemRetryClock clock_;
+  linuxpt::LinuxDiskUsers users_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "app/Backend.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "platform/windows/WinDiskEnumerator.h"
+#include "platform/windows/WinDiskUsers.h"
 #include "platform/windows/WinPortLibrary.h"
 #include "platform/windows/WinSystemInfo.h"
 
@@ -18,6 +19,7 @@ class WindowsBackend : public Backend {
   DiskEnumerator& Disks() override { return disks_; }
   SystemInfo& System() override { return system_; }
   RetryClock& Clock() override { return clock_; }
+  DiskUsers& Users() override { return users_; }
 
  private:
   winpt::WinPortLibrary ports_;
@@ -25,6 +27,7 @@ class WindowsBackend : public Backend {
   winpt::WinDiskEnumerator disks_{io_};
   winpt::WinSystemInfo system_;
   SystemRetryClock clock_;
+  winpt::WinDiskUsers users_;
 };
 
 }  // namespace

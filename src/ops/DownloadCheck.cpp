@@ -52,7 +52,12 @@ std::optional<IdentifyOutcome> IdentifyAfterDownload(TransportContext& t, RetryC
     // A drive still starting its new firmware may answer with blank words.
     if (identity.command && !identity.firmware.empty()) return identity;
     if (clock.Now() - start + kReidentifyPause > kReidentifyTimeLimit) break;
-    clock.Sleep(kReidentifyPause);
+    // In short slices, so that the window stays responsive and Break is seen.
+    for (auto slept = std::chrono::milliseconds{0}; slept < kReidentifyPause && !t.state.BreakFlag;
+         slept += kReidentifySlice) {
+      clock.Sleep(kReidentifySlice);
+      t.host.PumpMessages();
+    }
   }
   return std::nullopt;
 }

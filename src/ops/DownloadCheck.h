@@ -15,6 +15,7 @@ namespace brisquel {
 // The time a drive may take to come back from a reset into new firmware.
 inline constexpr std::chrono::milliseconds kReidentifyTimeLimit{10'000};
 inline constexpr std::chrono::milliseconds kReidentifyPause{500};
+inline constexpr std::chrono::milliseconds kReidentifySlice{100};
 
 // Time as the retries see it; the bench's passes without sleeping.
 class RetryClock {

@@ -92,19 +92,6 @@ std::optional<std::string> DlmcPreflightRefusal(const DriveCapabilities& drive, 
   return std::nullopt;
 }
 
-std::optional<std::string> SegmentSizeRefusal(const DriveCapabilities& drive,
-                                              std::uint32_t blocks) {
-  if (drive.segmentMin && blocks < *drive.segmentMin) {
-    return "segments of " + Number(blocks) + " blocks are below the drive's minimum of " +
-           Number(*drive.segmentMin);
-  }
-  if (drive.segmentMax && blocks > *drive.segmentMax) {
-    return "segments of " + Number(blocks) + " blocks are above the drive's maximum of " +
-           Number(*drive.segmentMax);
-  }
-  return std::nullopt;
-}
-
 std::uint32_t TransportSegmentLimit(TransportKind kind, std::uint32_t queueBytes) {
   std::uint32_t limit = 0xFFFF;  // the count register and LBA low
   if (kind == TransportKind::scsiPassThrough) limit = kScsiMaxBlocksPerCommand;
@@ -114,23 +101,46 @@ std::uint32_t TransportSegmentLimit(TransportKind kind, std::uint32_t queueBytes
   return limit;
 }
 
-SegmentChoice AutoSegmentBlocks(const DriveCapabilities& drive, std::uint32_t transportLimit) {
-  SegmentChoice choice;
-  const std::uint32_t driveMax = drive.segmentMax.value_or(kDlmcSegmentBlocks);
-  const std::uint32_t blocks = std::min(driveMax, transportLimit);
-  const std::string fromDrive = drive.segmentMax
-                                    ? "the drive's maximum of " + Number(driveMax)
-                                    : "the drive states no maximum, so " + Number(driveMax);
-  if (drive.segmentMin && blocks < *drive.segmentMin) {
-    choice.why = "the drive's minimum segment of " + Number(*drive.segmentMin) +
-                 " blocks is more than the transport carries in one command (" +
-                 Number(transportLimit) + ")";
-    return choice;
+SegmentPlan PlanSegments(const DriveCapabilities& drive, std::uint32_t transportLimit,
+                         const SegmentRequest& request, std::uint32_t totalBlocks) {
+  SegmentPlan plan;
+  const std::uint32_t asked = request.fromDrive
+                                  ? drive.segmentMax.value_or(kDlmcSegmentBlocks)
+                                  : request.blocks.value_or(kDlmcSegmentBlocks);
+  plan.largest = std::max<std::uint32_t>(1, std::min(asked, transportLimit));
+  if (request.fromDrive) {
+    plan.why = drive.segmentMax ? "the drive's maximum of " + Number(asked)
+                                : "the drive states no maximum, so " + Number(asked);
+  } else {
+    plan.why = Number(asked) + (request.blocks ? " as asked" : ", the usual size");
   }
-  choice.blocks = blocks;
-  choice.why =
-      blocks < driveMax ? fromDrive + ", cut to the transport's " + Number(blocks) : fromDrive;
-  return choice;
+  if (plan.largest < asked) plan.why += ", cut to the transport's " + Number(plan.largest);
+  if (drive.segmentMax && plan.largest > *drive.segmentMax) {
+    plan.largest = *drive.segmentMax;
+    plan.why += ", cut to the drive's maximum of " + Number(plan.largest);
+  }
+  if (!drive.segmentMin) return plan;
+  const std::uint32_t min = *drive.segmentMin;
+  if (plan.largest < min) {
+    plan.refusal = "segments of at most " + Number(plan.largest) + " blocks (" + plan.why +
+                   ") are below the drive's minimum of " + Number(min);
+    return plan;
+  }
+  if (totalBlocks == 0) return plan;
+  const std::uint32_t count = (totalBlocks + plan.largest - 1) / plan.largest;
+  const std::uint32_t last = totalBlocks - (count - 1) * plan.largest;
+  if (last >= min) return plan;
+  if (totalBlocks / count < min) {
+    plan.refusal = "an image of " + Number(totalBlocks) + " blocks cannot be cut into segments of " +
+                   Number(min) + " to " + Number(plan.largest) + " blocks (the drive's minimum is " +
+                   Number(min) + ")";
+    return plan;
+  }
+  plan.even = true;
+  plan.largest = (totalBlocks + count - 1) / count;
+  plan.why += "; " + Number(count) + " even segments, so that none is below the drive's minimum of " +
+              Number(min);
+  return plan;
 }
 
 }  // namespace brisquel

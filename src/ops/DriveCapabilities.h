@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ops/Identify.h"
+#include "ops/SegmentPlan.h"
 #include "transport/AtaTypes.h"
 
 namespace brisquel {
@@ -44,23 +45,21 @@ bool DlmcModeUsesOffsets(std::uint8_t mode);
 // unsaid refuses nothing.
 std::optional<std::string> DlmcPreflightRefusal(const DriveCapabilities& drive, std::uint8_t mode);
 
-// Why segments of this many blocks should not go to this drive (outside the
-// minimum and maximum it states), or none.
-std::optional<std::string> SegmentSizeRefusal(const DriveCapabilities& drive, std::uint32_t blocks);
-
 // The most blocks one DOWNLOAD MICROCODE command can carry on this transport:
 // 255 over SCSI pass-through (SAT's 8-bit count), the disk queue's largest
 // transfer where it is known (queueBytes, 0 if not), and what the two
 // register bytes of the count reach.
 std::uint32_t TransportSegmentLimit(TransportKind kind, std::uint32_t queueBytes);
 
-// The segment size --segment-blocks auto picks: the drive's maximum (64 when
-// it states none), cut to the transport's limit. None, with the reason, when
-// that falls below the drive's minimum.
-struct SegmentChoice {
-  std::optional<std::uint32_t> blocks;
-  std::string why;  // how it was chosen, or why none fits
+// How an image is cut into segments for modes 03 and 0E. The size asked for
+// (64 when none is, the drive's maximum for `auto`) is the largest segment;
+// it is cut to the drive's stated maximum and the transport's limit. When the
+// plain split would leave a last segment below the drive's stated minimum,
+// the image is split evenly into as many segments as the plain split has.
+struct SegmentRequest {
+  std::optional<std::uint32_t> blocks;  // none: 64
+  bool fromDrive = false;               // `auto`
 };
-SegmentChoice AutoSegmentBlocks(const DriveCapabilities& drive, std::uint32_t transportLimit);
-
+SegmentPlan PlanSegments(const DriveCapabilities& drive, std::uint32_t transportLimit,
+                         const SegmentRequest& request, std::uint32_t totalBlocks);
 }  // namespace brisquel

@@ -38,12 +38,43 @@ std::string SanitizeName(std::string text) {
   return text;
 }
 
+IdentifyValidity ValidityOf(std::span<const std::uint8_t, kSectorSize> sector) {
+  const auto all = [&](std::uint8_t b) {
+    return std::all_of(sector.begin(), sector.end(), [b](std::uint8_t x) { return x == b; });
+  };
+  if (all(0x00)) return IdentifyValidity::allZeros;
+  if (all(0xFF)) return IdentifyValidity::allOnes;
+  // Word 255: signature A5h in the low byte; the sum of all 512 bytes is 0 mod 256.
+  if (sector[510] == 0xA5) {
+    std::uint8_t sum = 0;
+    for (const std::uint8_t b : sector) sum = static_cast<std::uint8_t>(sum + b);
+    if (sum != 0) return IdentifyValidity::checksumWrong;
+  }
+  return IdentifyValidity::valid;
+}
+
+std::string ValidityText(IdentifyValidity validity) {
+  switch (validity) {
+    case IdentifyValidity::allZeros:
+      return "IDENTIFY data not valid: all zeros";
+    case IdentifyValidity::allOnes:
+      return "IDENTIFY data not valid: all ones";
+    case IdentifyValidity::checksumWrong:
+      return "IDENTIFY checksum wrong";
+    case IdentifyValidity::valid:
+      break;
+  }
+  return {};
+}
+
 IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector) {
+  // Zeros and ones read as blanks, so such data shows no names.
   return {IdentifyText(sector, 27, 46),
           IdentifyText(sector, 23, 26),
           IdentifyText(sector, 10, 19),
           std::vector<std::uint8_t>(sector.begin(), sector.end()),
-          {}};
+          {},
+          ValidityOf(sector)};
 }
 
 std::string IdentifyLine(const IdentifyOutcome& identity) {
@@ -72,6 +103,10 @@ IdentifyOutcome IdentifyButton(OperationContext& ctx) {
   outcome.command = command;
   ctx.host.LogLine(IdentifyLine(outcome));
   ctx.host.LogLine("");
+  // What the drive sent back when the command failed is not its answer.
+  if (command && outcome.validity != IdentifyValidity::valid) {
+    ctx.host.LogLine(ValidityText(outcome.validity));
+  }
   return outcome;
 }
 

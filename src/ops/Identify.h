@@ -14,6 +14,15 @@ namespace brisquel {
 // Leaves the 512 bytes of IDENTIFY data at the start of TransferBuffer.
 CommandResult IdentifyDevice(TransportContext& t);
 
+// Whether a sector of IDENTIFY data can be believed. All zeros or all ones is
+// no drive's answer (a bridge that says GOOD and passes nothing on, a bus
+// with nothing driving it); a sector whose word 255 carries the A5h signature
+// must also sum to zero.
+enum class IdentifyValidity { valid, allZeros, allOnes, checksumWrong };
+IdentifyValidity ValidityOf(std::span<const std::uint8_t, kSectorSize> sector);
+// "IDENTIFY data not valid: all zeros", "IDENTIFY checksum wrong"; empty when valid.
+std::string ValidityText(IdentifyValidity validity);
+
 // What Identify learnt: the drive's names as the log line shows them, the
 // sector they came from, and how the command ended. A failed command leaves
 // the names empty.
@@ -21,13 +30,23 @@ struct IdentifyOutcome {
   std::string model, firmware, serial;
   std::vector<std::uint8_t> sector;  // the 512 bytes of IDENTIFY data
   CommandResult command;
+  IdentifyValidity validity = IdentifyValidity::valid;
+
+  // The command completed with data that is not all zeros or all ones; a
+  // wrong checksum still shows names, which the checks before a download
+  // then refuse.
+  bool Answered() const {
+    return command.ok() && validity != IdentifyValidity::allZeros &&
+           validity != IdentifyValidity::allOnes;
+  }
 };
 
 // The names of one sector of IDENTIFY data, as the log line shows them.
 IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector);
 
 // The Identify button (and a double-click on the list): logs
-// "<model> FW:<firmware> SN:<serial>" and an empty line.
+// "<model> FW:<firmware> SN:<serial>" and an empty line, then, for data that
+// cannot be believed, a line that says why.
 IdentifyOutcome IdentifyButton(OperationContext& ctx);
 
 // "<model> FW:<firmware> SN:<serial>", from the names or from one sector of

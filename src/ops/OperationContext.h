@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ops/OperationHost.h"
+#include "ops/SegmentPlan.h"
 #include "transport/TransportState.h"
 
 namespace brisquel {
@@ -17,8 +18,8 @@ struct OperationContext {
 
   TransportContext transport;
   OperationHost& host;
-  // Blocks per segment of DOWNLOAD MICROCODE modes 03 and 0E; none: the usual 64.
-  std::optional<std::uint32_t> segmentBlocks;
+  // How DOWNLOAD MICROCODE modes 03 and 0E cut the image.
+  SegmentPlan segments;
 };
 
 // Disables the three operation buttons for its lifetime and enables them again

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ops/FirmwareFile.h"
+#include "ops/SegmentPlan.h"
 #include "ops/VendorChannel.h"
 #include "transport/AtaCommands.h"
 
@@ -60,11 +61,11 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
   ctx.host.FirmwareProgress(0, outcome.toSend);
 
   CommandResult last;
+  std::optional<std::string> driveSaid;  // the count register contradicts the blocks sent
   if (Segmented(mode)) {
     std::size_t position = 0;
-    const std::uint32_t segment = ctx.segmentBlocks.value_or(kDlmcSegmentBlocks);
     while (outcome.sent < outcome.toSend && !s.BreakFlag) {
-      const std::uint32_t n = std::min(outcome.toSend - outcome.sent, segment);
+      const std::uint32_t n = SegmentAt(ctx.segments, outcome.toSend, outcome.sent);
       // The last segment's padding must be zeros, not the previous segment.
       position += StageSectors(s.TransferBuffer, image, position, n);
       // Break during a segment ends the loop after it; the drive has taken it.
@@ -75,13 +76,26 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
         break;
       }
       outcome.countRegister = last.returnedCount;
-      // Only the last segment may say the image is complete.
-      if (outcome.sent + n < outcome.toSend && last.returnedCount && *last.returnedCount != 1 &&
-          !outcome.earlyAnswer) {
-        outcome.earlyAnswer = {outcome.sent, *last.returnedCount};
-      }
+      const std::uint32_t offset = outcome.sent;
       outcome.sent += n;
       ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
+      if (outcome.sent == outcome.toSend || !last.returnedCount ||
+          *last.returnedCount == kDlmcMoreExpected) {
+        continue;
+      }
+      // Only the last segment may say the image is complete: whatever the
+      // drive took as complete is not the user's whole file.
+      if (*last.returnedCount == kDlmcApplied || *last.returnedCount == kDlmcSavedForActivation) {
+        driveSaid = "the drive reported the download complete after " +
+                    std::to_string(outcome.sent) + " of " + std::to_string(outcome.toSend) +
+                    " blocks";
+        break;
+      }
+      if (!outcome.earlyAnswer) outcome.earlyAnswer = {offset, *last.returnedCount};
+    }
+    if (last && !driveSaid && outcome.sent == outcome.toSend &&
+        outcome.countRegister == kDlmcMoreExpected) {
+      driveSaid = "the drive still waits for data";
     }
   } else {
     StageSectors(s.TransferBuffer, image, 0, outcome.toSend);
@@ -89,6 +103,11 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
     outcome.sent = last ? outcome.toSend : last.sectorsWritten;
     outcome.countRegister = last.returnedCount;
     ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
+  }
+  if (driveSaid) {
+    outcome.result = Result::refusedByDrive;
+    outcome.what = *driveSaid;
+    return outcome;
   }
   if (last && outcome.sent < outcome.toSend) last.end = CommandEnd::stopped;
   outcome.result = ResultOf(last);
@@ -100,61 +119,18 @@ CommandResult ActivateDeferredMicrocode(TransportContext& t) {
   return Dispatch(t, ActivateMicrocodeCommand());
 }
 
-DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode) {
-  using Result = DownloadOutcome::Result;
-  DownloadOutcome outcome;
-  outcome.mode = mode;
-  const std::optional<std::string> path = ctx.host.OpenFirmwareDialog();
-  if (!path) return outcome;
-  outcome.file = FileNameOf(*path);
-  const std::string prefix = DownloadLinePrefix(mode, outcome.file);
-
-  const FirmwareFile file = LoadFirmwareFile(*path, kDlmcMaxImageBytes);
-  if (file.outcome == FirmwareFile::Outcome::unreadable) {
-    outcome.result = Result::refused;
-    outcome.what = "Cannot read the file " + *path;
-    ctx.host.LogLine(prefix + outcome.what);
-    return outcome;
-  }
-  if (const auto refusal = DownloadRefusal(ctx.transport.state.DriveTarget.kind, mode, file.size)) {
-    outcome.result = Result::refused;
-    outcome.what = *refusal;
-    ctx.host.LogLine(prefix + outcome.what);
-    return outcome;
-  }
+DownloadOutcome SendStandardDownload(OperationContext& ctx, std::uint8_t mode,
+                                     const std::string& file, std::span<const std::uint8_t> image) {
   // An empty file is refused before any command goes out: one line, no "Start".
-  if (!file.image.empty()) ctx.host.LogLine(prefix + "Start");
-  outcome = DownloadMicrocodeData(ctx, mode, file.image);
-  outcome.file = FileNameOf(*path);
-  if (outcome.Failed() && outcome.result != Result::nothingToSend &&
+  if (!image.empty()) ctx.host.LogLine(DownloadLinePrefix(mode, file) + "Start");
+  DownloadOutcome outcome = DownloadMicrocodeData(ctx, mode, image);
+  outcome.file = file;
+  if (outcome.Failed() && outcome.result != DownloadOutcome::Result::nothingToSend &&
       VendorStatusReadable(outcome.result)) {
     outcome.vendor = ReadVendorStatusCodes(ctx.transport);
   }
   ctx.host.LogLine(ClosingLine(outcome));
   return outcome;
-}
-
-DownloadOutcome DownloadMicrocodeButton(OperationContext& ctx, std::optional<std::uint8_t> mode) {
-  ctx.transport.state.BreakFlag = false;
-  const OperationButtonsDisabled buttons(ctx.host);
-  DownloadOutcome outcome;
-  outcome.mode = mode.value_or(0);
-  const CommandResult preamble = SendVendorPreamble(ctx.transport);
-  // With no drive on the channel there is nothing to choose a file for.
-  if (preamble.EndsTheOperation()) {
-    outcome.result = ResultOf(preamble);
-    outcome.what = WhatEnded(preamble, "the vendor preamble", ctx.transport);
-    return outcome;
-  }
-  if (!mode) return outcome;
-  if (*mode == kDlmcActivate) {
-    // Logs nothing, whatever the drive answers.
-    const CommandResult activated = ActivateDeferredMicrocode(ctx.transport);
-    outcome.result = ResultOf(activated);
-    outcome.what = WhatEnded(activated, kCommandName, ctx.transport);
-    return outcome;
-  }
-  return RunStandardDownload(ctx, *mode);
 }
 
 }  // namespace brisquel

@@ -14,8 +14,6 @@
 
 namespace brisquel {
 
-// The most blocks one segment carries.
-inline constexpr std::uint32_t kDlmcSegmentBlocks = 64;
 // An image is sent from TransferBuffer in whole 512-byte blocks, so it may
 // hold at most 32,768 blocks (the buffer's two spare bytes make no block).
 inline constexpr std::uint32_t kDlmcMaxBlocks = kTransferBufferSize / kSectorSize;
@@ -27,22 +25,20 @@ static_assert(kDlmcMaxBlocks <= 0xFFFF, "block counts must fit the count and LBA
 // register alone.
 inline constexpr std::uint32_t kScsiMaxBlocksPerCommand = 0xFF;
 
-// The DLMC button's work in a mode: the vendor preamble, then for modes 01,
-// 03, 07 and 0E the dialog, the file and the download; for 0F the activation
-// of deferred microcode, which writes no log line. No mode (a text typed in
-// the mode box) sends the preamble only.
-DownloadOutcome DownloadMicrocodeButton(OperationContext& ctx, std::optional<std::uint8_t> mode);
-
-// Dialog, file, download and log lines for modes 01, 03, 07 and 0E.
-DownloadOutcome RunStandardDownload(OperationContext& ctx, std::uint8_t mode);
+// "Start", the download and its closing line (with the drive's status codes
+// after a failure) for modes 01, 03, 07 and 0E.
+DownloadOutcome SendStandardDownload(OperationContext& ctx, std::uint8_t mode,
+                                     const std::string& file, std::span<const std::uint8_t> image);
 
 // Why an image cannot be sent in this mode on this transport, or none.
 std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
                                            std::uintmax_t imageBytes);
 
-// Sends the image: in segments of at most 64 blocks for modes 03 and 0E, else
-// whole, stopping at the first command that does not complete, and reports
-// the blocks sent to the host after each command. Fills in the
+// Sends the image: in the context's segments for modes 03 and 0E, else whole,
+// stopping at the first command that does not complete, and reports the
+// blocks sent to the host after each command. A count register that says the
+// image is complete before its last segment, or that more is expected after
+// it, fails the download. Fills in the
 // outcome's result, what, sent and toSend. An image that DownloadRefusal
 // refuses, or an empty one, is not sent at all.
 DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,

@@ -85,34 +85,20 @@ DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::u
   return outcome;
 }
 
-DownloadOutcome VendorDownloadButton(OperationContext& ctx) {
-  using Result = DownloadOutcome::Result;
-  ctx.transport.state.BreakFlag = false;
-  const OperationButtonsDisabled buttons(ctx.host);
+DownloadOutcome VendorDownloadFromFile(OperationContext& ctx, const std::string& file,
+                                       std::span<const std::uint8_t> image) {
   DownloadOutcome outcome;
-  const std::optional<std::string> path = ctx.host.OpenFirmwareDialog();
-  if (!path) return outcome;
-  outcome.file = FileNameOf(*path);
-  const std::string prefix = DownloadLinePrefix(kVendorDownloadMode, outcome.file);
-  const FirmwareFile file = LoadFirmwareFile(*path, UINTMAX_MAX);
-  if (file.outcome != FirmwareFile::Outcome::loaded) {
-    outcome.result = Result::refused;
-    outcome.what = "Cannot read the file " + *path;
-    ctx.host.LogLine(prefix + outcome.what);
-    return outcome;
-  }
-  if (file.image.empty()) {
-    outcome.result = Result::nothingToSend;
+  outcome.file = file;
+  if (image.empty()) {
+    outcome.result = DownloadOutcome::Result::nothingToSend;
     outcome.what = "the file is empty";
     ctx.host.LogLine(ClosingLine(outcome));
     return outcome;
   }
-
   SendVendorPreamble(ctx.transport);
-  ctx.host.LogLine(prefix + "Begin");
-  const std::string name = outcome.file;
-  outcome = SendVendorDownload(ctx, file.image);
-  outcome.file = name;
+  ctx.host.LogLine(DownloadLinePrefix(kVendorDownloadMode, file) + "Begin");
+  outcome = SendVendorDownload(ctx, image);
+  outcome.file = file;
   ctx.host.LogLine(ClosingLine(outcome));
   return outcome;
 }

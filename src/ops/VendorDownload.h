@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "ops/DownloadOutcome.h"
 #include "ops/OperationContext.h"
@@ -14,9 +15,11 @@ namespace brisquel {
 // The most sectors one vendor data command carries.
 inline constexpr std::uint32_t kVendorChunkSectors = 64;
 
-// The WD DPTM button's work: dialog, file, preamble, download and the closing
-// line with the drive's status.
-DownloadOutcome VendorDownloadButton(OperationContext& ctx);
+// The vendor download of a file already read: the preamble, "Begin", the
+// download and the closing line with the drive's status. An empty file sends
+// nothing.
+DownloadOutcome VendorDownloadFromFile(OperationContext& ctx, const std::string& file,
+                                       std::span<const std::uint8_t> image);
 
 // Announces the image's whole sectors, then sends the number of sectors the
 // drive asks for, in chunks of at most 64. A trailing partial sector goes out

@@ -399,6 +399,19 @@ struct AtaDrive::Impl {
 
   void CmdIdentify() {
     auto bytes = IdentifyData();
+    switch (faults.identifyData) {
+      case DriveFaults::IdentifyData::zeros:
+        bytes.fill(0x00);
+        break;
+      case DriveFaults::IdentifyData::ones:
+        bytes.fill(0xFF);
+        break;
+      case DriveFaults::IdentifyData::badChecksum:
+        bytes[511] = static_cast<std::uint8_t>(bytes[511] + 1);
+        break;
+      case DriveFaults::IdentifyData::asBuilt:
+        break;
+    }
     SendToHost(bytes);
   }
 

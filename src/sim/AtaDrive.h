@@ -55,6 +55,11 @@ struct DriveFaults {
   // The count register after every completed DOWNLOAD MICROCODE segment, in
   // place of the drive's own 01h (more expected), 02h (applied) or 03h (saved).
   std::optional<std::uint8_t> segmentAnswer;
+  // IDENTIFY DEVICE completes with data no drive would send: all zeros (a
+  // bridge that passes nothing on), all ones (a bus nothing drives), or a
+  // sector whose integrity word does not sum to zero.
+  enum class IdentifyData { asBuilt, zeros, ones, badChecksum };
+  IdentifyData identifyData = IdentifyData::asBuilt;
   // Seconds (of the bench's clock) the drive stays busy writing a firmware
   // image it accepted to flash, after the last segment or the whole image.
   std::uint32_t flashSeconds = 0;

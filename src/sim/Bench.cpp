@@ -136,6 +136,7 @@ Bench::Bench(const BenchDescription& d) {
 
     SimDisk disk;
     disk.fails = entry.failsToOpen;
+    disk.inUse = entry.inUse;
     DiskInterfaceInfo& info = disk.info;
     info.devicePath = entry.path;
     info.friendlyName = entry.friendlyName;

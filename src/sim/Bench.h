@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/AtaDrive.h"
+#include "sim/BenchClock.h"
 #include "sim/BenchFile.h"
 #include "sim/IdeChannel.h"
 #include "sim/PciBus.h"
@@ -46,6 +47,8 @@ class Bench {
   PortBus& Ports() { return ports_; }
   SimDeviceIo& Io() { return io_; }
   SimDiskEnumerator& Disks() { return disks_; }
+  DiskUsers& Users() { return disks_; }
+  BenchClock& Clock() { return clock_; }
 
   // By the names of the description; null when there is none.
   AtaDrive* Drive(const std::string& name) const;
@@ -59,6 +62,7 @@ class Bench {
   PortBus ports_{pci_};
   SimDeviceIo io_;
   SimDiskEnumerator disks_;
+  BenchClock clock_;
   std::map<std::string, std::shared_ptr<AtaDrive>, std::less<>> drives_;
   std::map<std::string, std::shared_ptr<UsbBridge>, std::less<>> bridges_;
 };

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <map>
 #include <span>
+#include <utility>
 
 #include "discovery/uSetupApiEnum.h"
 #include "text/IniLexer.h"
@@ -56,11 +58,12 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "segment-min",
                                            "segment-max",
                                            "segment-answer",
+                                           "identify-data",
                                            "flash-seconds",
                                            "identify-file"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
-    "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open"};
+    "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use"};
 
 constexpr KindInfo kKinds[] = {
     {"library", Kind::library, false, 1, kLibraryKeys},
@@ -395,6 +398,18 @@ struct Builder {
       f.segmentAnswer =
           static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "segment-answer"), 0, 0xFF));
     }
+    if (auto e = s.Find("identify-data")) {
+      using Data = DriveFaults::IdentifyData;
+      constexpr std::pair<std::string_view, Data> kData[] = {
+          {"zeros", Data::zeros}, {"ones", Data::ones}, {"bad-checksum", Data::badChecksum}};
+      const auto it = std::find_if(std::begin(kData), std::end(kData),
+                                   [&](const auto& d) { return d.first == e->value; });
+      if (it == std::end(kData)) {
+        Fail(e->line, What(s, "identify-data") + ": \"" + e->value +
+                          "\" is none of zeros, ones, bad-checksum");
+      }
+      f.identifyData = it->second;
+    }
     if (auto e = s.Find("flash-seconds")) {
       f.flashSeconds =
           static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "flash-seconds"), 0, 3600));
@@ -536,6 +551,7 @@ struct Builder {
       d.maxTransferLength =
           static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "max-transfer"), 0, UINT32_MAX));
     }
+    if (auto e = s.Find("in-use")) d.inUse = ParseText(*e, What(s, "in-use"), 256, false);
     bench.disks.push_back(std::move(d));
   }
 };

@@ -60,6 +60,7 @@ struct BenchDisk {
   bool failsToOpen = false;
   bool adapterValid = true;
   std::uint32_t maxTransferLength = 0x20000;
+  std::string inUse;  // what holds the disk ("/ is mounted"); empty: nothing
 };
 
 struct BenchDescription {

@@ -22,4 +22,12 @@ DiskStep SimDiskEnumerator::Query(int index, DiskInterfaceInfo& info) {
   return DiskStep::found;
 }
 
+DiskUse SimDiskEnumerator::OfDisk(const std::string& devicePath) {
+  for (const SimDisk& disk : disks_) {
+    if (disk.info.devicePath != devicePath) continue;
+    return disk.inUse.empty() ? DiskUse::Free() : DiskUse::InUse(disk.inUse);
+  }
+  return DiskUse::Free();
+}
+
 }  // namespace brisquel::sim

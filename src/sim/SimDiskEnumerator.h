@@ -2,18 +2,24 @@
 // per interface index, in the bench's order, as many as the bench has.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "discovery/DiskEnumerator.h"
+#include "ops/DiskUsers.h"
 
 namespace brisquel::sim {
 
 struct SimDisk {
   DiskInterfaceInfo info;
   bool fails = false;  // the interface cannot be read or its disk opened
+  std::string inUse;   // what holds the disk, as the system would say; empty: nothing
 };
 
-class SimDiskEnumerator : public DiskEnumerator {
+// The bench's disks, as the system lists them and as it says what holds them.
+// A bench drive reached through channel ports is always free.
+class SimDiskEnumerator : public DiskEnumerator, public DiskUsers {
  public:
   void Add(SimDisk disk) { disks_.push_back(std::move(disk)); }
   std::vector<SimDisk>& Disks() { return disks_; }
@@ -29,6 +35,9 @@ class SimDiskEnumerator : public DiskEnumerator {
   bool Begin() override;
   DiskStep Query(int index, DiskInterfaceInfo& info) override;
   void End() override { ++ended_; }
+
+  DiskUse OfDisk(const std::string& devicePath) override;
+  DiskUse OfChannel(std::uint16_t) override { return DiskUse::Free(); }
 
  private:
   std::vector<SimDisk> disks_;

@@ -35,6 +35,8 @@ class MainView {
 
   // The one message box: this text, title "Brisquel", one OK button.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A question: this text, title "Brisquel", Yes and No with No the default.
+  virtual bool AskYesNo(const std::string& text) = 0;
 
   // Process pending window messages once (clicks on Break arrive here).
   virtual void PumpMessages() = 0;

@@ -10,7 +10,6 @@
 #include "ops/Identify.h"
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
-#include "ops/VendorDownload.h"
 #include "ui/CaptionTexts.h"
 #include "ui/TargetSelection.h"
 
@@ -82,23 +81,43 @@ void TfmMain::btIdentifyClick() {
 }
 
 void TfmMain::btUnlockClick() {
-  RunOperation([this] {
-    OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
-    // A typed text picks no mode.
-    const int index = view_.DlmcTypeIndex();
-    std::optional<std::uint8_t> mode;
-    if (index >= 0 && index < static_cast<int>(kDlmcModeTable.size())) {
-      mode = kDlmcModeTable[static_cast<std::size_t>(index)].code;
-    }
-    DownloadMicrocodeButton(ctx, mode);
-  });
+  // A typed text picks no mode.
+  const int index = view_.DlmcTypeIndex();
+  UpdateRequest request;
+  if (index >= 0 && index < static_cast<int>(kDlmcModeTable.size())) {
+    request.mode = kDlmcModeTable[static_cast<std::size_t>(index)].code;
+  }
+  RunUpdateClick(request);
 }
 
 void TfmMain::btReplaceClick() {
-  RunOperation([this] {
+  UpdateRequest request;
+  request.kind = UpdateRequest::Kind::vendor;
+  RunUpdateClick(request);
+}
+
+void TfmMain::RunUpdateClick(const UpdateRequest& base) {
+  RunOperation([this, base] {
+    UpdateRequest request = base;
+    request.devicePath = targetPath_;
+    request.queueBytes = targetQueueBytes_;
     OperationContext ctx(platform_.state, platform_.ports, platform_.io, *this);
-    VendorDownloadButton(ctx);
+    UpdateContext update{ctx, *this, platform_.diskUsers, platform_.clock};
+    const UpdateReport report = RunUpdate(update, request);
+    if (const std::string line = RevisionLine(report); !line.empty()) LogLine(line);
   });
+}
+
+bool TfmMain::SendAnyway(const std::vector<std::string>& why) {
+  std::string text;
+  for (const std::string& reason : why) {
+    std::string sentence = reason;
+    if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z') sentence[0] -= 'a' - 'A';
+    text += sentence + ".\n";
+  }
+  const bool send = view_.AskYesNo(text + "\nSend it anyway?");
+  for (const std::string& reason : why) LogLine((send ? "Sent anyway: " : "Refused: ") + reason);
+  return send;
 }
 
 void TfmMain::FillPioList() {
@@ -171,6 +190,8 @@ void TfmMain::SelectDrive(int index) {
     return;
   }
   const TST_PhysicalDrive& drive = state.DriveTable[static_cast<std::size_t>(index)];
+  targetPath_ = drive.DevicePath;
+  targetQueueBytes_ = drive.MaxTransferLength;
   if (SelectDriveTarget(state, platform_.io, *this, drive) == Selected::openFailed) {
     view_.ShowMessage(drive.DisplayName);
   }
@@ -187,6 +208,8 @@ void TfmMain::SelectChannel(int index) {
     return;
   }
   const ControllerEntry& entry = state.ChannelTable[static_cast<std::size_t>(index)];
+  targetPath_.reset();
+  targetQueueBytes_ = 0;
   if (SelectChannelTarget(state, platform_.ports, *this, entry.basePort, entry.device1) ==
       Selected::refused) {
     Disarm();

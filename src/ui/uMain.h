@@ -7,10 +7,14 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "discovery/DiskEnumerator.h"
 #include "hw/uWinRing0.h"
+#include "ops/DiskUsers.h"
+#include "ops/DownloadCheck.h"
 #include "ops/OperationHost.h"
+#include "ops/UpdateProcedure.h"
 #include "transport/DeviceIo.h"
 #include "ui/MainView.h"
 #include "ui/ProgramState.h"
@@ -26,6 +30,8 @@ struct MainPlatform {
   DiskEnumerator& disks;
   SystemInfo& system;
   std::filesystem::path programDir;  // where the PCI name files are looked for
+  DiskUsers& diskUsers;
+  RetryClock& clock;  // the wait for the drive after a download
 };
 
 // Device-change event codes that refill the drive list.
@@ -33,7 +39,7 @@ inline constexpr std::uint32_t kDbtDevNodesChanged = 0x0007;
 inline constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
 inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
 
-class TfmMain : public OperationHost {
+class TfmMain : public OperationHost, private UpdateQuestions {
  public:
   TfmMain(MainView& view, MainPlatform platform);
 
@@ -76,6 +82,10 @@ class TfmMain : public OperationHost {
   void SetOperationButtonsEnabled(bool enabled) override;
 
  private:
+  // UpdateQuestions: a check refused; the user decides.
+  bool SendAnyway(const std::vector<std::string>& why) override;
+  void RunUpdateClick(const UpdateRequest& request);
+
   enum class Busy { none, operation, filling };
   enum class ListSource { none, drives, channels };
 
@@ -101,6 +111,10 @@ class TfmMain : public OperationHost {
   // by anything that makes the list's lines stand for other targets.
   bool armed_ = false;
   Busy busy_ = Busy::none;
+  // The drive list's line behind the target (none for a channel): what the
+  // checks before a download ask about.
+  std::optional<std::string> targetPath_;
+  std::uint32_t targetQueueBytes_ = 0;
 
   // What the list's lines stand for: its source, and how many leading lines
   // have a record behind them in the current tables.

@@ -341,13 +341,28 @@ TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
     EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
-  // On a terminal the question names the drive and the file; "no" sends nothing.
-  const CliResult asked = cli.Shell(
-      "printf 'no\\n' | script -qec '\"$CLI\" dlmc --port 0x1F0 --mode 07 fw.bin' /dev/null");
-  EXPECT_NE(asked.out.find("port 0x01F0"), std::string::npos) << asked.out;
-  EXPECT_NE(asked.out.find("fw.bin (1024 bytes)"), std::string::npos) << asked.out;
-  EXPECT_NE(asked.out.find("not confirmed"), std::string::npos) << asked.out;
-  EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
+  // On a terminal the question comes after IDENTIFY and names the drive, what
+  // it runs and the file; "no" sends nothing, nor does "y": only "yes" is yes.
+  for (const char* answer : {"no", "y"}) {
+    const CliResult asked = cli.Shell(std::string("printf '") + answer +
+                                      "\\n' | script -qec '\"$CLI\" --sim --ask dlmc --drive 0 "
+                                      "--mode 07 fw.bin' /dev/null");
+    EXPECT_NE(asked.out.find("(--drive 0, "), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("model: WDC WD5000AAKX-00SIMB0, serial WD-WCSIM0000002, firmware "
+                             "15.01H15"),
+              std::string::npos)
+        << asked.out;
+    EXPECT_NE(asked.out.find("fw.bin (1024 bytes)"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("not confirmed"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
+  }
+  // Ctrl-C at the question (or, on a slow machine, before it): exit 3, and
+  // nothing sent after it.
+  const CliResult stopped = cli.Shell(
+      "(sleep 1; printf '\\003') | script -qec '\"$CLI\" --sim --ask dlmc --drive 0 --mode 07 "
+      "fw.bin' /dev/null");
+  EXPECT_EQ(stopped.exitCode, 3) << stopped.out;
+  EXPECT_EQ(stopped.out.find("Download Microcode"), std::string::npos) << stopped.out;
 }
 
 TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
@@ -441,7 +456,8 @@ TEST(CliTrace, AFirmwareWriteGoesOutWithItsLimitAndAnExpiredOneEndsTheDownload) 
   r = cli.Run({"--sim=slower.bench", "--trace=expired.txt", "dlmc", "--drive", "0", "--mode", "07",
                "fw.bin"});
   EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_EQ(r.out, "Bus Type:SATA\n" + prefix +
+  // The small bench's drive is no WDC drive: it gets no vendor unlock.
+  EXPECT_EQ(r.out, "Bus Type:SATA\nVendor unlock left out: not a WDC drive\n" + prefix +
                        "Start\nIOCTL_ATA_PASS_THROUGH The semaphore timeout period has expired\n" +
                        prefix + "FAILED: the command's time limit expired (0 of 3 blocks sent)\n");
   const std::string trace = cli.ReadFile("expired.txt");

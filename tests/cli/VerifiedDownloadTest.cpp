@@ -150,17 +150,19 @@ TEST_F(VerifiedDownload, ForceSendsWhatTheChecksRefuseAndSaysSo) {
         "; sending anyway (--force)"}},
       {{"dlmc", "--drive", "3", "--mode", "03", "--segment-blocks", "4", "fw.bin"},
        2,
-       {"refused: segments of 4 blocks are below the drive's minimum of 8"}},
+       {"refused: segments of at most 4 blocks (4 as asked) are below the drive's minimum of 8"}},
+      // A size is a maximum: the drive's own maximum cuts it.
       {{"dlmc", "--drive", "3", "--mode", "0E", "--segment-blocks", "200", "fw.bin"},
-       2,
-       {"refused: segments of 200 blocks are above the drive's maximum of 128"}},
+       0,
+       {"segments of 128 blocks (200 as asked, cut to the drive's maximum of 128)"}},
       {{"dlmc", "--drive", "3", "--mode", "03", "--segment-blocks", "4", "--force", "fw.bin"},
        1,
        {"sending anyway (--force)"}},
-      // What the transport cannot carry is refused, forced or not.
-      {{"dlmc", "--drive", "12", "--mode", "03", "--segment-blocks", "300", "--force", "fw.bin"},
-       2,
-       {"--segment-blocks 300: this transport carries at most 255 blocks in one command"}},
+      // What the transport cannot carry is never sent: the size is cut to it.
+      {{"dlmc", "--drive", "12", "--mode", "03", "--segment-blocks", "300", "fw.bin"},
+       0,
+       {"segments of 128 blocks (300 as asked, cut to the transport's 255, cut to the drive's "
+        "maximum of 128)"}},
       {{"dlmc", "--drive", "9", "--mode", "07", "fw.bin"},
        2,
        {"refused: the drive's IDENTIFY data cannot be read"}},
@@ -193,20 +195,21 @@ TEST_F(VerifiedDownload, ForceSendsWhatTheChecksRefuseAndSaysSo) {
 
 TEST_F(VerifiedDownload, TheCountRegisterAndTheRevisionAfterTheDownload) {
   // Segments of 64 from a 300-block image: five of them.
+  // 01h after the last: the drive still waits; 02h after the first: the
+  // drive took a part for the whole. Both fail, and nothing more goes out.
   const CliResult more = Run({"dlmc", "--drive", "10", "--mode", "03", "fw.bin"});
-  EXPECT_EQ(more.exitCode, 0) << more.err;
-  EXPECT_TRUE(Has(more.err,
-                  "warning: count register after the last segment: 01h (more segments "
-                  "expected); the drive still expects more of the image"))
-      << more.err;
+  EXPECT_EQ(more.exitCode, 1) << more.err;
+  EXPECT_TRUE(Has(more.out,
+                  "Download Microcode 03 - fw.bin - FAILED: the drive still waits for data (300 "
+                  "of 300 blocks sent"))
+      << more.out;
 
   const CliResult early = Run({"dlmc", "--drive", "11", "--mode", "03", "fw.bin"});
-  EXPECT_EQ(early.exitCode, 0) << early.err;
-  EXPECT_TRUE(Has(early.err,
-                  "warning: count register after the last segment: 02h (the new "
-                  "microcode is applied); the segment at block 0, before the last, "
-                  "already answered 02h (the new microcode is applied)"))
-      << early.err;
+  EXPECT_EQ(early.exitCode, 1) << early.err;
+  EXPECT_TRUE(Has(early.out,
+                  "Download Microcode 03 - fw.bin - FAILED: the drive reported the download "
+                  "complete after 64 of 300 blocks (64 of 300 blocks sent"))
+      << early.out;
 
   // Re-flashing the revision the drive runs: completed, and said plainly.
   for (int run = 0; run < 2; ++run) {

@@ -34,7 +34,7 @@ struct ShownWindow {
   explicit ShownWindow(std::unique_ptr<sim::Bench> b = sim::Bench::Default(),
                        std::filesystem::path placement = {})
       : bench(std::move(b)),
-        window(MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, {}},
+        window(MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, {}, bench->Users(), bench->Clock()},
                {std::move(placement)}) {
     window.show();
     QApplication::processEvents();
@@ -216,12 +216,13 @@ TEST(Window, SelectIdentifyAndDownloadOnTheBench) {
   ChooseFile(firmware);
   QTest::mouseClick(w.btUnlock, Qt::LeftButton);
   QStringList log = s.Log();
-  ASSERT_GE(log.size(), 5);
+  ASSERT_GE(log.size(), 6);
   EXPECT_EQ(log[3], "Download Microcode 07 - brisquel-gui-fw.bin - Start");
   EXPECT_EQ(log[4], "Download Microcode 07 - brisquel-gui-fw.bin - End - OK");
+  EXPECT_EQ(log[5], "Firmware revision 15.01H15 -> NEWFW1");
   EXPECT_TRUE(w.btUnlock->isEnabled());
   QTest::mouseClick(w.btIdentify, Qt::LeftButton);
-  EXPECT_EQ(s.Log().value(5), "WDC WD5000AAKX-00SIMB0 FW:NEWFW1 SN:WD-WCSIM0000002")
+  EXPECT_EQ(s.Log().value(6), "WDC WD5000AAKX-00SIMB0 FW:NEWFW1 SN:WD-WCSIM0000002")
       << "the drive runs the new firmware";
 
   // The next dialog offers no file: Enter alone must not send the last one again.
@@ -230,9 +231,10 @@ TEST(Window, SelectIdentifyAndDownloadOnTheBench) {
   QTest::mouseClick(w.btReplace, Qt::LeftButton);
   EXPECT_EQ(offered, QString());
   log = s.Log();
-  ASSERT_EQ(log.size(), 9);
-  EXPECT_EQ(log[7], "Download Microcode (DPTM) - brisquel-gui-fw.bin - Begin");
-  EXPECT_EQ(log[8], "Download Microcode (DPTM) - brisquel-gui-fw.bin - SUCCESS ");
+  ASSERT_EQ(log.size(), 11);
+  EXPECT_EQ(log[8], "Download Microcode (DPTM) - brisquel-gui-fw.bin - Begin");
+  EXPECT_EQ(log[9], "Download Microcode (DPTM) - brisquel-gui-fw.bin - SUCCESS ");
+  EXPECT_EQ(log[10], "Firmware revision NEWFW1 -> NEWFW1");
   EXPECT_TRUE(w.btReplace->isEnabled());
   std::filesystem::remove(firmware);
 }

@@ -46,7 +46,7 @@ TEST(DriveCapabilities, WordsWithoutTheirValidityBitsSayNothing) {
   EXPECT_EQ(invalid.sectors, 1000u);
   // Unsaid refuses nothing.
   EXPECT_FALSE(DlmcPreflightRefusal(invalid, kDlmcSegmented));
-  EXPECT_FALSE(SegmentSizeRefusal(invalid, 65535));
+  EXPECT_FALSE(PlanSegments(invalid, 0xFFFF, {65535, false}, 65535).refusal);
 
   const auto said = CapabilitiesOf(Sector(
       {{83, 0x4400}, {87, 0x4000}, {119, 0x4000}, {100, 0x5678}, {101, 0x1234}, {102, 0x0001}}));
@@ -56,27 +56,49 @@ TEST(DriveCapabilities, WordsWithoutTheirValidityBitsSayNothing) {
   EXPECT_TRUE(DlmcPreflightRefusal(said, kDlmcTemporary));
 }
 
-TEST(DriveCapabilities, AutoSegmentsWithinTheDriveAndTheTransport) {
+TEST(DriveCapabilities, SegmentsWithinTheDriveAndTheTransport) {
   struct Case {
     std::optional<std::uint16_t> min, max;
     TransportKind kind;
     std::uint32_t queueBytes;
-    std::optional<std::uint32_t> blocks;
+    SegmentRequest request;
+    std::uint32_t total;
+    std::vector<std::uint32_t> sizes;  // empty: refused
   };
+  const SegmentRequest fromDrive{std::nullopt, true};
+  const SegmentRequest usual{};
   const Case cases[] = {
-      {1, 2816, TransportKind::pio, 0, 2816},
-      {1, 2816, TransportKind::ataPassThrough, 512 * 1024, 1024},  // max_hw_sectors_kb 512
-      {1, 2816, TransportKind::scsiPassThrough, 0x20000, 255},     // SAT's 8-bit count
-      {std::nullopt, std::nullopt, TransportKind::ataPassThrough, 0, kDlmcSegmentBlocks},
-      {300, 400, TransportKind::scsiPassThrough, 0, std::nullopt},  // minimum out of reach
+      {1, 2816, TransportKind::pio, 0, fromDrive, 3000, {2816, 184}},
+      {1, 2816, TransportKind::ataPassThrough, 512 * 1024, fromDrive, 1500, {1024, 476}},
+      {1, 2816, TransportKind::scsiPassThrough, 0x20000, fromDrive, 300, {255, 45}},
+      {std::nullopt, std::nullopt, TransportKind::ataPassThrough, 0, fromDrive, 129, {64, 64, 1}},
+      // The usual 64, and a size asked for, are cut to the drive's maximum.
+      {std::nullopt, 8, TransportKind::ataPassThrough, 0, usual, 20, {8, 8, 4}},
+      {std::nullopt, 128, TransportKind::pio, 0, {200, false}, 300, {128, 128, 44}},
+      // A last segment below the drive's minimum: the same count, evenly.
+      {128, 256, TransportKind::ataPassThrough, 0, fromDrive, 300, {150, 150}},
+      {128, 256, TransportKind::ataPassThrough, 0, fromDrive, 513, {171, 171, 171}},
+      {100, 256, TransportKind::ataPassThrough, 0, fromDrive, 301, {151, 150}},
+      // No split fits: the minimum out of the transport's reach, an image
+      // smaller than the minimum, or one that even segments cannot carry.
+      {300, 400, TransportKind::scsiPassThrough, 0, fromDrive, 600, {}},
+      {128, 256, TransportKind::ataPassThrough, 0, fromDrive, 100, {}},
+      {200, 256, TransportKind::ataPassThrough, 0, fromDrive, 260, {}},
+      {8, 128, TransportKind::ataPassThrough, 0, {4, false}, 100, {}},
   };
   for (const Case& c : cases) {
     DriveCapabilities drive;
     drive.segmentMin = c.min;
     drive.segmentMax = c.max;
-    const SegmentChoice choice =
-        AutoSegmentBlocks(drive, TransportSegmentLimit(c.kind, c.queueBytes));
-    EXPECT_EQ(choice.blocks, c.blocks) << choice.why;
+    const SegmentPlan plan =
+        PlanSegments(drive, TransportSegmentLimit(c.kind, c.queueBytes), c.request, c.total);
+    std::vector<std::uint32_t> sizes;
+    for (std::uint32_t sent = 0; !plan.refusal && sent < c.total;) {
+      sizes.push_back(SegmentAt(plan, c.total, sent));
+      sent += sizes.back();
+    }
+    EXPECT_EQ(sizes, c.sizes) << c.total << " blocks: " << plan.why << " / "
+                              << plan.refusal.value_or("");
   }
 }
 
@@ -99,7 +121,7 @@ TEST_P(DriveChecksOnBench, TheCountRegisterOnlyWhereTheTransportReturnsIt) {
   identity.segmentMax = 128;
   OpsBench b(GetParam(), identity);
   const auto image = sim::MakeBenchFirmware("SEG2", 150);
-  b.ctx.segmentBlocks = 100;
+  b.ctx.segments.largest = 100;
   const DownloadOutcome outcome = DownloadMicrocodeData(b.ctx, kDlmcSegmented, image);
   ASSERT_TRUE(outcome.Completed()) << outcome.what;
   EXPECT_EQ(b.drive.History().back().count, 50);  // 100 + 50
@@ -125,7 +147,10 @@ TEST_P(DriveChecksOnBench, ADriveThatNeverAnswersIsAskedForTenSeconds) {
   StepClock clock;
   EXPECT_FALSE(IdentifyAfterDownload(b.ctx.transport, clock));
   EXPECT_EQ(clock.now, kReidentifyTimeLimit);
-  EXPECT_EQ(clock.sleeps, 20);  // 21 tries, half a second apart, the last at ten seconds
+  // 21 tries, half a second apart, the last at ten seconds; the pauses pass in
+  // slices of a tenth, with the window pumped after each.
+  EXPECT_EQ(clock.sleeps, 100);
+  EXPECT_GE(b.host.pumps, 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, DriveChecksOnBench, kAllTransports, TransportParamName());

@@ -120,9 +120,12 @@ TEST(FailedDownloads, NoFailedStoppedOrEmptyDownloadReadsAsSuccess) {
           c.image ? sim::MakeBenchFirmware("NEWFW", c.image) : std::vector<std::uint8_t>{};
       b.host.dialogAnswers.push_back(b.File("fw.bin", image));
       if (c.fault) c.fault(b);
+      // Whatever the checks refuse, the user sends anyway: still no failure
+      // may read as success.
+      b.questions.sendAnyway = true;
 
       const DownloadOutcome o =
-          c.mode == kVendor ? VendorDownloadButton(b.ctx) : DownloadMicrocodeButton(b.ctx, c.mode);
+          c.mode == kVendor ? b.Dptm() : b.Dlmc(c.mode);
       EXPECT_EQ(o.result, c.result) << ResultName(o.result) << ": " << o.what;
       EXPECT_NE(o.what.find(c.whatSays), std::string::npos) << o.what;
       EXPECT_EQ(o.sent, c.sent);
@@ -144,7 +147,7 @@ TEST(FailedDownloads, AnAbortedDownloadOverPioPushesNoImageData) {
   OpsBench b(TransportKind::pio);
   b.drive.Faults().abortCommand = 0x92;
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEWFW", 130)));
-  DownloadMicrocodeButton(b.ctx, 0x07);
+  b.Dlmc(0x07);
   const auto commands = b.Commands(0x92);
   ASSERT_EQ(commands.size(), 1u);
   EXPECT_EQ(commands[0].dataWordsIn, 0u);
@@ -166,7 +169,7 @@ TEST(FailedDownloads, AChannelWithNoDriveEndsAtOnceAndSaysSo) {
     OpsBench b(TransportKind::pio);
     b.state.DriveTarget.basePort = 0x170;
     b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEWFW", 2)));
-    const DownloadOutcome o = DownloadMicrocodeButton(b.ctx, 0x07);
+    const DownloadOutcome o = b.Dlmc(0x07);
     EXPECT_EQ(o.result, Result::noDrive);
     EXPECT_EQ(b.host.log, std::vector<std::string>{noDrive});
     EXPECT_EQ(b.host.dialogs, 0) << "no file is asked for when no drive answers";

@@ -50,6 +50,31 @@ TEST_P(IdentifyOnBench, AFailedCommandLeavesEveryFieldEmpty) {
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 
+// Data that no drive sends is no identity; a wrong checksum still shows the
+// names, and says so.
+TEST_P(IdentifyOnBench, DataThatCannotBeBelievedSaysWhy) {
+  using Data = sim::DriveFaults::IdentifyData;
+  struct Case {
+    Data data;
+    std::vector<std::string> log;
+    bool answered;
+  };
+  const Case cases[] = {
+      {Data::zeros, {" FW: SN:", "", "IDENTIFY data not valid: all zeros"}, false},
+      {Data::ones, {" FW: SN:", "", "IDENTIFY data not valid: all ones"}, false},
+      {Data::badChecksum,
+       {"WDC WD5000AAKX-00SIMB0 FW:BF1.00 SN:SIM0000001", "", "IDENTIFY checksum wrong"},
+       true},
+  };
+  for (const Case& c : cases) {
+    OpsBench b(GetParam());
+    b.drive.Faults().identifyData = c.data;
+    const IdentifyOutcome outcome = IdentifyButton(b.ctx);
+    EXPECT_EQ(b.host.log, c.log);
+    EXPECT_EQ(outcome.Answered(), c.answered);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, IdentifyOnBench, test::kAllTransports,
                          test::TransportParamName());
 

@@ -16,6 +16,7 @@
 
 #include "ops/FakeOperationHost.h"
 #include "ops/OperationContext.h"
+#include "ops/UpdateProcedure.h"
 #include "sim/Bench.h"
 
 namespace brisquel::test {
@@ -41,10 +42,28 @@ struct TransportParamName {
   }
 };
 
+// The view's answers to the update procedure: scripted, and what was asked.
+class FakeUpdateQuestions : public UpdateQuestions {
+ public:
+  bool SendAnyway(const std::vector<std::string>& why) override {
+    asked.insert(asked.end(), why.begin(), why.end());
+    return sendAnyway;
+  }
+  bool GoAhead(const UpdateReport&) override {
+    ++goAheads;
+    return goAhead;
+  }
+
+  bool sendAnyway = false;
+  bool goAhead = true;
+  std::vector<std::string> asked;
+  int goAheads = 0;
+};
+
 class OpsBench {
  public:
   explicit OpsBench(TransportKind kind, sim::DriveIdentity identity = {})
-      : bench(Describe(std::move(identity))), drive(*bench.Drive("d")), dir_(MakeDir()) {
+      : bench(Describe(OfTheVendor(std::move(identity)))), drive(*bench.Drive("d")), dir_(MakeDir()) {
     DriveTarget& target = state.DriveTarget;
     target.kind = kind;
     if (kind == TransportKind::pio) {
@@ -84,13 +103,41 @@ class OpsBench {
     return found;
   }
 
+  // A click on DLMC (a mode, or none for a typed text) or WD DPTM, through the
+  // whole update procedure, on the target the constructor selected.
+  UpdateReport Update(UpdateRequest request) {
+    if (state.DriveTarget.kind != TransportKind::pio && !request.devicePath) {
+      request.devicePath =
+          state.DriveTarget.kind == TransportKind::ataPassThrough ? "sim:sata" : "sim:usb";
+    }
+    return RunUpdate(update, request);
+  }
+  DownloadOutcome Dlmc(std::optional<std::uint8_t> mode) {
+    UpdateRequest request;
+    request.mode = mode;
+    return Update(request).download;
+  }
+  DownloadOutcome Dptm() {
+    UpdateRequest request;
+    request.kind = UpdateRequest::Kind::vendor;
+    return Update(request).download;
+  }
+
   sim::Bench bench;
   TransportState state;
   FakeOperationHost host{state.BreakFlag};
   OperationContext ctx{state, bench.Ports(), bench.Io(), host};
+  FakeUpdateQuestions questions;
+  UpdateContext update{ctx, questions, bench.Users(), bench.Clock()};
   sim::AtaDrive& drive;
 
  private:
+  // A drive of the maker whose vendor channel the standard download unlocks,
+  // unless the test names a model of its own.
+  static sim::DriveIdentity OfTheVendor(sim::DriveIdentity identity) {
+    if (identity.model == sim::DriveIdentity{}.model) identity.model = "WDC WD5000AAKX-00SIMB0";
+    return identity;
+  }
   static sim::BenchDescription Describe(sim::DriveIdentity identity) {
     sim::BenchDescription d;
     d.drives.push_back({"d", std::move(identity), {}});

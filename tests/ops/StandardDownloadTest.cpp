@@ -77,7 +77,7 @@ TEST_P(StandardDownloadOnBench, EachModeSendsItsCommandsAndTheDriveTakesTheImage
     SCOPED_TRACE(c.what);
     OpsBench b(GetParam());
     b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
-    DownloadMicrocodeButton(b.ctx, c.index);
+    b.Dlmc(c.index);
 
     const std::string mode = c.index == kTemporary   ? "01"
                              : c.index == kSegmented ? "03"
@@ -104,7 +104,7 @@ TEST_P(StandardDownloadOnBench, PaddingGoesOutAsZerosWhateverTheBufferHeld) {
     OpsBench b(GetParam());
     std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
     b.host.dialogAnswers.push_back(b.File("fw.bin", FirmwareCutAt("PAD", 2, 1000)));
-    EXPECT_TRUE(DownloadMicrocodeButton(b.ctx, mode).Completed()) << int(mode);
+    EXPECT_TRUE(b.Dlmc(mode).Completed()) << int(mode);
     EXPECT_EQ(b.drive.FirmwareRevision(), "PAD") << int(mode);
   }
 }
@@ -112,28 +112,29 @@ TEST_P(StandardDownloadOnBench, PaddingGoesOutAsZerosWhateverTheBufferHeld) {
 TEST_P(StandardDownloadOnBench, APermanentDownloadChangesTheRevisionIdentifyReports) {
   OpsBench b(GetParam(), {"WDC WD800BB-00SIMA0", "05.01C05", "WD-WMSIM0000001"});
   b.host.dialogAnswers.push_back(b.File("new.bin", sim::MakeBenchFirmware("05.02C07", 40)));
-  DownloadMicrocodeButton(b.ctx, kPermanent);
+  b.Dlmc(kPermanent);
   IdentifyButton(b.ctx);
   EXPECT_EQ(b.host.log.at(2), "WDC WD800BB-00SIMA0 FW:05.02C07 SN:WD-WMSIM0000001");
 }
 
 TEST_P(StandardDownloadOnBench, ActivationWritesNoLogLineWhateverTheDriveAnswers) {
   OpsBench b(GetParam());
-  DownloadMicrocodeButton(b.ctx, kActivate);  // nothing deferred: the drive refuses
+  b.Dlmc(kActivate);  // nothing deferred: the drive refuses
   EXPECT_EQ(b.Commands(0x92, 0x0F).size(), 1u);
   EXPECT_TRUE(b.host.log.empty());
 
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEXT", 3)));
-  DownloadMicrocodeButton(b.ctx, kDeferred);
+  b.Dlmc(kDeferred);
   b.host.log.clear();
-  DownloadMicrocodeButton(b.ctx, kActivate);
+  b.Dlmc(kActivate);
   EXPECT_TRUE(b.host.log.empty());
   EXPECT_EQ(b.drive.FirmwareRevision(), "NEXT");
   EXPECT_EQ(b.host.dialogs, 1);  // activation shows no dialog
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true, false, true}));
 }
 
-// Enable, key sector, status read: on every click, whatever follows.
+// IDENTIFY, then enable, key sector, status read: on every click to a drive
+// of the vendor channel's maker, whatever follows.
 TEST_P(StandardDownloadOnBench, ThePreambleGoesOutOnEveryClick) {
   struct Case {
     const char* what;
@@ -146,8 +147,11 @@ TEST_P(StandardDownloadOnBench, ThePreambleGoesOutOnEveryClick) {
     SCOPED_TRACE(c.what);
     OpsBench b(GetParam());
     if (c.enableRejected) b.drive.Faults().abortCommand = 0x80;
-    DownloadMicrocodeButton(b.ctx, c.mode);
-    const auto& h = b.drive.History();
+    b.Dlmc(c.mode);
+    const auto& all = b.drive.History();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all[0].command, 0xEC);  // what the checks read
+    const std::vector<sim::AtaDrive::CommandRecord> h(all.begin() + 1, all.end());
     const std::size_t preamble = c.enableRejected ? 4 : 3;
     ASSERT_GE(h.size(), preamble);
     EXPECT_EQ(h[0].command, 0x80);
@@ -206,7 +210,7 @@ TEST_P(StandardDownloadOnBench, AFailureEndsTheLineWithTheDrivesStatusNames) {
       b.drive.Faults().vendorThirdCode = 0x4612;
     }
     b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
-    DownloadMicrocodeButton(b.ctx, kPermanent);
+    b.Dlmc(kPermanent);
     EXPECT_EQ(b.host.log, (std::vector<std::string>{"Download Microcode 07 - fw.bin - Start",
                                                     "Download Microcode 07 - fw.bin - " + c.text}));
     EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
@@ -236,7 +240,7 @@ TEST_P(StandardDownloadOnBench, AFlashLongerThanTheTimeLimitEndsTheDownload) {
       OpsBench b(GetParam());
       b.drive.Faults().flashSeconds = seconds;
       b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SLOW", 150)));
-      const DownloadOutcome o = DownloadMicrocodeButton(b.ctx, kSegmented);
+      const DownloadOutcome o = b.Dlmc(kSegmented);
       const std::string prefix = "Download Microcode 03 - fw.bin - ";
       if (expires) {
         EXPECT_EQ(o.result, DownloadOutcome::Result::timedOut);
@@ -253,7 +257,7 @@ TEST_P(StandardDownloadOnBench, AFlashLongerThanTheTimeLimitEndsTheDownload) {
       OpsBench b(GetParam());
       b.drive.Faults().flashSeconds = seconds;
       b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SLOWWD", 70)));
-      const DownloadOutcome o = VendorDownloadButton(b.ctx);
+      const DownloadOutcome o = b.Dptm();
       const std::string prefix = "Download Microcode (DPTM) - fw.bin - ";
       if (expires) {
         EXPECT_EQ(o.result, DownloadOutcome::Result::timedOut);
@@ -276,7 +280,7 @@ TEST_P(StandardDownloadBreak, BreakStopsTheSegmentLoop) {
   OpsBench b(GetParam());
   b.host.breakWhen = [&b] { return !b.Commands(0x92).empty(); };
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SEG", 200)));
-  DownloadMicrocodeButton(b.ctx, kSegmented);
+  b.Dlmc(kSegmented);
   EXPECT_EQ(b.Commands(0x92).size(), 1u);
   ASSERT_EQ(b.host.log.size(), 2u);
   EXPECT_EQ(b.host.log[0], "Download Microcode 03 - fw.bin - Start");
@@ -315,7 +319,7 @@ TEST_P(StandardDownloadBreak, BreakCountsWhatTheDriveTook) {
       return !dlmc.empty() && dlmc.front().dataWordsIn >= c.breakAfterSectors * 256;
     };
     b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("BRK", c.blocks)));
-    DownloadMicrocodeButton(b.ctx, c.mode);
+    b.Dlmc(c.mode);
     const std::string prefix = "Download Microcode 0" + std::to_string(c.mode) + " - fw.bin - ";
     EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Start", prefix + c.end}));
     EXPECT_EQ(b.Commands(0x92).size(), 1u);
@@ -327,9 +331,9 @@ TEST_P(StandardDownloadOnBench, RefusesWhatCannotBeSentAndSendsNothingOfIt) {
   OpsBench b(GetParam());
   const std::string missing = b.Missing("gone.bin");
   b.host.dialogAnswers.push_back(missing);
-  DownloadMicrocodeButton(b.ctx, kPermanent);
+  b.Dlmc(kPermanent);
   b.host.dialogAnswers.push_back(b.File("big.bin", std::vector<std::uint8_t>(16'777'217, 0x5A)));
-  DownloadMicrocodeButton(b.ctx, kSegmented);
+  b.Dlmc(kSegmented);
   EXPECT_EQ(b.host.log,
             (std::vector<std::string>{
                 "Download Microcode 07 - gone.bin - Cannot read the file " + missing,
@@ -345,7 +349,7 @@ TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksIsRefusedAndSegmentsCarr
   OpsBench b(TransportKind::scsiPassThrough);
   const auto image = sim::MakeBenchFirmware("BIG256", 256);
   b.host.dialogAnswers.push_back(b.File("fw.bin", image));
-  DownloadMicrocodeButton(b.ctx, kPermanent);
+  b.Dlmc(kPermanent);
   EXPECT_EQ(b.host.log, std::vector<std::string>{
                             "Download Microcode 07 - fw.bin - Refused: 256 blocks in one command "
                             "cannot go over SCSI pass-through (at most 255); use Segmented (03) "
@@ -354,7 +358,7 @@ TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksIsRefusedAndSegmentsCarr
 
   b.host.log.clear();
   b.host.dialogAnswers.push_back(b.File("fw.bin", image));
-  DownloadMicrocodeButton(b.ctx, kSegmented);
+  b.Dlmc(kSegmented);
   EXPECT_EQ(b.host.log.back(), "Download Microcode 03 - fw.bin - End - OK");
   EXPECT_EQ(b.Commands(0x92).size(), 4u);
   EXPECT_EQ(b.drive.FirmwareRevision(), "BIG256");
@@ -365,7 +369,7 @@ TEST_P(StandardDownloadOnBench, AnEmptyFileIsRefusedBeforeAnyDownloadCommand) {
   OpsBench b(GetParam());
   for (std::uint8_t mode : {kTemporary, kSegmented, kPermanent, kDeferred}) {
     b.host.dialogAnswers.push_back(b.File("empty.bin", {}));
-    const DownloadOutcome outcome = DownloadMicrocodeButton(b.ctx, mode);
+    const DownloadOutcome outcome = b.Dlmc(mode);
     EXPECT_EQ(outcome.result, DownloadOutcome::Result::nothingToSend);
   }
   EXPECT_TRUE(b.Commands(0x92).empty());
@@ -381,7 +385,7 @@ TEST_P(StandardDownloadOnBench, AnEmptyFileIsRefusedBeforeAnyDownloadCommand) {
 TEST_P(StandardDownloadOnBench, ButtonsComeBackWhenTheClickEndsInAnException) {
   OpsBench b(GetParam());
   b.host.dialogThrows = true;
-  EXPECT_THROW(DownloadMicrocodeButton(b.ctx, kPermanent), std::runtime_error);
+  EXPECT_THROW(b.Dlmc(kPermanent), std::runtime_error);
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 

@@ -45,7 +45,7 @@ TEST_P(VendorDownloadOnBench, SendsTheRequestedSectorsInChunksAndLogsTheStatus) 
     b.host.dialogAnswers.push_back(b.File("fw.bin", c.file));
     // What an earlier operation left behind must not reach the drive.
     std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
-    VendorDownloadButton(b.ctx);
+    b.Dptm();
     EXPECT_EQ(b.host.log, (std::vector<std::string>{kPrefix + "Begin", kPrefix + "SUCCESS "}));
     EXPECT_EQ(Chunks(b), c.chunks);
     EXPECT_EQ(b.drive.FirmwareRevision(), c.revision);
@@ -59,11 +59,12 @@ TEST_P(VendorDownloadOnBench, SendsTheRequestedSectorsInChunksAndLogsTheStatus) 
 TEST_P(VendorDownloadOnBench, AnnouncesTheFilesWholeSectorsAfterThePreamble) {
   OpsBench b(GetParam());
   b.host.dialogAnswers.push_back(b.File("fw.bin", std::vector<std::uint8_t>(1000, 0x22)));
-  VendorDownloadButton(b.ctx);
+  b.Dptm();
   struct Step {
     std::uint8_t command, features, lbaLow;
   };
   const Step steps[] = {
+      {0xEC, 0x00, 0x00},                                          // IDENTIFY for the checks
       {0x80, 0x3B, 0x00}, {0xB0, 0xD6, 0xBE}, {0xB0, 0xD5, 0xBE},  // preamble
       {0x80, 0x3B, 0x00}, {0xB0, 0xD6, 0xBE}, {0xB0, 0xD5, 0xBE},  // download key sector
       {0xB0, 0xD6, 0xBF},                                          // the one whole sector
@@ -88,7 +89,7 @@ TEST_P(VendorDownloadOnBench, NeverSendsSectorsPastTheEndOfTheFile) {
   b.drive.Faults().vendorRequestedSectors = 130;
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SHORT", 70)));
   std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.end(), 0xEE);
-  VendorDownloadButton(b.ctx);
+  b.Dptm();
   EXPECT_EQ(Chunks(b), (std::vector<int>{64, 6}));
   EXPECT_EQ(b.host.log,
             (std::vector<std::string>{
@@ -105,7 +106,7 @@ TEST_P(VendorDownloadOnBench, TheClosingLineNamesTheDrivesStatusCodes) {
   b.drive.Faults().vendorPrimaryCode = 0x3A23;
   b.drive.Faults().vendorSecondCode = 0x3703;
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("WDX", 3)));
-  VendorDownloadButton(b.ctx);
+  b.Dptm();
   EXPECT_EQ(b.host.log.back(),
             kPrefix +
                 "FAILED: the drive refused the download key sector (0 of 0 sectors sent; vendor "
@@ -118,7 +119,7 @@ TEST_P(VendorDownloadOnBench, BreakStopsTheChunkLoopButNotTheClosingLine) {
   OpsBench b(GetParam());
   b.host.breakWhen = [&b] { return !b.Commands(0xB0, 0xD6, 0xBF).empty(); };
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("WDB", 200)));
-  VendorDownloadButton(b.ctx);
+  b.Dptm();
   EXPECT_EQ(b.Commands(0xB0, 0xD6, 0xBF).size(), 1u);
   ASSERT_EQ(b.host.log.size(), 2u);
   // Over PIO Break lands inside the first chunk, which then does not count as sent.
@@ -129,18 +130,20 @@ TEST_P(VendorDownloadOnBench, BreakStopsTheChunkLoopButNotTheClosingLine) {
 
 TEST_P(VendorDownloadOnBench, ACancelledDialogOrAnUnreadableFileSendsNothing) {
   OpsBench b(GetParam());
-  VendorDownloadButton(b.ctx);
+  b.Dptm();
   const std::string missing = b.Missing("gone.bin");
   b.host.dialogAnswers.push_back(missing);
-  VendorDownloadButton(b.ctx);
-  EXPECT_TRUE(b.drive.History().empty());
+  b.Dptm();
+  // Only the IDENTIFY of the checks, once per click.
+  EXPECT_EQ(b.drive.History().size(), 2u);
+  EXPECT_EQ(b.Commands(0xEC).size(), 2u);
   EXPECT_EQ(b.host.log,
             std::vector<std::string>{
                 "Download Microcode (DPTM) - gone.bin - Cannot read the file " + missing});
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true}));
 
   b.host.dialogThrows = true;
-  EXPECT_THROW(VendorDownloadButton(b.ctx), std::runtime_error);
+  EXPECT_THROW(b.Dptm(), std::runtime_error);
   EXPECT_EQ(b.host.buttons.back(), true);
 }
 

@@ -64,20 +64,22 @@ FakeFiles Machine() {
 
 TEST(MountedDisks, MountsAndSwapOnTheDiskItsPartitionsAndWhatIsStackedOnThem) {
   FakeFiles f = Machine();
-  EXPECT_EQ(DiskUsers("/dev/sda", f),
-            (std::vector<std::string>{"/ is mounted from sda1 (the running system)",
-                                      "/srv/my data is mounted from dm-0",
-                                      "/home is mounted from sda3", "sda2 is in use as swap"}));
-  EXPECT_TRUE(DiskUsers("/dev/sdb", f).empty());
+  const DiskUse sda = UsersOfDisk("/dev/sda", f);
+  EXPECT_EQ(sda.state, DiskUse::State::inUse);
+  EXPECT_EQ(sda.what,
+            "/ is mounted from sda1 (the running system); /srv/my data is mounted from dm-0; "
+            "/home is mounted from sda3; sda2 is in use as swap");
+  EXPECT_EQ(UsersOfDisk("/dev/sdb", f).state, DiskUse::State::free);
   // Not a block device: nothing is mounted from it.
-  EXPECT_TRUE(DiskUsers("/dev/sg0", f).empty());
+  EXPECT_EQ(UsersOfDisk("/dev/sg0", f).state, DiskUse::State::free);
 }
 
 TEST(MountedDisks, UnreadableMountsAreNoAllClear) {
   FakeFiles f = Machine();
   f.files.erase("/proc/self/mountinfo");
-  EXPECT_EQ(DiskUsers("/dev/sdb", f),
-            (std::vector<std::string>{"what is mounted cannot be read (/proc/self/mountinfo)"}));
+  const DiskUse use = UsersOfDisk("/dev/sdb", f);
+  EXPECT_EQ(use.state, DiskUse::State::unknown);
+  EXPECT_EQ(use.what, "what is mounted cannot be read (/proc/self/mountinfo)");
 }
 
 }  // namespace

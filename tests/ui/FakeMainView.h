@@ -17,7 +17,7 @@ class FakeMainView : public MainView {
  public:
   // Every call, in order: "caption:...", "log:...", "list:on", "list:off",
   // "clear", "line:...", "buttons:on", "buttons:off", "message:...",
-  // "dialog".
+  // "dialog", "ask:...".
   std::vector<std::string> events;
 
   std::string caption;
@@ -33,6 +33,10 @@ class FakeMainView : public MainView {
   // Answers of the file dialog, one per opening; an empty queue cancels.
   // A dialog answer of "throw" makes the dialog throw, as a failing toolkit would.
   std::deque<std::optional<std::string>> dialogAnswers;
+  // Answers of the yes/no questions, one per question; an empty queue says No,
+  // as the box's default button does.
+  std::deque<bool> yesNoAnswers;
+  std::vector<std::string> questions;
   // Runs at every pump with the pump's number (1, 2, ...).
   std::function<void(int)> onPump;
   int pumps = 0;
@@ -73,6 +77,14 @@ class FakeMainView : public MainView {
   void ShowMessage(const std::string& text) override {
     messages.push_back(text);
     events.push_back("message:" + text);
+  }
+  bool AskYesNo(const std::string& text) override {
+    questions.push_back(text);
+    events.push_back("ask:" + text);
+    if (yesNoAnswers.empty()) return false;
+    const bool answer = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return answer;
   }
   void PumpMessages() override {
     ++pumps;

@@ -32,7 +32,7 @@ std::unique_ptr<sim::Bench> BenchFrom(const std::string& text) {
 struct Window {
   explicit Window(std::unique_ptr<sim::Bench> b = sim::Bench::Default())
       : bench(std::move(b)),
-        main(view, MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, {}}) {
+        main(view, MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, {}, bench->Users(), bench->Clock()}) {
     main.FormCreate();
     main.FormShow();
   }
@@ -104,7 +104,7 @@ TEST(MainLogic, FormCreateStartsTheLibraryOnceAndNamesItInTheCaptionOnlyWithCtrl
     system.administrator = c.administrator;
     FakeMainView view;
     view.ctrlHeld = c.ctrl;
-    TfmMain main(view, MainPlatform{state, ports, bench->Io(), bench->Disks(), system, {}});
+    TfmMain main(view, MainPlatform{state, ports, bench->Io(), bench->Disks(), system, {}, bench->Users(), bench->Clock()});
     main.FormCreate();
     EXPECT_EQ(view.caption, c.caption);
     EXPECT_EQ(ports.calls,
@@ -501,7 +501,8 @@ TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
   for (const Case& c : {
            Case{2,
                 {"Download Microcode 07 - brisquel-ui-fw.bin - Start",
-                 "Download Microcode 07 - brisquel-ui-fw.bin - End - OK"}},
+                 "Download Microcode 07 - brisquel-ui-fw.bin - End - OK",
+                 "Firmware revision 15.01H15 -> NEWFW1"}},
            Case{4, {}},
            Case{-1, {}},
        }) {
@@ -520,10 +521,69 @@ TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
   w.view.dialogAnswers.push_back(firmware);
   w.main.btReplaceClick();
   EXPECT_GE(w.view.Find("dialog"), 0);
-  ASSERT_EQ(w.view.log.size(), 2u);
+  ASSERT_EQ(w.view.log.size(), 3u);
   EXPECT_EQ(w.view.log[0], "Download Microcode (DPTM) - brisquel-ui-fw.bin - Begin");
   EXPECT_EQ(w.view.log[1], "Download Microcode (DPTM) - brisquel-ui-fw.bin - SUCCESS ");
+  EXPECT_EQ(w.view.log[2], "Firmware revision 15.01H15 -> NEWFW1");
   std::filesystem::remove(firmware);
+}
+
+}  // namespace
+}  // namespace brisquel
+
+namespace brisquel {
+namespace {
+
+// A refusing check asks before any file dialog; No sends nothing, Yes sends
+// and says so. The disk-in-use refusal and the drive's support bits alike.
+TEST(MainLogic, ARefusedDownloadAsksBeforeTheDialogAndLogsTheAnswer) {
+  const std::string firmware = FirmwareFile("refused.bin");
+  struct Case {
+    const char* bench;  // what replaces the SATA drive's and disk's lines
+    bool wdDptm;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"[drive sata0]\nmodel = WDC WD5000AAKX-00SIMB0\nfirmware = 15.01H15\ndlmc = no\n", false,
+       "the drive says it does not support DOWNLOAD MICROCODE (IDENTIFY word 83 bit 0 is clear)"},
+      {"[drive sata0]\nmodel = WDC WD5000AAKX-00SIMB0\nfirmware = 15.01H15\n"
+       "[disk]\ndrive = sata0\nin-use = / is mounted\n",
+       true, "\\\\?\\sim#disk#0 is in use (/ is mounted): a drive that resets"},
+  };
+  for (const Case& c : cases) {
+    for (const bool yes : {false, true}) {
+      SCOPED_TRACE(std::string(c.why) + (yes ? " / yes" : " / no"));
+      std::string text = c.bench;
+      if (text.find("[disk]") == std::string::npos) text += "[disk]\ndrive = sata0\n";
+      Window w(BenchFrom(text));
+      w.main.lbControllersClick(0);
+      w.view.log.clear();
+      w.view.events.clear();
+      w.view.yesNoAnswers.push_back(yes);
+      w.view.dialogAnswers.push_back(firmware);
+      c.wdDptm ? w.main.btReplaceClick() : w.main.btUnlockClick();
+      ASSERT_EQ(w.view.questions.size(), 1u);
+      EXPECT_NE(w.view.questions[0].find("Send it anyway?"), std::string::npos);
+      const int asked = w.view.Find("ask:" + w.view.questions[0]);
+      ASSERT_GE(asked, 0);
+      EXPECT_GT(yes ? w.view.Find("dialog") : asked + 1, asked);
+      ASSERT_FALSE(w.view.log.empty());
+      EXPECT_EQ(w.view.log[0].rfind(yes ? "Sent anyway: " : "Refused: ", 0), 0u) << w.view.log[0];
+      EXPECT_NE(w.view.log[0].find(c.why), std::string::npos) << w.view.log[0];
+      if (!yes) {
+        EXPECT_EQ(w.view.Find("dialog"), -1);
+        EXPECT_EQ(w.view.log.size(), 1u);
+        EXPECT_EQ(w.bench->Drive("sata0")->FirmwareRevision(), "15.01H15");
+      }
+    }
+  }
+  // No refusal, no question.
+  Window w;
+  w.main.lbControllersClick(0);
+  w.view.dialogAnswers.push_back(firmware);
+  w.main.btUnlockClick();
+  EXPECT_TRUE(w.view.questions.empty());
+  EXPECT_EQ(w.LastLog(), "Firmware revision 15.01H15 -> NEWFW1");
 }
 
 }  // namespace

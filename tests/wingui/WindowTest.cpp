@@ -31,12 +31,23 @@ struct WindowOnBench : ::testing::Test {
   ProgramState state;
   winpt::WinSystemInfo system;
   std::optional<std::string> chosenFile;
+  int dialogs = 0;
+  std::vector<std::string> questions;
+  bool answerYes = false;
   std::unique_ptr<WinMainWindow> window;
 
   void Open(const std::string& placementFile = "") {
     window = std::make_unique<WinMainWindow>(
-        MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, "."},
-        WinMainWindowOptions{placementFile, [this] { return chosenFile; }});
+        MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, ".", bench->Users(), bench->Clock()},
+        WinMainWindowOptions{placementFile,
+                             [this] {
+                               ++dialogs;
+                               return chosenFile;
+                             },
+                             [this](const std::string& text) {
+                               questions.push_back(text);
+                               return answerYes;
+                             }});
     window->Show(SW_SHOWNORMAL);
   }
 
@@ -234,6 +245,32 @@ TEST_F(WindowOnBench, IdentifyAndADownloadWithTheLogReadBack) {
             log.end());
 }
 
+// A drive that says it takes no DOWNLOAD MICROCODE: the question comes before
+// any file is chosen; No sends nothing, Yes sends and says so.
+TEST_F(WindowOnBench, ARefusedDownloadIsAskedAboutFirst) {
+  for (const bool yes : {false, true}) {
+    bench = sim::Bench::FromText(
+                "[drive d]\nmodel = WDC WD5000AAKX-00SIMB0\nfirmware = OLD1\ndlmc = no\n"
+                "[disk]\ndrive = d\n")
+                .bench;
+    ASSERT_TRUE(bench);
+    questions.clear();
+    dialogs = 0;
+    answerYes = yes;
+    Open();
+    SelectLine(0);
+    Click(window->btUnlock);
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_NE(questions[0].find("does not support DOWNLOAD MICROCODE"), std::string::npos);
+    EXPECT_EQ(dialogs, yes ? 1 : 0);
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind(yes ? "Sent anyway: the drive says" : "Refused: the drive says", 0), 0u)
+        << log[1];
+    EXPECT_EQ(bench->Drive("d")->FirmwareRevision(), "OLD1");
+  }
+}
+
 TEST_F(WindowOnBench, ModeSwitchAndDeviceChangeFollowTheButtonRules) {
   Open();
   SelectLine(0);
@@ -262,7 +299,7 @@ TEST(Window, CtrlHeldAtStartShowsTheDriverLibrarysStateInTheCaption) {
   GetKeyboardState(keys);
   keys[VK_CONTROL] |= 0x80;
   SetKeyboardState(keys);
-  WinMainWindow window(MainPlatform{state, missing, bench->Io(), bench->Disks(), system, "."});
+  WinMainWindow window(MainPlatform{state, missing, bench->Io(), bench->Disks(), system, ".", bench->Users(), bench->Clock()});
   keys[VK_CONTROL] &= 0x7F;
   SetKeyboardState(keys);
   wchar_t caption[128] = {};
@@ -278,7 +315,7 @@ TEST(Window, ADriveThatCannotBeOpenedIsReportedInTheMessageBox) {
   ProgramState state;
   winpt::WinSystemInfo system;
   WinMainWindow window(
-      MainPlatform{state, load.bench->Ports(), load.bench->Io(), load.bench->Disks(), system, "."});
+      MainPlatform{state, load.bench->Ports(), load.bench->Io(), load.bench->Disks(), system, ".", load.bench->Users(), load.bench->Clock()});
   window.Show(SW_SHOWNORMAL);
   ASSERT_EQ(SendMessageW(window.lbControllers, LB_GETCOUNT, 0, 0), 1);
   // The message box waits for its OK: a second thread finds it by its title and closes it.

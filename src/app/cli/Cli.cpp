@@ -26,7 +26,7 @@
 #include "ops/Identify.h"
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
-#include "ops/VendorDownload.h"
+#include "ops/UpdateProcedure.h"
 #include "transport/Utf8Path.h"
 #include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
@@ -206,14 +206,10 @@ class Session {
   bool Select(Bench& b);
   bool NeedsConsent() const;
   bool RefusedPortIo();
-  bool Consent();
   bool Lasting() const;
-  bool RefusedUnlessForced(const std::string& why);
-  std::optional<int> CheckDiskUsers(Bench& b);
-  std::optional<int> Preflight(Bench& b);
-  std::optional<int> ChooseSegmentSize(Bench& b);
   int Info(Bench& b);
-  int VerifyAfter(Bench& b, const DownloadOutcome& outcome, int code);
+  int Update(Bench& b);
+  int Verified(const UpdateReport& report, int code);
   bool Interrupted(const ProgramState& state) const {
     return InterruptCount() > 0 && state.BreakFlag;
   }
@@ -234,16 +230,14 @@ class Session {
   bool administrator_ = true;
   std::optional<std::string> portRefusal_;
 
-  // What the drive said before and after a download.
-  std::optional<IdentifyOutcome> before_;
-  std::optional<DriveCapabilities> capabilities_;
-  std::optional<std::uint32_t> segmentBlocks_;
-  std::optional<std::string> revisionAfter_;
-  bool verified_ = false;  // the revision was asked for again after a download
-  bool revisionUnchanged_ = false;
+  std::optional<DriveCapabilities> capabilities_;  // info
   std::string transport_;
-  std::optional<std::uint8_t> countRegister_;
+  // A download: what the update procedure found and did, and what the count
+  // register said of its segments.
+  std::optional<UpdateReport> update_;
   std::string segmentReport_;
+
+  friend class CliQuestions;
 };
 
 // Without port I/O a PCI scan finds nothing and a PIO wait never ends: say why
@@ -477,82 +471,7 @@ bool Session::Lasting() const {
 }
 
 bool Session::NeedsConsent() const {
-  return Lasting() && !options_.sim && !options_.yes;
-}
-
-// A check that --force overrides: refused (true) without it, said with it.
-bool Session::RefusedUnlessForced(const std::string& why) {
-  if (options_.force) {
-    reporter_.Warning(why + "; sending anyway (--force)");
-    return false;
-  }
-  reporter_.Problem("refused: " + why + " (--force sends anyway)");
-  return true;
-}
-
-std::optional<int> Session::CheckDiskUsers(Bench& b) {
-  if (!Lasting() || !target_->drive) return std::nullopt;
-  const std::vector<std::string> users = b.backend.DiskUsers(target_->drive->path);
-  if (users.empty()) return std::nullopt;
-  std::string why = target_->drive->path + " is in use (";
-  for (std::size_t i = 0; i < users.size(); ++i) why += (i ? "; " : "") + users[i];
-  why += "): a drive that resets into new firmware under mounted filesystems can lose data";
-  if (RefusedUnlessForced(why)) return kExitRefused;
-  return std::nullopt;
-}
-
-std::optional<int> Session::Preflight(Bench& b) {
-  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
-  before_ = ReadIdentity(t);
-  if (before_->command) {
-    capabilities_ = CapabilitiesOf(std::span(before_->sector).first<kSectorSize>());
-  } else if (RefusedUnlessForced(
-                 "the drive's IDENTIFY data cannot be read, so what it supports is unknown")) {
-    return kExitRefused;
-  }
-  if (options_.command != Command::dlmc) return std::nullopt;
-  if (capabilities_) {
-    if (auto why = DlmcPreflightRefusal(*capabilities_, *options_.mode)) {
-      if (RefusedUnlessForced(*why)) return kExitRefused;
-    }
-  }
-  if (!DlmcModeUsesOffsets(*options_.mode)) return std::nullopt;
-  return ChooseSegmentSize(b);
-}
-
-std::optional<int> Session::ChooseSegmentSize(Bench& b) {
-  if (!options_.segmentBlocks && !options_.segmentAuto) return std::nullopt;
-  const std::uint32_t queueBytes =
-      target_->drive
-          ? b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)].MaxTransferLength
-          : 0;
-  const std::uint32_t limit = TransportSegmentLimit(b.state.DriveTarget.kind, queueBytes);
-  if (options_.segmentAuto) {
-    const SegmentChoice choice =
-        AutoSegmentBlocks(capabilities_.value_or(DriveCapabilities{}), limit);
-    if (!choice.blocks) {
-      reporter_.Problem("--segment-blocks auto: " + choice.why);
-      return kExitRefused;
-    }
-    segmentBlocks_ = choice.blocks;
-    reporter_.Note("segments of " + std::to_string(*segmentBlocks_) + " blocks (" + choice.why +
-                   ")");
-    return std::nullopt;
-  }
-  // What the transport cannot carry is never sent, forced or not.
-  if (*options_.segmentBlocks > limit) {
-    reporter_.Problem("--segment-blocks " + std::to_string(*options_.segmentBlocks) +
-                      ": this transport carries at most " + std::to_string(limit) +
-                      " blocks in one command");
-    return kExitRefused;
-  }
-  if (capabilities_) {
-    if (auto why = SegmentSizeRefusal(*capabilities_, *options_.segmentBlocks)) {
-      if (RefusedUnlessForced(*why)) return kExitRefused;
-    }
-  }
-  segmentBlocks_ = options_.segmentBlocks;
-  return std::nullopt;
+  return Lasting() && (!options_.sim || options_.ask) && !options_.yes;
 }
 
 const char* TransportName(TransportKind kind) {
@@ -573,6 +492,13 @@ int Session::Info(Bench& b) {
   if (!identity_->command) {
     reporter_.Problem("the drive did not answer IDENTIFY DEVICE");
     return kExitDriveFailure;
+  }
+  if (!identity_->Answered()) {
+    reporter_.Problem(ValidityText(identity_->validity));
+    return kExitDriveFailure;
+  }
+  if (identity_->validity != IdentifyValidity::valid) {
+    reporter_.Warning(ValidityText(identity_->validity));
   }
   capabilities_ = CapabilitiesOf(std::span(identity_->sector).first<kSectorSize>());
   const DriveCapabilities& c = *capabilities_;
@@ -603,116 +529,148 @@ int Session::Info(Bench& b) {
   return kExitOk;
 }
 
-int Session::VerifyAfter(Bench& b, const DownloadOutcome& outcome, int code) {
-  if (!outcome.Completed()) return code;
-  countRegister_ = outcome.countRegister;
+// The update procedure's questions on a terminal: a refusing check stands
+// unless --force, and a lasting download asks for consent (unless --yes or the
+// bench) once the checks have found what they found.
+class CliQuestions : public UpdateQuestions {
+ public:
+  CliQuestions(const CliOptions& options, Reporter& reporter, const Session& session)
+      : options_(options), reporter_(reporter), session_(session) {}
+
+  bool SendAnyway(const std::vector<std::string>& why) override {
+    for (const std::string& reason : why) {
+      options_.force ? reporter_.Warning(reason + "; sending anyway (--force)")
+                     : reporter_.Problem("refused: " + reason + " (--force sends anyway)");
+    }
+    return options_.force;
+  }
+
+  bool GoAhead(const UpdateReport& sofar) override {
+    if (!session_.NeedsConsent()) return true;
+    // A Ctrl-C before the question stops here; one during it ends the
+    // program, as nothing has been sent that Break would have to stop.
+    if (InterruptCount() > 0) return false;
+    const OperationPaused paused;
+    std::cerr << ConsentQuestion(sofar) << "Go on? Type \"yes\": " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer == "yes" || answer == "YES") return true;
+    reporter_.Problem("not confirmed; nothing was sent");
+    return false;
+  }
+
+ private:
+  std::string ConsentQuestion(const UpdateReport& sofar) const {
+    const std::string what =
+        options_.command == Command::dptm
+            ? "replace the drive's firmware through its vendor channel (DPTM)"
+            : std::string(FindDlmcMode(*options_.mode)->lastingEffect);
+    std::string question = "This will " + what + "\n  drive: " + session_.target_->description + "\n";
+    if (sofar.before.Answered()) {
+      question += "  model: " + sofar.before.model + ", serial " + sofar.before.serial +
+                  ", firmware " + sofar.before.firmware + "\n";
+    }
+    if (options_.file) {
+      question += "  file:  " + *options_.file + " (" + std::to_string(session_.fileSize_) +
+                  " bytes)\n";
+    }
+    return question;
+  }
+
+  const CliOptions& options_;
+  Reporter& reporter_;
+  const Session& session_;
+};
+
+int Session::Update(Bench& b) {
+  UpdateRequest request;
+  if (options_.command == Command::dptm) {
+    request.kind = UpdateRequest::Kind::vendor;
+  } else {
+    request.mode = options_.mode;
+    request.segments = {options_.segmentBlocks, options_.segmentAuto};
+  }
+  if (target_->drive) {
+    const TST_PhysicalDrive& d =
+        b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)];
+    request.devicePath = d.DevicePath;
+    request.queueBytes = d.MaxTransferLength;
+  }
+  OperationContext ctx(b.state, b.ports, b.io, b.host, b.trace);
+  CliQuestions questions(options_, reporter_, *this);
+  UpdateContext update{ctx, questions, b.backend.Users(), b.backend.Clock()};
+  update_ = RunUpdate(update, request);
+  bar_.Finish();
+  const UpdateReport& report = *update_;
+  const DownloadOutcome& outcome = report.download;
+
+  if (report.segments && (options_.segmentBlocks || options_.segmentAuto || report.segments->even ||
+                          report.segments->largest != kDlmcSegmentBlocks)) {
+    reporter_.Note("segments of " + std::to_string(report.segments->largest) + " blocks (" +
+                   report.segments->why + ")");
+  }
+  if (Interrupted(b.state)) {
+    reporter_.Problem("interrupted");
+    return kExitInterrupted;
+  }
+  if (report.stage == UpdateReport::Stage::identify) {
+    reporter_.Problem("cannot read the drive's IDENTIFY data: " + outcome.what);
+    return ExitCodeOf(outcome);
+  }
+  if (report.Declined()) return kExitRefused;
+  if (options_.mode == kDlmcActivate) {
+    // Activation writes no log line; the outcome is said here.
+    activated_ = outcome.Completed();
+    if (!*activated_) {
+      reporter_.Problem("the drive did not activate the deferred firmware: " + outcome.what);
+    }
+  } else {
+    download_ = outcome;
+  }
+  return Verified(report, ExitCodeOf(outcome));
+}
+
+int Session::Verified(const UpdateReport& report, int code) {
+  if (!report.verified) return code;
+  const DownloadOutcome& outcome = report.download;
   segmentReport_ = SegmentAnswerReport(outcome);
   if (!segmentReport_.empty()) {
     SegmentAnswerIsSuspect(outcome) ? reporter_.Warning(segmentReport_)
                                     : reporter_.Note(segmentReport_);
   }
-  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
-  verified_ = true;
-  const auto after = IdentifyAfterDownload(t, b.backend.Clock());
-  const std::string before = before_ && before_->command ? before_->firmware : "(not read)";
-  if (!after) {
+  const std::string before = report.before.command ? report.before.firmware : "(not read)";
+  if (!report.revisionAfter) {
     reporter_.Warning("firmware revision " + before +
                       " -> revision not read: the drive did not answer IDENTIFY within " +
                       std::to_string(kReidentifyTimeLimit.count() / 1000) + " s");
     return code;
   }
-  revisionAfter_ = after->firmware;
-  reporter_.Note("firmware revision " + before + " -> " + after->firmware);
-  if (RevisionChangeDue(outcome) && before_ && before_->command &&
-      before_->firmware == after->firmware) {
-    revisionUnchanged_ = true;
+  reporter_.Note("firmware revision " + before + " -> " + *report.revisionAfter);
+  if (report.revisionUnchanged) {
     reporter_.Problem("revision unchanged: the download completed, but the drive still reports " +
-                      after->firmware +
+                      *report.revisionAfter +
                       " (the image holds the same revision, or the drive did not apply it)");
     return kExitRevisionUnchanged;
   }
   return code;
 }
 
-bool Session::Consent() {
-  if (!NeedsConsent()) return true;
-
-  std::string what;
-  if (options_.command == Command::dptm) {
-    what = "replace the drive's firmware through its vendor channel (DPTM)";
-  } else {
-    what = std::string(FindDlmcMode(*options_.mode)->lastingEffect);
-  }
-  std::string question = "This will " + what + "\n  drive: " + target_->description + "\n";
-  if (options_.file) {
-    question += "  file:  " + *options_.file + " (" + std::to_string(fileSize_) + " bytes)\n";
-  }
-  std::cerr << question << "Go on? Type \"yes\": " << std::flush;
-  std::string answer;
-  std::getline(std::cin, answer);
-  if (answer == "yes" || answer == "YES" || answer == "y" || answer == "Y") return true;
-  reporter_.Problem("not confirmed; nothing was sent");
-  return false;
-}
-
 int Session::Operate(Bench& b) {
-  // A channel is found by a scan, which needs port I/O; for a port the consent
-  // question still comes first, as it always does.
+  // A channel is found by a scan, which needs port I/O.
   if (options_.target.kind == TargetKind::channel && RefusedPortIo()) return kExitRefused;
   if (auto code = ResolveTarget(b)) return *code;
-  if (auto code = CheckDiskUsers(b)) return *code;
-  if (!Consent()) return kExitRefused;
   if (options_.target.kind == TargetKind::port && RefusedPortIo()) return kExitRefused;
   if (!Select(b)) return kExitRefused;
   if (options_.command == Command::info) return Info(b);
-
-  if (options_.command == Command::dlmc && options_.mode != kDlmcActivate) {
-    if (auto refusal = DownloadRefusal(b.state.DriveTarget.kind, *options_.mode, fileSize_)) {
-      reporter_.Problem(*refusal);
-      return kExitRefused;
-    }
-  }
-  if (options_.command == Command::dlmc || options_.command == Command::dptm) {
-    if (auto code = Preflight(b)) return *code;
-  }
+  if (options_.command == Command::dlmc || options_.command == Command::dptm) return Update(b);
 
   OperationContext ctx(b.state, b.ports, b.io, b.host, b.trace);
-  ctx.segmentBlocks = segmentBlocks_;
-  int code = kExitOk;
-  switch (options_.command) {
-    case Command::identify:
-      identity_ = IdentifyButton(ctx);
-      code = identity_->command ? kExitOk : kExitDriveFailure;
-      break;
-    case Command::dlmc:
-      download_ = DownloadMicrocodeButton(ctx, *options_.mode);
-      if (*options_.mode == kDlmcActivate) {
-        // Activation writes no log line; the outcome is said here.
-        activated_ = download_->Completed();
-        if (!*activated_) {
-          reporter_.Problem("the drive did not activate the deferred firmware: " + download_->what);
-        }
-        code = VerifyAfter(b, *download_, ExitCodeOf(*download_));
-        download_.reset();
-      } else {
-        code = ExitCodeOf(*download_);
-      }
-      break;
-    case Command::dptm:
-      download_ = VendorDownloadButton(ctx);
-      code = ExitCodeOf(*download_);
-      break;
-    default:
-      break;
-  }
-  bar_.Finish();
-
+  identity_ = IdentifyButton(ctx);
   if (Interrupted(b.state)) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
-  if (download_) code = VerifyAfter(b, *download_, code);
-  return code;
+  return identity_->Answered() ? kExitOk : kExitDriveFailure;
 }
 
 void WriteDrive(JsonWriter& json, const DriveRow& d) {
@@ -804,18 +762,22 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     WriteCapabilities(json, *capabilities_);
     json.Key("transport").String(transport_);
   }
-  if (segmentBlocks_) json.Key("segmentBlocks").Int(static_cast<int>(*segmentBlocks_));
+  if (update_ && update_->segments) {
+    json.Key("segmentBlocks").Int(static_cast<int>(update_->segments->largest));
+  }
   if (!segmentReport_.empty()) {
+    const auto& count = update_->download.countRegister;
     json.Key("countRegister");
-    countRegister_ ? json.String(Hex(*countRegister_, 2)) : json.Null();
+    count ? json.String(Hex(*count, 2)) : json.Null();
     json.Key("countRegisterReport").String(segmentReport_);
   }
-  if (verified_) {
+  if (update_ && update_->verified) {
+    const UpdateReport& u = *update_;
     json.Key("firmwareRevision").BeginObject().Key("before");
-    before_ && before_->command ? json.String(before_->firmware) : json.Null();
+    u.before.command ? json.String(u.before.firmware) : json.Null();
     json.Key("after");
-    revisionAfter_ ? json.String(*revisionAfter_) : json.Null();
-    json.Key("unchanged").Bool(revisionUnchanged_).EndObject();
+    u.revisionAfter ? json.String(*u.revisionAfter) : json.Null();
+    json.Key("unchanged").Bool(u.revisionUnchanged).EndObject();
   }
   json.Key("interrupted").Bool(exitCode == kExitInterrupted);
 }

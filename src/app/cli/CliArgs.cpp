@@ -104,6 +104,8 @@ class Parser {
       flag(opts_.yes);
     } else if (name == "--force") {
       flag(opts_.force);
+    } else if (name == "--ask") {
+      flag(opts_.ask);
     } else if (name == "--segment-blocks") {
       auto value = Value(name, inlineValue);
       if (!value) return;
@@ -303,11 +305,12 @@ Options:
                      describes); the bench's drives remember their firmware between runs
   --json             print one JSON document with the results and the log lines
   --yes, -y          do not ask before a lasting download (modes 03, 07, 0E, 0F, dptm)
+  --ask              ask before a lasting download on the bench too, as on a real drive
   --force            send although the checks before a download refuse: a drive that says it
-                     does not support the mode, IDENTIFY unreadable, a segment size outside the
-                     drive's limits, mounted filesystems on the disk (lasting downloads)
-  --segment-blocks N|auto  blocks per segment of modes 03 and 0E (default 64); auto
-                     takes the largest the drive and the transport allow
+                     does not support the mode, IDENTIFY unreadable or not valid, no split of
+                     the image within the drive's segment limits, a disk in use
+  --segment-blocks N|auto  the largest segment of modes 03 and 0E (default 64), cut to the drive's
+                     and the transport's limits; auto takes the largest both allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one
                      line each, on stderr or to FILE (for a report about a drive or bridge)
   --help, -h         this text

@@ -30,6 +30,7 @@ struct CliOptions {
   bool json = false;
   std::optional<std::string> trace;  // --trace: "" for stderr, else the file
   bool yes = false;
+  bool ask = false;  // the consent question on the bench too
   bool force = false;  // send although the pre-flight checks refuse
   // --segment-blocks: a number, or none with segmentAuto for "auto".
   std::optional<std::uint32_t> segmentBlocks;

@@ -34,4 +34,11 @@ OperationRunning::~OperationRunning() {
   gOperationRunning = 0;
 }
 
+OperationPaused::OperationPaused() : was_(gOperationRunning) {
+  gOperationRunning = 0;
+}
+OperationPaused::~OperationPaused() {
+  gOperationRunning = was_;
+}
+
 }  // namespace brisquel::cli

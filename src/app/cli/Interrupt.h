@@ -21,4 +21,17 @@ class OperationRunning {
   OperationRunning& operator=(const OperationRunning&) = delete;
 };
 
+// Within an operation, a span in which Ctrl-C ends the program at once, as
+// outside one: a question waiting for an answer, before anything was sent.
+class OperationPaused {
+ public:
+  OperationPaused();
+  ~OperationPaused();
+  OperationPaused(const OperationPaused&) = delete;
+  OperationPaused& operator=(const OperationPaused&) = delete;
+
+ private:
+  int was_;
+};
+
 }  // namespace brisquel::cli

@@ -23,7 +23,8 @@ void AppPlatform::SetNoticeLog(std::function<void(const std::string&)> log) {
 
 MainPlatform AppPlatform::Platform() {
   return MainPlatform{*state_,           backend_->Ports(),  backend_->Io(),
-                      backend_->Disks(), backend_->System(), programDir_};
+                      backend_->Disks(), backend_->System(), programDir_,
+                      backend_->Users(), backend_->Clock()};
 }
 
 struct AppPlatformLoader {

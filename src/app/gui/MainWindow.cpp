@@ -278,6 +278,14 @@ void MainWindow::ShowMessage(const std::string& text) {
   box.exec();
 }
 
+bool MainWindow::AskYesNo(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Brisquel"), FromUtf8(text),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 void MainWindow::PumpMessages() {
   QCoreApplication::processEvents();
 }

@@ -85,6 +85,7 @@ class MainWindow : public QWidget, public MainView {
   int DlmcTypeIndex() override;
   std::optional<std::string> OpenFileDialog() override;
   void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
   void PumpMessages() override;
   bool KeyHeld(Key key) override;
 

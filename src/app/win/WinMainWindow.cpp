@@ -468,6 +468,12 @@ void WinMainWindow::ShowMessage(const std::string& text) {
   MessageBoxW(fmMain, Wide(text).c_str(), L"Brisquel", MB_OK);
 }
 
+bool WinMainWindow::AskYesNo(const std::string& text) {
+  if (options_.askYesNo) return options_.askYesNo(text);
+  return MessageBoxW(fmMain, Wide(text).c_str(), L"Brisquel",
+                     MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING) == IDYES;
+}
+
 void WinMainWindow::PumpMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -22,6 +22,8 @@ struct WinMainWindowOptions {
   std::string placementFile;
   // Picks the firmware file; the open-file dialog when not given (tests answer here).
   std::function<std::optional<std::string>()> chooseFile;
+  // Answers the yes/no questions; the message box when not given.
+  std::function<bool(const std::string&)> askYesNo;
 };
 
 class WinMainWindow : public MainView {
@@ -56,6 +58,7 @@ class WinMainWindow : public MainView {
   int DlmcTypeIndex() override;
   std::optional<std::string> OpenFileDialog() override;
   void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
   void PumpMessages() override;
   bool KeyHeld(Key key) override;
 

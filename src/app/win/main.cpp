@@ -35,8 +35,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
   ProgramState state;
 
   win::WinMainWindow fmMain(MainPlatform{state, backend.Ports(), backend.Io(), backend.Disks(),
-                                         backend.System(), program.parent_path()},
-                            {PlacementFileName(Utf8Of(program.filename())), {}});
+                                         backend.System(), program.parent_path(), backend.Users(),
+                                         backend.Clock()},
+                            {PlacementFileName(Utf8Of(program.filename())), {}, {}});
   fmMain.Show(showCmd);
   return fmMain.Run();
 }

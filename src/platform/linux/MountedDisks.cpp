@@ -92,20 +92,17 @@ class RealFiles : public SystemFiles {
 
 }  // namespace
 
-std::vector<std::string> DiskUsers(const std::string& deviceNode, SystemFiles& files) {
+DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files) {
   std::vector<std::string> users;
   const auto number = files.DeviceNumber(deviceNode);
-  if (!number) return users;  // no block device: nothing can be mounted from it
+  if (!number) return DiskUse::Free();  // no block device: nothing can be mounted from it
   Devices devices;
   Collect("/sys/dev/block/" + *number, files, devices, 0);
   devices.emplace(*number, BaseName(deviceNode));  // sysfs may be missing
 
   auto mounts = files.Read("/proc/self/mountinfo");
   if (!mounts) mounts = files.Read("/proc/1/mountinfo");
-  if (!mounts) {
-    users.push_back("what is mounted cannot be read (/proc/self/mountinfo)");
-    return users;
-  }
+  if (!mounts) return DiskUse::Unknown("what is mounted cannot be read (/proc/self/mountinfo)");
   std::istringstream lines(*mounts);
   for (std::string line; std::getline(lines, line);) {
     // ID PARENT MAJ:MIN ROOT MOUNTPOINT OPTIONS [OPTIONAL...] - FSTYPE SOURCE SUPEROPTIONS
@@ -131,12 +128,15 @@ std::vector<std::string> DiskUsers(const std::string& deviceNode, SystemFiles& f
       }
     }
   }
-  return users;
+  if (users.empty()) return DiskUse::Free();
+  std::string what;
+  for (const std::string& use : users) what += (what.empty() ? "" : "; ") + use;
+  return DiskUse::InUse(what);
 }
 
-std::vector<std::string> DiskUsers(const std::string& deviceNode) {
+DiskUse LinuxDiskUsers::OfDisk(const std::string& devicePath) {
   RealFiles files;
-  return DiskUsers(deviceNode, files);
+  return UsersOfDisk(devicePath, files);
 }
 
 }  // namespace brisquel::linuxpt

@@ -3,9 +3,12 @@
 // A drive that resets into new firmware under them can lose data.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "ops/DiskUsers.h"
 
 namespace brisquel::linuxpt {
 
@@ -20,11 +23,18 @@ class SystemFiles {
   virtual std::optional<std::string> DeviceNumber(const std::string& node) = 0;
 };
 
-// One line per use, e.g. "/ is mounted from sda1 (the running system)" or
-// "sda2 is in use as swap"; a line saying so when the mounts cannot be read.
-// Empty when nothing uses the disk.
-std::vector<std::string> DiskUsers(const std::string& deviceNode, SystemFiles& files);
-// The same on this machine's /proc and /sys.
-std::vector<std::string> DiskUsers(const std::string& deviceNode);
+// In use, with every use separated by "; " (e.g. "/ is mounted from sda1 (the
+// running system); sda2 is in use as swap"); unknown when the mounts cannot be
+// read; free when nothing uses the disk.
+DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files);
+
+// The same on this machine's /proc and /sys. A drive reached through its
+// task-file ports is free here: ports a kernel driver holds are refused before
+// any command goes out.
+class LinuxDiskUsers : public DiskUsers {
+ public:
+  DiskUse OfDisk(const std::string& devicePath) override;
+  DiskUse OfChannel(std::uint16_t) override { return DiskUse::Free(); }
+};
 
 }  // namespace brisquel::linuxpt

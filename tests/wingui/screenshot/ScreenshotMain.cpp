@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   // As brisquel.exe shows the bench: its caption says so.
   BenchSystemInfo system(std::make_unique<winpt::WinSystemInfo>());
   win::WinMainWindow window(
-      MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, "."});
+      MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, ".", bench->Users(), bench->Clock()});
   window.Show(SW_SHOWNORMAL);
   SendMessageW(window.lbControllers, LB_SETCURSEL, 1, 0);
   SendMessageW(window.fmMain, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE),

@@ -1,0 +1,33 @@
+// What holds a disk: mounted filesystems, swap or page files, the running
+// system. A drive that resets into new firmware under them can lose data, so a
+// download that switches or stores firmware asks first. What cannot be told is
+// never taken for free.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brisquel {
+
+struct DiskUse {
+  enum class State { free, inUse, unknown };
+  State state = State::unknown;
+  // inUse: what holds the disk ("/ is mounted from sda1"); unknown: why it
+  // cannot be told. Empty when free.
+  std::string what;
+
+  static DiskUse Free() { return {State::free, {}}; }
+  static DiskUse InUse(std::string what) { return {State::inUse, std::move(what)}; }
+  static DiskUse Unknown(std::string why) { return {State::unknown, std::move(why)}; }
+};
+
+class DiskUsers {
+ public:
+  virtual ~DiskUsers() = default;
+  // The disk at this device path (a line of the drive list).
+  virtual DiskUse OfDisk(const std::string& devicePath) = 0;
+  // The drive on the task-file channel at this base port.
+  virtual DiskUse OfChannel(std::uint16_t basePort) = 0;
+};
+
+}  // namespace brisquel

@@ -1,0 +1,244 @@
+#include "ops/UpdateProcedure.h"
+
+#include "ops/FirmwareFile.h"
+#include "ops/StandardDownload.h"
+#include "ops/VendorChannel.h"
+#include "ops/VendorDownload.h"
+
+namespace brisquel {
+namespace {
+
+using Result = DownloadOutcome::Result;
+using Stage = UpdateReport::Stage;
+
+constexpr std::uint32_t kWdcOui = 0x0014EE;
+
+std::uint16_t Word(const std::vector<std::uint8_t>& sector, std::size_t index) {
+  return static_cast<std::uint16_t>(sector[2 * index] | sector[2 * index + 1] << 8);
+}
+
+std::uint8_t ModeOf(const UpdateRequest& r) {
+  return r.kind == UpdateRequest::Kind::vendor ? kVendorDownloadMode : r.mode.value_or(0);
+}
+
+class Procedure {
+ public:
+  Procedure(UpdateContext& u, const UpdateRequest& r) : u_(u), t_(u.ops.transport), r_(r) {
+    report_.download.mode = ModeOf(r);
+  }
+
+  UpdateReport Run() {
+    if (!Identify()) return report_;
+    if (r_.kind == UpdateRequest::Kind::dlmc && !r_.mode) {
+      // A typed mode text: the unlock alone, as the window always sent it.
+      Unlock();
+      return Ended(Stage::done);
+    }
+    if (!DriveChecks() || !GoAhead()) return report_;
+    if (r_.kind == UpdateRequest::Kind::dlmc && !Unlock()) return report_;
+    if (r_.mode == kDlmcActivate) {
+      report_.stage = Stage::send;
+      const CommandResult activated = ActivateDeferredMicrocode(t_);
+      report_.download.result = ResultOf(activated);
+      report_.download.what = WhatEnded(activated, "DOWNLOAD MICROCODE", t_);
+      return Verify();
+    }
+    const std::optional<FirmwareFile> file = ChooseFile();
+    if (!file || !FileChecks(*file)) return report_;
+    report_.stage = Stage::send;
+    report_.download = r_.kind == UpdateRequest::Kind::vendor
+                           ? VendorDownloadFromFile(u_.ops, fileName_, file->image)
+                           : SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
+    return Verify();
+  }
+
+ private:
+  UpdateReport& Ended(Stage stage, Result result = Result::completed, std::string what = {}) {
+    report_.stage = stage;
+    if (stage != Stage::done) {
+      report_.download.result = result;
+      report_.download.what = std::move(what);
+    }
+    return report_;
+  }
+
+  bool Stopped(Stage stage, const CommandResult& command, const char* commandName) {
+    if (!command.EndsTheOperation()) return false;
+    Ended(stage, ResultOf(command), WhatEnded(command, commandName, t_));
+    return true;
+  }
+
+  bool Identify() {
+    report_.before = ReadIdentity(t_);
+    if (Stopped(Stage::identify, report_.before.command, "IDENTIFY DEVICE")) return false;
+    if (report_.before.Answered()) {
+      report_.capabilities =
+          CapabilitiesOf(std::span(report_.before.sector).first<kSectorSize>());
+    }
+    return true;
+  }
+
+  bool DriveChecks() {
+    report_.stage = Stage::driveChecks;
+    std::vector<std::string>& why = report_.refusals;
+    const IdentifyOutcome& id = report_.before;
+    if (!id.command) {
+      why.push_back("the drive's IDENTIFY data cannot be read, so what it supports is unknown");
+    } else if (!id.Answered()) {
+      why.push_back(ValidityText(id.validity) + ", so what the drive supports is unknown");
+    } else if (id.validity == IdentifyValidity::checksumWrong) {
+      why.push_back("IDENTIFY checksum wrong: the drive's data may be damaged, so what it "
+                    "supports cannot be trusted");
+    }
+    if (r_.kind == UpdateRequest::Kind::dlmc && report_.capabilities) {
+      if (auto refusal = DlmcPreflightRefusal(*report_.capabilities, *r_.mode)) {
+        why.push_back(*refusal);
+      }
+    }
+    // Every mode switches or stores firmware (01 too: the drive resets into it).
+    if (auto refusal = DiskUseRefusal()) why.push_back(*refusal);
+    if (why.empty()) return true;
+    if (!u_.questions.SendAnyway(why)) {
+      Ended(Stage::driveChecks, Result::refused, why.front());
+      return false;
+    }
+    report_.sentAnyway = true;
+    return true;
+  }
+
+  std::optional<std::string> DiskUseRefusal() {
+    const std::string disk = r_.devicePath ? *r_.devicePath : "the drive on the channel";
+    const DiskUse use = r_.devicePath ? u_.diskUsers.OfDisk(*r_.devicePath)
+                                      : u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort);
+    switch (use.state) {
+      case DiskUse::State::free:
+        return std::nullopt;
+      case DiskUse::State::inUse:
+        return disk + " is in use (" + use.what +
+               "): a drive that resets into new firmware under mounted filesystems can lose data";
+      case DiskUse::State::unknown:
+        break;
+    }
+    return "whether anything uses " + disk + " cannot be told (" + use.what +
+           "), and a drive that resets into new firmware under mounted filesystems can lose data";
+  }
+
+  bool GoAhead() {
+    report_.stage = Stage::goAhead;
+    if (u_.questions.GoAhead(report_)) return true;
+    Ended(Stage::goAhead, t_.state.BreakFlag ? Result::stoppedByBreak : Result::cancelled,
+          "not confirmed");
+    return false;
+  }
+
+  bool Unlock() {
+    report_.stage = Stage::unlock;
+    if (!IsWdcDrive(report_.before)) {
+      u_.ops.host.LogLine("Vendor unlock left out: not a WDC drive");
+      return true;
+    }
+    return !Stopped(Stage::unlock, SendVendorPreamble(t_), "the vendor preamble");
+  }
+
+  std::optional<FirmwareFile> ChooseFile() {
+    report_.stage = Stage::file;
+    const std::optional<std::string> path = u_.ops.host.OpenFirmwareDialog();
+    if (!path) {
+      Ended(Stage::file, Result::cancelled);
+      return std::nullopt;
+    }
+    fileName_ = FileNameOf(*path);
+    report_.download.file = fileName_;
+    const bool vendor = r_.kind == UpdateRequest::Kind::vendor;
+    FirmwareFile file = LoadFirmwareFile(*path, vendor ? UINTMAX_MAX : kDlmcMaxImageBytes);
+    if (file.outcome == FirmwareFile::Outcome::unreadable) {
+      Refuse(Stage::file, "Cannot read the file " + *path);
+      return std::nullopt;
+    }
+    return file;
+  }
+
+  bool FileChecks(const FirmwareFile& file) {
+    report_.stage = Stage::fileChecks;
+    if (r_.kind == UpdateRequest::Kind::vendor) return true;
+    const TransportKind kind = t_.state.DriveTarget.kind;
+    if (auto refusal = DownloadRefusal(kind, *r_.mode, file.size)) {
+      Refuse(Stage::fileChecks, *refusal);
+      return false;
+    }
+    if (!DlmcModeUsesOffsets(*r_.mode)) return true;
+    const auto blocks = static_cast<std::uint32_t>((file.size + kSectorSize - 1) / kSectorSize);
+    SegmentPlan plan = PlanSegments(report_.capabilities.value_or(DriveCapabilities{}),
+                                    TransportSegmentLimit(kind, r_.queueBytes), r_.segments, blocks);
+    if (plan.refusal) {
+      report_.refusals.push_back(*plan.refusal);
+      if (!u_.questions.SendAnyway({*plan.refusal})) {
+        Ended(Stage::fileChecks, Result::refused, *plan.refusal);
+        report_.segments = plan;
+        return false;
+      }
+      report_.sentAnyway = true;
+    }
+    report_.segments = plan;
+    u_.ops.segments = plan;
+    return true;
+  }
+
+  // A refusal of the file, on the download's own line.
+  void Refuse(Stage stage, const std::string& why) {
+    u_.ops.host.LogLine(DownloadLinePrefix(report_.download.mode, fileName_) + why);
+    Ended(stage, Result::refused, why);
+  }
+
+  UpdateReport& Verify() {
+    if (!report_.download.Completed()) return report_;
+    report_.stage = Stage::verify;
+    report_.verified = true;
+    if (const auto after = IdentifyAfterDownload(t_, u_.clock)) {
+      report_.revisionAfter = after->firmware;
+      report_.revisionUnchanged = RevisionChangeDue(report_.download) &&
+                                  report_.before.command && report_.before.firmware == after->firmware;
+    }
+    report_.stage = Stage::done;
+    return report_;
+  }
+
+  UpdateContext& u_;
+  TransportContext& t_;
+  const UpdateRequest& r_;
+  UpdateReport report_;
+  std::string fileName_;
+};
+
+}  // namespace
+
+bool IsWdcDrive(const IdentifyOutcome& identity) {
+  if (identity.model.rfind("WDC ", 0) == 0) return true;
+  if (identity.sector.size() < kSectorSize) return false;
+  // Words 108-111: NAA in the top four bits, then the 24-bit IEEE OUI.
+  const std::uint16_t w108 = Word(identity.sector, 108);
+  const std::uint16_t w109 = Word(identity.sector, 109);
+  const std::uint32_t oui = std::uint32_t{w108 & 0x0FFFu} << 12 | w109 >> 4;
+  return (w108 >> 12) == 5 && oui == kWdcOui;
+}
+
+std::string RevisionLine(const UpdateReport& report) {
+  if (!report.verified) return {};
+  const std::string before = report.before.command ? report.before.firmware : "(not read)";
+  if (!report.revisionAfter) {
+    return "Firmware revision " + before + " -> not read: the drive did not answer IDENTIFY within " +
+           std::to_string(kReidentifyTimeLimit.count() / 1000) + " s";
+  }
+  if (report.download.mode == kDlmcDeferred && *report.revisionAfter == before) {
+    return "Firmware revision " + before + "; the new firmware waits for activation (0F)";
+  }
+  return "Firmware revision " + before + " -> " + *report.revisionAfter;
+}
+
+UpdateReport RunUpdate(UpdateContext& u, const UpdateRequest& request) {
+  u.ops.transport.state.BreakFlag = false;
+  const OperationButtonsDisabled buttons(u.ops.host);
+  return Procedure(u, request).Run();
+}
+
+}  // namespace brisquel

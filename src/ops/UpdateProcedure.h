@@ -1,0 +1,93 @@
+// One firmware update, as the window's DLMC and WD DPTM buttons and the
+// command line's dlmc and dptm run it: IDENTIFY, the checks that need only the
+// drive, the view's "go ahead?", the vendor unlock, the file, the checks that
+// need the file, the download, and the revision read back. The views ask and
+// render; what is refused, and when, is decided here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ops/DiskUsers.h"
+#include "ops/DownloadCheck.h"
+#include "ops/DownloadOutcome.h"
+#include "ops/DriveCapabilities.h"
+#include "ops/Identify.h"
+#include "ops/OperationContext.h"
+
+namespace brisquel {
+
+struct UpdateRequest {
+  enum class Kind { dlmc, vendor };
+  Kind kind = Kind::dlmc;
+  // DOWNLOAD MICROCODE's mode; none when the mode box holds a typed text,
+  // which sends the vendor unlock only.
+  std::optional<std::uint8_t> mode;
+  SegmentRequest segments;  // modes 03 and 0E
+  // The target, for the disk-users check and the transport's limit: the
+  // drive list's device path and its queue's largest transfer (API mode), or
+  // none for a channel.
+  std::optional<std::string> devicePath;
+  std::uint32_t queueBytes = 0;
+};
+
+// What the procedure found and did. `download` says how it ended: a stop
+// before anything was sent reads `refused` (a check the view did not override,
+// or a file that cannot go), `cancelled` (no file, or no consent),
+// `stoppedByBreak` or `noDrive`.
+struct UpdateReport {
+  enum class Stage { identify, driveChecks, goAhead, unlock, file, fileChecks, send, verify, done };
+  Stage stage = Stage::identify;  // where it ended
+  IdentifyOutcome before;         // the drive's IDENTIFY before anything was sent
+  std::optional<DriveCapabilities> capabilities;  // none when IDENTIFY gave no valid data
+  std::vector<std::string> refusals;              // what the checks refused, in order
+  bool sentAnyway = false;                        // the view overrode them
+  std::optional<SegmentPlan> segments;            // modes 03 and 0E, once planned
+  DownloadOutcome download;
+
+  // After a completed download: IDENTIFY again until the drive answers.
+  bool verified = false;
+  std::optional<std::string> revisionAfter;  // none: the drive did not answer in time
+  bool revisionUnchanged = false;            // a change was due and did not come
+
+  bool Declined() const {
+    return stage < Stage::send && (download.result == DownloadOutcome::Result::refused ||
+                                   download.result == DownloadOutcome::Result::cancelled);
+  }
+};
+
+// What each view answers.
+class UpdateQuestions {
+ public:
+  virtual ~UpdateQuestions() = default;
+  // The checks refused, one reason per check: send all the same?
+  virtual bool SendAnyway(const std::vector<std::string>& why) = 0;
+  // The last word before the first command that changes the drive, with what
+  // IDENTIFY and the checks found. The window has asked all it asks by then.
+  virtual bool GoAhead(const UpdateReport& sofar) {
+    (void)sofar;
+    return true;
+  }
+};
+
+struct UpdateContext {
+  OperationContext& ops;
+  UpdateQuestions& questions;
+  DiskUsers& diskUsers;
+  RetryClock& clock;
+};
+
+UpdateReport RunUpdate(UpdateContext& u, const UpdateRequest& request);
+
+// Whether the vendor unlock of the standard download belongs to this drive:
+// its model begins "WDC ", or its world wide name carries that maker's OUI.
+bool IsWdcDrive(const IdentifyOutcome& identity);
+
+// The window's line after a download: "Firmware revision A -> B", the
+// deferred image's wait for activation, or why the revision was not read.
+// Empty when nothing was verified.
+std::string RevisionLine(const UpdateReport& report);
+
+}  // namespace brisquel

@@ -1,0 +1,235 @@
+// The update procedure on the fault bench: what the checks refuse before
+// anything is sent, what the view's answers change, the vendor unlock by
+// maker, the count register's last word and the revision read back.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "ops/OpsBench.h"
+#include "ops/UpdateProcedure.h"
+#include "sim/AtaDrive.h"
+
+namespace brisquel::test {
+namespace {
+
+using Result = DownloadOutcome::Result;
+using Data = sim::DriveFaults::IdentifyData;
+
+constexpr std::uint8_t kTemporary = 0x01, kSegmented = 0x03, kPermanent = 0x07,
+                       kDeferred = 0x0E, kActivate = 0x0F;
+
+// The IDENTIFY that the checks read, and nothing after it.
+bool OnlyIdentifySent(const OpsBench& b) {
+  const auto& h = b.drive.History();
+  return h.size() == 1 && h[0].command == 0xEC;
+}
+
+TEST(UpdateProcedure, ChecksThatNeedOnlyTheDriveRefuseBeforeAnythingIsSent) {
+  struct Case {
+    const char* what;
+    std::function<void(OpsBench&)> setUp;
+    std::optional<std::uint8_t> mode;  // none: the vendor download
+    const char* refusal;               // empty: the download goes through
+  };
+  const Case cases[] = {
+      {"no DOWNLOAD MICROCODE", nullptr, kPermanent,
+       "the drive says it does not support DOWNLOAD MICROCODE"},
+      {"no offsets, mode 03", nullptr, kSegmented, "does not support DOWNLOAD MICROCODE with offsets"},
+      {"disk in use, mode 07", [](OpsBench& b) { b.bench.Disks().Disks()[0].inUse = "/ is mounted"; },
+       kPermanent, "sim:sata is in use (/ is mounted): a drive that resets"},
+      {"disk in use, vendor download",
+       [](OpsBench& b) { b.bench.Disks().Disks()[0].inUse = "/ is mounted"; }, std::nullopt,
+       "sim:sata is in use (/ is mounted)"},
+      {"disk in use, mode 01 switches at once too",
+       [](OpsBench& b) { b.bench.Disks().Disks()[0].inUse = "/ is mounted"; }, kTemporary,
+       "sim:sata is in use (/ is mounted)"},
+      {"disk in use on another disk", [](OpsBench& b) { b.bench.Disks().Disks()[1].inUse = "/"; },
+       kPermanent, ""},
+      {"IDENTIFY aborted", [](OpsBench& b) { b.drive.Faults().abortCommand = 0xEC; }, kPermanent,
+       "the drive's IDENTIFY data cannot be read"},
+      {"IDENTIFY all zeros", [](OpsBench& b) { b.drive.Faults().identifyData = Data::zeros; },
+       kPermanent, "IDENTIFY data not valid: all zeros, so what the drive supports is unknown"},
+      {"IDENTIFY all ones", [](OpsBench& b) { b.drive.Faults().identifyData = Data::ones; },
+       std::nullopt, "IDENTIFY data not valid: all ones"},
+      {"IDENTIFY checksum wrong",
+       [](OpsBench& b) { b.drive.Faults().identifyData = Data::badChecksum; }, kDeferred,
+       "IDENTIFY checksum wrong"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::DriveIdentity id;
+    id.dlmcSupported = std::string(c.what) != "no DOWNLOAD MICROCODE";
+    id.offsetsSupported = std::string(c.what) != "no offsets, mode 03";
+    OpsBench b(TransportKind::ataPassThrough, id);
+    if (c.setUp) c.setUp(b);
+    const auto image = sim::MakeBenchFirmware("NEW", 10);
+    b.host.dialogAnswers.push_back(b.File("fw.bin", image));
+    UpdateRequest request;
+    request.kind = c.mode ? UpdateRequest::Kind::dlmc : UpdateRequest::Kind::vendor;
+    request.mode = c.mode;
+    const UpdateReport report = b.Update(request);
+    if (*c.refusal == '\0') {
+      EXPECT_TRUE(b.questions.asked.empty());
+      EXPECT_TRUE(report.download.Completed()) << report.download.what;
+      continue;
+    }
+    ASSERT_EQ(b.questions.asked.size(), 1u);
+    EXPECT_NE(b.questions.asked[0].find(c.refusal), std::string::npos) << b.questions.asked[0];
+    EXPECT_EQ(report.download.result, Result::refused);
+    EXPECT_TRUE(report.Declined());
+    EXPECT_EQ(b.questions.goAheads, 0);
+    EXPECT_EQ(b.host.dialogs, 0);  // no file dialog after a refusal
+    EXPECT_TRUE(OnlyIdentifySent(b));
+    EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+  }
+}
+
+TEST(UpdateProcedure, SentAnywayTheDownloadGoesOutAndItsOutcomeStands) {
+  sim::DriveIdentity id;
+  id.dlmcSupported = false;
+  OpsBench b(TransportKind::pio, id);
+  b.questions.sendAnyway = true;
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEW", 10)));
+  UpdateRequest request;
+  request.mode = kPermanent;
+  const UpdateReport report = b.Update(request);
+  EXPECT_TRUE(report.sentAnyway);
+  // The drive meant what it said.
+  EXPECT_EQ(report.download.result, Result::refusedByDrive);
+  EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+}
+
+TEST(UpdateProcedure, NoConsentAtTheGoAheadSendsNothingMore) {
+  OpsBench b(TransportKind::scsiPassThrough);
+  b.questions.goAhead = false;
+  UpdateRequest request;
+  request.mode = kPermanent;
+  const UpdateReport report = b.Update(request);
+  EXPECT_EQ(report.stage, UpdateReport::Stage::goAhead);
+  EXPECT_EQ(report.download.result, Result::cancelled);
+  EXPECT_TRUE(OnlyIdentifySent(b));
+  EXPECT_EQ(b.host.dialogs, 0);
+}
+
+TEST(UpdateProcedure, BreakWhileTheChecksWaitOnTheDriveStopsThere) {
+  OpsBench b(TransportKind::pio);
+  b.drive.Faults().stayBusy = true;
+  b.host.breakAtPump = 3;
+  UpdateRequest request;
+  request.mode = kPermanent;
+  const UpdateReport report = b.Update(request);
+  EXPECT_EQ(report.stage, UpdateReport::Stage::identify);
+  EXPECT_EQ(report.download.result, Result::stoppedByBreak);
+  EXPECT_EQ(b.questions.goAheads, 0);
+  EXPECT_EQ(b.host.dialogs, 0);
+  EXPECT_EQ(b.Commands(0x92).size(), 0u);
+}
+
+std::vector<std::uint8_t> SectorWithWwn(std::uint16_t w108, std::uint16_t w109) {
+  std::vector<std::uint8_t> s(kSectorSize);
+  s[216] = static_cast<std::uint8_t>(w108);
+  s[217] = static_cast<std::uint8_t>(w108 >> 8);
+  s[218] = static_cast<std::uint8_t>(w109);
+  s[219] = static_cast<std::uint8_t>(w109 >> 8);
+  return s;
+}
+
+TEST(UpdateProcedure, TheVendorUnlockGoesOnlyToThatMakersDrives) {
+  struct Case {
+    const char* model;
+    std::vector<std::uint8_t> sector;
+    bool wdc;
+  };
+  const Case cases[] = {
+      {"WDC WD5000AAKX-00SIMB0", {}, true},
+      {"ST1000DM003-1CH162", {}, false},
+      {"WDCX", {}, false},  // "WDC" must stand alone
+      {"", SectorWithWwn(0x5001, 0x4EE0), true},   // NAA 5, OUI 0014EEh
+      {"", SectorWithWwn(0x5000, 0xC500), false},  // another maker's OUI
+      {"", SectorWithWwn(0x6001, 0x4EE0), false},  // not NAA 5
+  };
+  for (const Case& c : cases) {
+    IdentifyOutcome id;
+    id.model = c.model;
+    id.sector = c.sector;
+    EXPECT_EQ(IsWdcDrive(id), c.wdc) << c.model << " " << c.sector.size();
+  }
+
+  sim::DriveIdentity seagate;
+  seagate.model = "ST1000DM003-1CH162";
+  OpsBench b(TransportKind::ataPassThrough, seagate);
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEW", 10)));
+  UpdateRequest request;
+  request.mode = kPermanent;
+  EXPECT_TRUE(b.Update(request).download.Completed());
+  EXPECT_EQ(b.host.log.front(), "Vendor unlock left out: not a WDC drive");
+  EXPECT_TRUE(b.Commands(0x80).empty());
+  EXPECT_TRUE(b.Commands(0xB0).empty());
+}
+
+TEST(UpdateProcedure, TheCountRegisterStopsADownloadTheDriveTookOtherwise) {
+  struct Case {
+    std::uint8_t answer;
+    std::size_t segmentsSent;
+    const char* closing;
+  };
+  const Case cases[] = {
+      {0x02, 1, "FAILED: the drive reported the download complete after 64 of 300 blocks (64 of "
+                "300 blocks sent"},
+      {0x03, 1, "FAILED: the drive reported the download complete after 64 of 300 blocks"},
+      {0x01, 5, "FAILED: the drive still waits for data (300 of 300 blocks sent"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.answer));
+    OpsBench b(TransportKind::ataPassThrough);
+    b.drive.Faults().segmentAnswer = c.answer;
+    b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEW", 300)));
+    UpdateRequest request;
+    request.mode = kSegmented;
+    const UpdateReport report = b.Update(request);
+    EXPECT_EQ(report.download.result, Result::refusedByDrive);
+    EXPECT_EQ(b.Commands(0x92).size(), c.segmentsSent);
+    EXPECT_NE(b.host.log.back().find(c.closing), std::string::npos) << b.host.log.back();
+    EXPECT_FALSE(report.verified);
+  }
+}
+
+TEST(UpdateProcedure, SegmentsSplitEvenlyAboveTheDrivesMinimum) {
+  sim::DriveIdentity id;
+  id.segmentMin = 128;
+  id.segmentMax = 256;
+  OpsBench b(TransportKind::pio, id);
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("EVEN", 300)));
+  UpdateRequest request;
+  request.mode = kSegmented;
+  request.segments.fromDrive = true;
+  const UpdateReport report = b.Update(request);
+  ASSERT_TRUE(report.download.Completed()) << report.download.what;
+  const auto segments = b.Commands(0x92);
+  ASSERT_EQ(segments.size(), 2u);
+  EXPECT_EQ(segments[0].count, 150);
+  EXPECT_EQ(segments[1].count, 150);
+  EXPECT_EQ(b.drive.FirmwareRevision(), "EVEN");
+}
+
+TEST(UpdateProcedure, TheRevisionIsReadBackAfterEachKindOfDownload) {
+  OpsBench b(TransportKind::ataPassThrough);
+  const auto run = [&](std::optional<std::uint8_t> mode, const char* revision) {
+    if (revision) {
+      b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware(revision, 10)));
+    }
+    UpdateRequest request;
+    request.mode = mode;
+    return RevisionLine(b.Update(request));
+  };
+  EXPECT_EQ(run(kPermanent, "P1"), "Firmware revision BF1.00 -> P1");
+  EXPECT_EQ(run(kDeferred, "D2"), "Firmware revision P1; the new firmware waits for activation (0F)");
+  EXPECT_EQ(run(kActivate, nullptr), "Firmware revision P1 -> D2");
+  // The drive refuses an activation with nothing deferred: nothing is verified.
+  EXPECT_EQ(run(kActivate, nullptr), "");
+  // No mode: the unlock alone, and no line.
+  EXPECT_EQ(run(std::nullopt, nullptr), "");
+}
+
+}  // namespace
+}  // namespace brisquel::test
