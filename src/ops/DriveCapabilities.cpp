@@ -3,12 +3,13 @@
 #include <algorithm>
 
 #include "ops/StandardDownload.h"
+#include "transport/Bytes.h"
 
 namespace brisquel {
 namespace {
 
 std::uint16_t Word(std::span<const std::uint8_t, kSectorSize> sector, int index) {
-  return static_cast<std::uint16_t>(sector[2 * index] | sector[2 * index + 1] << 8);
+  return GetU16(&sector[static_cast<std::size_t>(2 * index)]);
 }
 
 // Words whose bits 15:14 read 01 carry valid bits; a drive that leaves them

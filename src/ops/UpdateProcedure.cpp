@@ -4,6 +4,7 @@
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
 #include "ops/VendorDownload.h"
+#include "transport/Bytes.h"
 
 namespace brisquel {
 namespace {
@@ -12,10 +13,6 @@ using Result = DownloadOutcome::Result;
 using Stage = UpdateReport::Stage;
 
 constexpr std::uint32_t kWdcOui = 0x0014EE;
-
-std::uint16_t Word(const std::vector<std::uint8_t>& sector, std::size_t index) {
-  return static_cast<std::uint16_t>(sector[2 * index] | sector[2 * index + 1] << 8);
-}
 
 std::uint8_t ModeOf(const UpdateRequest& r) {
   return r.kind == UpdateRequest::Kind::vendor ? kVendorDownloadMode : r.mode.value_or(0);
@@ -216,8 +213,8 @@ bool IsWdcDrive(const IdentifyOutcome& identity) {
   if (identity.model.rfind("WDC ", 0) == 0) return true;
   if (identity.sector.size() < kSectorSize) return false;
   // Words 108-111: NAA in the top four bits, then the 24-bit IEEE OUI.
-  const std::uint16_t w108 = Word(identity.sector, 108);
-  const std::uint16_t w109 = Word(identity.sector, 109);
+  const std::uint16_t w108 = GetU16(&identity.sector[2 * 108]);
+  const std::uint16_t w109 = GetU16(&identity.sector[2 * 109]);
   const std::uint32_t oui = std::uint32_t{w108 & 0x0FFFu} << 12 | w109 >> 4;
   return (w108 >> 12) == 5 && oui == kWdcOui;
 }

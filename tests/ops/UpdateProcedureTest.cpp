@@ -8,6 +8,7 @@
 #include "ops/OpsBench.h"
 #include "ops/UpdateProcedure.h"
 #include "sim/AtaDrive.h"
+#include "transport/Bytes.h"
 
 namespace brisquel::test {
 namespace {
@@ -127,10 +128,8 @@ TEST(UpdateProcedure, BreakWhileTheChecksWaitOnTheDriveStopsThere) {
 
 std::vector<std::uint8_t> SectorWithWwn(std::uint16_t w108, std::uint16_t w109) {
   std::vector<std::uint8_t> s(kSectorSize);
-  s[216] = static_cast<std::uint8_t>(w108);
-  s[217] = static_cast<std::uint8_t>(w108 >> 8);
-  s[218] = static_cast<std::uint8_t>(w109);
-  s[219] = static_cast<std::uint8_t>(w109 >> 8);
+  PutU16(&s[2 * 108], w108);
+  PutU16(&s[2 * 109], w109);
   return s;
 }
 
