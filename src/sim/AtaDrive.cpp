@@ -3,6 +3,7 @@
 // BSY or DRQ is up, faults, the SMART key), and a data transfer hands over to
 // a continuation when its last word has moved.
 #include "sim/AtaDrive.h"
+#include "text/Escape.h"
 #include "text/Trim.h"
 #include "transport/Bytes.h"
 #include "transport/AtaProtocol.h"
@@ -670,9 +671,10 @@ void AtaDrive::PowerCycle() {
 }
 
 std::string AtaDrive::SaveFirmwareState() const {
-  std::string text = "active=" + impl_->activeRevision + "\npermanent=" +
-                     impl_->permanentRevision + "\n";
-  if (impl_->deferredRevision) text += "deferred=" + *impl_->deferredRevision + "\n";
+  // A revision read from a captured IDENTIFY sector may hold any byte.
+  std::string text = "active=" + EscapeText(impl_->activeRevision) + "\npermanent=" +
+                     EscapeText(impl_->permanentRevision) + "\n";
+  if (impl_->deferredRevision) text += "deferred=" + EscapeText(*impl_->deferredRevision) + "\n";
   return text;
 }
 
@@ -685,8 +687,10 @@ bool AtaDrive::LoadFirmwareState(const std::string& text) {
     if (line.empty()) continue;
     auto equals = line.find('=');
     if (equals == std::string::npos) return false;
-    std::string key = line.substr(0, equals), value = line.substr(equals + 1);
-    if (!PrintableRevision(value) || value.size() > 8) return false;
+    const std::string key = line.substr(0, equals);
+    const std::optional<std::string> unescaped = UnescapeText(line.substr(equals + 1));
+    if (!unescaped || unescaped->empty() || unescaped->size() > 8) return false;
+    const std::string& value = *unescaped;
     if (key == "active") active = value;
     else if (key == "permanent") permanent = value;
     else if (key == "deferred") deferred = value;

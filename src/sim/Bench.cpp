@@ -1,8 +1,8 @@
 #include "sim/Bench.h"
 
 #include <filesystem>
-#include <fstream>
 
+#include "transport/RegularFile.h"
 #include "transport/Utf8Path.h"
 
 namespace brisquel::sim {
@@ -167,11 +167,10 @@ std::string ReadIdentifyFiles(BenchDescription& bench, const std::filesystem::pa
     const std::filesystem::path path = folder / PathFromUtf8(d.identifyFile);
     const std::string where =
         "line " + std::to_string(d.identifyFileLine) + ": identify-file " + d.identifyFile + ": ";
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return where + "cannot be read";
-    std::vector<std::uint8_t> sector(513);  // one byte more tells a longer file
-    file.read(reinterpret_cast<char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
-    sector.resize(static_cast<std::size_t>(file.gcount()));
+    const RegularFileRead read = ReadRegularFile(path, 512);
+    if (read.tooLarge) return where + "is no 512-byte IDENTIFY sector";
+    if (!read.bytes) return where + "cannot be read: " + read.problem;
+    const std::vector<std::uint8_t> sector(read.bytes->begin(), read.bytes->end());
     const auto identity = IdentityFromSector(sector);
     if (!identity) return where + "is no 512-byte IDENTIFY sector";
     d.identity = *identity;
@@ -199,14 +198,12 @@ BenchLoad Bench::FromText(std::string_view text, const std::string& source,
 
 BenchLoad Bench::FromFile(const std::string& path) {
   const std::filesystem::path filePath = PathFromUtf8(path);
-  std::ifstream file(filePath, std::ios::binary);
-  if (!file) {
-    return {nullptr, path + ": cannot be read"};
+  const RegularFileRead read = ReadRegularFile(filePath, kMaxBenchFileBytes);
+  if (read.tooLarge) {
+    return {nullptr, path + ": larger than " + std::to_string(kMaxBenchFileBytes) + " bytes"};
   }
-  std::string text(kMaxBenchFileBytes + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(file.gcount()));
-  return FromText(text, path, filePath.parent_path());
+  if (!read.bytes) return {nullptr, path + ": cannot be read: " + read.problem};
+  return FromText(*read.bytes, path, filePath.parent_path());
 }
 
 AtaDrive* Bench::Drive(const std::string& name) const {

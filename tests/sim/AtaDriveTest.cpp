@@ -172,11 +172,17 @@ TEST(AtaDriveState, FirmwareStateSurvivesSaveAndLoad) {
   EXPECT_EQ(other.FirmwareRevision(), "TMP9");
   EXPECT_EQ(other.PermanentRevision(), "NEW2");
   EXPECT_EQ(other.DeferredRevision(), "NEXT3");
+  // Any byte of a captured revision survives, escaped.
+  AtaDrive captured({"M", std::string("A\n\\\x01]", 5), "S"});
+  ASSERT_TRUE(other.LoadFirmwareState(captured.SaveFirmwareState()));
+  EXPECT_EQ(other.FirmwareRevision(), std::string("A\n\\\x01]", 5));
+  ASSERT_TRUE(other.LoadFirmwareState(saved));
   other.PowerCycle();  // temporary firmware does not survive power
   EXPECT_EQ(other.FirmwareRevision(), "NEW2");
 
   for (const char* bad : {"", "active=A\n", "active=A\npermanent=B\nflavour=C\n",
-                          "active=\npermanent=B\n", "active=TOOLONGREV\npermanent=B\n", "junk"}) {
+                          "active=\npermanent=B\n", "active=TOOLONGREV\npermanent=B\n", "junk",
+                          "active=\\x4\npermanent=B\n"}) {
     EXPECT_FALSE(other.LoadFirmwareState(bad)) << bad;
     EXPECT_EQ(other.FirmwareRevision(), "NEW2");
   }

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -273,8 +278,10 @@ TEST(BenchFile, SizesAreBounded) {
 }
 
 TEST(BenchFile, LoadingNamesTheSourceOfAnError) {
-  EXPECT_EQ(Bench::FromFile("/nonexistent/bench.ini").error,
-            "/nonexistent/bench.ini: cannot be read");
+  // With the system's reason, in the system's words.
+  const std::string missing = Bench::FromFile("/nonexistent/bench.ini").error;
+  EXPECT_EQ(missing.rfind("/nonexistent/bench.ini: cannot be read: ", 0), 0u) << missing;
+  EXPECT_GT(missing.size(), std::string("/nonexistent/bench.ini: cannot be read: ").size());
   const BenchLoad load = Bench::FromText("[drive d]\nmodel = A\r\nfirmware\r\n", "mine.ini");
   EXPECT_EQ(load.bench, nullptr);
   EXPECT_EQ(load.error, "mine.ini: line 3: expected \"key = value\" or a [section]");
@@ -282,6 +289,38 @@ TEST(BenchFile, LoadingNamesTheSourceOfAnError) {
   ASSERT_NE(shipped.bench, nullptr) << shipped.error;
   EXPECT_NE(shipped.bench->Drive("usb0"), nullptr);
 }
+
+#ifndef _WIN32
+// What is not a regular file is refused at once by what it is: a FIFO would
+// wait for a writer, a directory would read as an empty bench.
+TEST(BenchFile, OnlyRegularFilesAreRead) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("brisquel-bench-kinds-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "folder");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::string ide = "[drive d]\nidentify-file = ";
+  struct Case {
+    BenchLoad load;
+    std::string error;
+  };
+  const std::string d = dir.string();
+  const Case cases[] = {
+      {Bench::FromFile(d + "/folder"), d + "/folder: cannot be read: is a directory"},
+      {Bench::FromFile(d + "/fifo"), d + "/fifo: cannot be read: is a FIFO, not a regular file"},
+      {Bench::FromText(ide + "fifo\n", "b.ini", dir),
+       "b.ini: line 2: identify-file fifo: cannot be read: is a FIFO, not a regular file"},
+      {Bench::FromText(ide + "folder\n", "b.ini", dir),
+       "b.ini: line 2: identify-file folder: cannot be read: is a directory"},
+      {Bench::FromText(ide + "none\n", "b.ini", dir),
+       "b.ini: line 2: identify-file none: cannot be read: No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.load.bench, nullptr);
+    EXPECT_EQ(c.load.error, c.error);
+  }
+  std::filesystem::remove_all(dir);
+}
+#endif
 
 }  // namespace
 }  // namespace brisquel::sim

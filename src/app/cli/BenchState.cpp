@@ -10,6 +10,7 @@
 #include "app/cli/ProcessText.h"
 #include "sim/AtaDrive.h"
 #include "sim/Bench.h"
+#include "text/Escape.h"
 #include "transport/Utf8Path.h"
 
 namespace brisquel::cli {
@@ -73,7 +74,8 @@ std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench) {
   std::vector<RememberedDrive> drives;
   for (const std::string& name : bench.DriveNames()) {
     sim::AtaDrive* drive = bench.Drive(name);
-    drives.push_back({name + " " + drive->Identity().serial, drive});
+    // A captured serial may hold a line end or a ']': the key stays one line.
+    drives.push_back({EscapeText(name + " " + drive->Identity().serial), drive});
   }
   return drives;
 }

@@ -1,6 +1,7 @@
 #include "app/cli/Cli.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/UpdateProcedure.h"
+#include "sim/AtaDrive.h"
 #include "transport/Utf8Path.h"
 #include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
@@ -195,6 +197,8 @@ class Session {
   };
 
   int ErrorNames();
+  int BenchReset();
+  int BenchImage();
   bool CheckFirmwareFile();
   int RunOnBackend(Backend& backend);
   void ReadDrives(Bench& b);
@@ -249,6 +253,8 @@ bool Session::RefusedPortIo() {
 
 int Session::Execute() {
   if (options_.command == Command::errorName) return ErrorNames();
+  if (options_.command == Command::benchReset) return BenchReset();
+  if (options_.command == Command::benchImage) return BenchImage();
   // A file that would be refused is refused before any drive is touched.
   if (options_.file && !CheckFirmwareFile()) return kExitRefused;
 
@@ -271,12 +277,14 @@ int Session::Execute() {
   std::string problem;
   std::optional<std::filesystem::path> stateFile;
   std::vector<RememberedDrive> remembered;
+  bool damagedState = false;
   if (sim::Bench* bench = backend->Bench()) {
     remembered = RememberedDrives(*bench);
     if (auto dir = StateDirectory()) {
       stateFile = *dir / BenchStateFileName(options_.benchFile);
       if (!LoadBenchState(*stateFile, remembered, problem)) {
         reporter_.Warning(problem + "; the bench starts as described");
+        damagedState = true;
       }
     } else {
       reporter_.Warning("no state directory (HOME is not set): the bench will not remember");
@@ -285,13 +293,58 @@ int Session::Execute() {
 
   const int code = RunOnBackend(*backend);
 
-  if (stateFile && !SaveBenchState(*stateFile, remembered, problem)) reporter_.Warning(problem);
+  // Only a download changes what the drives remember; a damaged file is
+  // replaced by the bench as described, so that it warns once.
+  const bool downloaded = options_.command == Command::dlmc || options_.command == Command::dptm;
+  if (stateFile && (downloaded || damagedState) &&
+      !SaveBenchState(*stateFile, remembered, problem)) {
+    reporter_.Warning(problem);
+  }
   return code;
 }
 
 int Session::ErrorNames() {
   for (std::uint16_t code : options_.codes)
     reporter_.Print(Hex(code, 4) + "\t" + ErrorCodeName(code));
+  return kExitOk;
+}
+
+int Session::BenchReset() {
+  const std::optional<std::filesystem::path> dir = StateDirectory();
+  if (!dir) {
+    reporter_.Problem("no state directory (HOME is not set): the bench remembers nothing");
+    return kExitRefused;
+  }
+  const std::filesystem::path file = *dir / BenchStateFileName(options_.benchFile);
+  std::error_code ec;
+  if (!std::filesystem::remove(file, ec)) {
+    if (ec) {
+      reporter_.Problem("cannot remove " + Utf8Of(file) + ": " + ec.message());
+      return kExitRefused;
+    }
+    reporter_.Print("The bench remembers nothing yet: it starts as described (" + Utf8Of(file) +
+                    " does not exist)");
+    return kExitOk;
+  }
+  reporter_.Print("The bench starts as described again: " + Utf8Of(file) + " removed");
+  return kExitOk;
+}
+
+int Session::BenchImage() {
+  const std::vector<std::uint8_t> image =
+      sim::MakeBenchFirmware(options_.imageRevision, options_.imageBlocks);
+  std::ofstream out(PathFromUtf8(*options_.file), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
+  out.close();
+  if (!out) {
+    reporter_.Problem(*options_.file +
+                      ": cannot write the image there: " + std::generic_category().message(errno));
+    return kExitRefused;
+  }
+  reporter_.Print("Wrote " + *options_.file + ": bench firmware " + options_.imageRevision + ", " +
+                  std::to_string(options_.imageBlocks) + " blocks (" +
+                  std::to_string(image.size()) + " bytes)");
   return kExitOk;
 }
 

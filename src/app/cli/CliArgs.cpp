@@ -1,5 +1,6 @@
 #include "app/cli/CliArgs.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -16,7 +17,7 @@ struct CommandWord {
   Command command;
 };
 
-constexpr std::array<CommandWord, 7> kCommands{{
+constexpr std::array<CommandWord, 10> kCommands{{
     {"list", Command::list},
     {"scan", Command::scan},
     {"identify", Command::identify},
@@ -24,6 +25,10 @@ constexpr std::array<CommandWord, 7> kCommands{{
     {"dlmc", Command::dlmc},
     {"dptm", Command::dptm},
     {"error-name", Command::errorName},
+    {"bench", Command::bench},
+    // Named by their two words; no single argument matches them.
+    {"bench reset", Command::benchReset},
+    {"bench image", Command::benchImage},
 }};
 
 // Hexadecimal with or without "0x"; no sign, no blanks, at most max.
@@ -211,6 +216,18 @@ class Parser {
         }
         return;
       }
+      case Command::bench:
+        if (arg == "reset") {
+          opts_.command = Command::benchReset;
+        } else if (arg == "image") {
+          opts_.command = Command::benchImage;
+        } else {
+          error_ = "bench takes reset or image (got \"" + arg + "\")";
+        }
+        return;
+      case Command::benchImage:
+        BenchImageOperand(arg);
+        return;
       case Command::dlmc:
       case Command::dptm:
         if (!opts_.file) {
@@ -222,6 +239,31 @@ class Parser {
         break;
     }
     error_ = std::string("unexpected argument \"") + arg + "\" for " + CommandName(opts_.command);
+  }
+
+  // REVISION BLOCKS FILE, as the bench's drives check them.
+  void BenchImageOperand(const std::string& arg) {
+    if (opts_.imageRevision.empty()) {
+      const bool printable =
+          std::all_of(arg.begin(), arg.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+      if (arg.empty() || arg.size() > 8 || !printable || arg.back() == ' ') {
+        error_ = "the REVISION of a bench image is 1 to 8 printable ASCII characters (got \"" +
+                 arg + "\")";
+      } else {
+        opts_.imageRevision = arg;
+      }
+    } else if (opts_.imageBlocks == 0) {
+      auto blocks = ParseIndex(arg);
+      if (!blocks || *blocks == 0 || *blocks > 0xFFFF) {
+        error_ = "the BLOCKS of a bench image are a number from 1 to 65535 (got \"" + arg + "\")";
+      } else {
+        opts_.imageBlocks = *blocks;
+      }
+    } else if (!opts_.file) {
+      opts_.file = arg;
+    } else {
+      error_ = "unexpected argument \"" + arg + "\" for bench image";
+    }
   }
 
   void Check() {
@@ -249,6 +291,10 @@ class Parser {
       error_ = "--segment-blocks belongs to dlmc --mode 03 or 0E";
     } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
       error_ = "--force belongs to dlmc and dptm";
+    } else if (c == Command::bench) {
+      error_ = "bench needs reset or image REVISION BLOCKS FILE";
+    } else if (c == Command::benchImage && !opts_.file) {
+      error_ = "bench image needs REVISION BLOCKS FILE";
     } else if (c == Command::errorName && opts_.codes.empty()) {
       error_ = "error-name needs at least one CODE";
     }
@@ -294,6 +340,10 @@ Commands:
                                   07 permanent, 0E deferred, 0F activate deferred (no FILE)
   dptm TARGET FILE                the vendor download over SMART logs
   error-name CODE...              the names of vendor status codes (hexadecimal)
+  bench reset                     the simulated bench forgets its drives' firmware
+                                  (the default bench, or the one --sim=BENCHFILE names)
+  bench image REVISION BLOCKS FILE  write a firmware image the bench's drives accept:
+                                  revision up to 8 characters, 1 to 65535 blocks of 512 bytes
 
 Targets:
   --drive N        line N of `list`

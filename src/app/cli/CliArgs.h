@@ -8,7 +8,19 @@
 
 namespace brisquel::cli {
 
-enum class Command { none, list, scan, identify, info, dlmc, dptm, errorName };
+enum class Command {
+  none,
+  list,
+  scan,
+  identify,
+  info,
+  dlmc,
+  dptm,
+  errorName,
+  bench,
+  benchReset,
+  benchImage
+};
 
 // --drive N (a line of `list`), --channel N (a line of `scan`), --port 0xNNNN.
 enum class TargetKind { none, drive, channel, port };
@@ -24,6 +36,9 @@ struct CliOptions {
   std::optional<std::uint8_t> mode;  // dlmc: 0x01, 0x03, 0x07, 0x0E or 0x0F
   std::optional<std::string> file;   // dlmc, dptm
   std::vector<std::uint16_t> codes;  // error-name
+  // bench image REVISION BLOCKS FILE (the FILE in file)
+  std::string imageRevision;
+  std::uint32_t imageBlocks = 0;
 
   bool sim = false;
   std::optional<std::string> benchFile;  // --sim=FILE
@@ -49,7 +64,6 @@ ParseResult ParseArgs(const std::vector<std::string>& args);
 
 // The words scripts use: "list", "identify", "error-name", ...
 const char* CommandName(Command command);
-
 
 // Modes that leave new firmware on the drive beyond the next power cycle, or
 // switch to it: these ask for consent on a real drive.
