@@ -5,6 +5,7 @@
 #include "sim/AtaDrive.h"
 #include "text/Escape.h"
 #include "text/Trim.h"
+#include "transport/Bytes.h"
 #include "transport/AtaProtocol.h"
 
 #include <algorithm>
@@ -20,7 +21,6 @@ constexpr std::size_t kSectorBytes = 512;
 constexpr std::size_t kWordsPerSector = 256;
 constexpr std::uint32_t kMinSegmentBlocks = 1;
 constexpr std::uint32_t kMaxSegmentBlocks = 64;
-constexpr std::uint32_t kMaxImageBlocks = 65535;  // what the offset and count bytes can reach
 constexpr std::uint32_t kMaxVendorChunk = 64;
 
 // Vendor status codes the bench firmware answers with (names as the drive's
@@ -41,61 +41,14 @@ constexpr std::uint16_t kOvmPermanentNotLoaded = 0x3902;       // OVM_PERMANENT_
 constexpr std::uint16_t kUnsupportedLogAddress = 0xC820;       // UNSUPPORTED_LOG_ADDRESS
 
 
-// A byte at a time from a table: the drive checks a whole 16 MiB image within
-// one command, and bit by bit that took a quarter of a second.
-constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
-  std::array<std::uint32_t, 256> table{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t c = i;
-    for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    table[i] = c;
-  }
-  return table;
-}();
-
-std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0) {
-  crc = ~crc;
-  for (std::uint8_t byte : data) crc = kCrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Put16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-// CRC of the image with its own checksum field read as zero.
-std::uint32_t ImageCrc(std::span<const std::uint8_t> image) {
-  static constexpr std::uint8_t kZero[4] = {};
-  std::uint32_t crc = Crc32(image.first(20));
-  crc = Crc32(kZero, crc);
-  return Crc32(image.subspan(24), crc);
-}
-
 // A segment size the drive states, or its own limit where it states none.
 std::uint32_t SegmentLimit(std::uint16_t stated, std::uint32_t own) {
   return stated == 0 || stated == 0xFFFF ? own : stated;
 }
 
-bool PrintableRevision(const std::string& text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= 0x20 && c <= 0x7E;
-  });
-}
-
 // Identity and revision texts are padded at the end with spaces or NULs.
 std::string Trimmed(std::string_view text) {
   return std::string(TrimEnd(text, std::string_view(" \0", 2)));
-}
-
-std::uint16_t Get16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 
 // Text in IDENTIFY data: two characters per word, the high byte first.
@@ -117,84 +70,12 @@ std::optional<DriveIdentity> IdentityFromSector(std::span<const std::uint8_t> se
   identity.serial = SectorText(sector, 10, 10);
   identity.firmware = SectorText(sector, 23, 4);
   identity.model = SectorText(sector, 27, 20);
-  identity.dlmcSupported = Get16(sector, 2 * 83) & 0x0001;
-  identity.offsetsSupported = Get16(sector, 2 * 119) & 0x0010;
-  identity.segmentMin = Get16(sector, 2 * 234);
-  identity.segmentMax = Get16(sector, 2 * 235);
+  identity.dlmcSupported = GetU16(sector.data() + 2 * 83) & 0x0001;
+  identity.offsetsSupported = GetU16(sector.data() + 2 * 119) & 0x0010;
+  identity.segmentMin = GetU16(sector.data() + 2 * 234);
+  identity.segmentMax = GetU16(sector.data() + 2 * 235);
   identity.sector.emplace(sector.begin(), sector.end());
   return identity;
-}
-
-namespace {
-
-// Checks an image as its blocks arrive, to the same verdict CheckBenchFirmware
-// gives once all of them are in, so that no command waits on the whole image
-// at once: the header from the first block, the checksum block by block.
-class ImageCheck {
- public:
-  void Reset() { *this = {}; }
-  std::uint64_t Received() const { return received_; }
-
-  // The next bytes of the image, in whole blocks.
-  void Feed(std::span<const std::uint8_t> bytes) {
-    if (received_ == 0) ReadHeader(bytes);
-    const std::uint64_t end = std::uint64_t{verdict_.blocks} * kSectorBytes;
-    if (headerValid_ && received_ < end) {
-      const auto part = bytes.first(
-          static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - received_)));
-      crc_ = received_ == 0 ? ImageCrc(part) : Crc32(part, crc_);
-    }
-    received_ += bytes.size();
-  }
-
-  BenchFirmwareVerdict Verdict() const {
-    BenchFirmwareVerdict verdict = verdict_;
-    if (!headerValid_) return verdict;
-    if (received_ < std::uint64_t{verdict.blocks} * kSectorBytes) {
-      verdict.check = BenchFirmwareCheck::tooShort;
-      return verdict;
-    }
-    verdict.check = crc_ == stored_ ? BenchFirmwareCheck::valid : BenchFirmwareCheck::badChecksum;
-    return verdict;
-  }
-
- private:
-  void ReadHeader(std::span<const std::uint8_t> first) {
-    if (first.size() < 24 || std::memcmp(first.data(), kBenchFirmwareMagic, 8) != 0) return;
-    verdict_.blocks = Get32(first, 8);
-    verdict_.revision = Trimmed(std::string(first.begin() + 12, first.begin() + 20));
-    stored_ = Get32(first, 20);
-    headerValid_ = verdict_.blocks != 0 && verdict_.blocks <= kMaxImageBlocks &&
-                   PrintableRevision(verdict_.revision);
-  }
-
-  BenchFirmwareVerdict verdict_;
-  bool headerValid_ = false;
-  std::uint32_t stored_ = 0, crc_ = 0;
-  std::uint64_t received_ = 0;
-};
-
-}  // namespace
-
-std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::uint32_t blocks) {
-  blocks = std::max<std::uint32_t>(blocks, 1);
-  std::vector<std::uint8_t> image(std::size_t{blocks} * kSectorBytes);
-  // A payload that changes with the position, so lost, repeated or swapped
-  // bytes show in the checksum.
-  for (std::size_t i = 24; i < image.size(); ++i)
-    image[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9) * 7 + 0x5A);
-  std::memcpy(image.data(), kBenchFirmwareMagic, 8);
-  Put32(image, 8, blocks);
-  for (std::size_t i = 0; i < 8; ++i)
-    image[12 + i] = i < revision.size() ? static_cast<std::uint8_t>(revision[i]) : ' ';
-  Put32(image, 20, ImageCrc(image));
-  return image;
-}
-
-BenchFirmwareVerdict CheckBenchFirmware(std::span<const std::uint8_t> data) {
-  ImageCheck check;
-  check.Feed(data);
-  return check.Verdict();
 }
 
 struct AtaDrive::Impl {
@@ -422,13 +303,13 @@ struct AtaDrive::Impl {
   void FeedBlock() {
     std::array<std::uint8_t, kSectorBytes> bytes{};
     const std::size_t words = position - blockStart;
-    for (std::size_t i = 0; i < words; ++i) Put16(bytes, 2 * i, data[blockStart + i]);
+    for (std::size_t i = 0; i < words; ++i) PutU16(bytes.data() + 2 * i, data[blockStart + i]);
     feeding->Feed(std::span(bytes).first(2 * words));
   }
 
   std::vector<std::uint8_t> DataBytes() const {
     std::vector<std::uint8_t> bytes(data.size() * 2);
-    for (std::size_t i = 0; i < data.size(); ++i) Put16(bytes, 2 * i, data[i]);
+    for (std::size_t i = 0; i < data.size(); ++i) PutU16(bytes.data() + 2 * i, data[i]);
     return bytes;
   }
 
@@ -502,12 +383,12 @@ struct AtaDrive::Impl {
       // The revision words tell the firmware that runs now.
       std::array<std::uint16_t, 256> w{};
       PutString(w, 23, 4, activeRevision);
-      for (int i = 23; i < 27; ++i) Put16(bytes, 2 * i, w[i]);
+      for (int i = 23; i < 27; ++i) PutU16(bytes.data() + 2 * i, w[i]);
       // A sector without the signature keeps its last word as it was.
       if (bytes[510] != 0xA5) return bytes;
     } else {
       const auto w = BuiltIdentifyWords();
-      for (int i = 0; i < 256; ++i) Put16(bytes, 2 * i, w[i]);
+      for (int i = 0; i < 256; ++i) PutU16(bytes.data() + 2 * i, w[i]);
     }
     // Word 255: signature 0xA5, then the byte that makes the sector sum to 0.
     bytes[510] = 0xA5;
@@ -667,10 +548,10 @@ struct AtaDrive::Impl {
     }
     if (!vendorMode || log != kLogVendorKey || count.current == 0) return Abort();
     std::vector<std::uint8_t> sectors(std::size_t{count.current} * kSectorBytes, 0);
-    Put16(sectors, 24, faults.vendorPrimaryCode.value_or(primaryCode));
-    Put32(sectors, 26, replyValue);
-    Put16(sectors, 48, faults.vendorThirdCode.value_or(thirdCode));
-    Put16(sectors, 406, faults.vendorSecondCode.value_or(secondCode));
+    PutU16(sectors.data() + 24, faults.vendorPrimaryCode.value_or(primaryCode));
+    PutU32(sectors.data() + 26, replyValue);
+    PutU16(sectors.data() + 48, faults.vendorThirdCode.value_or(thirdCode));
+    PutU16(sectors.data() + 406, faults.vendorSecondCode.value_or(secondCode));
     SendToHost(sectors);
   }
 
@@ -702,7 +583,7 @@ struct AtaDrive::Impl {
     if (word(0) == 0x000E && word(1) == 0x0001 && word(2) == 0x000F && word(3) == 0x0002) {
       // The preamble key: nothing to do but answer.
     } else if (word(0) == 0x0019 && word(1) == 0x0005 && word(2) == 0x0108 && word(3) == 0) {
-      const std::uint32_t announced = Get32(key, 8);
+      const std::uint32_t announced = GetU32(key.data() + 8);
       replyValue = faults.vendorRequestedSectors.value_or(announced);
       vendorSectorsLeft = replyValue;
       vendorDownload = replyValue > 0;

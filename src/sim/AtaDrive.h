@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/BenchFirmware.h"
+
 namespace brisquel::sim {
 
 // The bench's clock: every status read is one millisecond of the drive's time.
@@ -118,24 +120,5 @@ class AtaDrive {
   struct Impl;
   Impl* impl_;
 };
-
-// A firmware image the bench drive accepts, by DOWNLOAD MICROCODE or the
-// vendor channel. Layout, little-endian, in 512-byte blocks:
-//   bytes 0-7    magic "BRQLFW01"
-//   bytes 8-11   total blocks of the image, header block included (1..65535)
-//   bytes 12-19  new firmware revision, ASCII, padded with spaces
-//   bytes 20-23  CRC-32 (IEEE) of all the image's blocks, these four bytes taken as zero
-//   the rest     payload, any content
-// Data past the image's blocks is ignored; anything else is refused.
-inline constexpr char kBenchFirmwareMagic[] = "BRQLFW01";
-std::vector<std::uint8_t> MakeBenchFirmware(const std::string& revision, std::uint32_t blocks);
-
-enum class BenchFirmwareCheck { valid, notFirmware, tooShort, badChecksum };
-struct BenchFirmwareVerdict {
-  BenchFirmwareCheck check = BenchFirmwareCheck::notFirmware;
-  std::uint32_t blocks = 0;  // from the header, when there is one
-  std::string revision;
-};
-BenchFirmwareVerdict CheckBenchFirmware(std::span<const std::uint8_t> data);
 
 }  // namespace brisquel::sim
