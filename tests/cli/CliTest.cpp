@@ -366,9 +366,10 @@ TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
     EXPECT_EQ(asked.out.find("Download Microcode"), std::string::npos) << asked.out;
   }
   // Ctrl-C at the question (or, on a slow machine, before it): exit 3, and
-  // nothing sent after it.
+  // nothing sent after it. The program replaces script's shell, which would
+  // otherwise take the signal too (dash dies of it) and hide the exit code.
   const CliResult stopped = cli.Shell(
-      "(sleep 1; printf '\\003') | script -qec '\"$CLI\" --sim --ask dlmc --drive 0 --mode 07 "
+      "(sleep 1; printf '\\003') | script -qec 'exec \"$CLI\" --sim --ask dlmc --drive 0 --mode 07 "
       "fw.bin' /dev/null");
   EXPECT_EQ(stopped.exitCode, 3) << stopped.out;
   EXPECT_EQ(stopped.out.find("Download Microcode"), std::string::npos) << stopped.out;
