@@ -18,6 +18,11 @@ std::uint8_t ModeOf(const UpdateRequest& r) {
   return r.kind == UpdateRequest::Kind::vendor ? kVendorDownloadMode : r.mode.value_or(0);
 }
 
+bool IsAccessDenied(const CommandResult& command) {
+  return command.end == CommandEnd::systemRefused &&
+         command.systemError == win32::ERROR_ACCESS_DENIED_;
+}
+
 class Procedure {
  public:
   Procedure(UpdateContext& u, const UpdateRequest& r) : u_(u), t_(u.ops.transport), r_(r) {
@@ -68,6 +73,13 @@ class Procedure {
   bool Identify() {
     report_.before = ReadIdentity(t_);
     if (Stopped(Stage::identify, report_.before.command, "IDENTIFY DEVICE")) return false;
+    // Without the rights nothing more can go through either: say so before
+    // the checks, whose refusals would only hide it.
+    if (IsAccessDenied(report_.before.command)) {
+      Ended(Stage::identify, Result::refusedBySystem,
+            WhatEnded(report_.before.command, "IDENTIFY DEVICE", t_));
+      return false;
+    }
     if (report_.before.Answered()) {
       report_.capabilities =
           CapabilitiesOf(std::span(report_.before.sector).first<kSectorSize>());
@@ -149,7 +161,7 @@ class Procedure {
     const bool vendor = r_.kind == UpdateRequest::Kind::vendor;
     FirmwareFile file = LoadFirmwareFile(*path, vendor ? UINTMAX_MAX : kDlmcMaxImageBytes);
     if (file.outcome == FirmwareFile::Outcome::unreadable) {
-      Refuse(Stage::file, "Cannot read the file " + *path);
+      Refuse(Stage::file, "Cannot read the file " + *path + ": " + file.problem);
       return std::nullopt;
     }
     return file;
