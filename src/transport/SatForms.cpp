@@ -1,9 +1,6 @@
 #include "transport/SatForms.h"
 
-#include <cstdio>
-
 #include "transport/AtaCommands.h"
-#include "transport/uAtaPass.h"
 
 namespace brisquel {
 
@@ -12,18 +9,6 @@ namespace {
 constexpr std::uint8_t kSenseIllegalRequest = 0x05;
 constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
-
-std::string RefusalText(TransportContext& t, const CommandResult& last) {
-  if (last.end == CommandEnd::systemRefused) {
-    return "the system refused the request: " +
-           TrimSystemMessage(t.io.SystemMessageText(last.systemError));
-  }
-  if (last.sense && last.sense->key == kSenseIllegalRequest) {
-    return last.sense->asc == kAscInvalidOpcode ? "ILLEGAL REQUEST, invalid command operation code"
-                                                : "ILLEGAL REQUEST, invalid field in CDB";
-  }
-  return "no answer";
-}
 
 // The line is kept with what is remembered of the bridge, to be logged again
 // when its drive is selected again.
@@ -92,10 +77,9 @@ CommandResult FindSatForm(TransportContext& t, std::span<std::uint8_t> sector) {
       return last;
     }
   }
+  // The refusal is said by the command that meets it.
   SetSatForm(target, kSatForms[0]);
   target.satFormFound = SatFormFound::refused;
-  LogSatForm(t, "USB bridge refuses ATA PASS-THROUGH in every form (12 sent as 10 bytes, 12, 16): " +
-                    RefusalText(t, last));
   return last;
 }
 

@@ -30,10 +30,9 @@ std::optional<SatForm> SatFormNamed(std::string_view name);
 bool RefusesTheForm(const CommandResult& result);
 
 // Sends IDENTIFY DEVICE into `sector` in each form until one is not refused,
-// and keeps that form on the target (the first form when all are refused).
-// Logs one line unless the form found is the first: "USB bridge answers ATA
-// PASS-THROUGH(16)", or why every form was refused. Returns how the last
-// IDENTIFY ended.
+// and keeps that form on the target (the first form, SatFormFound::refused,
+// when all are refused). A form other than the first is logged: "USB bridge
+// answers ATA PASS-THROUGH(16)". Returns how the last IDENTIFY ended.
 CommandResult FindSatForm(TransportContext& t, std::span<std::uint8_t> sector);
 
 // What was learnt of the bridges met so far, by device path, so that a drive

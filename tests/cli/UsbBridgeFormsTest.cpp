@@ -56,8 +56,9 @@ TEST(UsbBridgeForms, EachBridgeGetsTheFormItAnswersWithOneLine) {
       {1, 0, "USB bridge answers ATA PASS-THROUGH(12)\n" + Identity(1) + "\n\n", "12"},
       {2, 0, Identity(2) + "\n\n", "12-10"},
       {3, 1,
-       "USB bridge refuses ATA PASS-THROUGH in every form (12 sent as 10 bytes, 12, 16): "
-       "ILLEGAL REQUEST, invalid command operation code\n FW: SN:\n\n",
+       " FW: SN:\n\nIDENTIFY DEVICE failed: the USB bridge refused it in every form of ATA "
+       "PASS-THROUGH (12 sent as 10 bytes, 12, 16) (sense key 5, ASC 20h: invalid command "
+       "operation code)\n",
        ""},
       // GOOD with nothing passed on is no answer: the data is all zeros.
       {4, 1, " FW: SN:\n\nIDENTIFY data not valid: all zeros\n", ""},
@@ -91,7 +92,9 @@ TEST(UsbBridgeForms, EachTryIsTracedAndOnlyARefusedFormMovesOn) {
                 "bus = USB\n");
   const CliResult aborted = cli.Run({"--sim=aborting.ini", "--trace", "identify", "--drive", "0"});
   EXPECT_EQ(aborted.exitCode, 1);
-  EXPECT_EQ(aborted.out, "Bus Type:USB\n FW: SN:\n\n");
+  EXPECT_EQ(aborted.out,
+            "Bus Type:USB\n FW: SN:\n\nIDENTIFY DEVICE failed: the drive aborted it (sense key B, "
+            "ASC 00h)\n");
   EXPECT_FALSE(Contains(aborted.err, "-> SAT-12 ")) << aborted.err;
   EXPECT_FALSE(Contains(aborted.err, "-> SAT-16")) << aborted.err;
 }
@@ -125,7 +128,9 @@ TEST(UsbBridgeForms, SatForcesTheFormWithoutTryingOthers) {
   CliResult r =
       cli.Run({"--sim=bridges.ini", "--trace", "--sat", "12", "identify", "--drive", "0"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "Bus Type:USB\n FW: SN:\n\n");
+  EXPECT_EQ(r.out,
+            "Bus Type:USB\n FW: SN:\n\nIDENTIFY DEVICE failed: the USB bridge refused it (sense "
+            "key 5, ASC 20h: invalid command operation code)\n");
   EXPECT_FALSE(Contains(r.err, "SAT-16")) << r.err;
   r = cli.Run({"--sim=bridges.ini", "--sat=16", "info", "--drive", "2"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
