@@ -68,15 +68,6 @@ DriveCapabilities CapabilitiesOf(std::span<const std::uint8_t, kSectorSize> sect
   return c;
 }
 
-IdentifyOutcome ReadIdentity(TransportContext& t) {
-  const auto sector = std::span(t.state.TransferBuffer).first<kSectorSize>();
-  std::fill(sector.begin(), sector.end(), std::uint8_t{0});
-  const CommandResult command = IdentifyDevice(t);
-  IdentifyOutcome outcome = command ? IdentityOf(sector) : IdentifyOutcome{};
-  outcome.command = command;
-  return outcome;
-}
-
 bool DlmcModeUsesOffsets(std::uint8_t mode) {
   return mode == kDlmcSegmented || mode == kDlmcDeferred;
 }

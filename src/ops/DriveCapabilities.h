@@ -33,10 +33,6 @@ struct DriveCapabilities {
 
 DriveCapabilities CapabilitiesOf(std::span<const std::uint8_t, kSectorSize> sector);
 
-// IDENTIFY DEVICE for a check of the command line's own: no log line, the
-// names and the sector in the outcome (empty names when the command failed).
-IdentifyOutcome ReadIdentity(TransportContext& t);
-
 // Modes 03 and 0E carry the image in segments at offsets.
 bool DlmcModeUsesOffsets(std::uint8_t mode);
 

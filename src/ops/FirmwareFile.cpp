@@ -1,31 +1,38 @@
 #include "ops/FirmwareFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <new>
 
 #include "transport/AtaTypes.h"
+#include "transport/RegularFile.h"
 #include "transport/Utf8Path.h"
 
 namespace brisquel {
 
 FirmwareFile LoadFirmwareFile(const std::string& path, std::uintmax_t maxBytes) {
-  namespace fs = std::filesystem;
   FirmwareFile file;
-  std::error_code error;
-  const fs::path p = PathFromUtf8(path);
+  const std::filesystem::path p = PathFromUtf8(path);
   // Anything but a regular file (a directory, a device) has no size to trust.
-  if (!fs::is_regular_file(p, error)) return file;
-  file.size = fs::file_size(p, error);
-  if (error) return file;
+  const RegularFileCheck check = CheckRegularFile(p);
+  if (!check.problem.empty()) {
+    file.problem = check.problem;
+    return file;
+  }
+  file.size = check.size;
   if (file.size > maxBytes) {
     file.outcome = FirmwareFile::Outcome::tooLarge;
     return file;
   }
   try {
+    errno = 0;
     std::ifstream in(p, std::ios::binary);
-    if (!in) return file;
+    if (!in) {
+      file.problem = OpenProblem(errno);
+      return file;
+    }
     file.image.resize(static_cast<std::size_t>(file.size));
     in.read(reinterpret_cast<char*>(file.image.data()),
             static_cast<std::streamsize>(file.image.size()));
@@ -33,10 +40,12 @@ FirmwareFile LoadFirmwareFile(const std::string& path, std::uintmax_t maxBytes) 
     if (in.gcount() != static_cast<std::streamsize>(file.image.size()) ||
         in.peek() != std::ifstream::traits_type::eof()) {
       file.image.clear();
+      file.problem = "changed while it was read";
       return file;
     }
   } catch (const std::bad_alloc&) {
     file.image.clear();
+    file.problem = "is too large to hold in memory";
     return file;
   }
   file.outcome = FirmwareFile::Outcome::loaded;

@@ -14,6 +14,7 @@ struct FirmwareFile {
   Outcome outcome = Outcome::unreadable;
   std::vector<std::uint8_t> image;  // the whole file when loaded
   std::uintmax_t size = 0;          // known for loaded and tooLarge
+  std::string problem;              // unreadable: why, in the system's words where it has some
 };
 
 // Loads a regular file of at most maxBytes bytes. A larger one is not read.

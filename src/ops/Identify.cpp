@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ops/CommandFailure.h"
 #include "transport/AtaCommands.h"
 
 namespace brisquel {
@@ -74,7 +75,8 @@ IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector) {
           IdentifyText(sector, 10, 19),
           std::vector<std::uint8_t>(sector.begin(), sector.end()),
           {},
-          ValidityOf(sector)};
+          ValidityOf(sector),
+          {}};
 }
 
 std::string IdentifyLine(const IdentifyOutcome& identity) {
@@ -89,22 +91,31 @@ CommandResult IdentifyDevice(TransportContext& t) {
   return Dispatch(t, IdentifyCommand(std::span(t.state.TransferBuffer).first(kSectorSize)));
 }
 
-IdentifyOutcome IdentifyButton(OperationContext& ctx) {
-  TransportState& s = ctx.transport.state;
-  s.BreakFlag = false;
-  const OperationButtonsDisabled buttons(ctx.host);
-  const auto sector = std::span(s.TransferBuffer).first(kSectorSize);
+IdentifyOutcome ReadIdentity(TransportContext& t) {
+  const auto sector = std::span(t.state.TransferBuffer).first<kSectorSize>();
   std::fill(sector.begin(), sector.end(), std::uint8_t{0});
-
-  // A failed command is not reported: its fields come out empty.
-  const CommandResult command = IdentifyDevice(ctx.transport);
-
-  IdentifyOutcome outcome = IdentityOf(sector.first<kSectorSize>());
+  const CommandResult command = IdentifyDevice(t);
+  // What the drive sent back when the command failed is not its answer.
+  IdentifyOutcome outcome = command ? IdentityOf(sector) : IdentifyOutcome{};
   outcome.command = command;
+  outcome.failure = FailureWords(command, t);
+  return outcome;
+}
+
+std::string IdentifyFailureLine(const IdentifyOutcome& identity) {
+  return identity.command ? std::string() : "IDENTIFY DEVICE failed: " + identity.failure;
+}
+
+IdentifyOutcome IdentifyButton(OperationContext& ctx) {
+  ctx.transport.state.BreakFlag = false;
+  const OperationButtonsDisabled buttons(ctx.host);
+  const IdentifyOutcome outcome = ReadIdentity(ctx.transport);
   ctx.host.LogLine(IdentifyLine(outcome));
   ctx.host.LogLine("");
-  // What the drive sent back when the command failed is not its answer.
-  if (command && outcome.validity != IdentifyValidity::valid) {
+  // Break is the user's own doing, and needs no explaining.
+  if (!outcome.command && outcome.command.end != CommandEnd::stopped) {
+    ctx.host.LogLine(IdentifyFailureLine(outcome));
+  } else if (outcome.validity != IdentifyValidity::valid) {
     ctx.host.LogLine(ValidityText(outcome.validity));
   }
   return outcome;

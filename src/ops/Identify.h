@@ -31,6 +31,7 @@ struct IdentifyOutcome {
   std::vector<std::uint8_t> sector;  // the 512 bytes of IDENTIFY data
   CommandResult command;
   IdentifyValidity validity = IdentifyValidity::valid;
+  std::string failure;  // a command that did not complete: how it ended, in words
 
   // The command completed with data that is not all zeros or all ones; a
   // wrong checksum still shows names, which the checks before a download
@@ -44,9 +45,16 @@ struct IdentifyOutcome {
 // The names of one sector of IDENTIFY data, as the log line shows them.
 IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector);
 
+// IDENTIFY DEVICE without a log line: the names and the sector in the outcome
+// (empty names when the command failed, and the failure in words).
+IdentifyOutcome ReadIdentity(TransportContext& t);
+
+// "IDENTIFY DEVICE failed: <how>" for a command that did not complete, else empty.
+std::string IdentifyFailureLine(const IdentifyOutcome& identity);
+
 // The Identify button (and a double-click on the list): logs
-// "<model> FW:<firmware> SN:<serial>" and an empty line, then, for data that
-// cannot be believed, a line that says why.
+// "<model> FW:<firmware> SN:<serial>" and an empty line, then, for a command
+// that failed or data that cannot be believed, a line that says why.
 IdentifyOutcome IdentifyButton(OperationContext& ctx);
 
 // "<model> FW:<firmware> SN:<serial>", from the names or from one sector of

@@ -34,6 +34,11 @@ std::string SystemDiskRefusal(const std::string& disk, std::uint8_t mode, Runnin
   return risk + ". The safe way: 0E then a power cycle";
 }
 
+bool IsAccessDenied(const CommandResult& command) {
+  return command.end == CommandEnd::systemRefused &&
+         command.systemError == win32::ERROR_ACCESS_DENIED_;
+}
+
 class Procedure {
  public:
   Procedure(UpdateContext& u, const UpdateRequest& r) : u_(u), t_(u.ops.transport), r_(r) {
@@ -84,6 +89,13 @@ class Procedure {
   bool Identify() {
     report_.before = ReadIdentity(t_);
     if (Stopped(Stage::identify, report_.before.command, "IDENTIFY DEVICE")) return false;
+    // Without the rights nothing more can go through either: say so before
+    // the checks, whose refusals would only hide it.
+    if (IsAccessDenied(report_.before.command)) {
+      Ended(Stage::identify, Result::refusedBySystem,
+            WhatEnded(report_.before.command, "IDENTIFY DEVICE", t_));
+      return false;
+    }
     if (report_.before.Answered()) {
       report_.capabilities =
           CapabilitiesOf(std::span(report_.before.sector).first<kSectorSize>());
@@ -186,7 +198,7 @@ class Procedure {
     const bool vendor = r_.kind == UpdateRequest::Kind::vendor;
     FirmwareFile file = LoadFirmwareFile(*path, vendor ? UINTMAX_MAX : kDlmcMaxImageBytes);
     if (file.outcome == FirmwareFile::Outcome::unreadable) {
-      Refuse(Stage::file, "Cannot read the file " + *path);
+      Refuse(Stage::file, "Cannot read the file " + *path + ": " + file.problem);
       return std::nullopt;
     }
     return file;

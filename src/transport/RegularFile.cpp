@@ -28,23 +28,33 @@ const char* KindOf(std::filesystem::file_type type) {
 
 }  // namespace
 
-RegularFileRead ReadRegularFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
-  RegularFileRead read;
+RegularFileCheck CheckRegularFile(const std::filesystem::path& path) {
+  RegularFileCheck check;
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::status(path, ec);
   if (ec) {
-    read.problem = ec.message();
+    check.problem = ec.message();
+  } else if (!std::filesystem::is_regular_file(status)) {
+    check.problem = KindOf(status.type());
+  } else {
+    check.size = std::filesystem::file_size(path, ec);
+    if (ec) check.problem = ec.message();
+  }
+  return check;
+}
+
+std::string OpenProblem(int error) {
+  return error ? std::generic_category().message(error) : "cannot be opened";
+}
+
+RegularFileRead ReadRegularFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
+  RegularFileRead read;
+  const RegularFileCheck check = CheckRegularFile(path);
+  if (!check.problem.empty()) {
+    read.problem = check.problem;
     return read;
   }
-  if (!std::filesystem::is_regular_file(status)) {
-    read.problem = KindOf(status.type());
-    return read;
-  }
-  read.size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    read.problem = ec.message();
-    return read;
-  }
+  read.size = check.size;
   if (read.size > maxBytes) {
     read.tooLarge = true;
     read.problem = "is larger than " + std::to_string(maxBytes) + " bytes";
@@ -53,7 +63,7 @@ RegularFileRead ReadRegularFile(const std::filesystem::path& path, std::uintmax_
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    read.problem = errno ? std::generic_category().message(errno) : "cannot be opened";
+    read.problem = OpenProblem(errno);
     return read;
   }
   try {

@@ -19,4 +19,15 @@ struct RegularFileRead {
 
 RegularFileRead ReadRegularFile(const std::filesystem::path& path, std::uintmax_t maxBytes);
 
+// Whether the path names a regular file, and its size: the first half of the
+// read, for a caller that reads the bytes into a buffer of its own.
+struct RegularFileCheck {
+  std::uintmax_t size = 0;
+  std::string problem;  // empty for a regular file of known size
+};
+RegularFileCheck CheckRegularFile(const std::filesystem::path& path);
+
+// Why an open that failed failed, in the system's words where errno has any.
+std::string OpenProblem(int error);
+
 }  // namespace brisquel

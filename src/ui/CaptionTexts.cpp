@@ -54,4 +54,13 @@ std::string NormalCaption(const std::string& systemName, bool administrator) {
   return "Brisquel - " + systemName + (administrator ? "" : " (without administrator rights)");
 }
 
+std::string NoPortIoLine(std::int32_t dllStatus, bool administrator) {
+  constexpr std::int32_t kDriverNotLoaded = 2;
+  return "PIO mode needs port I/O, which the port library could not give (" +
+         DllStatusText(dllStatus) + "): " +
+         (dllStatus == kDriverNotLoaded && !administrator
+              ? "run Brisquel with administrator rights, or use API mode"
+              : "use API mode");
+}
+
 }  // namespace brisquel

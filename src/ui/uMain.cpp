@@ -136,6 +136,8 @@ void TfmMain::FillPioList() {
   if (outer) busy_ = Busy::filling;
   view_.SetListEnabled(false);
   ProgramState& state = platform_.state;
+  // Without port I/O the scan finds nothing and the list stays empty: say why.
+  if (!libraryReady_) LogLine(NoPortIoLine(dllStatus_, platform_.system.HasAdministratorRights()));
   ScanPciControllers({state, state.BreakFlag, platform_.ports, *this, platform_.programDir});
   view_.ClearList();
   heldSelection_.reset();

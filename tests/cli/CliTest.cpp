@@ -268,7 +268,10 @@ TEST(CliExitCodes, FailuresAndRefusals) {
        "blocks sent; vendor status: DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET - "
        "FM_ERR_NOT_FLASH_FILE)"},
       {{"--sim", "dptm", "--drive", "0", "junk.bin"}, 1, "", ""},
-      {{"--sim=deaf.bench", "identify", "--drive", "0"}, 1, "", " FW: SN:"},
+      {{"--sim=deaf.bench", "identify", "--drive", "0"},
+       1,
+       "",
+       "IDENTIFY DEVICE failed: the drive aborted it (status 41h, error 04h)"},
       {{"--sim=vendor.bench", "dptm", "--channel", "0", "fw.bin"},
        1,
        "",

@@ -163,7 +163,8 @@ TEST(FailedDownloads, AChannelWithNoDriveEndsAtOnceAndSaysSo) {
     b.state.DriveTarget.basePort = 0x170;
     const IdentifyOutcome id = IdentifyButton(b.ctx);
     EXPECT_EQ(id.command.end, CommandEnd::noDevice);
-    EXPECT_EQ(b.host.log, (std::vector<std::string>{noDrive, " FW: SN:", ""}));
+    EXPECT_EQ(b.host.log, (std::vector<std::string>{noDrive, " FW: SN:", "",
+                                                    "IDENTIFY DEVICE failed: no drive answers"}));
   }
   {
     OpsBench b(TransportKind::pio);

@@ -46,7 +46,12 @@ TEST_P(IdentifyOnBench, AFailedCommandLeavesEveryFieldEmpty) {
   b.drive.Faults().abortCommand = 0xEC;
   std::fill(b.state.TransferBuffer.begin(), b.state.TransferBuffer.begin() + 512, 'A');
   IdentifyButton(b.ctx);
-  EXPECT_EQ(b.host.log, (std::vector<std::string>{" FW: SN:", ""}));
+  // The line after it says who ended the command, in the words it came back in.
+  const std::string why = GetParam() == TransportKind::scsiPassThrough
+                              ? "the drive aborted it (sense key B, ASC 00h)"
+                              : "the drive aborted it (status 41h, error 04h)";
+  EXPECT_EQ(b.host.log,
+            (std::vector<std::string>{" FW: SN:", "", "IDENTIFY DEVICE failed: " + why}));
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 

@@ -336,7 +336,8 @@ TEST_P(StandardDownloadOnBench, RefusesWhatCannotBeSentAndSendsNothingOfIt) {
   b.Dlmc(kSegmented);
   EXPECT_EQ(b.host.log,
             (std::vector<std::string>{
-                "Download Microcode 07 - gone.bin - Cannot read the file " + missing,
+                "Download Microcode 07 - gone.bin - Cannot read the file " + missing +
+                    ": No such file or directory",
                 "Download Microcode 03 - big.bin - Refused: the file has 16777217 bytes, more "
                 "than the 16777216 bytes a download can carry"}));
   EXPECT_TRUE(b.Commands(0x92).empty());

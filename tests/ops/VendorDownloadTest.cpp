@@ -139,7 +139,8 @@ TEST_P(VendorDownloadOnBench, ACancelledDialogOrAnUnreadableFileSendsNothing) {
   EXPECT_EQ(b.Commands(0xEC).size(), 2u);
   EXPECT_EQ(b.host.log,
             std::vector<std::string>{
-                "Download Microcode (DPTM) - gone.bin - Cannot read the file " + missing});
+                "Download Microcode (DPTM) - gone.bin - Cannot read the file " + missing +
+                ": No such file or directory"});
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true}));
 
   b.host.dialogThrows = true;

@@ -114,6 +114,37 @@ TEST(MainLogic, FormCreateStartsTheLibraryOnceAndNamesItInTheCaptionOnlyWithCtrl
   }
 }
 
+// Without port I/O the channel list stays empty; the log says why and what to do.
+TEST(MainLogic, PioModeWithoutPortIoSaysWhy) {
+  struct Case {
+    std::int32_t status;
+    bool administrator;
+    const char* line;
+  };
+  for (const Case& c : {
+           Case{2, false,
+                "PIO mode needs port I/O, which the port library could not give (Driver not "
+                "loaded): run Brisquel with administrator rights, or use API mode"},
+           Case{1, true,
+                "PIO mode needs port I/O, which the port library could not give (Unsupported "
+                "Platform): use API mode"},
+       }) {
+    auto bench = sim::Bench::Default();
+    LibraryOnly ports(false, c.status, 0);
+    ProgramState state;
+    FixedSystem system;
+    system.administrator = c.administrator;
+    FakeMainView view;
+    TfmMain main(view, MainPlatform{state, ports, bench->Io(), bench->Disks(), system, {}, bench->Users(), bench->Clock()});
+    main.FormCreate();
+    main.FormShow();
+    EXPECT_TRUE(view.log.empty()) << "API mode needs no port I/O";
+    main.rbPIOClick();
+    EXPECT_EQ(view.log, std::vector<std::string>{c.line});
+    EXPECT_TRUE(view.list.empty());
+  }
+}
+
 TEST(MainLogic, OperationButtonsFollowTheRules) {
   Window w;
   FakeMainView& v = w.view;

@@ -214,6 +214,12 @@ class Session {
   int Info(Bench& b);
   int Update(Bench& b);
   int Verified(const UpdateReport& report, int code);
+  // How to get the rights a refused command lacked, when it lacked them.
+  std::string RightsHint(const CommandResult& command) const {
+    const bool denied = command.end == CommandEnd::systemRefused &&
+                        command.systemError == win32::ERROR_ACCESS_DENIED_;
+    return denied && !administrator_ ? kRightsHint : "";
+  }
   bool Interrupted(const ProgramState& state) const {
     return InterruptCount() > 0 && state.BreakFlag;
   }
@@ -366,7 +372,7 @@ bool Session::CheckFirmwareFile() {
     case FirmwareFile::Outcome::unreadable:
       break;
   }
-  reporter_.Problem(*options_.file + ": cannot read the firmware file");
+  reporter_.Problem(*options_.file + ": cannot read the firmware file: " + file.problem);
   return false;
 }
 
@@ -439,6 +445,15 @@ int Session::List(Bench& b) {
     reporter_.Print(std::to_string(row.index) + "\t" + row.busType + "\t" + row.name + "\t" +
                     row.path);
   }
+  // An empty answer is still an answer, but not one to leave unexplained.
+  if (drives_.empty()) {
+    reporter_.Note(b.backend.Bench() ? "no drives found: the bench describes no disk"
+                   : administrator_
+                       ? "no drives found: the system lists no disk that Brisquel can address"
+                       : std::string("no drives found: without administrator rights the system "
+                                     "may show none") +
+                             kRightsHint);
+  }
   return kExitOk;
 }
 
@@ -447,6 +462,12 @@ int Session::Scan(Bench& b) {
   ReadChannels(b);
   for (const ChannelRow& row : channels_) {
     reporter_.Print(std::to_string(row.index) + "\t" + row.line);
+  }
+  if (channels_.empty() && !Interrupted(b.state)) {
+    reporter_.Note(b.backend.Bench()
+                       ? "no controller channels found: the bench describes no IDE controller"
+                       : "no controller channels found: no PCI storage controller here offers "
+                         "IDE task-file ports (one in AHCI mode has none; `list` shows its drives)");
   }
   // Break stops the scan where it is; what it found is still listed.
   return Interrupted(b.state) ? kExitInterrupted : kExitOk;
@@ -543,7 +564,7 @@ int Session::Info(Bench& b) {
   TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
   identity_ = ReadIdentity(t);
   if (!identity_->command) {
-    reporter_.Problem("the drive did not answer IDENTIFY DEVICE");
+    reporter_.Problem(IdentifyFailureLine(*identity_) + RightsHint(identity_->command));
     return kExitDriveFailure;
   }
   if (!identity_->Answered()) {
@@ -674,7 +695,17 @@ int Session::Update(Bench& b) {
     return kExitInterrupted;
   }
   if (report.stage == UpdateReport::Stage::identify) {
-    reporter_.Problem("cannot read the drive's IDENTIFY data: " + outcome.what);
+    if (options_.file) {
+      // Nothing was sent, but a download of this file was asked for: its
+      // line closes it, as it would have closed it after the first command.
+      DownloadOutcome failed = outcome;
+      failed.file = FileNameOf(*options_.file);
+      failed.toSend = static_cast<std::uint32_t>((fileSize_ + kSectorSize - 1) / kSectorSize);
+      download_ = failed;
+      reporter_.Log(ClosingLine(failed));
+    }
+    reporter_.Problem("cannot read the drive's IDENTIFY data: " + outcome.what +
+                      RightsHint(report.before.command));
     return ExitCodeOf(outcome);
   }
   if (report.Declined()) return kExitRefused;
@@ -738,10 +769,11 @@ void WriteDrive(JsonWriter& json, const DriveRow& d) {
   json.Key("name").String(d.name).Key("path").String(d.path).EndObject();
 }
 
-void WriteDownload(JsonWriter& json, const DownloadOutcome& d) {
+// `path`: the file as it was given (the log lines name only its base name).
+void WriteDownload(JsonWriter& json, const DownloadOutcome& d, const std::string& path) {
   json.Key("download").BeginObject();
   json.Key("mode").String(d.mode == kVendorDownloadMode ? "DPTM" : Hex(d.mode, 2));
-  json.Key("file").String(d.file);
+  json.Key("file").String(path);
   json.Key("result").String(ResultName(d.result));
   // The closing line's words after the file name.
   json.Key("status");
@@ -816,7 +848,7 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     json.Key("firmware").String(identity_->firmware);
     json.Key("serial").String(identity_->serial).EndObject();
   }
-  if (download_) WriteDownload(json, *download_);
+  if (download_) WriteDownload(json, *download_, options_.file.value_or(download_->file));
   if (activated_) json.Key("activated").Bool(*activated_);
   if (options_.command == Command::info && capabilities_) {
     WriteCapabilities(json, *capabilities_);
