@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "transport/SatForms.h"
 #include "transport/uAtaPass.h"
 
 namespace brisquel::cli {
@@ -22,7 +23,7 @@ std::string Where(const DriveTarget& target) {
       where = "ATA-PT";
       break;
     case TransportKind::scsiPassThrough:
-      where = target.use16ByteCdb ? "SAT-16" : "SAT-12";
+      where = std::string("SAT-") + SatFormName(TargetSatForm(target));
       break;
     case TransportKind::pio:
       where = Format("PIO %04X.%d", static_cast<unsigned>(target.basePort), target.slave ? 1 : 0);
