@@ -52,7 +52,11 @@ std::string FailureWords(const CommandResult& command, TransportContext& t) {
       // A bridge that cannot translate the command answers ILLEGAL REQUEST
       // itself; any other sense carries the drive's own error.
       if (command.sense && command.sense->key == kSenseIllegalRequest) {
-        return "the USB bridge refused it (" + SenseWords(*command.sense) + ")";
+        const bool everyForm = t.state.DriveTarget.satFormFound == SatFormFound::refused;
+        return std::string("the USB bridge refused it") +
+               (everyForm ? " in every form of ATA PASS-THROUGH (12 sent as 10 bytes, 12, 16)"
+                          : "") +
+               " (" + SenseWords(*command.sense) + ")";
       }
       if (command.sense) {
         return (command.sense->key == kSenseAbortedCommand ? "the drive aborted it ("

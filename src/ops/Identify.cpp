@@ -4,6 +4,7 @@
 
 #include "ops/CommandFailure.h"
 #include "transport/AtaCommands.h"
+#include "transport/SatForms.h"
 
 namespace brisquel {
 namespace {
@@ -88,7 +89,18 @@ std::string IdentifyLine(std::span<const std::uint8_t, kSectorSize> sector) {
 }
 
 CommandResult IdentifyDevice(TransportContext& t) {
-  return Dispatch(t, IdentifyCommand(std::span(t.state.TransferBuffer).first(kSectorSize)));
+  const auto sector = std::span(t.state.TransferBuffer).first(kSectorSize);
+  const CommandResult result = Dispatch(t, IdentifyCommand(sector));
+  // A bridge that answered this form before and refuses it now may be another
+  // bridge (the drive moved to another enclosure): its form is found again.
+  const DriveTarget& target = t.state.DriveTarget;
+  if (target.kind != TransportKind::scsiPassThrough ||
+      target.satFormFound != SatFormFound::answered || !RefusesTheForm(result)) {
+    return result;
+  }
+  const CommandResult found = FindSatForm(t, sector);
+  RememberSatForm(t.state);
+  return found;
 }
 
 IdentifyOutcome ReadIdentity(TransportContext& t) {

@@ -61,7 +61,8 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "identify-data",
                                            "flash-seconds",
                                            "identify-file"};
-constexpr std::string_view kBridgeKeys[] = {"forms", "ck-cond", "ata-ioctl-error"};
+constexpr std::string_view kBridgeKeys[] = {"forms", "a1-length", "tpsiu", "drops", "ck-cond",
+                                             "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
     "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use"};
 
@@ -131,6 +132,17 @@ std::uint32_t ParseHex(std::string_view text, int line, const std::string& what,
     Fail(line, what + ": " + std::string(text) + " is above " + Hex(max));
   }
   return static_cast<std::uint32_t>(value);
+}
+
+// The blank-separated words of a value.
+std::vector<std::string_view> Words(std::string_view rest) {
+  std::vector<std::string_view> words;
+  while (!(rest = Trim(rest)).empty()) {
+    const auto split = rest.find_first_of(" \t");
+    words.push_back(rest.substr(0, split));
+    rest = split == std::string_view::npos ? std::string_view{} : rest.substr(split);
+  }
+  return words;
 }
 
 std::int64_t ParseDecimal(const Entry& e, const std::string& what, std::int64_t min,
@@ -439,14 +451,9 @@ struct Builder {
     b.name = s.argument;
     if (auto e = s.Find("forms")) {
       b.behaviour.accepts12 = b.behaviour.accepts16 = false;
-      std::string_view rest = e->value;
       bool none = false;
-      int tokens = 0;
-      while (!(rest = Trim(rest)).empty()) {
-        const auto split = rest.find_first_of(" \t");
-        const std::string_view token = rest.substr(0, split);
-        rest = split == std::string_view::npos ? std::string_view{} : rest.substr(split);
-        ++tokens;
+      const std::vector<std::string_view> tokens = Words(e->value);
+      for (const std::string_view token : tokens) {
         bool* form = token == "12"   ? &b.behaviour.accepts12
                      : token == "16" ? &b.behaviour.accepts16
                                      : nullptr;
@@ -458,9 +465,22 @@ struct Builder {
           *form = true;
         }
       }
-      if (tokens == 0 || (none && tokens > 1)) {
+      if (tokens.empty() || (none && tokens.size() > 1)) {
         Fail(e->line, What(s, "forms") + ": expected \"12\", \"16\", \"12 16\" or \"none\"");
       }
+    }
+    if (auto e = s.Find("a1-length")) {
+      if (e->value != "10" && e->value != "12") {
+        Fail(e->line, What(s, "a1-length") + ": expected 10 or 12");
+      }
+      b.behaviour.a1NeedsTwelve = e->value == "12";
+    }
+    if (auto e = s.Find("tpsiu")) b.behaviour.takesTransferLength = ParseYesNo(*e, What(s, "tpsiu"));
+    if (auto e = s.Find("drops")) {
+      for (const std::string_view token : Words(e->value)) {
+        b.behaviour.drops.set(ParseHex(token, e->line, What(s, "drops"), 0xFF));
+      }
+      if (b.behaviour.drops.none()) Fail(e->line, What(s, "drops") + ": needs opcodes");
     }
     if (auto e = s.Find("ck-cond")) {
       if (e->value != "honoured" && e->value != "ignored") {

@@ -1,5 +1,7 @@
 #include "sim/UsbBridge.h"
 
+#include <algorithm>
+
 #include "sim/HostAdapter.h"
 #include "transport/AtaProtocol.h"
 #include "transport/DeviceIo.h"
@@ -203,13 +205,24 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
     out.sense = FixedSense(scsi::kIllegalRequest, scsi::kAscInvalidOpcode, 0);
     return out;
   }
-  const SatDecode decoded = DecodeSatCdb(cdb, direction, static_cast<std::uint32_t>(data.size()));
+  SatDecode decoded = DecodeSatCdb(cdb, direction, static_cast<std::uint32_t>(data.size()));
+  if (opcode == kAtaPassThrough12 && behaviour_.a1NeedsTwelve && cdb.size() < 12) {
+    decoded = InvalidField(0);
+  } else if (decoded.command && (cdb[2] & kSatTLengthMask) == kSatTLengthTransfer &&
+             !behaviour_.takesTransferLength) {
+    decoded = InvalidField(2);
+  }
   if (!decoded.command) {
     out.scsiStatus = kScsiCheckCondition;
     out.sense = RejectionSense(decoded.rejection);
     return out;
   }
   const SatCommand& c = *decoded.command;
+  if (behaviour_.drops[c.regs.command]) {
+    if (c.direction == DataDirection::in) std::fill(data.begin(), data.end(), std::uint8_t{0});
+    out.bytesTransferred = c.byteCount;
+    return out;
+  }
   HostCommand host;
   host.regs = c.regs;
   host.lba48 = c.extend;

@@ -4,6 +4,7 @@
 // run on the drive, the outcome returned as SCSI status and sense data.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -72,6 +73,12 @@ struct BridgeBehaviour {
   // What the system answers IOCTL_ATA_PASS_THROUGH on a drive behind this
   // bridge: the storage stack of a USB disk does not take the request.
   std::uint32_t ataIoctlError = 1;  // ERROR_INVALID_FUNCTION
+  // ATA PASS-THROUGH(12) must come with all twelve bytes; ten are refused.
+  bool a1NeedsTwelve = false;
+  // T_LENGTH 3: the transfer's own length, whatever the count register says.
+  bool takesTransferLength = true;
+  // Commands answered GOOD without reaching the drive: data-in comes back zeros.
+  std::bitset<256> drops;
   bool operator==(const BridgeBehaviour&) const = default;
 };
 

@@ -125,6 +125,14 @@ struct CommandResult {
 
 enum class DataDirection { none, in, out };
 
+// How the command block form of a USB bridge came to be the target's.
+enum class SatFormFound {
+  assumed,   // not tried yet: the first form
+  answered,  // the bridge answered IDENTIFY in this form
+  refused,   // the bridge refused every form; the first one is kept
+  forced,    // the user chose it
+};
+
 struct DriveTarget {
   TransportKind kind = TransportKind::pio;
   std::uint16_t basePort = 0x170;
@@ -132,6 +140,10 @@ struct DriveTarget {
   OsHandle ataPassHandle = kNeverOpened;
   OsHandle scsiHandle = kInvalidHandle;
   bool use16ByteCdb = false;
+  // With use16ByteCdb false: ATA PASS-THROUGH(12) goes out with all twelve
+  // bytes, for bridges that refuse a block cut to ten.
+  bool a1WholeCdb = false;
+  SatFormFound satFormFound = SatFormFound::assumed;
   bool waitBusyOnly = false;
 };
 

@@ -16,19 +16,7 @@ namespace {
 
 // Bytes of the command's buffer that the PIO data phase touches.
 std::size_t PioBytes(const AtaCommand& c) {
-  std::size_t bytes = 0;
-  switch (c.pioData) {
-    case PioData::none:
-      break;
-    case PioData::readSector:
-    case PioData::readWords:
-    case PioData::writeWords:
-      bytes = kSectorSize;
-      break;
-    case PioData::writeSectors:
-      bytes = std::size_t{c.sectors} * kSectorSize;
-      break;
-  }
+  std::size_t bytes = PioDataBytes(c);
   if (c.pioZeroWhenSkipped) bytes = std::max<std::size_t>(bytes, c.length);
   return bytes;
 }
@@ -154,6 +142,20 @@ std::uint32_t BytesMoved(const DriveTarget& target, const AtaCommand& c) {
 }
 
 }  // namespace
+
+std::size_t PioDataBytes(const AtaCommand& c) {
+  switch (c.pioData) {
+    case PioData::none:
+      break;
+    case PioData::readSector:
+    case PioData::readWords:
+    case PioData::writeWords:
+      return kSectorSize;
+    case PioData::writeSectors:
+      return std::size_t{c.sectors} * kSectorSize;
+  }
+  return 0;
+}
 
 CommandResult Dispatch(TransportContext& t, const AtaCommand& command) {
   const DriveTarget& target = t.state.DriveTarget;

@@ -4,6 +4,7 @@
 // than the pass-through requests do; AtaCommand carries that too.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -43,6 +44,9 @@ struct AtaCommand {
   bool pioZeroWhenSkipped = false;    // zero `length` bytes of the buffer when the read is skipped
   bool pioReadCount = false;          // read the count register once the command has ended
 };
+
+// The bytes a command's PIO data phase moves.
+std::size_t PioDataBytes(const AtaCommand& command);
 
 // Sends one command on DriveTarget's transport and sets ERR from the outcome:
 // clear exactly when the command completed.

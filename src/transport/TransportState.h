@@ -2,15 +2,25 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "hw/uWinRing0.h"
 #include "transport/AtaTypes.h"
 #include "transport/DeviceIo.h"
+#include "transport/SatCdb.h"
 #include "transport/UiHost.h"
 #include "transport/ZeroedBuffer.h"
 
 namespace brisquel {
+
+// What the program learnt of one USB bridge.
+struct KnownSatBridge {
+  SatForm form = SatForm::a1Ten;
+  SatFormFound found = SatFormFound::assumed;
+  std::string line;  // what the log said of it, if anything
+};
 
 struct TransportState {
   ::brisquel::DriveTarget DriveTarget;
@@ -18,6 +28,11 @@ struct TransportState {
   ZeroedBuffer TransferBuffer{kTransferBufferSize};
   std::vector<std::uint8_t> SectorBuffer = std::vector<std::uint8_t>(kSectorBufferSize);
   bool BreakFlag = false;
+  // The USB drives met while the program runs, by device path, and the path
+  // of the one selected.
+  std::map<std::string, KnownSatBridge> SatBridges;
+  std::string SatTargetPath;
+  std::string SatFormLine;
 };
 
 class CommandObserver;

@@ -8,6 +8,7 @@
 #include "transport/PassThroughBlocks.h"
 #include "transport/RequestRules.h"
 #include "transport/SatCdb.h"
+#include "transport/SatForms.h"
 #include "transport/SenseData.h"
 
 namespace brisquel {
@@ -228,14 +229,12 @@ CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
   if (!DataFits(t, regs.command, length, buffer.size())) return {CommandEnd::notSent};
 
   const DriveTarget& target = t.state.DriveTarget;
+  const SatForm form = TargetSatForm(target);
+  const SatCdb cdb =
+      BuildSatCdb(form, CurrentRegisters(regs), ScsiSatFields(direction, form));
   CommandResult ended;
-  if (target.use16ByteCdb) {
-    SendCdb16(t, target.scsiHandle, SatCdb16(regs, direction), buffer, length, direction, &ended,
-              timeLimit);
-  } else {
-    SendCdb12(t, target.scsiHandle, SatCdb12(regs, direction), buffer, length, direction, &ended,
-              timeLimit);
-  }
+  ScsiPassThrough(t, target.scsiHandle, cdb.Sent(), cdb.length, buffer, length, direction, &ended,
+                  timeLimit);
   return ended;
 }
 

@@ -5,21 +5,41 @@
 
 #include "discovery/uSetupApiEnum.h"
 #include "transport/OpenDrive.h"
+#include "transport/SatForms.h"
 #include "transport/uATA.h"
 
 namespace brisquel {
 
-Selected SelectDriveTarget(TransportState& state, DeviceIo& io, UiHost& host,
-                           const TST_PhysicalDrive& drive) {
-  host.LogLine("Bus Type:" + BusTypeName(drive.BusType));
+namespace {
+
+Selected SelectedFrom(OsHandle handle) {
+  return handle == kInvalidHandle ? Selected::openFailed : Selected::ready;
+}
+
+}  // namespace
+
+Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
+                           std::optional<SatForm> forced) {
+  t.host.LogLine("Bus Type:" + BusTypeName(drive.BusType));
+  TransportState& state = t.state;
   DriveTarget& target = state.DriveTarget;
   target.kind =
       drive.BusType == kBusTypeUsb ? TransportKind::scsiPassThrough : TransportKind::ataPassThrough;
   OsHandle& handle =
       target.kind == TransportKind::ataPassThrough ? target.ataPassHandle : target.scsiHandle;
-  io.CloseHandle(handle);
-  handle = OpenDrive(io, drive.DevicePath);
-  return handle == kInvalidHandle ? Selected::openFailed : Selected::ready;
+  t.io.CloseHandle(handle);
+  handle = OpenDrive(t.io, drive.DevicePath);
+  if (target.kind != TransportKind::scsiPassThrough) return SelectedFrom(handle);
+
+  state.SatTargetPath = drive.DevicePath;
+  SetSatForm(target, forced.value_or(kSatForms[0]));
+  target.satFormFound = forced ? SatFormFound::forced : SatFormFound::assumed;
+  if (forced || handle == kInvalidHandle || RecallSatForm(t, drive.DevicePath)) {
+    return SelectedFrom(handle);
+  }
+  FindSatForm(t, std::span(state.SectorBuffer).first(kSectorSize));
+  RememberSatForm(state);
+  return Selected::ready;
 }
 
 Selected SelectChannelTarget(TransportState& state, PortLibrary& ports, UiHost& host,

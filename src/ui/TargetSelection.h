@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "discovery/DiscoveryState.h"
 #include "hw/uWinRing0.h"
 #include "transport/DeviceIo.h"
+#include "transport/SatCdb.h"
 #include "transport/TransportState.h"
 #include "transport/UiHost.h"
 
@@ -26,9 +28,11 @@ enum class Selected {
 inline constexpr std::uint16_t kLowestTaskFilePort = 0x100;
 
 // Logs "Bus Type:<name>", picks ATA pass-through, or SCSI pass-through for a
-// USB drive, closes the previous handle of that kind and opens the drive.
-Selected SelectDriveTarget(TransportState& state, DeviceIo& io, UiHost& host,
-                           const TST_PhysicalDrive& drive);
+// USB drive, closes the previous handle of that kind and opens the drive. A
+// USB drive gets the command block form its bridge answers: `forced`, the
+// one found before for this drive, or the one FindSatForm finds now.
+Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
+                           std::optional<SatForm> forced = std::nullopt);
 
 // Picks PIO on the channel at basePort and addresses device 0 or 1 in its
 // device register. A base port below kLowestTaskFilePort is refused with a

@@ -194,7 +194,8 @@ void TfmMain::SelectDrive(int index) {
   const TST_PhysicalDrive& drive = state.DriveTable[static_cast<std::size_t>(index)];
   targetPath_ = drive.DevicePath;
   targetQueueBytes_ = drive.MaxTransferLength;
-  if (SelectDriveTarget(state, platform_.io, *this, drive) == Selected::openFailed) {
+  TransportContext t{state, platform_.ports, platform_.io, *this};
+  if (SelectDriveTarget(t, drive) == Selected::openFailed) {
     view_.ShowMessage(drive.DisplayName);
   }
   armed_ = true;

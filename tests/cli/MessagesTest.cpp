@@ -44,8 +44,8 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
        ""},
       {{refusing, "identify", "--drive", "0"},
        1,
-       "\nIDENTIFY DEVICE failed: the USB bridge refused it (sense key 5, ASC 20h: invalid "
-       "command operation code)\n",
+       "\nIDENTIFY DEVICE failed: the USB bridge refused it in every form of ATA PASS-THROUGH "
+       "(12 sent as 10 bytes, 12, 16) (sense key 5, ASC 20h: invalid command operation code)\n",
        ""},
       {{aborting, "identify", "--channel", "1"}, 1, "\nIDENTIFY DEVICE failed: no drive answers\n", ""},
       {{aborting, "info", "--drive", "1"},

@@ -110,6 +110,9 @@ flash-seconds = 130
 forms = 16
 ck-cond = ignored
 ata-ioctl-error = 50
+a1-length = 12
+tpsiu = no
+drops = EC 0x92
 [channel D000]
 device1 = d1
 [disk]
@@ -162,7 +165,9 @@ adapter = no
   EXPECT_EQ(drive.faults.flashSeconds, 130u);
 
   ASSERT_EQ(d.bridges.size(), 1u);
-  EXPECT_EQ(d.bridges[0].behaviour, (BridgeBehaviour{false, true, false, 50}));
+  BridgeBehaviour bridge{false, true, false, 50, true, false, {}};
+  bridge.drops.set(0xEC).set(0x92);
+  EXPECT_EQ(d.bridges[0].behaviour, bridge);
   ASSERT_EQ(d.channels.size(), 1u);
   EXPECT_EQ(d.channels[0].basePort, 0xD000);
   EXPECT_EQ(d.channels[0].device[0], "");
@@ -243,6 +248,10 @@ TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
       {"[drive d]\n[disk]\ndrive = d\nnumber = -1\n", 4, "outside 0..2147483647"},
       {"[bridge b]\nforms = 12 12\n", 2, "expected \"12\", \"16\", \"12 16\" or \"none\""},
       {"[bridge b]\nforms = none 16\n", 2, "expected \"12\", \"16\""},
+      {"[bridge b]\na1-length = 16\n", 2, "a1-length: expected 10 or 12"},
+      {"[bridge b]\ndrops = EC 100\n", 2, "drops: 100 is above"},
+      {"[bridge b]\ndrops = \"\"\n", 2, "drops: needs opcodes"},
+      {"[bridge b]\ntpsiu = maybe\n", 2, "tpsiu"},
       {"[bridge b]\nck-cond = maybe\n", 2, "expected honoured or ignored"},
   };
   for (const Case& c : cases) {

@@ -480,8 +480,10 @@ TEST(MainLogic, TheTargetStaysFixedWhileAnOperationRuns) {
   {
     Window w;
     w.main.lbControllersClick(2);  // USB: SCSI pass-through pumps after each request
+    // Selecting the USB drive sent IDENTIFY to find its bridge's form.
+    const int selected = w.view.pumps;
     w.view.onPump = [&](int n) {
-      if (n != 1) return;
+      if (n != selected + 1) return;
       w.main.lbControllersClick(0);
       w.main.lbControllersDblClick();
       EXPECT_EQ(w.target().kind, TransportKind::scsiPassThrough);
@@ -489,7 +491,7 @@ TEST(MainLogic, TheTargetStaysFixedWhileAnOperationRuns) {
       EXPECT_FALSE(w.main.FormCloseQuery());
     };
     w.main.btIdentifyClick();
-    ASSERT_GE(w.view.pumps, 1);
+    ASSERT_GT(w.view.pumps, selected);
     const std::vector<std::string> expected = {
         "Bus Type:USB",
         "Refused: another operation is running",
@@ -507,8 +509,9 @@ TEST(MainLogic, TheTargetStaysFixedWhileAnOperationRuns) {
     Window w;
     w.main.lbControllersClick(2);
     const std::vector<std::string> driveLines = w.view.list;
+    const int selected = w.view.pumps;
     w.view.onPump = [&](int n) {
-      if (n != 1) return;
+      if (n != selected + 1) return;
       w.main.rbPIOClick();
       w.main.lbControllersClick(1);
       EXPECT_EQ(w.target().kind, TransportKind::scsiPassThrough);
@@ -565,6 +568,30 @@ TEST(MainLogic, ADownloadShowsItsPercentInTheCaptionAndBreakSaysWhatNext) {
     EXPECT_EQ(w.bench->Drive("sata0")->FirmwareRevision(), "15.01H15");
   }
   std::filesystem::remove(path);
+}
+
+TEST(MainLogic, AUsbDrivesFormIsFoundOnceAndSaidAtEachSelection) {
+  auto load = sim::Bench::FromText(
+      "[drive u]\n[bridge b]\nforms = 16\n[disk]\ndrive = u\nbridge = b\nbus = USB\n"
+      "[drive s]\n[disk]\ndrive = s\n");
+  ASSERT_TRUE(load.bench) << load.error;
+  Window w(std::move(load.bench));
+  sim::AtaDrive& drive = *w.bench->Drive("u");
+  for (int i = 0; i < 2; ++i) {
+    w.main.lbControllersClick(0);
+    w.main.lbControllersClick(1);
+  }
+  w.main.lbControllersClick(0);
+  const std::vector<std::string> once = {"Bus Type:USB", "USB bridge answers ATA PASS-THROUGH(16)"};
+  const std::vector<std::string> expected = {once[0], once[1], "Bus Type:SATA", once[0], once[1],
+                                             "Bus Type:SATA", once[0], once[1]};
+  EXPECT_EQ(w.view.log, expected);
+  // Only the first selection asked the bridge: A1h was refused, 85h reached the drive.
+  EXPECT_EQ(drive.History().size(), 1u);
+  EXPECT_TRUE(w.target().use16ByteCdb);
+  w.main.btIdentifyClick();
+  EXPECT_EQ(drive.History().size(), 2u);
+  EXPECT_EQ(w.view.log[w.view.log.size() - 2], "BENCH SATA DRIVE FW:BF1.00 SN:SIM0000001");
 }
 
 TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {

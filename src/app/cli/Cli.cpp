@@ -29,6 +29,7 @@
 #include "ops/StandardDownload.h"
 #include "ops/UpdateProcedure.h"
 #include "sim/AtaDrive.h"
+#include "transport/SatForms.h"
 #include "transport/Utf8Path.h"
 #include "transport/uAtaPass.h"
 #include "ui/ProgramState.h"
@@ -260,6 +261,7 @@ class Session {
 
   std::optional<DriveCapabilities> capabilities_;  // info
   std::string transport_;
+  std::string satForm_;  // info on a USB drive: the command block form it answers
   // A download: what the update procedure found and did, and what the count
   // register said of its segments.
   std::optional<UpdateReport> update_;
@@ -554,8 +556,9 @@ std::optional<int> Session::ResolveTarget(Bench& b) {
 bool Session::Select(Bench& b) {
   Selected selected;
   if (target_->drive) {
+    TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
     selected = SelectDriveTarget(
-        b.state, b.io, b.host, b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)]);
+        t, b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)], options_.sat);
   } else {
     const std::uint32_t port = target_->port ? *target_->port : target_->channel->basePort;
     selected = SelectChannelTarget(b.state, b.ports, b.host, port, false);
@@ -628,6 +631,12 @@ int Session::Info(Bench& b) {
       {"smart-enabled", SaidName(c.smartEnabled)},
   };
   for (const auto& [key, value] : rows) reporter_.Print(std::string(key) + "\t" + value);
+  const DriveTarget& target = b.state.DriveTarget;
+  if (target.kind == TransportKind::scsiPassThrough) {
+    satForm_ = target.satFormFound == SatFormFound::refused ? "none"
+                                                             : SatFormName(TargetSatForm(target));
+    reporter_.Print("sat-form\t" + satForm_);
+  }
   return kExitOk;
 }
 
@@ -881,6 +890,7 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
   if (options_.command == Command::info && capabilities_) {
     WriteCapabilities(json, *capabilities_);
     json.Key("transport").String(transport_);
+    if (!satForm_.empty()) json.Key("satForm").String(satForm_);
   }
   if (update_ && update_->segments) {
     json.Key("segmentBlocks").Int(static_cast<int>(update_->segments->largest));

@@ -7,6 +7,7 @@
 #include "ops/DlmcModes.h"
 #include "ops/DriveCapabilities.h"
 #include "transport/AtaProtocol.h"
+#include "transport/SatForms.h"
 
 namespace brisquel::cli {
 
@@ -126,6 +127,11 @@ class Parser {
         return;
       }
       opts_.segmentBlocks = *blocks;
+    } else if (name == "--sat") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      opts_.sat = SatFormNamed(*value);
+      if (!opts_.sat) error_ = "--sat must be one of 12-10, 12, 16 (got \"" + *value + "\")";
     } else if (name == "--sim") {
       // The bench file only follows "=", so "--sim list" stays unambiguous.
       opts_.sim = true;
@@ -289,6 +295,8 @@ class Parser {
       error_ = std::string(CommandName(c)) + " needs a firmware FILE";
     } else if ((opts_.segmentBlocks || opts_.segmentAuto) && !segmented) {
       error_ = "--segment-blocks belongs to dlmc --mode 03 or 0E";
+    } else if (opts_.sat && !needsTarget) {
+      error_ = "--sat belongs to a command with a target";
     } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
       error_ = "--force belongs to dlmc and dptm";
     } else if (c == Command::bench) {
@@ -363,6 +371,8 @@ Options:
                      and the transport's limits; auto takes the largest both allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one
                      line each, on stderr or to FILE (for a report about a drive or bridge)
+  --sat 12-10|12|16  the ATA PASS-THROUGH form for a USB drive: 12-byte sent as 10 bytes,
+                     12-byte, or 16-byte (by default the first its bridge answers)
   --help, -h         this text
   --version          the program's version
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "transport/SatCdb.h"
+
 namespace brisquel::cli {
 
 enum class Command {
@@ -50,6 +52,7 @@ struct CliOptions {
   // --segment-blocks: a number, or none with segmentAuto for "auto".
   std::optional<std::uint32_t> segmentBlocks;
   bool segmentAuto = false;
+  std::optional<SatForm> sat;  // --sat: the command block form for a USB drive
   bool help = false;
   bool version = false;
 };

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "transport/SatForms.h"
 #include "transport/uAtaPass.h"
 
 namespace brisquel::cli {
@@ -23,7 +24,7 @@ std::string Where(const DriveTarget& target) {
       where = "ATA-PT";
       break;
     case TransportKind::scsiPassThrough:
-      where = target.use16ByteCdb ? "SAT-16" : "SAT-12";
+      where = std::string("SAT-") + SatFormName(TargetSatForm(target));
       break;
     case TransportKind::pio:
       where = Format("PIO %04X.%d", static_cast<unsigned>(target.basePort), target.slave ? 1 : 0);
