@@ -135,6 +135,7 @@ class QuietHost : public OperationHost {
 inline DownloadOutcome ClickDlmc(OperationContext& ctx, std::uint8_t mode) {
   struct : UpdateQuestions {
     bool SendAnyway(const std::vector<std::string>&) override { return true; }
+    bool SendToSystemDisk(const std::string&) override { return true; }
   } yes;
   struct : DiskUsers {
     DiskUse OfDisk(const std::string&) override { return DiskUse::Free(); }

@@ -6,8 +6,14 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace brisquel {
+
+// The system this program runs on, when the disk holds it: a drive that
+// switches firmware at once under it can stop it, and each system has its own
+// safe way round.
+enum class RunningSystem { none, windows, linuxRoot };
 
 struct DiskUse {
   enum class State { free, inUse, unknown };
@@ -15,9 +21,12 @@ struct DiskUse {
   // inUse: what holds the disk ("/ is mounted from sda1"); unknown: why it
   // cannot be told. Empty when free.
   std::string what;
+  RunningSystem system = RunningSystem::none;  // inUse only
 
   static DiskUse Free() { return {State::free, {}}; }
-  static DiskUse InUse(std::string what) { return {State::inUse, std::move(what)}; }
+  static DiskUse InUse(std::string what, RunningSystem system = RunningSystem::none) {
+    return {State::inUse, std::move(what), system};
+  }
   static DiskUse Unknown(std::string why) { return {State::unknown, std::move(why)}; }
 };
 

@@ -16,19 +16,21 @@ struct DlmcMode {
   std::string_view boxText;
   // Empty for the one mode whose firmware is gone after a power cycle.
   std::string_view lastingEffect;
+  // The drive runs new firmware as soon as the command completes.
+  bool switchesAtOnce;
 };
 
 inline constexpr std::array<DlmcMode, 5> kDlmcModeTable = {{
-    {kDlmcTemporary, "Temporary (01)", ""},
+    {kDlmcTemporary, "Temporary (01)", "", true},
     {kDlmcSegmented, "Segmented (03)",
-     "save new firmware in segments for immediate and future use (DOWNLOAD MICROCODE 03)"},
+     "save new firmware in segments for immediate and future use (DOWNLOAD MICROCODE 03)", true},
     {kDlmcPermanent, "Permanent (07)",
-     "save new firmware for immediate and future use (DOWNLOAD MICROCODE 07)"},
+     "save new firmware for immediate and future use (DOWNLOAD MICROCODE 07)", true},
     // 0E keeps the image for a later 0F, which switches to it.
     {kDlmcDeferred, "Deferred (0E)",
-     "store new firmware for a later activation (DOWNLOAD MICROCODE 0E)"},
+     "store new firmware for a later activation (DOWNLOAD MICROCODE 0E)", false},
     {kDlmcActivate, "Activate Deferred (0F)",
-     "switch the drive to its deferred firmware (DOWNLOAD MICROCODE 0F)"},
+     "switch the drive to its deferred firmware (DOWNLOAD MICROCODE 0F)", true},
 }};
 
 // The mode box's selection at start: Permanent (07).

@@ -1,5 +1,8 @@
 #include "ops/UpdateProcedure.h"
 
+#include <cstdio>
+
+#include "ops/DlmcModes.h"
 #include "ops/FirmwareFile.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
@@ -16,6 +19,19 @@ constexpr std::uint32_t kWdcOui = 0x0014EE;
 
 std::uint8_t ModeOf(const UpdateRequest& r) {
   return r.kind == UpdateRequest::Kind::vendor ? kVendorDownloadMode : r.mode.value_or(0);
+}
+
+std::string SystemDiskRefusal(const std::string& disk, std::uint8_t mode, RunningSystem system) {
+  char hex[3];
+  std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(mode));
+  const std::string risk = disk + " holds the running system, and mode " + hex +
+                           " switches the drive to new firmware at once, under it: the system "
+                           "can stop, and what it has not yet written can be lost";
+  if (system == RunningSystem::windows) {
+    return risk + ". The safe ways: 0E then 0F through Windows' firmware interface, which tells "
+                  "the storage stack, or 0E then a shutdown and a fresh start (a power cycle)";
+  }
+  return risk + ". The safe way: 0E then a power cycle";
 }
 
 bool IsAccessDenied(const CommandResult& command) {
@@ -36,7 +52,7 @@ class Procedure {
       Unlock();
       return Ended(Stage::done);
     }
-    if (!DriveChecks() || !GoAhead()) return report_;
+    if (!DriveChecks() || !SystemDiskCheck() || !GoAhead()) return report_;
     if (r_.kind == UpdateRequest::Kind::dlmc && !Unlock()) return report_;
     if (r_.mode == kDlmcActivate) {
       report_.stage = Stage::send;
@@ -118,10 +134,15 @@ class Procedure {
     return true;
   }
 
+  std::string DiskName() const {
+    return r_.devicePath ? *r_.devicePath : "the drive on the channel";
+  }
+
   std::optional<std::string> DiskUseRefusal() {
-    const std::string disk = r_.devicePath ? *r_.devicePath : "the drive on the channel";
-    const DiskUse use = r_.devicePath ? u_.diskUsers.OfDisk(*r_.devicePath)
-                                      : u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort);
+    const std::string disk = DiskName();
+    use_ = r_.devicePath ? u_.diskUsers.OfDisk(*r_.devicePath)
+                         : u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort);
+    const DiskUse& use = use_;
     switch (use.state) {
       case DiskUse::State::free:
         return std::nullopt;
@@ -133,6 +154,22 @@ class Procedure {
     }
     return "whether anything uses " + disk + " cannot be told (" + use.what +
            "), and a drive that resets into new firmware under mounted filesystems can lose data";
+  }
+
+  // Whatever the general answer was: a drive that switches firmware under the
+  // running system can take it down.
+  bool SystemDiskCheck() {
+    if (use_.state != DiskUse::State::inUse || use_.system == RunningSystem::none ||
+        r_.kind != UpdateRequest::Kind::dlmc) {
+      return true;
+    }
+    const DlmcMode* mode = FindDlmcMode(*r_.mode);
+    if (!mode || !mode->switchesAtOnce) return true;
+    const std::string why = SystemDiskRefusal(DiskName(), *r_.mode, use_.system);
+    report_.refusals.push_back(why);
+    if (u_.questions.SendToSystemDisk(why)) return true;
+    Ended(Stage::driveChecks, Result::refused, why);
+    return false;
   }
 
   bool GoAhead() {
@@ -219,6 +256,7 @@ class Procedure {
   TransportContext& t_;
   const UpdateRequest& r_;
   UpdateReport report_;
+  DiskUse use_;
   std::string fileName_;
 };
 

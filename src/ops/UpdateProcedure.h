@@ -64,6 +64,9 @@ class UpdateQuestions {
   virtual ~UpdateQuestions() = default;
   // The checks refused, one reason per check: send all the same?
   virtual bool SendAnyway(const std::vector<std::string>& why) = 0;
+  // The disk holds the running system and the mode switches firmware at once:
+  // a second, separate question, which a yes to SendAnyway does not answer.
+  virtual bool SendToSystemDisk(const std::string& why) = 0;
   // The last word before the first command that changes the drive, with what
   // IDENTIFY and the checks found. The window has asked all it asks by then.
   virtual bool GoAhead(const UpdateReport& sofar) {

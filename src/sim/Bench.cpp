@@ -137,6 +137,7 @@ Bench::Bench(const BenchDescription& d) {
     SimDisk disk;
     disk.fails = entry.failsToOpen;
     disk.inUse = entry.inUse;
+    disk.system = entry.system;
     DiskInterfaceInfo& info = disk.info;
     info.devicePath = entry.path;
     info.friendlyName = entry.friendlyName;

@@ -64,7 +64,7 @@ constexpr std::string_view kDriveKeys[] = {"model",
 constexpr std::string_view kBridgeKeys[] = {"forms", "a1-length", "tpsiu", "drops", "ck-cond",
                                              "ata-ioctl-error"};
 constexpr std::string_view kDiskKeys[] = {
-    "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use"};
+    "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use", "system"};
 
 constexpr KindInfo kKinds[] = {
     {"library", Kind::library, false, 1, kLibraryKeys},
@@ -164,6 +164,13 @@ bool ParseYesNo(const Entry& e, const std::string& what) {
   if (e.value == "yes") return true;
   if (e.value == "no") return false;
   Fail(e.line, what + ": expected yes or no, not \"" + e.value + "\"");
+}
+
+RunningSystem ParseSystem(const Entry& e, const std::string& what) {
+  if (e.value == "windows") return RunningSystem::windows;
+  if (e.value == "linux") return RunningSystem::linuxRoot;
+  if (e.value == "no") return RunningSystem::none;
+  Fail(e.line, what + ": expected windows, linux or no, not \"" + e.value + "\"");
 }
 
 std::string ParseText(const Entry& e, const std::string& what, std::size_t maxLength,
@@ -572,6 +579,7 @@ struct Builder {
           static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "max-transfer"), 0, UINT32_MAX));
     }
     if (auto e = s.Find("in-use")) d.inUse = ParseText(*e, What(s, "in-use"), 256, false);
+    if (auto e = s.Find("system")) d.system = ParseSystem(*e, What(s, "system"));
     bench.disks.push_back(std::move(d));
   }
 };

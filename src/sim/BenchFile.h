@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ops/DiskUsers.h"
 #include "sim/AtaDrive.h"
 #include "sim/PciBus.h"
 #include "sim/PortBus.h"
@@ -61,6 +62,7 @@ struct BenchDisk {
   bool adapterValid = true;
   std::uint32_t maxTransferLength = 0x20000;
   std::string inUse;  // what holds the disk ("/ is mounted"); empty: nothing
+  RunningSystem system = RunningSystem::none;  // the disk holds the running system
 };
 
 struct BenchDescription {

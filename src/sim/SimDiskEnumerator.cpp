@@ -25,6 +25,9 @@ DiskStep SimDiskEnumerator::Query(int index, DiskInterfaceInfo& info) {
 DiskUse SimDiskEnumerator::OfDisk(const std::string& devicePath) {
   for (const SimDisk& disk : disks_) {
     if (disk.info.devicePath != devicePath) continue;
+    if (disk.system != RunningSystem::none) {
+      return DiskUse::InUse(disk.inUse.empty() ? "the running system" : disk.inUse, disk.system);
+    }
     return disk.inUse.empty() ? DiskUse::Free() : DiskUse::InUse(disk.inUse);
   }
   return DiskUse::Free();

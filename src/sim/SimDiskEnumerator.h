@@ -14,6 +14,7 @@ namespace brisquel::sim {
 struct SimDisk {
   DiskInterfaceInfo info;
   bool fails = false;  // the interface cannot be read or its disk opened
+  RunningSystem system = RunningSystem::none;
   std::string inUse;   // what holds the disk, as the system would say; empty: nothing
 };
 

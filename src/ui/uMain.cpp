@@ -108,15 +108,26 @@ void TfmMain::RunUpdateClick(const UpdateRequest& base) {
   });
 }
 
+namespace {
+
+std::string Sentence(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] -= 'a' - 'A';
+  return text + ".\n";
+}
+
+}  // namespace
+
 bool TfmMain::SendAnyway(const std::vector<std::string>& why) {
   std::string text;
-  for (const std::string& reason : why) {
-    std::string sentence = reason;
-    if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z') sentence[0] -= 'a' - 'A';
-    text += sentence + ".\n";
-  }
+  for (const std::string& reason : why) text += Sentence(reason);
   const bool send = view_.AskYesNo(text + "\nSend it anyway?");
   for (const std::string& reason : why) LogLine((send ? "Sent anyway: " : "Refused: ") + reason);
+  return send;
+}
+
+bool TfmMain::SendToSystemDisk(const std::string& why) {
+  const bool send = view_.AskYesNo(Sentence(why) + "\nSend it to the system's disk all the same?");
+  LogLine((send ? "Sent anyway: " : "Refused: ") + why);
   return send;
 }
 

@@ -86,6 +86,7 @@ class TfmMain : public OperationHost, private UpdateQuestions {
  private:
   // UpdateQuestions: a check refused; the user decides.
   bool SendAnyway(const std::vector<std::string>& why) override;
+  bool SendToSystemDisk(const std::string& why) override;
   void RunUpdateClick(const UpdateRequest& request);
 
   enum class Busy { none, operation, filling };

@@ -63,9 +63,29 @@ class VerifiedDownload : public ::testing::Test {
     cli.WriteFile("fw.bin", sim::MakeBenchFirmware("NEW1", 300));
   }
 
-  CliResult Run(Args args) const {
-    args.insert(args.begin(), "--sim=benches/table.bench");
+  CliResult Run(Args args, const std::string& bench = "benches/table.bench") const {
+    args.insert(args.begin(), "--sim=" + bench);
     return cli.Run(args);
+  }
+
+  // A run's exit code, and parts of its stderr in this order.
+  struct Expected {
+    Args args;
+    int exitCode;
+    std::vector<std::string> err;
+  };
+  CliResult Check(const Expected& c, const std::string& bench = "benches/table.bench") const {
+    const CliResult r = Run(c.args, bench);
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    EXPECT_EQ(r.exitCode, c.exitCode) << line << "\n" << r.out << r.err;
+    std::size_t at = 0;
+    for (const std::string& part : c.err) {
+      at = r.err.find(part, at);
+      EXPECT_NE(at, std::string::npos) << line << "\n" << part << "\n" << r.err;
+      if (at == std::string::npos) break;
+    }
+    return r;
   }
 
   CliRunner cli;
@@ -137,12 +157,7 @@ TEST_F(VerifiedDownload, InfoPreflightAndAutoSegmentsOverATableOfDrives) {
 }
 
 TEST_F(VerifiedDownload, ForceSendsWhatTheChecksRefuseAndSaysSo) {
-  struct Case {
-    Args args;
-    int exitCode;
-    std::vector<std::string> err;  // parts of stderr, in this order
-  };
-  const std::vector<Case> cases = {
+  const std::vector<Expected> cases = {
       // The drive meant what it said: it aborts.
       {{"dlmc", "--drive", "1", "--mode", "07", "--force", "fw.bin"},
        1,
@@ -180,15 +195,36 @@ TEST_F(VerifiedDownload, ForceSendsWhatTheChecksRefuseAndSaysSo) {
        0,
        {"firmware revision Z1 -> NEW1"}},
   };
-  for (const Case& c : cases) {
-    const CliResult r = Run(c.args);
-    std::string line;
-    for (const auto& a : c.args) line += a + " ";
-    EXPECT_EQ(r.exitCode, c.exitCode) << line << "\n" << r.out << r.err;
-    std::size_t at = 0;
-    for (const std::string& part : c.err) {
-      at = r.err.find(part, at);
-      ASSERT_NE(at, std::string::npos) << line << "\n" << part << "\n" << r.err;
+  for (const Expected& c : cases) Check(c);
+}
+
+// The disk the running system is on: --force is not enough for a mode that
+// switches firmware at once; 0E stores only, and goes with --force.
+TEST_F(VerifiedDownload, TheSystemDiskNeedsItsOwnForce) {
+  cli.WriteFile("benches/system.bench",
+                "[drive root]\nfirmware = R1\n\n"
+                "[disk]\ndrive = root\nin-use = / is mounted from sda1\nsystem = linux\n");
+  const std::string risk =
+      "\\\\?\\sim#disk#0 holds the running system, and mode 07 switches the drive to new "
+      "firmware at once, under it: the system can stop, and what it has not yet written can be "
+      "lost. The safe way: 0E then a power cycle";
+  const std::vector<Expected> cases = {
+      {{"dlmc", "--drive", "0", "--mode", "07", "fw.bin"},
+       2,
+       {"refused: \\\\?\\sim#disk#0 is in use (/ is mounted from sda1)"}},
+      {{"dlmc", "--drive", "0", "--mode", "07", "--force", "fw.bin"},
+       2,
+       {"sending anyway (--force)", "refused: " + risk + " (--force-system-disk sends anyway)"}},
+      {{"dlmc", "--drive", "0", "--mode", "07", "--force", "--force-system-disk", "fw.bin"},
+       0,
+       {"warning: " + risk + "; sending anyway (--force-system-disk)",
+        "firmware revision R1 -> NEW1"}},
+      {{"dlmc", "--drive", "0", "--mode", "0E", "--force", "fw.bin"}, 0, {"sending anyway (--force)"}},
+  };
+  for (const Expected& c : cases) {
+    const CliResult r = Check(c, "benches/system.bench");
+    if (c.exitCode == 2) {
+      EXPECT_EQ(r.out, "Bus Type:SATA\n") << c.args[4];
     }
   }
 }

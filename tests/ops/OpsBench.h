@@ -49,14 +49,20 @@ class FakeUpdateQuestions : public UpdateQuestions {
     asked.insert(asked.end(), why.begin(), why.end());
     return sendAnyway;
   }
+  bool SendToSystemDisk(const std::string& why) override {
+    systemDiskAsked.push_back(why);
+    return sendToSystemDisk;
+  }
   bool GoAhead(const UpdateReport&) override {
     ++goAheads;
     return goAhead;
   }
 
   bool sendAnyway = false;
+  bool sendToSystemDisk = false;
   bool goAhead = true;
   std::vector<std::string> asked;
+  std::vector<std::string> systemDiskAsked;
   int goAheads = 0;
 };
 

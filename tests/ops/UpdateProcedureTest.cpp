@@ -44,7 +44,8 @@ TEST(UpdateProcedure, ChecksThatNeedOnlyTheDriveRefuseBeforeAnythingIsSent) {
       {"disk in use, mode 01 switches at once too",
        [](OpsBench& b) { b.bench.Disks().Disks()[0].inUse = "/ is mounted"; }, kTemporary,
        "sim:sata is in use (/ is mounted)"},
-      {"disk in use on another disk", [](OpsBench& b) { b.bench.Disks().Disks()[1].inUse = "/"; },
+      {"disk in use on another disk",
+       [](OpsBench& b) { b.bench.Disks().Disks()[1].inUse = "/ is mounted"; },
        kPermanent, ""},
       {"IDENTIFY aborted", [](OpsBench& b) { b.drive.Faults().abortCommand = 0xEC; }, kPermanent,
        "the drive's IDENTIFY data cannot be read"},
@@ -82,6 +83,68 @@ TEST(UpdateProcedure, ChecksThatNeedOnlyTheDriveRefuseBeforeAnythingIsSent) {
     EXPECT_EQ(b.host.dialogs, 0);  // no file dialog after a refusal
     EXPECT_TRUE(OnlyIdentifySent(b));
     EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
+  }
+}
+
+// The disk the running system is on: a mode that switches firmware at once is
+// refused even when the checks' refusals were overridden, unless the second,
+// separate question is answered too; the refusal names that system's safe way.
+TEST(UpdateProcedure, TheSystemDiskTakesNoModeThatSwitchesAtOnceWithoutItsOwnYes) {
+  struct Case {
+    std::optional<std::uint8_t> mode;  // none: the vendor download
+    RunningSystem system;
+    bool secondYes;
+    const char* asked;  // empty: no second question
+  };
+  const Case cases[] = {
+      {kTemporary, RunningSystem::linuxRoot, false, "mode 01 switches the drive to new firmware at once"},
+      {kSegmented, RunningSystem::linuxRoot, false, "The safe way: 0E then a power cycle"},
+      {kPermanent, RunningSystem::windows, false,
+       "The safe ways: 0E then 0F through Windows' firmware interface, which tells the storage "
+       "stack, or 0E then a shutdown and a fresh start (a power cycle)"},
+      {kActivate, RunningSystem::windows, false, "sim:sata holds the running system, and mode 0F"},
+      {kPermanent, RunningSystem::linuxRoot, true, "mode 07"},
+      {kDeferred, RunningSystem::windows, false, ""},
+      {std::nullopt, RunningSystem::windows, false, ""},
+      {kPermanent, RunningSystem::none, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode.value_or(0)) + " " + std::to_string(int(c.system)) +
+                 (c.secondYes ? " yes" : " no"));
+    sim::DriveIdentity id;
+    id.offsetsSupported = true;
+    OpsBench b(TransportKind::ataPassThrough, id);
+    b.bench.Disks().Disks()[0].inUse = "/ is mounted from sda1";
+    b.bench.Disks().Disks()[0].system = c.system;
+    b.questions.sendAnyway = true;
+    b.questions.sendToSystemDisk = c.secondYes;
+    b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEW", 10)));
+    UpdateRequest request;
+    request.kind = c.mode ? UpdateRequest::Kind::dlmc : UpdateRequest::Kind::vendor;
+    request.mode = c.mode;
+    const UpdateReport report = b.Update(request);
+    // The general question came first, and said the disk is in use.
+    ASSERT_EQ(b.questions.asked.size(), 1u);
+    EXPECT_NE(b.questions.asked[0].find("is in use"), std::string::npos);
+    if (*c.asked == '\0') {
+      EXPECT_TRUE(b.questions.systemDiskAsked.empty());
+      EXPECT_TRUE(report.download.Completed()) << report.download.what;
+      continue;
+    }
+    ASSERT_EQ(b.questions.systemDiskAsked.size(), 1u);
+    EXPECT_NE(b.questions.systemDiskAsked[0].find(c.asked), std::string::npos)
+        << b.questions.systemDiskAsked[0];
+    if (c.secondYes) {
+      EXPECT_TRUE(report.download.Completed()) << report.download.what;
+      EXPECT_EQ(b.drive.FirmwareRevision(), "NEW");
+      continue;
+    }
+    EXPECT_EQ(report.download.result, Result::refused);
+    EXPECT_EQ(report.download.what, b.questions.systemDiskAsked[0]);
+    EXPECT_TRUE(report.Declined());
+    EXPECT_EQ(b.questions.goAheads, 0);
+    EXPECT_EQ(b.host.dialogs, 0);
+    EXPECT_TRUE(OnlyIdentifySent(b));
   }
 }
 

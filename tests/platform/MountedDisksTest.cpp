@@ -69,6 +69,7 @@ TEST(MountedDisks, MountsAndSwapOnTheDiskItsPartitionsAndWhatIsStackedOnThem) {
   EXPECT_EQ(sda.what,
             "/ is mounted from sda1 (the running system); /srv/my data is mounted from dm-0; "
             "/home is mounted from sda3; sda2 is in use as swap");
+  EXPECT_EQ(sda.system, RunningSystem::linuxRoot);
   EXPECT_EQ(UsersOfDisk("/dev/sdb", f).state, DiskUse::State::free);
   // Not a block device: nothing is mounted from it.
   EXPECT_EQ(UsersOfDisk("/dev/sg0", f).state, DiskUse::State::free);

@@ -688,5 +688,54 @@ TEST(MainLogic, ARefusedDownloadAsksBeforeTheDialogAndLogsTheAnswer) {
   EXPECT_EQ(w.LastLog(), "Firmware revision 15.01H15 -> NEWFW1");
 }
 
+// The system's disk: after the general "Send it anyway?", a second question of
+// its own, No by default; only Yes to both sends. 0E, which switches nothing,
+// asks only the first.
+TEST(MainLogic, TheSystemDiskAsksASecondQuestionOfItsOwn) {
+  const std::string firmware = FirmwareFile("system.bin");
+  const std::string bench =
+      "[drive sata0]\nmodel = WDC WD5000AAKX-00SIMB0\nfirmware = 15.01H15\ndlmc-offsets = yes\n"
+      "[disk]\ndrive = sata0\nin-use = C:\\ is on this disk (the Windows volume)\nsystem = windows\n";
+  struct Case {
+    int modeIndex;
+    std::vector<bool> answers;
+    std::size_t questions;
+    bool sent;
+  };
+  const Case cases[] = {
+      {2, {true}, 2, false},        // 07, the second question left at its default
+      {2, {true, false}, 2, false},
+      {2, {false}, 1, false},       // No at the first: no second question
+      {2, {true, true}, 2, true},
+      {3, {true}, 1, true},         // 0E
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.modeIndex) + " " + std::to_string(c.answers.size()));
+    Window w(BenchFrom(bench));
+    w.main.lbControllersClick(0);
+    w.view.log.clear();
+    w.view.dlmcIndex = c.modeIndex;
+    for (bool answer : c.answers) w.view.yesNoAnswers.push_back(answer);
+    w.view.dialogAnswers.push_back(firmware);
+    w.main.btUnlockClick();
+    ASSERT_EQ(w.view.questions.size(), c.questions);
+    EXPECT_NE(w.view.questions[0].find("Send it anyway?"), std::string::npos);
+    if (c.questions == 2) {
+      const std::string& second = w.view.questions[1];
+      EXPECT_EQ(second.find("Send it anyway?"), std::string::npos);
+      EXPECT_EQ(second.rfind("\\\\?\\sim#disk#0 holds the running system, and mode 07", 0), 0u)
+          << second;
+      EXPECT_NE(second.find("0E then 0F through Windows' firmware interface"), std::string::npos);
+      EXPECT_NE(second.find("Send it to the system's disk all the same?"), std::string::npos);
+      const bool yes = c.answers.size() > 1 && c.answers[1];
+      EXPECT_TRUE(std::find(w.view.log.begin(), w.view.log.end(),
+                            (yes ? "Sent anyway: " : "Refused: ") +
+                                second.substr(0, second.find(".\n"))) != w.view.log.end());
+    }
+    EXPECT_EQ(w.view.Find("dialog") >= 0, c.sent);
+    EXPECT_EQ(w.bench->Drive("sata0")->FirmwareRevision() != "15.01H15", c.sent && c.modeIndex == 2);
+  }
+}
+
 }  // namespace
 }  // namespace brisquel

@@ -656,6 +656,13 @@ class CliQuestions : public UpdateQuestions {
     return options_.force;
   }
 
+  bool SendToSystemDisk(const std::string& why) override {
+    options_.forceSystemDisk
+        ? reporter_.Warning(why + "; sending anyway (--force-system-disk)")
+        : reporter_.Problem("refused: " + why + " (--force-system-disk sends anyway)");
+    return options_.forceSystemDisk;
+  }
+
   bool GoAhead(const UpdateReport& sofar) override {
     if (!session_.NeedsConsent()) return true;
     // A Ctrl-C before the question stops here; one during it ends the

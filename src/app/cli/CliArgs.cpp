@@ -110,6 +110,8 @@ class Parser {
       flag(opts_.yes);
     } else if (name == "--force") {
       flag(opts_.force);
+    } else if (name == "--force-system-disk") {
+      flag(opts_.forceSystemDisk);
     } else if (name == "--ask") {
       flag(opts_.ask);
     } else if (name == "--segment-blocks") {
@@ -299,6 +301,10 @@ class Parser {
       error_ = "--sat belongs to a command with a target";
     } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
       error_ = "--force belongs to dlmc and dptm";
+    } else if (opts_.forceSystemDisk && c != Command::dlmc) {
+      error_ = "--force-system-disk belongs to dlmc";
+    } else if (opts_.forceSystemDisk && !opts_.force) {
+      error_ = "--force-system-disk goes with --force: the disk the system runs from is in use";
     } else if (c == Command::bench) {
       error_ = "bench needs reset or image REVISION BLOCKS FILE";
     } else if (c == Command::benchImage && !opts_.file) {
@@ -367,6 +373,9 @@ Options:
   --force            send although the checks before a download refuse: a drive that says it
                      does not support the mode, IDENTIFY unreadable or not valid, no split of
                      the image within the drive's segment limits, a disk in use
+  --force-system-disk  with --force: let modes 01, 03, 07 and 0F switch the firmware of the disk
+                     the running system is on, which --force alone refuses (the safe way: 0E,
+                     then a power cycle, or on Windows 0F through its firmware interface)
   --segment-blocks N|auto  the largest segment of modes 03 and 0E (default 64), cut to the drive's
                      and the transport's limits; auto takes the largest both allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one

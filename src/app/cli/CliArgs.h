@@ -49,6 +49,8 @@ struct CliOptions {
   bool yes = false;
   bool ask = false;  // the consent question on the bench too
   bool force = false;  // send although the pre-flight checks refuse
+  // With --force: switch firmware at once on the disk the running system is on.
+  bool forceSystemDisk = false;
   // --segment-blocks: a number, or none with segmentAuto for "auto".
   std::optional<std::uint32_t> segmentBlocks;
   bool segmentAuto = false;

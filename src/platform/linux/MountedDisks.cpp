@@ -94,6 +94,7 @@ class RealFiles : public SystemFiles {
 
 DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files) {
   std::vector<std::string> users;
+  RunningSystem system = RunningSystem::none;
   const auto number = files.DeviceNumber(deviceNode);
   if (!number) return DiskUse::Free();  // no block device: nothing can be mounted from it
   Devices devices;
@@ -115,6 +116,7 @@ DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files) {
     fields >> fsType >> source;
     if (const std::string* name = Find(devices, devNumber, source)) {
       const std::string point = Unescape(mountPoint);
+      if (point == "/") system = RunningSystem::linuxRoot;
       users.push_back(point + " is mounted from " + *name +
                       (point == "/" ? " (the running system)" : ""));
     }
@@ -131,7 +133,7 @@ DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files) {
   if (users.empty()) return DiskUse::Free();
   std::string what;
   for (const std::string& use : users) what += (what.empty() ? "" : "; ") + use;
-  return DiskUse::InUse(what);
+  return DiskUse::InUse(what, system);
 }
 
 DiskUse LinuxDiskUsers::OfDisk(const std::string& devicePath) {

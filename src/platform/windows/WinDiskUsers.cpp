@@ -159,7 +159,7 @@ DiskUse DiskUseOf(const VolumeUses& uses) {
   if (uses.uses.empty()) return DiskUse::Free();
   std::string what;
   for (const std::string& use : uses.uses) what += (what.empty() ? "" : "; ") + use;
-  return DiskUse::InUse(what);
+  return DiskUse::InUse(what, uses.holdsWindows ? RunningSystem::windows : RunningSystem::none);
 }
 
 DiskUse WinDiskUsers::OfDisk(const std::string& devicePath) {

@@ -14,6 +14,9 @@ TEST(WinDiskUsers, VolumesReadBecomeTheAnswer) {
   const DiskUse inUse = DiskUseOf({std::nullopt, {"C:\\ is on this disk", "D:\\ is on this disk"}});
   EXPECT_EQ(inUse.state, DiskUse::State::inUse);
   EXPECT_EQ(inUse.what, "C:\\ is on this disk; D:\\ is on this disk");
+  EXPECT_EQ(inUse.system, RunningSystem::none);
+  EXPECT_EQ(DiskUseOf({std::nullopt, {"C:\\ is on this disk (the Windows volume)"}, true}).system,
+            RunningSystem::windows);
 }
 
 TEST(WinDiskUsers, WhatCannotBeOpenedIsUnknownAndPortsAreNeverFree) {

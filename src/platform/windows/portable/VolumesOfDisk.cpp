@@ -42,7 +42,10 @@ VolumeUses UsesOfDisk(const std::string& devicePath, VolumeCalls& calls) {
       return CannotTell("the volume the machine starts from cannot be read", calls);
     }
     std::vector<std::string> marks;
-    if (SameVolume(volume, *windowsVolume)) marks.push_back("the Windows volume");
+    if (SameVolume(volume, *windowsVolume)) {
+      marks.push_back("the Windows volume");
+      result.holdsWindows = true;
+    }
     if (SameVolume(volume, *bootVolume)) marks.push_back("the boot volume");
     if (std::any_of(points->begin(), points->end(),
                     [&](const std::string& p) { return calls.HasPageFile(p); })) {

@@ -38,6 +38,8 @@ struct VolumeUses {
   std::optional<std::string> unknown;
   // Each volume on the disk ("C:\ is on this disk (the Windows volume)").
   std::vector<std::string> uses;
+  // Windows' own volume is among them: the disk holds the running system.
+  bool holdsWindows = false;
 };
 
 VolumeUses UsesOfDisk(const std::string& devicePath, VolumeCalls& calls);

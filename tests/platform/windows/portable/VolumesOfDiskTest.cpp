@@ -73,22 +73,26 @@ TEST(VolumesOfDisk, EachVolumeOnTheDiskIsAUseAndTheSystemOnesAreNamed) {
   struct Case {
     const char* disk;
     std::vector<std::string> uses;
+    bool holdsWindows;
   };
   const Case cases[] = {
       {"\\\\?\\disk0",
        {"C:\\ is on this disk (the Windows volume, holds a page file)",
-        "volume \\\\?\\Volume{a2}\\ is on this disk (the boot volume)"}},
+        "volume \\\\?\\Volume{a2}\\ is on this disk (the boot volume)"},
+       true},
       {"\\\\?\\disk1",
-       {"D:\\ (also E:\\data\\) is on this disk", "F:\\ is on this disk"}},
+       {"D:\\ (also E:\\data\\) is on this disk", "F:\\ is on this disk"},
+       false},
       // A volume on another disk is no use of this one, unless a piece of it is here.
-      {"\\\\?\\disk2", {"F:\\ is on this disk"}},
-      {"\\\\?\\disk3", {}},
+      {"\\\\?\\disk2", {"F:\\ is on this disk"}, false},
+      {"\\\\?\\disk3", {}, false},
   };
   for (const Case& c : cases) {
     FakeCalls calls;
     const VolumeUses uses = UsesOfDisk(c.disk, calls);
     EXPECT_FALSE(uses.unknown) << c.disk << ": " << *uses.unknown;
     EXPECT_EQ(uses.uses, c.uses) << c.disk;
+    EXPECT_EQ(uses.holdsWindows, c.holdsWindows) << c.disk;
   }
 }
 
