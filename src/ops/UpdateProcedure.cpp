@@ -67,6 +67,9 @@ class Procedure {
     report_.download = r_.kind == UpdateRequest::Kind::vendor
                            ? VendorDownloadFromFile(u_.ops, fileName_, file->image)
                            : SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
+    if (report_.download.result == Result::stoppedByBreak) {
+      u_.ops.host.LogLine(StoppedByBreakLine(report_.download));
+    }
     return Verify();
   }
 

@@ -1,5 +1,6 @@
 #include "app/cli/Trace.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "transport/SatForms.h"
@@ -102,8 +103,15 @@ std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
          Format(", %u bytes in %.3f ms", static_cast<unsigned>(back.bytesMoved), ms);
 }
 
+void CommandTrace::Write(const std::string& line) {
+  if (writeError_) return;
+  errno = 0;
+  out_ << line << '\n' << std::flush;
+  if (!out_) writeError_ = errno ? errno : EIO;
+}
+
 void CommandTrace::CommandStarting(const DriveTarget& target, const AtaCommand& command) {
-  out_ << TraceOutLine(target, command) << '\n' << std::flush;
+  Write(TraceOutLine(target, command));
 }
 
 void CommandTrace::CommandEnded(const DriveTarget& target, const AtaCommand&,
@@ -112,7 +120,7 @@ void CommandTrace::CommandEnded(const DriveTarget& target, const AtaCommand&,
   if (back.result.end == CommandEnd::systemRefused || back.result.end == CommandEnd::timedOut) {
     systemText = TrimSystemMessage(io_.SystemMessageText(back.result.systemError));
   }
-  out_ << TraceBackLine(target, back, systemText) << '\n' << std::flush;
+  Write(TraceBackLine(target, back, systemText));
 }
 
 }  // namespace brisquel::cli

@@ -24,9 +24,15 @@ class CommandTrace : public CommandObserver {
   void CommandStarting(const DriveTarget& target, const AtaCommand& command) override;
   void CommandEnded(const DriveTarget& target, const AtaCommand& command,
                     const CommandReturn& back) override;
+  // The system's error of the first line that could not be written; 0 when
+  // every line went out.
+  int WriteError() const { return writeError_; }
 
  private:
+  void Write(const std::string& line);
+
   std::ostream& out_;
+  int writeError_ = 0;
   DeviceIo& io_;
 };
 
