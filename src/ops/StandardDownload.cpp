@@ -39,17 +39,20 @@ class SectorProgress : public UiHost {
 
 }  // namespace
 
-std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
+std::optional<std::string> DownloadRefusal(const DriveTarget& target, std::uint8_t mode,
                                            std::uintmax_t imageBytes) {
   if (imageBytes > kDlmcMaxImageBytes) {
     return "Refused: the file has " + std::to_string(imageBytes) + " bytes, more than the " +
            std::to_string(kDlmcMaxImageBytes) + " bytes a download can carry";
   }
   const std::uint32_t blocks = BlocksOf(imageBytes);
-  if (kind == TransportKind::scsiPassThrough && !Segmented(mode) &&
-      blocks > kScsiMaxBlocksPerCommand) {
+  if (target.kind == TransportKind::scsiPassThrough && !Segmented(mode) &&
+      blocks > kScsiMaxBlocksPerCommand && target.takesTransferLength != true) {
     return "Refused: " + std::to_string(blocks) + " blocks in one command cannot go over SCSI " +
            "pass-through (at most " + std::to_string(kScsiMaxBlocksPerCommand) +
+           (target.takesTransferLength == false
+                ? ": the USB bridge refuses a length taken from the transfer, T_LENGTH 3"
+                : "") +
            "); use Segmented (03) or Deferred (0E)";
   }
   return std::nullopt;
@@ -62,7 +65,7 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
   DownloadOutcome outcome;
   outcome.mode = mode;
   outcome.toSend = BlocksOf(image.size());
-  if (const auto refusal = DownloadRefusal(t.state.DriveTarget.kind, mode, image.size())) {
+  if (const auto refusal = DownloadRefusal(t.state.DriveTarget, mode, image.size())) {
     outcome.result = Result::refused;
     outcome.what = *refusal;
     return outcome;

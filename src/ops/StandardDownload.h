@@ -30,8 +30,10 @@ inline constexpr std::uint32_t kScsiMaxBlocksPerCommand = 0xFF;
 DownloadOutcome SendStandardDownload(OperationContext& ctx, std::uint8_t mode,
                                      const std::string& file, std::span<const std::uint8_t> image);
 
-// Why an image cannot be sent in this mode on this transport, or none.
-std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
+// Why an image cannot be sent in this mode to this target, or none. Over SCSI
+// pass-through a whole image above 255 blocks goes only where the bridge was
+// found to take a length from the transfer.
+std::optional<std::string> DownloadRefusal(const DriveTarget& target, std::uint8_t mode,
                                            std::uintmax_t imageBytes);
 
 // Sends the image: in the context's segments for modes 03 and 0E, else whole,

@@ -8,6 +8,7 @@
 #include "ops/VendorChannel.h"
 #include "ops/VendorDownload.h"
 #include "transport/Bytes.h"
+#include "transport/SatForms.h"
 
 namespace brisquel {
 namespace {
@@ -211,7 +212,10 @@ class Procedure {
     report_.stage = Stage::fileChecks;
     if (r_.kind == UpdateRequest::Kind::vendor) return true;
     const TransportKind kind = t_.state.DriveTarget.kind;
-    if (auto refusal = DownloadRefusal(kind, *r_.mode, file.size)) {
+    // What the bridge takes decides what can go over it: asked once per drive.
+    const bool whole = !DlmcModeUsesOffsets(*r_.mode);
+    JudgeSatBridge(t_, whole && file.size > kScsiMaxBlocksPerCommand * kSectorSize);
+    if (auto refusal = DownloadRefusal(t_.state.DriveTarget, *r_.mode, file.size)) {
       Refuse(Stage::fileChecks, *refusal);
       return false;
     }

@@ -197,13 +197,42 @@ BenchLoad Bench::FromText(std::string_view text, const std::string& source,
   return load;
 }
 
+BenchLoad Bench::FromRecording(std::string_view text, const std::string& source) {
+  RecordingRead read = ReadRecording(text);
+  if (!read.recording) return {nullptr, source + ": " + read.error};
+  const RecordedTarget target = read.recording->target;
+  auto replayer = std::make_shared<Replayer>(std::move(read.recording->commands));
+  auto bench = std::make_unique<Bench>();
+  if (target.channel) {
+    bench->ports_.MapChannel(target.basePort,
+                             std::make_shared<ReplayChannel>(replayer, target.device1));
+    return {std::move(bench), {}};
+  }
+  const std::string path = DefaultDiskPath(0);
+  SimEndpoint endpoint;
+  endpoint.drive = std::make_shared<AtaDrive>();  // opens the path; the recording answers
+  endpoint.replay = replayer;
+  bench->io_.AddPath(path, endpoint);
+  SimDisk disk;
+  disk.info.devicePath = path;
+  disk.info.friendlyName = "Recorded drive";
+  disk.info.adapterValid = true;
+  disk.info.maxTransferLength = target.maxTransfer;
+  disk.info.maxPhysicalPages = target.maxTransfer / 4096 + 1;
+  disk.info.alignmentMask = 1;
+  disk.info.busType = target.busType;
+  bench->disks_.Add(std::move(disk));
+  return {std::move(bench), {}};
+}
+
 BenchLoad Bench::FromFile(const std::string& path) {
   const std::filesystem::path filePath = PathFromUtf8(path);
-  const RegularFileRead read = ReadRegularFile(filePath, kMaxBenchFileBytes);
-  if (read.tooLarge) {
+  const RegularFileRead read = ReadRegularFile(filePath, kMaxRecordingBytes);
+  if (!read.bytes && !read.tooLarge) return {nullptr, path + ": cannot be read: " + read.problem};
+  if (read.bytes && IsRecording(*read.bytes)) return FromRecording(*read.bytes, path);
+  if (read.tooLarge || read.bytes->size() > kMaxBenchFileBytes) {
     return {nullptr, path + ": larger than " + std::to_string(kMaxBenchFileBytes) + " bytes"};
   }
-  if (!read.bytes) return {nullptr, path + ": cannot be read: " + read.problem};
   return FromText(*read.bytes, path, filePath.parent_path());
 }
 

@@ -23,6 +23,10 @@ namespace brisquel::sim {
 
 class Bench;
 
+// A recording holds the data each command brought back in hex: a long run
+// makes a larger file than a bench description.
+inline constexpr std::size_t kMaxRecordingBytes = 64u << 20;
+
 struct BenchLoad {
   std::unique_ptr<Bench> bench;  // null on error
   std::string error;             // "SOURCE: line N: reason"
@@ -40,7 +44,11 @@ class Bench {
   // identify-file paths are taken from `folder`.
   static BenchLoad FromText(std::string_view text, const std::string& source = "bench",
                             const std::filesystem::path& folder = {});
-  // `path` is UTF-8 text, as every path in the program.
+  // A recording played back: its one target, a drive at index 0 of the disk
+  // list or a PIO channel at its base port, answers each command as recorded.
+  static BenchLoad FromRecording(std::string_view text, const std::string& source = "recording");
+  // `path` is UTF-8 text, as every path in the program: a bench description,
+  // or a recording (known by its first line).
   static BenchLoad FromFile(const std::string& path);
 
   PciBus& Pci() { return pci_; }

@@ -10,16 +10,19 @@
 
 namespace brisquel::sim {
 
+// A replayed recording answers on a channel's ports in its own way, hence the
+// virtual register access.
 class IdeChannel {
  public:
+  virtual ~IdeChannel() = default;
   void Attach(int position, std::shared_ptr<AtaDrive> drive);  // position 0 or 1
   AtaDrive* Drive(int position) const;
 
   // offset 0 is the data register; 1..7 the task-file registers.
-  std::uint8_t ReadByte(std::uint8_t offset);
-  void WriteByte(std::uint8_t offset, std::uint8_t value);
-  std::uint16_t ReadWord(std::uint8_t offset);
-  void WriteWord(std::uint8_t offset, std::uint16_t value);
+  virtual std::uint8_t ReadByte(std::uint8_t offset);
+  virtual void WriteByte(std::uint8_t offset, std::uint8_t value);
+  virtual std::uint16_t ReadWord(std::uint8_t offset);
+  virtual void WriteWord(std::uint8_t offset, std::uint16_t value);
 
  private:
   AtaDrive* Selected() const;

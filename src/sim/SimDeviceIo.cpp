@@ -61,6 +61,7 @@ AtaAnswer SimDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request
   std::uint32_t error = 0;
   const SimEndpoint* endpoint = Endpoint(handle, error);
   if (!endpoint) return RefusedAnswer<AtaAnswer>(error);
+  if (endpoint->replay) return ReplayedAnswer(*endpoint->replay, request);
   if (endpoint->bridge)
     return RefusedAnswer<AtaAnswer>(endpoint->bridge->Behaviour().ataIoctlError);
   if (!WellFormed(request)) {
@@ -99,6 +100,7 @@ ScsiAnswer SimDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& requ
   std::uint32_t error = 0;
   const SimEndpoint* endpoint = Endpoint(handle, error);
   if (!endpoint) return RefusedAnswer<ScsiAnswer>(error);
+  if (endpoint->replay) return ReplayedAnswer(*endpoint->replay, request);
   if (!WellFormed(request)) {
     return RefusedAnswer<ScsiAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }

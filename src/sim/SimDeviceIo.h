@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/AtaDrive.h"
+#include "sim/Replay.h"
 #include "sim/UsbBridge.h"
 #include "transport/DeviceIo.h"
 #include "transport/Win32Messages.h"
@@ -23,6 +24,8 @@ struct SimEndpoint {
   // layer answers SCSI pass-through.
   std::shared_ptr<UsbBridge> bridge;
   bool failsToOpen = false;  // CreateFileA answers ERROR_ACCESS_DENIED
+  // Set for a recording played back: it answers both pass-through requests.
+  std::shared_ptr<Replayer> replay{};
 };
 
 class SimDeviceIo : public DeviceIo {

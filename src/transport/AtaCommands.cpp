@@ -64,6 +64,7 @@ AtaCommand DownloadMicrocodeCommand(std::uint8_t mode, std::uint32_t blocks, std
   c.pioDataNeedsNoError = false;
   c.pioReadCount = true;  // the drive's answer: more data expected, applied or saved
   c.timeLimit = kFirmwareWriteTimeLimit;
+  c.registersBack = true;
   return c;
 }
 
@@ -71,6 +72,14 @@ AtaCommand ActivateMicrocodeCommand() {
   AtaCommand c;
   c.regs = {.features = kDlmcActivate, .device = kDeviceRegister, .command = kAtaDownloadMicrocode};
   c.timeLimit = kFirmwareWriteTimeLimit;
+  c.registersBack = true;
+  return c;
+}
+
+AtaCommand CheckPowerModeCommand() {
+  AtaCommand c;
+  c.regs = {.device = kDeviceRegister, .command = kAtaCheckPowerMode};
+  c.registersBack = true;
   return c;
 }
 

@@ -24,6 +24,9 @@ AtaCommand DownloadMicrocodeCommand(std::uint8_t mode, std::uint32_t blocks, std
                                     std::span<std::uint8_t> buffer);
 // DOWNLOAD MICROCODE mode 0F: switch to the deferred microcode, no data.
 AtaCommand ActivateMicrocodeCommand();
+// CHECK POWER MODE, whose answer is in the count register: changes nothing on
+// the drive, so it shows harmlessly whether a bridge hands registers back.
+AtaCommand CheckPowerModeCommand();
 
 // The vendor channel. Its commands go in 48-bit form over PIO with zero
 // previous bytes.

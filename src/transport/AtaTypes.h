@@ -144,6 +144,10 @@ struct DriveTarget {
   // bytes, for bridges that refuse a block cut to ten.
   bool a1WholeCdb = false;
   SatFormFound satFormFound = SatFormFound::assumed;
+  // What the bridge was found to do, once asked: hand back the registers in
+  // sense data (CK_COND), and take a length from the transfer (T_LENGTH 3).
+  std::optional<bool> ckCondHonoured{};
+  std::optional<bool> takesTransferLength{};
   bool waitBusyOnly = false;
 };
 

@@ -90,16 +90,21 @@ CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
   return PioResult(t.state, last);
 }
 
+SatAsk AskOf(const AtaCommand& c) {
+  return {c.registersBack, c.lengthFromTransfer, c.length};
+}
+
 CommandResult SendScsi(TransportContext& t, const AtaCommand& c) {
+  const SatAsk ask = AskOf(c);
   switch (c.direction) {
     case DataDirection::in:
-      return SatPioIn(t, c.buffer, c.regs, c.timeLimit);
+      return SatPioIn(t, c.buffer, c.regs, c.timeLimit, ask);
     case DataDirection::out:
-      return SatPioOut(t, c.buffer, c.regs, c.timeLimit);
+      return SatPioOut(t, c.buffer, c.regs, c.timeLimit, ask);
     case DataDirection::none:
       break;
   }
-  return SatNonData(t, c.regs, c.timeLimit);
+  return SatNonData(t, c.regs, c.timeLimit, ask);
 }
 
 CommandResult Send(TransportContext& t, const AtaCommand& command) {
@@ -136,8 +141,9 @@ std::uint32_t BytesMoved(const DriveTarget& target, const AtaCommand& c) {
   if (target.kind == TransportKind::pio) {
     return static_cast<std::uint32_t>(std::min<std::size_t>(PioBytes(c), c.buffer.size()));
   }
-  if (target.kind == TransportKind::scsiPassThrough)
-    return c.regs.count * std::uint32_t{kSectorSize};
+  if (target.kind == TransportKind::scsiPassThrough) {
+    return SatTransferLength(target, c.direction, c.regs, AskOf(c));
+  }
   return c.length;
 }
 

@@ -35,6 +35,12 @@ struct AtaCommand {
   std::uint32_t sectors = 0;
   std::uint32_t timeLimit = kCommandTimeLimit;  // seconds, pass-through only
 
+  // SCSI pass-through only: the registers are wanted back (CK_COND, where the
+  // bridge is known to honour it), and the length is the transfer's own
+  // (T_LENGTH 3) rather than the count register's.
+  bool registersBack = false;
+  bool lengthFromTransfer = false;
+
   // PIO only.
   TaskFileForm form = TaskFileForm::lba28;
   PioData pioData = PioData::none;

@@ -83,13 +83,30 @@ CommandResult FindSatForm(TransportContext& t, std::span<std::uint8_t> sector) {
   return last;
 }
 
+void JudgeSatBridge(TransportContext& t, bool transferLength) {
+  DriveTarget& target = t.state.DriveTarget;
+  if (target.kind != TransportKind::scsiPassThrough) return;
+  if (!target.ckCondHonoured) {
+    target.ckCondHonoured = true;  // so that this one command goes with CK_COND
+    const CommandResult power = Dispatch(t, CheckPowerModeCommand());
+    target.ckCondHonoured = power.ok() && power.returnedCount.has_value();
+  }
+  if (transferLength && !target.takesTransferLength) {
+    AtaCommand identify = IdentifyCommand(std::span(t.state.SectorBuffer).first(kSectorSize));
+    identify.lengthFromTransfer = true;
+    target.takesTransferLength = Dispatch(t, identify).ok();
+  }
+  RememberSatForm(t.state);
+}
+
 void RememberSatForm(TransportState& state) {
   const DriveTarget& target = state.DriveTarget;
   if (target.kind != TransportKind::scsiPassThrough || state.SatTargetPath.empty()) return;
   if (target.satFormFound != SatFormFound::answered && target.satFormFound != SatFormFound::refused)
     return;
   state.SatBridges[state.SatTargetPath] = {TargetSatForm(target), target.satFormFound,
-                                           state.SatFormLine};
+                                           state.SatFormLine, target.ckCondHonoured,
+                                           target.takesTransferLength};
 }
 
 bool RecallSatForm(TransportContext& t, const std::string& devicePath) {
@@ -97,6 +114,8 @@ bool RecallSatForm(TransportContext& t, const std::string& devicePath) {
   if (known == t.state.SatBridges.end()) return false;
   SetSatForm(t.state.DriveTarget, known->second.form);
   t.state.DriveTarget.satFormFound = known->second.found;
+  t.state.DriveTarget.ckCondHonoured = known->second.ckCondHonoured;
+  t.state.DriveTarget.takesTransferLength = known->second.takesTransferLength;
   t.state.SatFormLine = known->second.line;
   if (!known->second.line.empty()) t.host.LogLine(known->second.line);
   return true;

@@ -35,6 +35,13 @@ bool RefusesTheForm(const CommandResult& result);
 // answers ATA PASS-THROUGH(16)". Returns how the last IDENTIFY ended.
 CommandResult FindSatForm(TransportContext& t, std::span<std::uint8_t> sector);
 
+// Asks the bridge, once per drive, what a firmware download needs to know:
+// whether it hands registers back with CK_COND (CHECK POWER MODE sent with
+// it; honoured when the registers come back) and, with `transferLength`,
+// whether it takes T_LENGTH 3 (IDENTIFY sent with it). Nothing for other
+// transports.
+void JudgeSatBridge(TransportContext& t, bool transferLength);
+
 // What was learnt of the bridges met so far, by device path, so that a drive
 // selected again keeps its form without asking its bridge again. Remember
 // keeps the current target's, once found, under SatTargetPath; Recall sets it

@@ -28,6 +28,8 @@ inline constexpr std::uint8_t kSatTLengthFeatures = 1;
 inline constexpr std::uint8_t kSatTLengthCount = 2;
 // The length is the transfer's own (TPSIU).
 inline constexpr std::uint8_t kSatTLengthTransfer = 3;
+// The most blocks T_LENGTH 2 carries: the 8-bit count register of the 12-byte form.
+inline constexpr std::uint32_t kSatCountMaxBlocks = 0xFF;
 
 // SCSI status of a completed command.
 inline constexpr std::uint8_t kScsiGood = 0x00;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct KnownSatBridge {
   SatForm form = SatForm::a1Ten;
   SatFormFound found = SatFormFound::assumed;
   std::string line;  // what the log said of it, if anything
+  std::optional<bool> ckCondHonoured;
+  std::optional<bool> takesTransferLength;
 };
 
 struct TransportState {

@@ -49,6 +49,26 @@ AtaTaskFile CurrentRegisters(const AtaTaskFile& regs) {
 constexpr std::uint8_t kStatusWithoutSense = 34;  // as sense key NO SENSE
 constexpr std::uint32_t kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 
+// CK_COND on a command that succeeded: RECOVERED ERROR, "ATA pass-through
+// information available", and the drive's registers with ERR clear.
+bool AnsweredCkCond(const SenseData& d) {
+  constexpr std::uint8_t kRecoveredError = 0x01;
+  constexpr std::uint8_t kAscqAtaInformation = 0x1D;
+  return d.key == kRecoveredError && d.asc == 0 && d.ascq == kAscqAtaInformation && d.ata &&
+         !(d.ata->status & kStatusErr);
+}
+
+// The transfer byte with what the command asks on top: CK_COND, and the length
+// taken from the transfer (T_LENGTH 3, in bytes) in place of the count's.
+std::uint8_t AskedTransfer(std::uint8_t transfer, bool ckCond, bool transferLength) {
+  if (ckCond) transfer |= kSatCkCond;
+  if (transferLength) {
+    transfer = static_cast<std::uint8_t>((transfer & ~(kSatTLengthMask | kSatBytBlok)) |
+                                         kSatTLengthTransfer);
+  }
+  return transfer;
+}
+
 }  // namespace
 
 std::array<std::uint8_t, 12> SatCdb12(const AtaTaskFile& regs, DataDirection direction) {
@@ -138,8 +158,12 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   std::uint8_t result;
   if (answer.delivered) {
     end = {CommandEnd::completed};
+    const SenseData returned = ReadSenseData(answer.sense);
     if (answer.scsiStatus == kScsiGood) {
       result = kResultOk;
+    } else if (AnsweredCkCond(returned)) {
+      result = kResultOk;
+      end.returnedCount = returned.ata->count;
     } else {
       // The sense area as a request block holds it: what came back, then zeros.
       std::array<std::uint8_t, kScsiSenseRoom> area{};
@@ -177,19 +201,35 @@ std::uint8_t SendCdb16(TransportContext& t, OsHandle handle,
   return ScsiPassThrough(t, handle, cdb, 16, buffer, length, direction, ended, timeLimit);
 }
 
+bool SatLengthFromTransfer(const DriveTarget& target, DataDirection direction,
+                           const SatAsk& ask) {
+  const bool beyondCount = ask.transferLength > kSatCountMaxBlocks * kSectorSize;
+  return direction != DataDirection::none &&
+         (ask.lengthFromTransfer || (beyondCount && target.takesTransferLength == true));
+}
+
+std::uint32_t SatTransferLength(const DriveTarget& target, DataDirection direction,
+                                const AtaTaskFile& regs, const SatAsk& ask) {
+  if (direction == DataDirection::none) return 0;
+  return SatLengthFromTransfer(target, direction, ask) ? ask.transferLength
+                                                      : std::uint32_t{regs.count} * kSectorSize;
+}
+
 namespace {
 
 CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
                          const AtaTaskFile& regs, DataDirection direction,
-                         std::uint32_t timeLimit) {
-  const std::uint32_t length =
-      direction == DataDirection::none ? 0 : std::uint32_t{regs.count} * kSectorSize;
+                         std::uint32_t timeLimit, const SatAsk& ask) {
+  const DriveTarget& target = t.state.DriveTarget;
+  const bool ckCond = ask.registersBack && target.ckCondHonoured == true;
+  const bool transferLength = SatLengthFromTransfer(target, direction, ask);
+  const std::uint32_t length = SatTransferLength(target, direction, regs, ask);
   if (!DataFits(t, regs.command, length, buffer.size())) return {CommandEnd::notSent};
 
-  const DriveTarget& target = t.state.DriveTarget;
   const SatForm form = TargetSatForm(target);
-  const SatCdb cdb =
-      BuildSatCdb(form, CurrentRegisters(regs), ScsiSatFields(direction, form));
+  SatFields fields = ScsiSatFields(direction, form);
+  fields.transfer = AskedTransfer(fields.transfer, ckCond, transferLength);
+  const SatCdb cdb = BuildSatCdb(form, CurrentRegisters(regs), fields);
   CommandResult ended;
   ScsiPassThrough(t, target.scsiHandle, cdb.Sent(), cdb.length, buffer, length, direction, &ended,
                   timeLimit);
@@ -198,18 +238,19 @@ CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
 
 }  // namespace
 
-CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs, std::uint32_t timeLimit) {
-  return SatCommand(t, {}, regs, DataDirection::none, timeLimit);
+CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs, std::uint32_t timeLimit,
+                         const SatAsk& ask) {
+  return SatCommand(t, {}, regs, DataDirection::none, timeLimit, ask);
 }
 
 CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs,
-                       std::uint32_t timeLimit) {
-  return SatCommand(t, buffer, regs, DataDirection::in, timeLimit);
+                       std::uint32_t timeLimit, const SatAsk& ask) {
+  return SatCommand(t, buffer, regs, DataDirection::in, timeLimit, ask);
 }
 
 CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
-                        const AtaTaskFile& regs, std::uint32_t timeLimit) {
-  return SatCommand(t, buffer, regs, DataDirection::out, timeLimit);
+                        const AtaTaskFile& regs, std::uint32_t timeLimit, const SatAsk& ask) {
+  return SatCommand(t, buffer, regs, DataDirection::out, timeLimit, ask);
 }
 
 }  // namespace brisquel

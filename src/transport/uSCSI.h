@@ -86,14 +86,34 @@ std::uint8_t SendCdb16(TransportContext& t, OsHandle handle,
                        std::uint32_t length, DataDirection direction,
                        CommandResult* ended = nullptr, std::uint32_t timeLimit = kCommandTimeLimit);
 
-// The entries by data direction, on DriveTarget.scsiHandle with the form that
-// DriveTarget.use16ByteCdb picks. Registers 1-7 only. The PIO entries move
-// count x 512 bytes. Completed exactly when the result code is 0.
+// What a command asks of the bridge beyond its registers.
+struct SatAsk {
+  // CK_COND, where the target's bridge was found to honour it: the registers
+  // come back in the sense data, and the count register reaches the result.
+  bool registersBack = false;
+  // T_LENGTH 3: the transfer is `transferLength` bytes, whatever the count
+  // register says. Asked for, or needed (above 255 blocks) where the target's
+  // bridge was found to take it.
+  bool lengthFromTransfer = false;
+  std::uint32_t transferLength = 0;
+};
+
+// Whether a command goes with T_LENGTH 3, and the bytes it then moves.
+bool SatLengthFromTransfer(const DriveTarget& target, DataDirection direction, const SatAsk& ask);
+std::uint32_t SatTransferLength(const DriveTarget& target, DataDirection direction,
+                                const AtaTaskFile& regs, const SatAsk& ask);
+
+// The entries by data direction, on DriveTarget.scsiHandle with the form the
+// target keeps (TargetSatForm). Registers 1-7 only. The PIO entries move
+// count x 512 bytes, or the transfer length with T_LENGTH 3. Completed exactly
+// when the result code is 0, or when the bridge answered CK_COND with the
+// registers and no error.
 CommandResult SatNonData(TransportContext& t, const AtaTaskFile& regs,
-                         std::uint32_t timeLimit = kCommandTimeLimit);
+                         std::uint32_t timeLimit = kCommandTimeLimit, const SatAsk& ask = {});
 CommandResult SatPioIn(TransportContext& t, std::span<std::uint8_t> buffer, const AtaTaskFile& regs,
-                       std::uint32_t timeLimit = kCommandTimeLimit);
+                       std::uint32_t timeLimit = kCommandTimeLimit, const SatAsk& ask = {});
 CommandResult SatPioOut(TransportContext& t, std::span<std::uint8_t> buffer,
-                        const AtaTaskFile& regs, std::uint32_t timeLimit = kCommandTimeLimit);
+                        const AtaTaskFile& regs, std::uint32_t timeLimit = kCommandTimeLimit,
+                        const SatAsk& ask = {});
 
 }  // namespace brisquel

@@ -34,6 +34,8 @@ Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
   state.SatTargetPath = drive.DevicePath;
   SetSatForm(target, forced.value_or(kSatForms[0]));
   target.satFormFound = forced ? SatFormFound::forced : SatFormFound::assumed;
+  target.ckCondHonoured.reset();
+  target.takesTransferLength.reset();
   if (forced || handle == kInvalidHandle || RecallSatForm(t, drive.DevicePath)) {
     return SelectedFrom(handle);
   }

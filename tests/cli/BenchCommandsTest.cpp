@@ -109,6 +109,16 @@ TEST(CliBench, TheExampleBenchFilesBehaveAsTheySay) {
        1,
        "FAILED: the drive aborted DOWNLOAD MICROCODE"},
       {"aborting-drive.ini", {"identify", "--drive", "1"}, 1, " FW: SN:"},
+      {"usb-bridges.ini", {"identify", "--drive", "0"}, 0, "USB bridge answers ATA PASS-THROUGH(16)"},
+      {"usb-bridges.ini", {"identify", "--drive", "1"}, 0, "USB bridge answers ATA PASS-THROUGH(12)"},
+      {"usb-bridges.ini",
+       {"dlmc", "--drive", "2", "--mode", "03", "fw.bin"},
+       0,
+       "count register after the segments: not reported"},
+      {"usb-bridges.ini",
+       {"dlmc", "--drive", "3", "--mode", "07", "fw.bin"},
+       4,
+       "firmware revision 01.01A01 -> 01.01A01"},
   };
   for (const Case& c : cases) {
     Args args = {"--sim=" + kExamples + c.file};

@@ -142,5 +142,56 @@ TEST(UsbBridgeForms, SatForcesTheFormWithoutTryingOthers) {
   EXPECT_EQ(cli.Run({"--sim", "--sat", "16", "list"}).exitCode, 2);
 }
 
+// CK_COND: judged once with CHECK POWER MODE; where the bridge honours it the
+// count register of each segment comes back, where it does not it is "not
+// reported" and nothing is sent twice.
+TEST(UsbBridgeRegisters, TheCountRegisterComesBackWhereTheBridgeHonoursCkCond) {
+  CliRunner cli;
+  const std::string drive = "[drive d]\nmodel = USB BENCH DRIVE\nfirmware = U1.00\n";
+  cli.WriteFile("honoured.ini", drive + "[bridge b]\nck-cond = honoured\n[disk]\ndrive = d\n"
+                                        "bridge = b\nbus = USB\n");
+  cli.WriteFile("ignored.ini", drive + "[bridge b]\nck-cond = ignored\n[disk]\ndrive = d\n"
+                                       "bridge = b\nbus = USB\n");
+  cli.WriteFile("fw.bin", sim::MakeBenchFirmware("U2.00", 130));
+  CliResult r = cli.Run(
+      {"--sim=honoured.ini", "--trace", "dlmc", "--drive", "0", "--mode", "03", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "-> SAT-12-10   E5 feat 00 count 00")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "count register after the last segment: 02h")) << r.err;
+
+  r = cli.Run({"--sim=ignored.ini", "--trace", "dlmc", "--drive", "0", "--mode", "03", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "count register after the segments: not reported")) << r.err;
+  // Three segments, each sent once.
+  std::size_t segments = 0;
+  for (auto at = r.err.find("-> SAT-12-10   92 "); at != std::string::npos;
+       at = r.err.find("-> SAT-12-10   92 ", at + 1)) {
+    ++segments;
+  }
+  EXPECT_EQ(segments, 3u) << r.err;
+}
+
+// A whole image above 255 blocks goes with T_LENGTH 3 where the bridge takes
+// it, and is refused before anything is sent where it does not.
+TEST(UsbBridgeRegisters, AWholeImageAbove255BlocksGoesWhereTheBridgeTakesTheTransferLength) {
+  CliRunner cli;
+  const std::string drive = "[drive d]\nmodel = USB BENCH DRIVE\nfirmware = U1.00\n";
+  cli.WriteFile("takes.ini", drive + "[bridge b]\n[disk]\ndrive = d\nbridge = b\nbus = USB\n");
+  cli.WriteFile("refuses.ini", drive + "[bridge b]\ntpsiu = no\n[disk]\ndrive = d\n"
+                                       "bridge = b\nbus = USB\n");
+  cli.WriteFile("fw.bin", sim::MakeBenchFirmware("U3.00", 300));
+  CliResult r = cli.Run({"--sim=takes.ini", "dlmc", "--drive", "0", "--mode", "07", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "firmware revision U1.00 -> U3.00")) << r.err;
+
+  r = cli.Run({"--sim=refuses.ini", "--trace", "dlmc", "--drive", "0", "--mode", "07", "fw.bin"});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_TRUE(Contains(r.out, "300 blocks in one command cannot go over SCSI pass-through (at most "
+                              "255: the USB bridge refuses a length taken from the transfer, "
+                              "T_LENGTH 3); use Segmented (03) or Deferred (0E)"))
+      << r.out;
+  EXPECT_FALSE(Contains(r.err, "-> SAT-12-10   92 ")) << r.err;
+}
+
 }  // namespace
 }  // namespace brisquel::cli::test

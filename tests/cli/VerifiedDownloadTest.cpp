@@ -135,10 +135,11 @@ TEST_F(VerifiedDownload, InfoPreflightAndAutoSegmentsOverATableOfDrives) {
        "dlmc-offsets-enabled\tno\nsegment-min-blocks\tnot said\nsegment-max-blocks\tnot said\n",
        2, refusedOffsets},
       {"8", "sectors\t976773168\ncapacity\t500.1 GB\n", 0, "firmware revision 12.01C01 -> NEW1"},
-      // Behind the USB bridge, SAT's 8-bit count is the limit.
+      // Behind the USB bridge, SAT's 8-bit count is the limit; the bridge honours
+      // CK_COND, so the count register comes back.
       {"12", "transport\tSCSI pass-through (SAT)\n", 0,
        "segments of 128 blocks (the drive's maximum of 128)\nbrisquel-cli: count register after "
-       "the segments: not reported by this transport\n"},
+       "the last segment: 02h (the new microcode is applied)\n"},
   };
   for (const Case& c : cases) {
     const CliResult info = Run({"info", "--drive", c.drive});

@@ -54,26 +54,42 @@ TEST(KeySector, DownloadCarriesTheSectorCountInWordsFourAndFive) {
 
 TEST(DownloadRefusal, RefusesWhatCannotBeSentWhole) {
   constexpr std::uintmax_t kMax = 32768 * 512;
+  constexpr auto kPio = TransportKind::pio;
+  constexpr auto kAta = TransportKind::ataPassThrough;
+  constexpr auto kScsi = TransportKind::scsiPassThrough;
   struct Case {
     TransportKind kind;
     std::uint8_t mode;
     std::uintmax_t bytes;
     bool refused;
+    std::optional<bool> takesTransferLength{};
   };
   for (const Case& c : {
-           Case{TransportKind::pio, kDlmcPermanent, kMax, false},
-           Case{TransportKind::pio, kDlmcPermanent, kMax + 1, true},  // would need block 32,769
-           Case{TransportKind::ataPassThrough, kDlmcSegmented, kMax + 2, true},
-           Case{TransportKind::ataPassThrough, kDlmcPermanent, kMax, false},
-           Case{TransportKind::scsiPassThrough, kDlmcPermanent, 255 * 512, false},
-           Case{TransportKind::scsiPassThrough, kDlmcPermanent, 255 * 512 + 1, true},
-           Case{TransportKind::scsiPassThrough, kDlmcTemporary, 256 * 512, true},
-           Case{TransportKind::scsiPassThrough, kDlmcSegmented, kMax, false},
-           Case{TransportKind::scsiPassThrough, kDlmcDeferred, kMax, false},
-           Case{TransportKind::scsiPassThrough, kDlmcPermanent, 0, false},
+           Case{kPio, kDlmcPermanent, kMax, false},
+           Case{kPio, kDlmcPermanent, kMax + 1, true},  // would need block 32,769
+           Case{kAta, kDlmcSegmented, kMax + 2, true},
+           Case{kAta, kDlmcPermanent, kMax, false},
+           Case{kScsi, kDlmcPermanent, 255 * 512, false},
+           Case{kScsi, kDlmcPermanent, 255 * 512 + 1, true},
+           Case{kScsi, kDlmcTemporary, 256 * 512, true},
+           Case{kScsi, kDlmcSegmented, kMax, false},
+           Case{kScsi, kDlmcDeferred, kMax, false},
+           Case{kScsi, kDlmcPermanent, 0, false},
+           // A bridge that takes the length from the transfer carries any whole image.
+           Case{kScsi, kDlmcPermanent, kMax, false, true},
+           Case{kScsi, kDlmcPermanent, 256 * 512, true, false},
        }) {
-    EXPECT_EQ(DownloadRefusal(c.kind, c.mode, c.bytes).has_value(), c.refused)
+    DriveTarget target;
+    target.kind = c.kind;
+    target.takesTransferLength = c.takesTransferLength;
+    const auto refusal = DownloadRefusal(target, c.mode, c.bytes);
+    EXPECT_EQ(refusal.has_value(), c.refused)
         << int(c.kind) << " mode " << int(c.mode) << " " << c.bytes << " bytes";
+    if (c.takesTransferLength == false) {
+      EXPECT_NE(refusal->find("the USB bridge refuses a length taken from the transfer, T_LENGTH 3"),
+                std::string::npos)
+          << *refusal;
+    }
   }
 }
 

@@ -355,23 +355,26 @@ TEST_P(StandardDownloadOnBench, RefusesWhatCannotBeSentAndSendsNothingOfIt) {
 
 // SAT sizes the transfer from the 8-bit count register alone: a whole image of
 // more than 255 blocks would go out cut short. The segmented modes carry it.
-TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksIsRefusedAndSegmentsCarryIt) {
+// Above 255 blocks SAT's count cannot carry a whole image; a bridge that takes
+// the length from the transfer (T_LENGTH 3, asked once with IDENTIFY) does.
+// Segments carry it anywhere. (A bridge that refuses T_LENGTH 3: UsbBridgeRegisters.)
+TEST(StandardDownloadOverScsi, AWholeImageAbove255BlocksGoesWithTheTransfersLength) {
   OpsBench b(TransportKind::scsiPassThrough);
   const auto image = sim::MakeBenchFirmware("BIG256", 256);
   b.host.dialogAnswers.push_back(b.File("fw.bin", image));
   b.Dlmc(kPermanent);
-  EXPECT_EQ(b.host.log, std::vector<std::string>{
-                            "Download Microcode 07 - fw.bin - Refused: 256 blocks in one command "
-                            "cannot go over SCSI pass-through (at most 255); use Segmented (03) "
-                            "or Deferred (0E)"});
-  EXPECT_TRUE(b.Commands(0x92).empty());
+  EXPECT_EQ(b.host.log.back(), "Download Microcode 07 - fw.bin - End - OK");
+  ASSERT_EQ(b.Commands(0x92).size(), 1u);
+  EXPECT_EQ(b.Commands(0x92)[0].dataWordsIn, 256u * 256u);
+  EXPECT_EQ(b.state.DriveTarget.takesTransferLength, std::optional<bool>(true));
+  EXPECT_EQ(b.drive.FirmwareRevision(), "BIG256");
 
   b.host.log.clear();
-  b.host.dialogAnswers.push_back(b.File("fw.bin", image));
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SEG256", 256)));
   b.Dlmc(kSegmented);
   EXPECT_EQ(b.host.log.back(), "Download Microcode 03 - fw.bin - End - OK");
-  EXPECT_EQ(b.Commands(0x92).size(), 4u);
-  EXPECT_EQ(b.drive.FirmwareRevision(), "BIG256");
+  EXPECT_EQ(b.Commands(0x92).size(), 5u);
+  EXPECT_EQ(b.drive.FirmwareRevision(), "SEG256");
 }
 
 // Nothing to send is refused with one line, whatever the mode; no command goes out.

@@ -29,6 +29,9 @@
 #include "ops/StandardDownload.h"
 #include "ops/UpdateProcedure.h"
 #include "sim/AtaDrive.h"
+#include "sim/Replay.h"
+#include "transport/CommandRecorder.h"
+#include "transport/RecordingDeviceIo.h"
 #include "transport/SatForms.h"
 #include "transport/Utf8Path.h"
 #include "transport/uAtaPass.h"
@@ -213,6 +216,7 @@ class Session {
     CliHost& host;
     CommandObserver* trace;  // every command passes it, the trace's or not
     Backend& backend;
+    CommandRecorder* recorder;  // --record
   };
 
   int ErrorNames();
@@ -413,8 +417,25 @@ int Session::RunOnBackend(Backend& backend) {
     }
     trace.emplace(options_.trace->empty() ? std::cerr : traceFile, backend.Io());
   }
-  SentCommands sent(commandsSent_, trace ? &*trace : nullptr);
-  Bench b{*state, backend.Ports(), backend.Io(), backend.Disks(), host, &sent, backend};
+  // --record: the file is replaced.
+  std::ofstream recordFile;
+  std::optional<CommandRecorder> recorder;
+  if (options_.record) {
+    recordFile.open(PathFromUtf8(*options_.record), std::ios::trunc | std::ios::binary);
+    if (!recordFile) {
+      reporter_.Problem(*options_.record + ": cannot write the recording there");
+      return kExitRefused;
+    }
+    recorder.emplace(recordFile, options_.recordSerial, trace ? &*trace : nullptr);
+  }
+  std::optional<RecordingDeviceIo> recordingIo;
+  if (recorder) recordingIo.emplace(backend.Io(), *recorder);
+  DeviceIo& io = recordingIo ? static_cast<DeviceIo&>(*recordingIo) : backend.Io();
+  CommandObserver* watching = recorder ? static_cast<CommandObserver*>(&*recorder)
+                                       : (trace ? &*trace : nullptr);
+  SentCommands sent(commandsSent_, watching);
+  Bench b{*state, backend.Ports(), io, backend.Disks(), host, &sent, backend,
+          recorder ? &*recorder : nullptr};
   // The driver library is started once, as the window does at start-up.
   b.ports.InitializeOls();
   administrator_ = backend.System().HasAdministratorRights();
@@ -556,11 +577,16 @@ std::optional<int> Session::ResolveTarget(Bench& b) {
 bool Session::Select(Bench& b) {
   Selected selected;
   if (target_->drive) {
+    const TST_PhysicalDrive& drive =
+        b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)];
+    if (b.recorder) b.recorder->Target({.busType = drive.BusType, .maxTransfer = drive.MaxTransferLength});
     TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
-    selected = SelectDriveTarget(
-        t, b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)], options_.sat);
+    selected = SelectDriveTarget(t, drive, options_.sat);
   } else {
     const std::uint32_t port = target_->port ? *target_->port : target_->channel->basePort;
+    if (b.recorder) {
+      b.recorder->Target({.channel = true, .basePort = static_cast<std::uint16_t>(port)});
+    }
     selected = SelectChannelTarget(b.state, b.ports, b.host, port, false);
   }
   if (selected == Selected::ready) return true;
@@ -981,6 +1007,9 @@ int Run(const std::vector<std::string>& args, const std::filesystem::path& progr
     };
     try {
       code = session->Execute();
+    } catch (const sim::ReplayMismatch& e) {
+      reporter.Problem(e.what());
+      code = kExitRefused;
     } catch (const std::exception& e) {
       code = unforeseen(e.what());
     } catch (...) {

@@ -134,6 +134,16 @@ class Parser {
       if (!value) return;
       opts_.sat = SatFormNamed(*value);
       if (!opts_.sat) error_ = "--sat must be one of 12-10, 12, 16 (got \"" + *value + "\")";
+    } else if (name == "--record") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      if (value->empty()) {
+        error_ = "--record= needs a file";
+      } else {
+        opts_.record = *value;
+      }
+    } else if (name == "--record-serial") {
+      flag(opts_.recordSerial);
     } else if (name == "--sim") {
       // The bench file only follows "=", so "--sim list" stays unambiguous.
       opts_.sim = true;
@@ -299,6 +309,10 @@ class Parser {
       error_ = "--segment-blocks belongs to dlmc --mode 03 or 0E";
     } else if (opts_.sat && !needsTarget) {
       error_ = "--sat belongs to a command with a target";
+    } else if (opts_.record && !needsTarget) {
+      error_ = "--record belongs to a command with a target";
+    } else if (opts_.recordSerial && !opts_.record) {
+      error_ = "--record-serial belongs to --record";
     } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
       error_ = "--force belongs to dlmc and dptm";
     } else if (opts_.forceSystemDisk && c != Command::dlmc) {
@@ -382,6 +396,9 @@ Options:
                      line each, on stderr or to FILE (for a report about a drive or bridge)
   --sat 12-10|12|16  the ATA PASS-THROUGH form for a USB drive: 12-byte sent as 10 bytes,
                      12-byte, or 16-byte (by default the first its bridge answers)
+  --record=FILE      write every command to the drive and its answer to FILE (replaced), a
+                     recording that --sim=FILE plays back as the drive (to attach to a report)
+  --record-serial    keep the serial number and world wide name in the recording
   --help, -h         this text
   --version          the program's version
 

@@ -55,6 +55,8 @@ struct CliOptions {
   std::optional<std::uint32_t> segmentBlocks;
   bool segmentAuto = false;
   std::optional<SatForm> sat;  // --sat: the command block form for a USB drive
+  std::optional<std::string> record;  // --record=FILE
+  bool recordSerial = false;          // the recording keeps serial number and WWN
   bool help = false;
   bool version = false;
 };

@@ -1,0 +1,182 @@
+#include "sim/Replay.h"
+
+#include <algorithm>
+
+#include "transport/AtaProtocol.h"
+#include "transport/RecordingDeviceIo.h"
+
+namespace brisquel::sim {
+
+namespace {
+
+constexpr std::uint8_t kDeviceOffset = 6;
+constexpr std::uint8_t kCommandOffset = 7;
+constexpr std::uint8_t kErrorOffset = 1;
+constexpr std::uint8_t kCountOffset = 2;
+constexpr std::uint8_t kDevBit = 0x10;
+// Ready and seek complete; with DRQ, data wanted or offered.
+constexpr std::uint8_t kStatusIdle = kStatusDrdy | kStatusDsc;
+constexpr std::uint8_t kStatusData = kStatusDrdy | kStatusDsc | kStatusDrq;
+
+}  // namespace
+
+const RecordedCommand& Replayer::Next(const RecordedCommand& sent) {
+  const std::string number = "command " + std::to_string(next_ + 1);
+  if (next_ >= commands_.size()) {
+    throw ReplayMismatch("the run differs from the recording: " + number +
+                         " goes out, and the recording holds " + std::to_string(commands_.size()));
+  }
+  const RecordedCommand& recorded = commands_[next_];
+  if (const std::string difference = FirstDifference(recorded, sent); !difference.empty()) {
+    throw ReplayMismatch("the run differs from the recording at " + number + ": " + difference);
+  }
+  ++next_;
+  return recorded;
+}
+
+const RecordedCommand* Replayer::Upcoming() const {
+  return next_ < commands_.size() ? &commands_[next_] : nullptr;
+}
+
+void Replayer::Differs(const std::string& what) const {
+  throw ReplayMismatch("the run differs from the recording at command " + std::to_string(next_) +
+                       ": " + what);
+}
+
+namespace {
+
+void DataIn(const RecordedCommand& c, DataDirection direction, std::span<std::uint8_t> data) {
+  if (direction != DataDirection::in) return;
+  const std::size_t n = std::min(c.data.size(), data.size());
+  std::copy_n(c.data.begin(), n, data.begin());
+  std::fill(data.begin() + static_cast<std::ptrdiff_t>(n), data.end(), std::uint8_t{0});
+}
+
+}  // namespace
+
+AtaAnswer ReplayedAnswer(Replayer& replayer, const AtaRequest& request) {
+  const RecordedCommand& c = replayer.Next(RecordedRequest(request));
+  if (!c.delivered) return RefusedAnswer<AtaAnswer>(c.systemError);
+  DataIn(c, request.direction, request.data);
+  AtaAnswer answer;
+  answer.returned = c.returned;
+  answer.registersReturned = c.registersReturned;
+  answer.bytesMoved = c.moved;
+  return answer;
+}
+
+ScsiAnswer ReplayedAnswer(Replayer& replayer, const ScsiRequest& request) {
+  const RecordedCommand& c = replayer.Next(RecordedRequest(request));
+  if (!c.delivered) return RefusedAnswer<ScsiAnswer>(c.systemError);
+  DataIn(c, request.direction, request.data);
+  ScsiAnswer answer;
+  answer.scsiStatus = c.scsiStatus;
+  answer.sense = c.sense;
+  answer.bytesMoved = c.moved;
+  return answer;
+}
+
+bool ReplayChannel::Addressed() const {
+  return ((current_[kDeviceOffset] & kDevBit) != 0) == device1_;
+}
+
+void ReplayChannel::StartCommand(std::uint8_t command) {
+  RecordedCommand sent;
+  sent.kind = RecordedKind::pio;
+  AtaTaskFile& r = sent.regs;
+  r = {current_[1], current_[2], current_[3], current_[4], current_[5], current_[6], command};
+  // A 48-bit command writes registers 1-5 twice each, the previous byte first.
+  sent.lba48 = writes_[2] >= 2 && writes_[3] >= 2;
+  if (sent.lba48) {
+    r.featuresPrev = previous_[1];
+    r.countPrev = previous_[2];
+    r.lbaLowPrev = previous_[3];
+    r.lbaMidPrev = previous_[4];
+    r.lbaHighPrev = previous_[5];
+  }
+  for (unsigned& n : writes_) n = 0;
+  // Which way data goes, how much and what it is show only in the data phase.
+  if (const RecordedCommand* upcoming = replayer_->Upcoming()) {
+    sent.direction = upcoming->direction;
+    sent.length = upcoming->length;
+    sent.dataHash = upcoming->dataHash;
+  }
+  command_ = &replayer_->Next(sent);
+  position_ = 0;
+  written_.clear();
+}
+
+void ReplayChannel::DataWritten() {
+  const RecordedCommand& c = *command_;
+  if (written_.size() < c.moved || written_.size() != c.length) return;
+  if (Fnv1a64(written_) != c.dataHash) replayer_->Differs("the data sent differs from the recorded data");
+}
+
+std::uint8_t ReplayChannel::ReadByte(std::uint8_t offset) {
+  if (!Addressed() || offset > 7) return 0xFF;
+  if (offset == 0) return static_cast<std::uint8_t>(ReadWord(0));
+  const bool dataLeft = command_ && command_->direction != DataDirection::none &&
+                        position_ < command_->moved;
+  switch (offset) {
+    case kCommandOffset:
+      if (!command_) return kStatusIdle;
+      return dataLeft ? kStatusData : command_->returned.command;
+    case kErrorOffset:
+      return command_ ? command_->returned.features : 0;
+    case kCountOffset:
+      if (command_ && command_->count && !dataLeft) return *command_->count;
+      break;
+    default:
+      break;
+  }
+  return current_[offset];
+}
+
+void ReplayChannel::WriteByte(std::uint8_t offset, std::uint8_t value) {
+  if (offset == 0) {
+    WriteWord(0, value);
+    return;
+  }
+  if (offset > 7) return;
+  // Both positions see the device register; the other registers reach only
+  // the addressed drive, and no drive sits at the other position.
+  if (offset != kDeviceOffset && !Addressed()) return;
+  if (offset == kCommandOffset) {
+    StartCommand(value);
+    return;
+  }
+  previous_[offset] = current_[offset];
+  current_[offset] = value;
+  ++writes_[offset];
+}
+
+std::uint16_t ReplayChannel::ReadWord(std::uint8_t offset) {
+  if (!Addressed() || offset > 7) return 0xFFFF;
+  if (offset != 0) return static_cast<std::uint16_t>(0xFF00 | ReadByte(offset));
+  if (!command_ || command_->direction != DataDirection::in || position_ >= command_->moved) {
+    return 0xFFFF;
+  }
+  const auto at = [&](std::uint32_t i) -> std::uint16_t {
+    return i < command_->data.size() ? command_->data[i] : 0;
+  };
+  const std::uint16_t word = static_cast<std::uint16_t>(at(position_) | at(position_ + 1) << 8);
+  position_ += 2;
+  return word;
+}
+
+void ReplayChannel::WriteWord(std::uint8_t offset, std::uint16_t value) {
+  if (offset != 0) {
+    WriteByte(offset, static_cast<std::uint8_t>(value));
+    return;
+  }
+  if (!Addressed() || !command_ || command_->direction != DataDirection::out ||
+      position_ >= command_->moved) {
+    return;
+  }
+  written_.push_back(static_cast<std::uint8_t>(value));
+  written_.push_back(static_cast<std::uint8_t>(value >> 8));
+  position_ += 2;
+  DataWritten();
+}
+
+}  // namespace brisquel::sim

@@ -1,0 +1,82 @@
+#include "transport/CommandRecorder.h"
+
+#include "transport/AtaProtocol.h"
+#include "transport/SatForms.h"
+
+namespace brisquel {
+
+namespace {
+
+// The command register of a recorded command; over SCSI, in its command block.
+std::uint8_t CommandOf(const RecordedCommand& c) {
+  if (c.kind != RecordedKind::scsi) return c.regs.command;
+  if (c.cdb.size() == 16) return c.cdb[14];
+  return c.cdb.size() >= 10 ? c.cdb[9] : 0;
+}
+
+}  // namespace
+
+void CommandRecorder::Write(const std::string& text) {
+  out_ << text << std::flush;
+}
+
+void CommandRecorder::Target(const RecordedTarget& target) {
+  if (targetWritten_) return;
+  targetWritten_ = true;
+  Write(RecordingTargetLines(target));
+}
+
+void CommandRecorder::Out(const RecordedCommand& command) {
+  Write(RecordedOutLine(command));
+}
+
+void CommandRecorder::Back(RecordedCommand command) {
+  if (!keepSerial_ && CommandOf(command) == kAtaIdentifyDevice &&
+      command.data.size() >= kSectorSize) {
+    MaskIdentifyData(std::span(command.data).first(kSectorSize));
+  }
+  Write(RecordedBackLines(command));
+}
+
+void CommandRecorder::CommandStarting(const DriveTarget& target, const AtaCommand& c) {
+  if (target.kind == TransportKind::scsiPassThrough) {
+    const std::string form = std::string("form ") + SatFormName(TargetSatForm(target)) + "\n";
+    if (form != form_) Write(form);
+    form_ = form;
+  } else if (target.kind == TransportKind::pio) {
+    pio_ = {};
+    pio_.kind = RecordedKind::pio;
+    pio_.regs = c.regs;
+    pio_.lba48 = c.form == TaskFileForm::lba48;
+    if (!pio_.lba48) {
+      pio_.regs.featuresPrev = pio_.regs.countPrev = pio_.regs.lbaLowPrev = 0;
+      pio_.regs.lbaMidPrev = pio_.regs.lbaHighPrev = 0;
+    }
+    pio_.direction = c.pioData == PioData::none ? DataDirection::none : c.direction;
+    pio_.length = static_cast<std::uint32_t>(
+        std::min<std::size_t>(PioDataBytes(c), c.buffer.size()));
+    if (pio_.direction == DataDirection::out) {
+      pio_.dataHash = Fnv1a64(c.buffer.first(pio_.length));
+    }
+    Out(pio_);
+  }
+  if (next_) next_->CommandStarting(target, c);
+}
+
+void CommandRecorder::CommandEnded(const DriveTarget& target, const AtaCommand& c,
+                                   const CommandReturn& back) {
+  if (target.kind == TransportKind::pio) {
+    pio_.returned.command = back.status;
+    pio_.returned.features = back.error;
+    pio_.count = back.result.returnedCount;
+    pio_.moved = std::min(back.bytesMoved, pio_.length);
+    if (pio_.direction == DataDirection::in) {
+      const auto data = c.buffer.first(pio_.moved);
+      pio_.data.assign(data.begin(), data.end());
+    }
+    Back(pio_);
+  }
+  if (next_) next_->CommandEnded(target, c, back);
+}
+
+}  // namespace brisquel

@@ -1,0 +1,109 @@
+// Recordings: every command a run sent to one drive and what came back, as
+// text a person can read and the bench can replay. Written as the run goes;
+// read back whole.
+//
+//   # brisquel recording 1
+//   target drive bus 7
+//   > scsi cdb A1080E0001000000A0EC dir in length 512 limit 5
+//   < scsi system 0 status 00 sense - moved 512
+//   = 7A420000...             (the data that came back, 32 bytes a line)
+//
+// Lines starting with "#" are comments; blank lines are ignored. Each "key
+// value" pair of a line may come in any order; numbers are decimal, bytes hex.
+//   target drive bus N [max-transfer B]  a drive of the drive list: its bus type
+//                                   code, the largest transfer its disk takes
+//   target channel BASE device D    a PIO channel's task-file base port (hex), 0 or 1
+//   form NAME                       the command block form a USB bridge is sent
+//                                   from here on (12-10, 12, 16; information only)
+//   > ata|pio  regs F C L M H D CMD [prev F C L M H] dir none|in|out length N
+//              [limit S] [back yes|no] [lba48 yes|no] [hash H]
+//   > scsi     cdb HEX dir none|in|out length N limit S [hash H]
+//   < ata      system -|E regs ERR C L M H D STATUS returned yes|no moved N
+//   < scsi     system -|E status S sense HEX|- moved N
+// `system -`: the system carried the request out; else its error code.
+//   < pio      status S error E [count C] moved N
+//   = HEX      data that came back, continued over as many lines as it takes
+// `hash` is the 64-bit FNV-1a of the data sent; `regs` are in task-file order
+// (features or error, count, LBA low, mid, high, device, command or status).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transport/AtaTypes.h"
+
+namespace brisquel {
+
+inline constexpr std::string_view kRecordingFirstLine = "# brisquel recording 1";
+
+enum class RecordedKind { ata, scsi, pio };
+
+struct RecordedTarget {
+  bool channel = false;
+  std::uint8_t busType = 0;      // a drive
+  std::uint32_t maxTransfer = 0;  // a drive: the largest transfer its disk queue takes
+  std::uint16_t basePort = 0;    // a channel
+  bool device1 = false;
+};
+
+// One command out and its answer. Fields belong to the kinds named.
+struct RecordedCommand {
+  RecordedKind kind = RecordedKind::ata;
+  // Out.
+  AtaTaskFile regs;                          // ata, pio
+  bool lba48 = false;                        // pio
+  std::vector<std::uint8_t> cdb;             // scsi: the bytes sent
+  DataDirection direction = DataDirection::none;
+  std::uint32_t length = 0;                  // bytes of data
+  std::uint32_t timeLimit = 0;               // ata, scsi
+  bool registersBack = false;                // ata
+  std::optional<std::uint64_t> dataHash;     // data sent
+  // Back.
+  bool delivered = true;                     // ata, scsi: false, the system refused it
+  std::uint32_t systemError = 0;             // ata, scsi
+  AtaTaskFile returned;                      // ata: as the drive left them; pio: error, status
+  bool registersReturned = false;            // ata
+  std::uint8_t scsiStatus = 0;               // scsi
+  std::vector<std::uint8_t> sense;           // scsi
+  std::optional<std::uint8_t> count;         // pio: the count register read back
+  std::uint32_t moved = 0;
+  std::vector<std::uint8_t> data;            // what came back
+};
+
+struct Recording {
+  RecordedTarget target;
+  std::vector<RecordedCommand> commands;
+};
+
+struct RecordingRead {
+  std::optional<Recording> recording;
+  std::string error;  // "line N: reason"
+};
+
+std::uint64_t Fnv1a64(std::span<const std::uint8_t> bytes);
+
+// Text starts as a recording does.
+bool IsRecording(std::string_view text);
+RecordingRead ReadRecording(std::string_view text);
+
+std::string RecordingTargetLines(const RecordedTarget& target);
+// The "> ..." line of a command.
+std::string RecordedOutLine(const RecordedCommand& command);
+// The "< ..." line and the "=" lines of its data.
+std::string RecordedBackLines(const RecordedCommand& command);
+
+// The first field of `command` (out part only) that differs from `recorded`,
+// named for a person: "command EC, recorded 92"; empty when they agree.
+std::string FirstDifference(const RecordedCommand& recorded, const RecordedCommand& command);
+
+// A recording is sent to others: the serial number (words 10-19) and the
+// unique part of the world wide name (words 108-111 past NAA and OUI, which
+// say who made the drive) of IDENTIFY data are replaced, and the checksum in
+// word 255 is made right again.
+void MaskIdentifyData(std::span<std::uint8_t> sector);
+
+}  // namespace brisquel
