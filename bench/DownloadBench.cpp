@@ -14,7 +14,6 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "sim/Bench.h"
-#include "transport/PassThroughBlocks.h"
 
 namespace brisquel::benchmarks {
 namespace {
@@ -47,19 +46,17 @@ class MeteredPorts : public ForwardingPorts {
 class MeteredIo : public ForwardingIo {
  public:
   MeteredIo(DeviceIo& inner, FirmwareMeter& meter) : ForwardingIo(inner), meter_(meter) {}
-  bool DeviceIoControl(OsHandle h, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
-                       std::uint32_t outSize, std::uint32_t* returned) override {
-    const auto* block = static_cast<const std::uint8_t*>(in);
-    if (meter_.counting && code == IOCTL_ATA_PASS_THROUGH_ &&
-        block[ataptx::kCurrentTaskFile + 6] == kDownloadMicrocode) {
-      meter_.bytes += GetU32(block + ataptx::kDataTransferLength);
+  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& request) override {
+    if (meter_.counting && request.regs.command == kDownloadMicrocode) {
+      meter_.bytes += request.data.size();
     }
-    // The 12-byte SAT form carries the command in byte 9 of its block.
-    if (meter_.counting && code == IOCTL_SCSI_PASS_THROUGH_ &&
-        block[scsiptx::kCdb + 9] == kDownloadMicrocode) {
-      meter_.bytes += GetU32(block + scsiptx::kDataTransferLength);
-    }
-    return ForwardingIo::DeviceIoControl(h, code, in, inSize, out, outSize, returned);
+    return ForwardingIo::AtaPassThrough(h, request);
+  }
+  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& request) override {
+    // The command byte: 9 in the 12-byte form, 14 in the 16-byte one.
+    const std::uint8_t command = request.cdb.bytes[request.cdb.length == 16 ? 14 : 9];
+    if (meter_.counting && command == kDownloadMicrocode) meter_.bytes += request.data.size();
+    return ForwardingIo::ScsiPassThrough(h, request);
   }
   // As the system's would: the request waited for on a worker while the
   // window pumps. The bench answers inline otherwise.

@@ -6,23 +6,25 @@
 #include <limits>
 
 #include "sim/AtaDrive.h"
-#include "transport/PassThroughBlocks.h"
 
 namespace brisquel::benchmarks {
 
-bool NullDeviceIo::DeviceIoControl(OsHandle, std::uint32_t ioControlCode, void*, std::uint32_t,
-                                   void* outBuffer, std::uint32_t outSize,
-                                   std::uint32_t* bytesReturned) {
+AtaAnswer NullDeviceIo::AtaPassThrough(OsHandle, const AtaRequest& request) {
   ++requests;
-  auto* out = static_cast<std::uint8_t*>(outBuffer);
-  if (ioControlCode == IOCTL_ATA_PASS_THROUGH_) {
-    out[ataptx::kCurrentTaskFile] = 0x00;      // error
-    out[ataptx::kCurrentTaskFile + 6] = 0x50;  // status: DRDY, DSC
-  } else if (ioControlCode == IOCTL_SCSI_PASS_THROUGH_) {
-    out[scsiptx::kScsiStatus] = 0;  // GOOD
-  }
-  if (bytesReturned) *bytesReturned = outSize;
-  return true;
+  AtaAnswer answer;
+  answer.returned = request.regs;
+  answer.returned.features = 0x00;  // error
+  answer.returned.command = 0x50;   // status: DRDY, DSC
+  answer.registersReturned = true;
+  answer.bytesMoved = static_cast<std::uint32_t>(request.data.size());
+  return answer;
+}
+
+ScsiAnswer NullDeviceIo::ScsiPassThrough(OsHandle, const ScsiRequest& request) {
+  ++requests;
+  ScsiAnswer answer;  // GOOD
+  answer.bytesMoved = static_cast<std::uint32_t>(request.data.size());
+  return answer;
 }
 
 Timing Interleaved(int rounds, const std::function<void()>& brisquel,

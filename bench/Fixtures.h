@@ -28,12 +28,10 @@ class NullDeviceIo : public DeviceIo {
                        std::uint32_t) override {
     return 1;
   }
-  bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
-                       std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                       std::uint32_t* bytesReturned) override;
+  AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
+  ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
   bool CloseHandle(OsHandle) override { return true; }
   std::uint32_t GetLastError() override { return lastError_; }
-  void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string SystemMessageText(std::uint32_t) override { return {}; }
 
   std::uint64_t requests = 0;
@@ -95,13 +93,14 @@ class ForwardingIo : public DeviceIo {
                        std::uint32_t f) override {
     return inner_.CreateFileA(path, a, s, c, f);
   }
-  bool DeviceIoControl(OsHandle h, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
-                       std::uint32_t outSize, std::uint32_t* returned) override {
-    return inner_.DeviceIoControl(h, code, in, inSize, out, outSize, returned);
+  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& request) override {
+    return inner_.AtaPassThrough(h, request);
+  }
+  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& request) override {
+    return inner_.ScsiPassThrough(h, request);
   }
   bool CloseHandle(OsHandle h) override { return inner_.CloseHandle(h); }
   std::uint32_t GetLastError() override { return inner_.GetLastError(); }
-  void SetLastError(std::uint32_t code) override { inner_.SetLastError(code); }
   std::string SystemMessageText(std::uint32_t code) override {
     return inner_.SystemMessageText(code);
   }

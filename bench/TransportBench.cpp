@@ -13,7 +13,7 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
-#include "transport/PassThroughBlocks.h"
+#include "transport/Bytes.h"
 #include "transport/uATA.h"
 
 namespace brisquel::benchmarks {
@@ -46,41 +46,31 @@ const std::vector<std::uint8_t>& Image() {
 
 // The passes over the image that a download must make, by memset and memcpy
 // alone: zero the transfer buffer, then per request stage the image's part in
-// it, zero a request block and copy the part into the block; a completed SCSI
-// pass-through request also copies its data area back into the buffer.
+// it. The request hands the device that part where it lies; building a
+// system's request block around it is the backend's cost, not the transport's.
 class DownloadFloor {
  public:
-  DownloadFloor(std::size_t headerSize, std::size_t blocksPerRequest, bool copyBack)
-      : copyBack_(copyBack),
-        header_(headerSize),
-        chunk_(blocksPerRequest * kSectorSize),
-        transfer_(kTransferBufferSize, 1),
-        block_(header_ + chunk_, 1) {}
+  explicit DownloadFloor(std::size_t blocksPerRequest)
+      : chunk_(blocksPerRequest * kSectorSize), transfer_(kTransferBufferSize, 1) {}
 
   void Run(const std::vector<std::uint8_t>& image) {
     std::memset(transfer_.data(), 0, transfer_.size());
     for (std::size_t at = 0; at < image.size(); at += chunk_) {
       const std::size_t n = std::min(chunk_, image.size() - at);
       std::memcpy(transfer_.data(), image.data() + at, n);
-      std::memset(block_.data(), 0, header_ + n);
-      std::memcpy(block_.data() + header_, transfer_.data(), n);
-      if (copyBack_) std::memcpy(transfer_.data(), block_.data() + header_, n);
       benchmark::ClobberMemory();
     }
   }
 
  private:
-  bool copyBack_;
-  std::size_t header_, chunk_;
-  std::vector<std::uint8_t> transfer_, block_;
+  std::size_t chunk_;
+  std::vector<std::uint8_t> transfer_;
 };
 
 void Download(benchmark::State& bench, TransportKind kind, std::uint8_t mode) {
   NullRig rig(kind);
   const bool segmented = mode == kDlmcSegmented;
-  const bool scsi = kind == TransportKind::scsiPassThrough;
-  DownloadFloor floor(scsi ? scsiptx::kDataOffset : ataptx::kHeaderSize,
-                      segmented ? kDlmcSegmentBlocks : kImageBlocks, scsi);
+  DownloadFloor floor(segmented ? kDlmcSegmentBlocks : kImageBlocks);
   bool ok = true;
   Timing timing;
   for (auto _ : bench) {
@@ -172,7 +162,11 @@ BENCHMARK(PioAccessesPerSector)->Iterations(1);
 
 // A device call as an operation made it, to be made again directly.
 struct IoCall {
-  std::uint32_t code, inSize, outSize;
+  bool scsi;
+  AtaTaskFile regs;
+  SatCdb cdb;
+  DataDirection direction;
+  std::size_t length;
 };
 struct PortCall {
   enum Kind { readByte, readWord, writeByte, writeWord } kind;
@@ -183,10 +177,13 @@ using DeviceCall = std::variant<IoCall, PortCall>;
 class RecordingIo : public NullDeviceIo {
  public:
   explicit RecordingIo(std::vector<DeviceCall>& calls) : calls_(calls) {}
-  bool DeviceIoControl(OsHandle h, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
-                       std::uint32_t outSize, std::uint32_t* returned) override {
-    calls_.push_back(IoCall{code, inSize, outSize});
-    return NullDeviceIo::DeviceIoControl(h, code, in, inSize, out, outSize, returned);
+  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& request) override {
+    calls_.push_back(IoCall{false, request.regs, {}, request.direction, request.data.size()});
+    return NullDeviceIo::AtaPassThrough(h, request);
+  }
+  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& request) override {
+    calls_.push_back(IoCall{true, {}, request.cdb, request.direction, request.data.size()});
+    return NullDeviceIo::ScsiPassThrough(h, request);
   }
 
  private:
@@ -217,15 +214,18 @@ class RecordingPorts : public ReadyPortBus {
   std::vector<DeviceCall>& calls_;
 };
 
-// Makes the recorded calls again on the null devices: each request on a block
-// zeroed first, as every request block is.
+// Makes the recorded calls again on the null devices, each request on the
+// same span of data.
 void Replay(const std::vector<DeviceCall>& calls, PortLibrary& ports, DeviceIo& io,
             std::vector<std::uint8_t>& block) {
   for (const DeviceCall& call : calls) {
     if (const auto* r = std::get_if<IoCall>(&call)) {
-      const std::uint32_t size = std::max(r->inSize, r->outSize);
-      std::memset(block.data(), 0, size);
-      io.DeviceIoControl(1, r->code, block.data(), r->inSize, block.data(), r->outSize, nullptr);
+      const std::span<std::uint8_t> data(block.data(), r->length);
+      if (r->scsi) {
+        io.ScsiPassThrough(1, {r->cdb, r->direction, data, kCommandTimeLimit});
+      } else {
+        io.AtaPassThrough(1, {r->regs, r->direction, data, kCommandTimeLimit, false});
+      }
       continue;
     }
     const auto& p = std::get<PortCall>(call);

@@ -24,7 +24,7 @@ class WindowsBackend : public Backend {
  private:
   winpt::WinPortLibrary ports_;
   winpt::WinDeviceIo io_;
-  winpt::WinDiskEnumerator disks_{io_};
+  winpt::WinDiskEnumerator disks_{io_, io_};
   winpt::WinSystemInfo system_;
   SystemRetryClock clock_;
   winpt::WinDiskUsers users_;

@@ -57,6 +57,10 @@ const char* ResultName(DownloadOutcome::Result result) {
   return "cancelled";
 }
 
+const char* CountedUnit(std::uint8_t mode) {
+  return mode == kVendorDownloadMode ? "sectors" : "blocks";
+}
+
 std::string DownloadLinePrefix(std::uint8_t mode, const std::string& file) {
   if (mode == kVendorDownloadMode) return "Download Microcode (DPTM) - " + file + " - ";
   char hex[3];
@@ -72,13 +76,19 @@ std::string ClosingLine(const DownloadOutcome& o) {
   }
   std::string line = prefix + "FAILED: " + o.what + " (" + std::to_string(o.sent) + " of " +
                      std::to_string(o.toSend) +
-                     (o.mode == kVendorDownloadMode ? " sectors sent" : " blocks sent");
+                     " " + CountedUnit(o.mode) + " sent";
   if (o.vendor) {
     if (const std::string names = NonzeroCodeNames(*o.vendor); !names.empty()) {
       line += "; vendor status: " + names;
     }
   }
   return line + ")";
+}
+
+std::string StoppedByBreakLine(const DownloadOutcome& o) {
+  return "Stopped by Break after " + std::to_string(o.sent) + " of " + std::to_string(o.toSend) +
+         " " + CountedUnit(o.mode) +
+         ": the drive keeps its current firmware; start the download again from the beginning";
 }
 
 DownloadOutcome::Result ResultOf(const CommandResult& command) {

@@ -61,6 +61,10 @@ bool VendorStatusReadable(DownloadOutcome::Result result);
 // The result's name in lower camel case ("refusedByDrive"), for machine-read output.
 const char* ResultName(DownloadOutcome::Result result);
 
+// What a download counts: "blocks" for DOWNLOAD MICROCODE, "sectors" for the
+// vendor download, in every line, bar and document that counts them.
+const char* CountedUnit(std::uint8_t mode);
+
 // "Download Microcode 07 - FILE - " or "Download Microcode (DPTM) - FILE - ".
 std::string DownloadLinePrefix(std::uint8_t mode, const std::string& file);
 
@@ -69,6 +73,11 @@ std::string DownloadLinePrefix(std::uint8_t mode, const std::string& file);
 // "FAILED: WHAT (N of M blocks sent; vendor status: NAMES)", and never
 // contains a word of success.
 std::string ClosingLine(const DownloadOutcome& outcome);
+
+// After a download Break stopped: how far it got, what the drive is left
+// with and what to do. A drive that did not get the whole image applies none
+// of it, and takes a new download only from its first block.
+std::string StoppedByBreakLine(const DownloadOutcome& outcome);
 
 // What a command that did not complete means for a download, in words, with
 // the system's own text for a refused request.

@@ -17,7 +17,7 @@ class OperationHost : public UiHost {
   // Identify, DLMC and WD DPTM are always enabled or disabled together.
   virtual void SetOperationButtonsEnabled(bool enabled) = 0;
   // A download has sent `sent` of its `toSend` blocks (sectors, for the
-  // vendor download). The window shows no progress.
+  // vendor download).
   virtual void FirmwareProgress(std::uint32_t sent, std::uint32_t toSend) {
     (void)sent;
     (void)toSend;

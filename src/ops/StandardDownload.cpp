@@ -20,6 +20,23 @@ std::uint32_t BlocksOf(std::uintmax_t bytes) {
   return static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize);
 }
 
+// Over PIO a whole image is one command whose sectors go out one by one:
+// each of them is progress, which the host otherwise hears of only at the end.
+class SectorProgress : public UiHost {
+ public:
+  SectorProgress(OperationHost& host, std::uint32_t toSend) : host_(host), toSend_(toSend) {}
+  void PumpMessages() override { host_.PumpMessages(); }
+  bool KeyHeld(Key key) override { return host_.KeyHeld(key); }
+  void LogLine(const std::string& text) override { host_.LogLine(text); }
+  void SectorsWritten(std::uint32_t written) override {
+    host_.FirmwareProgress(std::min(written, toSend_), toSend_);
+  }
+
+ private:
+  OperationHost& host_;
+  std::uint32_t toSend_;
+};
+
 }  // namespace
 
 std::optional<std::string> DownloadRefusal(TransportKind kind, std::uint8_t mode,
@@ -99,7 +116,9 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
     }
   } else {
     StageSectors(s.TransferBuffer, image, 0, outcome.toSend);
-    last = Dispatch(t, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer));
+    SectorProgress progress(ctx.host, outcome.toSend);
+    TransportContext counted{s, t.ports, t.io, progress, t.observer, t.clock};
+    last = Dispatch(counted, DownloadMicrocodeCommand(mode, outcome.toSend, 0, s.TransferBuffer));
     outcome.sent = last ? outcome.toSend : last.sectorsWritten;
     outcome.countRegister = last.returnedCount;
     ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);

@@ -80,6 +80,9 @@ class Procedure {
     } else {
       report_.download = SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
     }
+    if (report_.download.result == Result::stoppedByBreak) {
+      u_.ops.host.LogLine(StoppedByBreakLine(report_.download));
+    }
     return Verify();
   }
 

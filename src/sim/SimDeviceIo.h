@@ -1,5 +1,5 @@
 // The bench's device I/O: drive paths, a handle table, and the two pass-through
-// requests carried out on simulated drives, with Win32 error codes and texts.
+// requests run on simulated drives, with Win32 error codes and texts.
 #pragma once
 
 #include <cstdint>
@@ -38,30 +38,19 @@ class SimDeviceIo : public DeviceIo {
   };
   const std::vector<OpenCall>& Opens() const { return opens_; }
   std::size_t OpenHandleCount() const { return handles_.size(); }
-  // Every IOCTL code asked for, in order, for tests.
-  const std::vector<std::uint32_t>& Requests() const { return requests_; }
 
   OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
                        std::uint32_t shareMode, std::uint32_t creationDisposition,
                        std::uint32_t flagsAndAttributes) override;
-  bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
-                       std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                       std::uint32_t* bytesReturned) override;
+  AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
+  ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
   bool CloseHandle(OsHandle handle) override;
   std::uint32_t GetLastError() override { return lastError_; }
-  void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string SystemMessageText(std::uint32_t code) override { return Win32MessageText(code); }
 
  private:
-  struct Request {
-    std::uint8_t* in;
-    std::uint32_t inSize;
-    std::uint8_t* out;
-    std::uint32_t outSize;
-    std::uint32_t* bytesReturned;
-  };
-  bool AtaPassThrough(const SimEndpoint& endpoint, const Request& request);
-  bool ScsiPassThrough(const SimEndpoint& endpoint, const Request& request);
+  // The endpoint behind an open handle, or null with the error that says why.
+  const SimEndpoint* Endpoint(OsHandle handle, std::uint32_t& error) const;
   bool Fail(std::uint32_t code);
 
   std::map<std::string, SimEndpoint> paths_;
@@ -69,7 +58,6 @@ class SimDeviceIo : public DeviceIo {
   OsHandle nextHandle_ = 0x100;
   std::uint32_t lastError_ = 0;
   std::vector<OpenCall> opens_;
-  std::vector<std::uint32_t> requests_;
   UsbBridge systemSat_;
 };
 

@@ -16,21 +16,15 @@ class SteadyClock : public WaitClock {
 
 }  // namespace
 
-bool CallDevice(TransportContext& t, const std::function<bool()>& call) {
+void RunDeviceCall(TransportContext& t, const std::function<void()>& call) {
   if (!t.io.CallsBlock()) {
-    t.io.SetLastError(0);
-    return call();
+    call();
+    return;
   }
-  // The last error belongs to the thread that made the call (on Windows), so
-  // the worker reads it and hands it back with the result.
-  bool ok = false;
-  std::uint32_t error = 0;
   std::promise<void> finished;
   const std::shared_future<void> done = finished.get_future().share();
   std::thread worker([&] {
-    t.io.SetLastError(0);
-    ok = call();
-    error = t.io.GetLastError();
+    call();
     finished.set_value();
   });
   SteadyClock steady;
@@ -44,8 +38,6 @@ bool CallDevice(TransportContext& t, const std::function<bool()>& call) {
     }
   }
   worker.join();
-  t.io.SetLastError(error);
-  return ok;
 }
 
 }  // namespace brisquel

@@ -26,8 +26,16 @@ class WaitClock {
   virtual bool Wait(const std::shared_future<void>& done, std::chrono::milliseconds slice) = 0;
 };
 
-// Sets the last error to 0, makes `call` (one DeviceIoControl on t.io) and
-// returns its result with the last error it left, on this thread.
-bool CallDevice(TransportContext& t, const std::function<bool()>& call);
+// Runs `call` (one pass-through request on t.io) where the device I/O wants
+// it: inline, or on a worker while this thread pumps.
+void RunDeviceCall(TransportContext& t, const std::function<void()>& call);
+
+// Makes one pass-through request and returns the system's answer to it.
+template <typename Answer, typename Call>
+Answer CallDevice(TransportContext& t, Call&& call) {
+  Answer answer;
+  RunDeviceCall(t, [&] { answer = call(); });
+  return answer;
+}
 
 }  // namespace brisquel

@@ -1,13 +1,15 @@
 // The operating system's device I/O as the pass-through transports use it:
-// open a drive, hand it a request block, close it, and the thread's last error.
-// The Windows backend makes the real calls; the Linux backend carries the same
-// request blocks out with SG_IO; the bench routes them to simulated drives.
+// open a drive, hand it a pass-through request, close it, and the last error
+// of an open or close. The Windows backend makes the real calls with the
+// system's request blocks; the Linux backend carries requests out with SG_IO;
+// the bench runs them on simulated drives.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "transport/AtaTypes.h"
+#include "transport/PassThroughRequest.h"
 
 namespace brisquel {
 
@@ -20,9 +22,6 @@ inline constexpr std::uint32_t FILE_SHARE_READ_ = 1;
 inline constexpr std::uint32_t FILE_SHARE_WRITE_ = 2;
 inline constexpr std::uint32_t OPEN_EXISTING_ = 3;
 inline constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL_ = 0x80;
-
-inline constexpr std::uint32_t IOCTL_ATA_PASS_THROUGH_ = 0x4D02C;
-inline constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH_ = 0x4D004;
 
 namespace win32 {
 inline constexpr std::uint32_t ERROR_SUCCESS_ = 0;
@@ -49,19 +48,14 @@ class DeviceIo {
   virtual OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
                                std::uint32_t shareMode, std::uint32_t creationDisposition,
                                std::uint32_t flagsAndAttributes) = 0;
-  // inBuffer and outBuffer may be the same block, as the pass-through requests use them.
-  virtual bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
-                               std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                               std::uint32_t* bytesReturned) = 0;
+  // One command each. They may block for as long as the request's time limit.
+  virtual AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) = 0;
+  virtual ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) = 0;
   virtual bool CloseHandle(OsHandle handle) = 0;
   virtual std::uint32_t GetLastError() = 0;
-  virtual void SetLastError(std::uint32_t code) = 0;
   // The system's own message text for an error code, untrimmed.
   virtual std::string SystemMessageText(std::uint32_t code) = 0;
-  // Whether the last ATA pass-through request that succeeded came back with
-  // the drive's own registers, rather than its request block echoed.
-  virtual bool AtaRegistersReturned() { return true; }
-  // Whether DeviceIoControl may block for as long as a command's time limit
+  // Whether a pass-through call may block for as long as a command's time limit
   // (the system's does), so the transports wait for it on a worker thread;
   // one that answers at once (the bench) is called inline.
   virtual bool CallsBlock() { return false; }

@@ -2,6 +2,7 @@
 // pump (so Break can be clicked), the held keys and the log.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace brisquel {
@@ -17,6 +18,8 @@ class UiHost {
   virtual bool KeyHeld(Key key) = 0;
   // Append one line to the log and bring it into view; "" appends an empty line.
   virtual void LogLine(const std::string& text) = 0;
+  // A PIO data phase has written `written` sectors of its command so far.
+  virtual void SectorsWritten(std::uint32_t written) { (void)written; }
 };
 
 }  // namespace brisquel

@@ -198,6 +198,7 @@ std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n,
   while (written < sectors && !t.state.BreakFlag) {
     PioWriteWords(t, buffer.subspan(written * kSectorSize, kSectorSize));
     ++written;
+    t.host.SectorsWritten(written);
     const WaitEnd end = WaitDevice(t);
     // A drive that has ended the command takes no more data.
     if (end == WaitEnd::floating || (end == WaitEnd::error && !t.state.AtaStatusBits.DRQ)) break;

@@ -1,19 +1,16 @@
 #include "transport/uSCSI.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 
 #include "transport/DeviceCall.h"
 #include "transport/DeviceIo.h"
-#include "transport/PassThroughBlocks.h"
 #include "transport/RequestRules.h"
 #include "transport/SatCdb.h"
 #include "transport/SatForms.h"
 #include "transport/SenseData.h"
 
 namespace brisquel {
-
-using namespace scsiptx;
 
 namespace {
 
@@ -47,18 +44,6 @@ AtaTaskFile CurrentRegisters(const AtaTaskFile& regs) {
   return current;
 }
 
-std::uint8_t DataInField(DataDirection direction) {
-  switch (direction) {
-    case DataDirection::in:
-      return SCSI_IOCTL_DATA_IN;
-    case DataDirection::out:
-      return SCSI_IOCTL_DATA_OUT;
-    case DataDirection::none:
-      break;
-  }
-  return SCSI_IOCTL_DATA_UNSPECIFIED;
-}
-
 // A refused request or a CHECK CONDITION without sense means the command was
 // not carried out; the tables would count both as success.
 constexpr std::uint8_t kStatusWithoutSense = 34;  // as sense key NO SENSE
@@ -77,31 +62,6 @@ std::array<std::uint8_t, 12> SatCdb12(const AtaTaskFile& regs, DataDirection dir
 std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection direction) {
   return BuildSatCdb(SatForm::x85, CurrentRegisters(regs), ScsiSatFields(direction, SatForm::x85))
       .bytes;
-}
-
-std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb,
-                                               std::uint8_t cdbLength, DataDirection direction,
-                                               std::uint32_t length,
-                                               std::span<const std::uint8_t> data,
-                                               std::uint32_t timeLimit) {
-  std::vector<std::uint8_t> block(kDataOffset + length, 0);
-  std::uint8_t* p = block.data();
-  PutU16(p + kLength, static_cast<std::uint16_t>(kHeaderSize));
-  p[kTargetId] = kSatTargetId;
-  p[kCdbLength] = cdbLength;
-  p[kSenseInfoLength] = static_cast<std::uint8_t>(kSenseSize);
-  p[kDataIn] = DataInField(direction);
-  PutU32(p + kDataTransferLength, length);
-  PutU32(p + kTimeOutValue, timeLimit);
-  PutU64(p + kDataBufferOffset, kDataOffset);
-  PutU32(p + kSenseInfoOffset, static_cast<std::uint32_t>(kSenseOffset));
-  std::copy_n(cdb.begin(), std::min<std::size_t>({cdbLength, cdb.size(), 16}), p + kCdb);
-  CopyDataOut(block, kDataOffset, direction, length, data);
-  return block;
-}
-
-RequestSizes ScsiPassThroughSizes(DataDirection direction, std::uint32_t length) {
-  return RequestSizesFor(direction, length, kHeaderSize, kDataOffset);
 }
 
 std::uint8_t SenseToResult(std::span<const std::uint8_t> sense) {
@@ -169,36 +129,34 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   // The entries refuse oversized transfers with a log line; this guards direct callers.
   if (length > buffer.size()) return kResultOtherError;
 
-  std::vector<std::uint8_t> block =
-      BuildScsiPassThrough(cdb, cdbLength, direction, length, buffer, timeLimit);
-  const RequestSizes sizes = ScsiPassThroughSizes(direction, length);
-
-  std::uint32_t bytesReturned = 0;
+  SatCdb sent;
+  sent.length = std::min<std::uint8_t>(cdbLength, 16);
+  std::copy_n(cdb.begin(), std::min<std::size_t>(cdb.size(), sent.length), sent.bytes.begin());
+  const ScsiRequest request{sent, direction, buffer.first(length), timeLimit};
+  const ScsiAnswer answer =
+      CallDevice<ScsiAnswer>(t, [&] { return t.io.ScsiPassThrough(handle, request); });
   std::uint8_t result;
-  if (CallDevice(t, [&] {
-        return t.io.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_, block.data(), sizes.input,
-                                    block.data(), sizes.output, &bytesReturned);
-      })) {
-    std::copy_n(block.begin() + kDataOffset, length, buffer.begin());
-    const std::uint8_t scsiStatus = block[kScsiStatus];
+  if (answer.delivered) {
     end = {CommandEnd::completed};
-    if (scsiStatus == 0) {
+    if (answer.scsiStatus == kScsiGood) {
       result = kResultOk;
     } else {
-      const auto sense = std::span(block).subspan(kSenseOffset, kSenseSize);
-      result = SenseToResult(sense);
+      // The sense area as a request block holds it: what came back, then zeros.
+      std::array<std::uint8_t, kScsiSenseRoom> area{};
+      std::copy_n(answer.sense.begin(), std::min(answer.sense.size(), area.size()), area.begin());
+      result = SenseToResult(area);
       if (result == kResultOk) result = kStatusWithoutSense;
       end.end = CommandEnd::deviceError;
-      if (const SenseData d = ReadSenseData(sense); d.format != SenseData::Format::none) {
+      if (const SenseData d = ReadSenseData(area); d.format != SenseData::Format::none) {
         end.sense = SenseSummary{d.key, d.asc, d.ascq};
       }
     }
   } else {
-    const std::uint32_t error = t.io.GetLastError();
-    result = Win32ErrorToResult(error);
+    result = Win32ErrorToResult(answer.systemError);
     if (result == kResultOk) result = kResultOtherError;
-    end = {error == win32::ERROR_SEM_TIMEOUT_ ? CommandEnd::timedOut : CommandEnd::systemRefused,
-           error};
+    end = {answer.systemError == win32::ERROR_SEM_TIMEOUT_ ? CommandEnd::timedOut
+                                                           : CommandEnd::systemRefused,
+           answer.systemError};
   }
   t.host.PumpMessages();
   return result;

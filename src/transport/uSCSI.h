@@ -7,15 +7,11 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "transport/AtaTypes.h"
 #include "transport/TransportState.h"
-#include "transport/uAtaPass.h"
 
 namespace brisquel {
-
-inline constexpr std::uint8_t kSatTargetId = 1;
 
 // Transport result codes: 0 is success, anything else failure.
 inline constexpr std::uint8_t kResultOk = 0;
@@ -60,39 +56,6 @@ inline constexpr std::uint8_t kSatCdb12SentLength = 10;
 //   13    device              14  command
 //   15    control (0)
 std::array<std::uint8_t, 16> SatCdb16(const AtaTaskFile& regs, DataDirection direction);
-
-// The request block: SCSI_PASS_THROUGH in its 64-bit layout, the sense area,
-// the data area; one block is input and output.
-//
-//   off size field               value
-//    0   2   Length              56
-//    2   1   ScsiStatus          0 (returned)
-//    3   1   PathId              0
-//    4   1   TargetId            1
-//    5   1   Lun                 0
-//    6   1   CdbLength           10 for the 12-byte form, 16 for the 16-byte form
-//    7   1   SenseInfoLength     24
-//    8   1   DataIn              0 out, 1 in, 2 no data
-//    9   3   (alignment)         0
-//   12   4   DataTransferLength  length
-//   16   4   TimeOutValue        timeLimit (seconds)
-//   20   4   (alignment)         0
-//   24   8   DataBufferOffset    80
-//   32   4   SenseInfoOffset     56
-//   36  16   Cdb                 the first CdbLength bytes of the command block
-//   52   4   (alignment)         0
-//   56  24   sense area          0 (returned)
-//   80   n   data area           data-out: the first `length` bytes of `data`;
-//                                otherwise zero
-std::vector<std::uint8_t> BuildScsiPassThrough(std::span<const std::uint8_t> cdb,
-                                               std::uint8_t cdbLength, DataDirection direction,
-                                               std::uint32_t length,
-                                               std::span<const std::uint8_t> data = {},
-                                               std::uint32_t timeLimit = kCommandTimeLimit);
-
-// Input and output sizes: no data 56 / 80, data-in 80 / 80+length,
-// data-out 80+length / 80.
-RequestSizes ScsiPassThroughSizes(DataDirection direction, std::uint32_t length);
 
 // Result code of fixed-format sense data (24 bytes). An empty area (byte 0
 // zero) gives 0.

@@ -38,6 +38,11 @@ class MainView {
   // A question: this text, title "Brisquel", Yes and No with No the default.
   virtual bool AskYesNo(const std::string& text) = 0;
 
+  // A download's progress in percent while it runs, none once it has ended.
+  // The logic shows it in the caption; a view may show it where its system
+  // shows progress too (the taskbar button).
+  virtual void ShowProgress(std::optional<int> percent) { (void)percent; }
+
   // Process pending window messages once (clicks on Break arrive here).
   virtual void PumpMessages() = 0;
   virtual bool KeyHeld(Key key) = 0;

@@ -23,12 +23,11 @@ void TfmMain::FormCreate() {
   libraryReady_ = ports.InitializeOls();
   dllStatus_ = ports.GetDllStatus();
   driverType_ = ports.GetDriverType();
-  if (view_.KeyHeld(Key::ctrl)) {
-    view_.SetCaption(DiagnosticCaption(libraryReady_, dllStatus_, driverType_));
-  } else {
-    view_.SetCaption(
-        NormalCaption(platform_.system.SystemName(), platform_.system.HasAdministratorRights()));
-  }
+  caption_ = view_.KeyHeld(Key::ctrl)
+                 ? DiagnosticCaption(libraryReady_, dllStatus_, driverType_)
+                 : NormalCaption(platform_.system.SystemName(),
+                                 platform_.system.HasAdministratorRights());
+  view_.SetCaption(caption_);
   SetOperationButtonsEnabled(false);
 }
 
@@ -68,6 +67,7 @@ void TfmMain::RunOperation(Operation&& operation) {
   } catch (...) {
     view_.ShowMessage("Unexpected error");
   }
+  EndProgress();
   busy_ = Busy::none;
   SetOperationButtonsEnabled(armed_);
   ApplyHeldActions();
@@ -313,6 +313,23 @@ void TfmMain::LogLine(const std::string& text) {
 
 std::optional<std::string> TfmMain::OpenFirmwareDialog() {
   return view_.OpenFileDialog();
+}
+
+void TfmMain::FirmwareProgress(std::uint32_t sent, std::uint32_t toSend) {
+  const int percent =
+      toSend == 0 ? 0 : static_cast<int>(std::uint64_t{std::min(sent, toSend)} * 100 / toSend);
+  // Sector by sector over PIO: the caption changes only with the figure.
+  if (shownPercent_ == percent) return;
+  shownPercent_ = percent;
+  view_.SetCaption(caption_ + " - " + std::to_string(percent) + "%");
+  view_.ShowProgress(percent);
+}
+
+void TfmMain::EndProgress() {
+  if (!shownPercent_) return;
+  shownPercent_.reset();
+  view_.SetCaption(caption_);
+  view_.ShowProgress(std::nullopt);
 }
 
 void TfmMain::SetOperationButtonsEnabled(bool enabled) {

@@ -80,6 +80,8 @@ class TfmMain : public OperationHost, private UpdateQuestions {
   void LogLine(const std::string& text) override;
   std::optional<std::string> OpenFirmwareDialog() override;
   void SetOperationButtonsEnabled(bool enabled) override;
+  // The caption gains " - 45%" while a download runs.
+  void FirmwareProgress(std::uint32_t sent, std::uint32_t toSend) override;
 
  private:
   // UpdateQuestions: a check refused; the user decides.
@@ -98,10 +100,13 @@ class TfmMain : public OperationHost, private UpdateQuestions {
   void SelectDrive(int index);
   void SelectChannel(int index);
   void Disarm();
+  void EndProgress();
 
   MainView& view_;
   MainPlatform platform_;
 
+  std::string caption_;                // as set at start-up
+  std::optional<int> shownPercent_;  // in the caption while a download runs
   bool libraryReady_ = false;
   std::int32_t dllStatus_ = 0;
   std::int32_t driverType_ = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,7 +124,10 @@ TEST(CliDownload, EveryDlmcModeLogsAsTheWindowAndTheBenchRemembers) {
        lines("0E", "later.bin"),
        saved + p + "firmware revision SEG03 -> SEG03\n",
        "SEG03"},
-      {{"--mode", "0x0F"}, sata, p + "firmware revision SEG03 -> LATER0E\n", "LATER0E"},
+      {{"--mode", "0x0F"},
+       sata + "Activate Microcode - End - OK\n",
+       p + "firmware revision SEG03 -> LATER0E\n",
+       "LATER0E"},
       {{"--mode", "01", "temp.bin"},
        lines("01", "temp.bin"),
        p + "firmware revision LATER0E -> TEMP01\n",
@@ -400,7 +404,7 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
   const CliResult r = cli.Shell(
       "script -qec '\"$CLI\" --sim dlmc --drive 0 --mode 03 fw.bin' /dev/null </dev/null");
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("[##############################] 130/130 sectors  100%"), std::string::npos)
+  EXPECT_NE(r.out.find("[##############################] 130/130 blocks  100%"), std::string::npos)
       << r.out;
   // The bar ends on its own line, before the closing log line.
   EXPECT_NE(r.out.find("100%\r\nDownload Microcode 03 - fw.bin - End - OK"), std::string::npos)
@@ -410,7 +414,7 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
   // CdbLength 10.
   const CliResult usb = cli.Shell(
       "script -qec '\"$CLI\" --sim dlmc --drive 2 --mode 03 fw.bin' /dev/null </dev/null");
-  EXPECT_NE(usb.out.find("] 130/130 sectors  100%"), std::string::npos) << usb.out;
+  EXPECT_NE(usb.out.find("] 130/130 blocks  100%"), std::string::npos) << usb.out;
 
   // The vendor download counts what the drive asks for, not what the file holds.
   cli.WriteFile("asks64.bench", SmallBench("vendor-requested-sectors = 64\n"));
@@ -418,8 +422,24 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
       "script -qec '\"$CLI\" --sim=asks64.bench dptm --channel 0 fw.bin' /dev/null </dev/null");
   EXPECT_NE(dptm.out.find("] 64/64 sectors  100%"), std::string::npos) << dptm.out;
 
+  // A whole image over PIO is one command of many sectors: the bar moves
+  // with each of them, not only when the command ends.
+  WriteFirmware(cli, "big.bin", "BIG", 30000);
+  const CliResult pio = cli.Shell(
+      "script -qec '\"$CLI\" --sim dlmc --channel 0 --mode 07 big.bin' /dev/null </dev/null");
+  EXPECT_EQ(pio.exitCode, 0) << pio.out;
+  EXPECT_NE(pio.out.find("] 30000/30000 blocks  100%"), std::string::npos) << pio.out;
+  bool midway = false;
+  const std::regex counted("\\] ([0-9]+)/30000 blocks");
+  for (auto it = std::sregex_iterator(pio.out.begin(), pio.out.end(), counted);
+       it != std::sregex_iterator(); ++it) {
+    const int sent = std::stoi((*it)[1]);
+    midway = midway || (sent > 0 && sent < 30000);
+  }
+  EXPECT_TRUE(midway) << pio.out;
+
   const CliResult piped = cli.Run({"--sim", "dlmc", "--drive", "0", "--mode", "03", "fw.bin"});
-  EXPECT_EQ(piped.err.find("sectors"), std::string::npos) << piped.err;
+  EXPECT_EQ(piped.err.find('%'), std::string::npos) << piped.err;
   EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
 }
 

@@ -22,6 +22,7 @@ const std::string kExamples = BRISQUEL_TEST_DATA "/../../bench-files/";
 TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
   CliRunner cli;
   cli.Run({"bench", "image", "NEW1.00", "8", "fw.bin"});
+  cli.Run({"bench", "image", "15.01H15", "8", "same.bin"});  // the SATA drive's own revision
   cli.WriteFile("empty.bench", "[library]\nready = yes\n");
   ASSERT_EQ(mkfifo((cli.Dir() / "fifo.bin").c_str(), 0600), 0);
   cli.WriteFile("locked.bin", "x");
@@ -30,10 +31,11 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
   const std::string refusing = "--sim=" + kExamples + "refusing-bridge.ini";
 
   struct Case {
-    Args args;
+    Args args;  // or, when empty, the shell line
     int exitCode;
     std::string out;  // in stdout, when not empty
     std::string err;  // in stderr, when not empty
+    std::string shell = {};
   };
   std::vector<Case> cases = {
       {{aborting, "identify", "--drive", "1"},
@@ -74,6 +76,36 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
        0,
        "",
        "brisquel-cli: no controller channels found: the bench describes no IDE controller\n"},
+      // Cases that run in turn on one bench: a deferred image, then its activation.
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "0E", "fw.bin"}, 0, "End - OK\n", ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "0F"},
+       0,
+       "Activate Microcode - End - OK\n",
+       "firmware revision 15.01H15 -> NEW1.00"},
+      // Vendor firmware may wait for a power cycle: said, but no failure.
+      {{"--sim", "bench", "reset"}, 0, "", ""},
+      {{"--sim", "dptm", "--drive", "0", "same.bin"},
+       0,
+       "",
+       "brisquel-cli: revision unchanged (the drive may apply vendor firmware at its next power "
+       "cycle)\n"},
+      // Output that cannot be written is said, and the operation's exit code stands.
+      {{},
+       0,
+       "",
+       "brisquel-cli: cannot write to standard output: No space left on device (what ran ended "
+       "with exit code 0, which stands)\n",
+       "\"$CLI\" --sim identify --drive 0 >/dev/full"},
+      {{},
+       1,
+       "",
+       "with exit code 1, which stands",
+       "\"$CLI\" --sim=" + aborting.substr(6) + " identify --drive 1 >/dev/full"},
+      {{"--sim", "--trace=/dev/full", "identify", "--drive", "0"},
+       0,
+       "FW:15.01H15",
+       "/dev/full: the trace could not be written whole (No space left on device); the exit "
+       "code is the operation's\n"},
   };
   // Root reads a file without read permission all the same.
   if (geteuid() != 0) {
@@ -83,8 +115,8 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
                      "locked.bin: cannot read the firmware file: Permission denied\n"});
   }
   for (const Case& c : cases) {
-    const CliResult r = cli.Run(c.args);
-    std::string line;
+    const CliResult r = c.shell.empty() ? cli.Run(c.args) : cli.Shell(c.shell);
+    std::string line = c.shell;
     for (const auto& a : c.args) line += a + " ";
     EXPECT_EQ(r.exitCode, c.exitCode) << line << "\n" << r.out << r.err;
     if (!c.out.empty()) {

@@ -282,10 +282,11 @@ TEST_P(StandardDownloadBreak, BreakStopsTheSegmentLoop) {
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("SEG", 200)));
   b.Dlmc(kSegmented);
   EXPECT_EQ(b.Commands(0x92).size(), 1u);
-  ASSERT_EQ(b.host.log.size(), 2u);
+  ASSERT_EQ(b.host.log.size(), 3u);
   EXPECT_EQ(b.host.log[0], "Download Microcode 03 - fw.bin - Start");
   EXPECT_EQ(b.host.log[1].rfind("Download Microcode 03 - fw.bin - ", 0), 0u);
   EXPECT_NE(b.host.log[1], "Download Microcode 03 - fw.bin - End - OK");
+  EXPECT_EQ(b.host.log[2].rfind("Stopped by Break after ", 0), 0u) << b.host.log[2];
   EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
@@ -302,14 +303,20 @@ TEST_P(StandardDownloadBreak, BreakCountsWhatTheDriveTook) {
     std::uint32_t blocks;
     std::uint32_t breakAfterSectors;  // of the first DOWNLOAD MICROCODE command
     std::string end;                  // the closing line after the prefix
+    std::string then = {};            // the line after it: what Break left
   };
+  const std::string kept =
+      " blocks: the drive keeps its current firmware; start the download again from the beginning";
   const Case cases[] = {
-      {"after a segment", kSegmented, 200, 64, "FAILED: stopped by Break (64 of 200 blocks sent)"},
+      {"after a segment", kSegmented, 200, 64, "FAILED: stopped by Break (64 of 200 blocks sent)",
+       "Stopped by Break after 64 of 200" + kept},
       {"inside a segment", kSegmented, 200, 10,
        pio ? "FAILED: stopped by Break (10 of 200 blocks sent)"
-           : "FAILED: stopped by Break (64 of 200 blocks sent)"},
+           : "FAILED: stopped by Break (64 of 200 blocks sent)",
+       "Stopped by Break after " + std::string(pio ? "10" : "64") + " of 200" + kept},
       {"inside a whole image", kPermanent, 20, 5,
-       pio ? "FAILED: stopped by Break (5 of 20 blocks sent)" : "End - OK"},
+       pio ? "FAILED: stopped by Break (5 of 20 blocks sent)" : "End - OK",
+       pio ? "Stopped by Break after 5 of 20" + kept : ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -321,7 +328,9 @@ TEST_P(StandardDownloadBreak, BreakCountsWhatTheDriveTook) {
     b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("BRK", c.blocks)));
     b.Dlmc(c.mode);
     const std::string prefix = "Download Microcode 0" + std::to_string(c.mode) + " - fw.bin - ";
-    EXPECT_EQ(b.host.log, (std::vector<std::string>{prefix + "Start", prefix + c.end}));
+    std::vector<std::string> log{prefix + "Start", prefix + c.end};
+    if (!c.then.empty()) log.push_back(c.then);
+    EXPECT_EQ(b.host.log, log);
     EXPECT_EQ(b.Commands(0x92).size(), 1u);
   }
 }

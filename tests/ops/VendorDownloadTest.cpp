@@ -121,9 +121,11 @@ TEST_P(VendorDownloadOnBench, BreakStopsTheChunkLoopButNotTheClosingLine) {
   b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("WDB", 200)));
   b.Dptm();
   EXPECT_EQ(b.Commands(0xB0, 0xD6, 0xBF).size(), 1u);
-  ASSERT_EQ(b.host.log.size(), 2u);
+  ASSERT_EQ(b.host.log.size(), 3u);
   // Over PIO Break lands inside the first chunk, which then does not count as sent.
   EXPECT_EQ(b.host.log[1].rfind(kPrefix + "FAILED: stopped by Break (", 0), 0u) << b.host.log[1];
+  EXPECT_EQ(b.host.log[2].rfind("Stopped by Break after ", 0), 0u) << b.host.log[2];
+  EXPECT_NE(b.host.log[2].find(" sectors: the drive keeps its current firmware"), std::string::npos);
   EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }

@@ -12,7 +12,6 @@
 #include "discovery/uSetupApiEnum.h"
 #include "sim/Bench.h"
 #include "sim/BenchFile.h"
-#include "transport/PassThroughBlocks.h"
 
 namespace brisquel::sim {
 namespace {
@@ -60,10 +59,9 @@ TEST(BenchFile, TheDefaultBenchHasTheControllerTheDrivesAndTheBridge) {
   SimDeviceIo& io = bench->Io();
   const OsHandle usb = io.CreateFileA(DefaultDiskPath(2), GENERIC_ALL_, 3, OPEN_EXISTING_, 0x80);
   ASSERT_NE(usb, kInvalidHandle);
-  std::uint8_t block[48] = {};
-  PutU16(block, 48);
-  EXPECT_FALSE(io.DeviceIoControl(usb, IOCTL_ATA_PASS_THROUGH_, block, 48, block, 48, nullptr));
-  EXPECT_EQ(io.GetLastError(), win32::ERROR_INVALID_FUNCTION_);
+  const AtaAnswer refused = io.AtaPassThrough(usb, {.regs = {.device = 0xA0, .command = 0xE7}});
+  EXPECT_FALSE(refused.delivered);
+  EXPECT_EQ(refused.systemError, win32::ERROR_INVALID_FUNCTION_);
 }
 
 TEST(BenchFile, EveryKeyReachesTheBench) {

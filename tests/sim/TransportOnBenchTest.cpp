@@ -9,6 +9,7 @@
 #include "sim/Bench.h"
 #include "support/FakeUiHost.h"
 #include "transport/OpenDrive.h"
+#include "transport/uAtaPass.h"
 #include "transport/uSCSI.h"
 
 namespace brisquel::sim {

@@ -1,9 +1,8 @@
-// A DeviceIo that captures each request block (bytes and sizes, as handed in)
-// and answers with scripted replies. Handles behave as the system's do: a
-// request on a handle that was never opened fails with ERROR_INVALID_HANDLE.
+// A DeviceIo that captures each pass-through request (as handed in) and
+// answers with scripted replies. Handles behave as the system's do: a request
+// on a handle that was never opened fails with ERROR_INVALID_HANDLE.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -14,18 +13,19 @@
 #include <vector>
 
 #include "transport/DeviceIo.h"
-#include "transport/PassThroughBlocks.h"
 
 namespace brisquel::testing {
 
 struct IoCall {
   OsHandle handle;
-  std::uint32_t code;
-  std::vector<std::uint8_t> input;  // the first inSize bytes at the time of the call
-  std::uint32_t inSize;
-  std::uint32_t outSize;
-  bool sameBlock;  // input and output are one block
-  std::uint32_t lastErrorAtCall;
+  bool scsi;         // a SCSI pass-through request, else an ATA one
+  AtaTaskFile regs;  // ATA
+  SatCdb cdb;        // SCSI
+  DataDirection direction;
+  std::uint32_t length;
+  std::vector<std::uint8_t> dataOut;  // data-out bytes as they were at the call
+  std::uint32_t timeLimit;
+  bool registersBack;
 };
 
 struct OpenCall {
@@ -37,26 +37,31 @@ class FakeDeviceIo : public DeviceIo {
  public:
   struct Reply {
     bool ok = true;
-    std::uint32_t error = 0;  // last error when !ok
-    // Writes the answer into the block (its first max(inSize, outSize) bytes).
-    std::function<void(std::span<std::uint8_t> block)> fill;
+    std::uint32_t error = 0;  // the system's error when !ok
+    // Shape the answer: an ATA one starts as the request's registers echoed
+    // (so the command byte reads back as the status), a SCSI one as GOOD.
+    std::function<void(AtaAnswer&)> ata;
+    std::function<void(ScsiAnswer&)> scsi;
+    std::function<void(std::span<std::uint8_t> data)> dataIn;
   };
 
-  // Ready-made answers. A reply without `fill` leaves the block as it was sent,
-  // so an ATA pass-through command byte would read back as the status.
   static Reply AtaRegisters(std::uint8_t status, std::uint8_t error = 0) {
-    return {true, 0, [=](std::span<std::uint8_t> block) {
-              block[ataptx::kCurrentTaskFile + 6] = status;
-              block[ataptx::kCurrentTaskFile] = error;
-            }};
+    Reply reply;
+    reply.ata = [=](AtaAnswer& answer) {
+      answer.returned.command = status;
+      answer.returned.features = error;
+    };
+    return reply;
   }
   static Reply ScsiStatus(std::uint8_t status, std::vector<std::uint8_t> sense = {}) {
-    return {true, 0, [=](std::span<std::uint8_t> block) {
-              block[scsiptx::kScsiStatus] = status;
-              std::copy(sense.begin(), sense.end(), block.begin() + scsiptx::kSenseOffset);
-            }};
+    Reply reply;
+    reply.scsi = [=](ScsiAnswer& answer) {
+      answer.scsiStatus = status;
+      answer.sense = sense;
+    };
+    return reply;
   }
-  static Reply Refused(std::uint32_t error) { return {false, error, {}}; }
+  static Reply Refused(std::uint32_t error) { return {false, error, {}, {}, {}}; }
 
   std::vector<IoCall> calls;
   std::vector<OpenCall> opens;
@@ -96,29 +101,26 @@ class FakeDeviceIo : public DeviceIo {
     return Open(it->second);
   }
 
-  bool DeviceIoControl(OsHandle handle, std::uint32_t code, void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) override {
-    auto* inBytes = static_cast<std::uint8_t*>(in);
-    calls.push_back({handle, code, std::vector<std::uint8_t>(inBytes, inBytes + inSize), inSize,
-                     outSize, in == out, lastError_});
-    if (!openHandles.count(handle)) {
-      lastError_ = win32::ERROR_INVALID_HANDLE_;
-      return false;
-    }
-    Reply reply = defaultReply;
-    if (!replies.empty()) {
-      reply = replies.front();
-      replies.pop_front();
-    }
-    if (reply.fill) {
-      reply.fill(std::span(static_cast<std::uint8_t*>(out), std::max(inSize, outSize)));
-    }
-    if (!reply.ok) {
-      lastError_ = reply.error;
-      return false;
-    }
-    if (bytesReturned) *bytesReturned = outSize;
-    return true;
+  AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override {
+    Record(handle, false, request.regs, {}, request.direction, request.data, request.timeLimit,
+           request.registersBack);
+    AtaAnswer answer;
+    answer.returned = request.regs;
+    answer.registersReturned = true;
+    const Reply reply =
+        Answer(handle, answer.delivered, answer.systemError, request.direction, request.data);
+    if (answer.delivered && reply.ata) reply.ata(answer);
+    return answer;
+  }
+
+  ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override {
+    Record(handle, true, {}, request.cdb, request.direction, request.data, request.timeLimit,
+           false);
+    ScsiAnswer answer;
+    const Reply reply =
+        Answer(handle, answer.delivered, answer.systemError, request.direction, request.data);
+    if (answer.delivered && reply.scsi) reply.scsi(answer);
+    return answer;
   }
 
   bool CloseHandle(OsHandle handle) override {
@@ -126,13 +128,42 @@ class FakeDeviceIo : public DeviceIo {
     return openHandles.erase(handle) > 0;
   }
   std::uint32_t GetLastError() override { return lastError_; }
-  void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string SystemMessageText(std::uint32_t code) override {
     auto it = messages.find(code);
     return it != messages.end() ? it->second : "Unknown error " + std::to_string(code) + ".\r\n";
   }
 
  private:
+  void Record(OsHandle handle, bool scsi, const AtaTaskFile& regs, const SatCdb& cdb,
+              DataDirection direction, std::span<const std::uint8_t> data, std::uint32_t timeLimit,
+              bool registersBack) {
+    std::vector<std::uint8_t> out;
+    if (direction == DataDirection::out) out.assign(data.begin(), data.end());
+    calls.push_back({handle, scsi, regs, cdb, direction, static_cast<std::uint32_t>(data.size()),
+                     std::move(out), timeLimit, registersBack});
+  }
+
+  Reply Answer(OsHandle handle, bool& delivered, std::uint32_t& error, DataDirection direction,
+               std::span<std::uint8_t> data) {
+    if (!openHandles.count(handle)) {
+      delivered = false;
+      error = win32::ERROR_INVALID_HANDLE_;
+      return {};
+    }
+    Reply reply = defaultReply;
+    if (!replies.empty()) {
+      reply = replies.front();
+      replies.pop_front();
+    }
+    if (!reply.ok) {
+      delivered = false;
+      error = reply.error;
+      return reply;
+    }
+    if (reply.dataIn && direction == DataDirection::in) reply.dataIn(data);
+    return reply;
+  }
+
   std::uint32_t lastError_ = 0;
 };
 

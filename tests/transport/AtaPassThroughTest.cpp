@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "support/FakeTransport.h"
-#include "transport/PassThroughBlocks.h"
 #include "transport/uAtaPass.h"
 
 namespace brisquel {
@@ -31,77 +30,37 @@ struct AtaPass : ::testing::Test {
 
   // The drive's answer: returned status and error, and for data-in the data.
   void Answer(std::uint8_t status, std::uint8_t error, std::uint8_t fill = 0) {
-    f.io.replies.push_back({true, 0, [=](std::span<std::uint8_t> block) {
-                              block[ataptx::kCurrentTaskFile + 6] = status;
-                              block[ataptx::kCurrentTaskFile + 0] = error;
-                              for (std::size_t i = ataptx::kHeaderSize; i < block.size(); ++i) {
-                                block[i] = fill;
-                              }
-                            }});
+    FakeDeviceIo::Reply reply = FakeDeviceIo::AtaRegisters(status, error);
+    reply.dataIn = [=](std::span<std::uint8_t> data) { std::fill(data.begin(), data.end(), fill); };
+    f.io.replies.push_back(reply);
   }
 };
 
-TEST_F(AtaPass, IdentifyGoesOutAsTheExactSixtyFourBitBlock) {
-  f.io.SetLastError(1234);
-  Answer(0x50, 0x00);
-  ASSERT_TRUE(AtaPassThrough(t, Identify(), buffer, 512, DataDirection::in));
-
-  ASSERT_EQ(f.io.calls.size(), 1u);
-  const auto& call = f.io.calls[0];
-  EXPECT_EQ(call.handle, kDrive);
-  EXPECT_EQ(call.code, 0x4D02Cu);
-  EXPECT_TRUE(call.sameBlock);
-  EXPECT_EQ(call.lastErrorAtCall, 0u) << "last error is cleared before the request";
-  EXPECT_EQ(call.inSize, 48u);
-  EXPECT_EQ(call.outSize, 560u);
-  const std::vector<std::uint8_t> header = {
-      0x30, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00,  // Length 48, AtaFlags, Path/Target/Lun
-      0x00, 0x02, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,  // DataTransferLength 512, TimeOutValue 5
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // reserved, alignment
-      0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // DataBufferOffset 48
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // PreviousTaskFile
-      0x00, 0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00,  // CurrentTaskFile
-  };
-  EXPECT_EQ(call.input, header);
-}
-
-TEST_F(AtaPass, FlagsSizesAndDataFollowTheDirection) {
+TEST_F(AtaPass, TheCommandGoesOutAsOneRequestOnTheTargetsHandle) {
   for (std::size_t i = 0; i < 32768; ++i) buffer[i] = static_cast<std::uint8_t>(i * 13);
+  const AtaTaskFile regs{0x07, 0x40, 0, 0, 0, 0xA0, 0x92, 1, 2, 3, 4, 5};
   struct Case {
     DataDirection dir;
-    std::uint32_t length;
-    std::uint16_t flags;
-    std::uint32_t in, out;
+    std::uint32_t length, limit;
+    bool registersBack;  // asked for where the registers are the answer
   };
-  for (const Case& c : {Case{DataDirection::none, 0, 0x09, 48, 48},
-                        Case{DataDirection::out, 32768, 0x0D, 32816, 48},
-                        Case{DataDirection::in, 512, 0x0B, 48, 560}}) {
-    FakeTransport g;
-    g.state.DriveTarget.ataPassHandle = g.io.Open(kDrive);
-    std::copy_n(buffer.begin(), 32768, g.state.TransferBuffer.begin());
-    AtaTaskFile regs;
-    regs.features = 0x07;
-    regs.count = 0x40;
-    regs.device = 0xA0;
-    regs.command = 0x92;
-    regs.featuresPrev = 1;
-    regs.countPrev = 2;
-    regs.lbaLowPrev = 3;
-    regs.lbaMidPrev = 4;
-    regs.lbaHighPrev = 5;
-    AtaPassThrough(g.ctx, regs, g.state.TransferBuffer, c.length, c.dir);
-
-    ASSERT_EQ(g.io.calls.size(), 1u);
-    const auto& in = g.io.calls[0].input;
-    EXPECT_EQ(g.io.calls[0].inSize, c.in);
-    EXPECT_EQ(g.io.calls[0].outSize, c.out);
-    EXPECT_EQ(GetU16(&in[ataptx::kAtaFlags]), c.flags);
-    EXPECT_EQ(GetU32(&in[ataptx::kDataTransferLength]), c.length);
-    EXPECT_EQ(
-        std::vector(in.begin() + 32, in.begin() + 48),
-        (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 0, 0, 0, 0x07, 0x40, 0, 0, 0, 0xA0, 0x92, 0}));
+  for (const Case& c :
+       {Case{DataDirection::none, 0, 5, true}, Case{DataDirection::out, 32768, 120, false},
+        Case{DataDirection::in, 512, 5, false}}) {
+    f.io.calls.clear();
+    AtaPassThrough(t, regs, buffer, c.length, c.dir, c.limit);
+    ASSERT_EQ(f.io.calls.size(), 1u);
+    const auto& call = f.io.calls[0];
+    EXPECT_EQ(call.handle, kDrive);
+    EXPECT_FALSE(call.scsi);
+    EXPECT_EQ(call.direction, c.dir);
+    EXPECT_EQ(call.length, c.length);
+    EXPECT_EQ(call.timeLimit, c.limit);
+    EXPECT_EQ(call.registersBack, c.registersBack);
+    EXPECT_EQ(call.regs.command, 0x92);
+    EXPECT_EQ(call.regs.lbaHighPrev, 5);
     if (c.dir == DataDirection::out) {
-      EXPECT_TRUE(std::equal(in.begin() + 48, in.end(), buffer.begin()));
+      EXPECT_TRUE(std::equal(call.dataOut.begin(), call.dataOut.end(), buffer.begin()));
     }
   }
 }
@@ -122,11 +81,9 @@ TEST_F(AtaPass, OnlyErrDecidesAndAFailureZeroesTheBufferWhateverTheDirection) {
     FakeTransport g;
     g.state.DriveTarget.ataPassHandle = g.io.Open(kDrive);
     std::fill_n(g.state.TransferBuffer.begin(), 1024, 0x33);
-    g.io.replies.push_back({true, 0, [&](std::span<std::uint8_t> block) {
-                              block[ataptx::kCurrentTaskFile + 6] = c.status;
-                              block[ataptx::kCurrentTaskFile] = c.error;
-                              std::fill(block.begin() + 48, block.end(), 0x5A);
-                            }});
+    FakeDeviceIo::Reply reply = FakeDeviceIo::AtaRegisters(c.status, c.error);
+    reply.dataIn = [](std::span<std::uint8_t> data) { std::fill(data.begin(), data.end(), 0x5A); };
+    g.io.replies.push_back(reply);
     const std::uint32_t length = c.dir == DataDirection::none ? 0 : 512;
     EXPECT_EQ(AtaPassThrough(g.ctx, Identify(), g.state.TransferBuffer, length, c.dir).ok(), c.ok);
     const auto& buf = g.state.TransferBuffer;
@@ -197,15 +154,15 @@ TEST_F(AtaPass, ALengthPastTheBufferIsRefusedWithoutARequest) {
   EXPECT_EQ(sector[0], 0x33);
 }
 
-TEST_F(AtaPass, AWholeTransferBufferGoesOutInOneBlock) {
+TEST_F(AtaPass, AWholeTransferBufferGoesOutInOneRequest) {
   buffer.back() = 0x77;
   buffer.front() = 0x66;
   Answer(0x50, 0);
   ASSERT_TRUE(AtaPassThrough(t, Identify(), buffer, kTransferBufferSize, DataDirection::out));
   const auto& call = f.io.calls.at(0);
-  EXPECT_EQ(call.inSize, 48u + 16'777'218u);
-  EXPECT_EQ(call.input[48], 0x66);
-  EXPECT_EQ(call.input.back(), 0x77);
+  EXPECT_EQ(call.length, 16'777'218u);
+  EXPECT_EQ(call.dataOut.front(), 0x66);
+  EXPECT_EQ(call.dataOut.back(), 0x77);
 }
 
 }  // namespace

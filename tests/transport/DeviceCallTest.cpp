@@ -24,29 +24,10 @@ using std::chrono::milliseconds;
 using testing::FakeDeviceIo;
 using testing::FakeTransport;
 
-// A system device: its request blocks (until the drive is done), and the last
-// error belongs to the thread that made the call, as on Windows.
+// A system device: its request blocks until the drive is done.
 class BlockingIo : public FakeDeviceIo {
  public:
   bool CallsBlock() override { return true; }
-  bool DeviceIoControl(OsHandle handle, std::uint32_t code, void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* returned) override {
-    const bool ok = FakeDeviceIo::DeviceIoControl(handle, code, in, inSize, out, outSize, returned);
-    SetLastError(FakeDeviceIo::GetLastError());
-    return ok;
-  }
-  std::uint32_t GetLastError() override {
-    const std::lock_guard lock(mutex_);
-    return errors_[std::this_thread::get_id()];
-  }
-  void SetLastError(std::uint32_t code) override {
-    const std::lock_guard lock(mutex_);
-    errors_[std::this_thread::get_id()] = code;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::thread::id, std::uint32_t> errors_;
 };
 
 // Time passes only as the UI thread waits; the drive finishes at `doneAt`.
@@ -86,11 +67,13 @@ struct WorkerWait : ::testing::Test {
     state.DriveTarget.ataPassHandle = io.Open(0x10);
     std::shared_future<void> drive = clock.drive.get_future().share();
     io.defaultReply = FakeDeviceIo::AtaRegisters(0x50);
-    io.replies.push_back({true, 0, [this, drive](std::span<std::uint8_t> block) {
-                            requestThread = std::this_thread::get_id();
-                            drive.wait();
-                            FakeDeviceIo::AtaRegisters(0x50).fill(block);
-                          }});
+    FakeDeviceIo::Reply flash = FakeDeviceIo::AtaRegisters(0x50);
+    flash.ata = [this, drive](AtaAnswer& answer) {
+      requestThread = std::this_thread::get_id();
+      drive.wait();
+      answer.returned.command = 0x50;
+    };
+    io.replies.push_back(flash);
     host.onPump = [this](int) { pumpedAt.push_back(clock.now); };
   }
 
@@ -119,7 +102,7 @@ TEST_F(WorkerWait, AFlashOfTwoMinutesIsWaitedForWhileTheWindowPumps) {
   ASSERT_EQ(io.calls.size(), 1u);
 }
 
-// The last error is the worker thread's; it comes back with the result.
+// The system's refusal made on the worker comes back with the answer.
 TEST_F(WorkerWait, ARefusalKeepsItsErrorAcrossTheThreads) {
   io.replies.front().ok = false;
   io.replies.front().error = win32::ERROR_SEM_TIMEOUT_;

@@ -8,7 +8,6 @@
 #include "transport/AtaCommands.h"
 #include "transport/Dispatch.h"
 #include "transport/OpenDrive.h"
-#include "transport/PassThroughBlocks.h"
 
 namespace brisquel {
 namespace {
@@ -59,7 +58,7 @@ AtaTaskFile Regs(std::uint8_t command, std::uint8_t count = 0, std::uint8_t feat
 // Firmware writes get the time a drive needs to commit them to flash; every
 // other command the usual few seconds. Each pass-through request carries its
 // command's limit; a limit that expires ends the command as timed out.
-TEST(Dispatch, EachCommandCarriesItsTimeLimitInTheRequestBlock) {
+TEST(Dispatch, EachCommandCarriesItsTimeLimitInTheRequest) {
   std::vector<std::uint8_t> sector(kSectorSize), buffer(64 * kSectorSize);
   struct Case {
     const char* what;
@@ -79,7 +78,8 @@ TEST(Dispatch, EachCommandCarriesItsTimeLimitInTheRequestBlock) {
   };
   for (const Case& c : cases) {
     for (TransportKind kind : {TransportKind::ataPassThrough, TransportKind::scsiPassThrough}) {
-      SCOPED_TRACE(std::string(c.what) + (kind == TransportKind::ataPassThrough ? " ata" : " scsi"));
+      SCOPED_TRACE(std::string(c.what) +
+                   (kind == TransportKind::ataPassThrough ? " ata" : " scsi"));
       FakeTransport g;
       g.state.DriveTarget.kind = kind;
       g.state.DriveTarget.ataPassHandle = g.io.Open(0x10);
@@ -89,9 +89,7 @@ TEST(Dispatch, EachCommandCarriesItsTimeLimitInTheRequestBlock) {
       EXPECT_EQ(r.end, CommandEnd::timedOut);
       EXPECT_TRUE(r.EndsTheOperation());
       ASSERT_EQ(g.io.calls.size(), 1u);
-      const std::size_t at = kind == TransportKind::ataPassThrough ? ataptx::kTimeOutValue
-                                                                   : scsiptx::kTimeOutValue;
-      EXPECT_EQ(GetU32(&g.io.calls[0].input[at]), c.seconds);
+      EXPECT_EQ(g.io.calls[0].timeLimit, c.seconds);
     }
   }
 }
@@ -99,12 +97,12 @@ TEST(Dispatch, EachCommandCarriesItsTimeLimitInTheRequestBlock) {
 TEST(Dispatch, TheTargetKindPicksTheTransportAndItsResultSetsErr) {
   struct Case {
     TransportKind kind;
-    std::uint32_t code;
+    bool scsi;
     bool ports;
   };
   for (const Case& c :
-       {Case{TransportKind::ataPassThrough, 0x4D02C, false},
-        Case{TransportKind::scsiPassThrough, 0x4D004, false}, Case{TransportKind::pio, 0, true}}) {
+       {Case{TransportKind::ataPassThrough, false, false},
+        Case{TransportKind::scsiPassThrough, true, false}, Case{TransportKind::pio, false, true}}) {
     for (bool fails : {false, true}) {
       FakeTransport g;
       g.state.DriveTarget.kind = c.kind;
@@ -123,7 +121,7 @@ TEST(Dispatch, TheTargetKindPicksTheTransportAndItsResultSetsErr) {
       EXPECT_EQ(g.state.AtaStatusBits.ERR, fails);
       EXPECT_EQ(g.io.calls.size(), c.ports ? 0u : 1u);
       if (!c.ports) {
-        EXPECT_EQ(g.io.calls[0].code, c.code);
+        EXPECT_EQ(g.io.calls[0].scsi, c.scsi);
       }
       EXPECT_EQ(g.ports.accesses.empty(), !c.ports);
       if (c.kind == TransportKind::scsiPassThrough) {

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "support/FakeTransport.h"
-#include "transport/PassThroughBlocks.h"
 #include "transport/uSCSI.h"
 
 namespace brisquel {
@@ -65,74 +64,41 @@ TEST(SatCdb, BothFormsCarryTheSevenRegistersAndNoPreviousBytes) {
   }
 }
 
-TEST_F(Scsi, IdentifyGoesOutAsTheExactSixtyFourBitBlock) {
-  f.io.SetLastError(77);
-  AtaTaskFile identify;
-  identify.count = 1;
-  identify.device = 0xA0;
-  identify.command = 0xEC;
-  ASSERT_TRUE(SatPioIn(t, f.state.TransferBuffer, identify));
-  ASSERT_EQ(f.io.calls.size(), 1u);
-  const auto& call = f.io.calls[0];
-  EXPECT_EQ(call.handle, kUsbDrive);
-  EXPECT_EQ(call.code, 0x4D004u);
-  EXPECT_TRUE(call.sameBlock);
-  EXPECT_EQ(call.lastErrorAtCall, 0u);
-  EXPECT_EQ(call.inSize, 80u);
-  EXPECT_EQ(call.outSize, 592u);
-  // clang-format off
-  const Bytes block = {
-      0x38, 0x00, 0x00, 0x00, 0x01, 0x00, 0x0A, 0x18,  // Length 56, ScsiStatus, Path, Target 1,
-                                                       // Lun, CdbLength 10, SenseInfoLength 24
-      0x01, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00,  // DataIn 1, DataTransferLength 512
-      0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // TimeOutValue 5
-      0x50, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // DataBufferOffset 80
-      0x38, 0x00, 0x00, 0x00, 0xA1, 0x08, 0x0E, 0x00,  // SenseInfoOffset 56, Cdb: ten bytes ...
-      0x01, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00,  // ... sent, the rest zero
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // Cdb end, alignment
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // sense area
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-  };
-  // clang-format on
-  EXPECT_EQ(call.input, block);
-  EXPECT_EQ(f.host.pumps, 1);
-}
-
-TEST_F(Scsi, DirectionSetsDataInSizesAndCdbFields) {
+TEST_F(Scsi, TheFormSentFollowsTheTargetAndTheDirectionSetsTheFields) {
   auto& buf = f.state.TransferBuffer;
   for (std::size_t i = 0; i < 32768; ++i) buf[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
   struct Case {
     bool cdb16;
     DataDirection dir;
     std::uint8_t count;
-    std::uint8_t dataIn;
-    std::uint32_t length, in, out;
+    std::uint32_t length;
     std::uint8_t proto, transfer;
   };
-  for (const Case& c : {Case{false, DataDirection::none, 0, 2, 0, 56, 80, 0x06, 0x00},
-                        Case{true, DataDirection::none, 0, 2, 0, 56, 80, 0x07, 0x0C},
-                        Case{false, DataDirection::out, 64, 0, 32768, 80 + 32768, 80, 0x0A, 0x06},
-                        Case{true, DataDirection::in, 2, 1, 1024, 80, 80 + 1024, 0x09, 0x0E}}) {
+  for (const Case& c : {Case{false, DataDirection::none, 0, 0, 0x06, 0x00},
+                        Case{true, DataDirection::none, 0, 0, 0x07, 0x0C},
+                        Case{false, DataDirection::out, 64, 32768, 0x0A, 0x06},
+                        Case{true, DataDirection::in, 2, 1024, 0x09, 0x0E}}) {
     f.io.calls.clear();
     f.state.DriveTarget.use16ByteCdb = c.cdb16;
     const AtaTaskFile regs = Regs(0x92, c.count);
     if (c.dir == DataDirection::none) SatNonData(t, regs);
     if (c.dir == DataDirection::in) SatPioIn(t, buf, regs);
-    if (c.dir == DataDirection::out) SatPioOut(t, buf, regs);
+    if (c.dir == DataDirection::out) SatPioOut(t, buf, regs, kFirmwareWriteTimeLimit);
     ASSERT_EQ(f.io.calls.size(), 1u);
-    const auto& in = f.io.calls[0].input;
-    EXPECT_EQ(f.io.calls[0].inSize, c.in);
-    EXPECT_EQ(f.io.calls[0].outSize, c.out);
-    EXPECT_EQ(in[scsiptx::kDataIn], c.dataIn);
-    EXPECT_EQ(in[scsiptx::kCdbLength], c.cdb16 ? 16 : 10);
-    EXPECT_EQ(GetU32(&in[scsiptx::kDataTransferLength]), c.length);
-    EXPECT_EQ(in[scsiptx::kCdb + 1], c.proto);
-    EXPECT_EQ(in[scsiptx::kCdb + 2], c.transfer);
+    const auto& call = f.io.calls[0];
+    EXPECT_EQ(call.handle, kUsbDrive);
+    EXPECT_TRUE(call.scsi);
+    EXPECT_EQ(call.cdb.length, c.cdb16 ? 16 : 10) << "the 12-byte form goes with ten bytes";
+    EXPECT_EQ(call.direction, c.dir);
+    EXPECT_EQ(call.length, c.length);
+    EXPECT_EQ(call.timeLimit, c.dir == DataDirection::out ? 120u : 5u);
+    EXPECT_EQ(call.cdb.bytes[1], c.proto);
+    EXPECT_EQ(call.cdb.bytes[2], c.transfer);
     if (c.dir == DataDirection::out) {
-      EXPECT_TRUE(std::equal(in.begin() + 80, in.end(), buf.begin()));
+      EXPECT_TRUE(std::equal(call.dataOut.begin(), call.dataOut.end(), buf.begin()));
     }
   }
+  EXPECT_EQ(f.host.pumps, 4) << "one pump after every request";
 }
 
 TEST(SenseToResult, MapsFixedFormatSenseAndRejectsEveryOtherFormat) {
@@ -197,12 +163,11 @@ TEST_F(Scsi, OutcomesOfARequest) {
     FakeTransport g;
     const OsHandle h = g.io.Open(kUsbDrive);
     std::fill_n(g.state.TransferBuffer.begin(), 1024, 0x33);
-    g.io.replies.push_back({c.completed, c.error, [&](std::span<std::uint8_t> block) {
-                              block[scsiptx::kScsiStatus] = c.scsiStatus;
-                              std::copy(c.sense.begin(), c.sense.end(),
-                                        block.begin() + scsiptx::kSenseOffset);
-                              std::fill(block.begin() + 80, block.end(), 0x5A);
-                            }});
+    FakeDeviceIo::Reply reply = FakeDeviceIo::ScsiStatus(c.scsiStatus, c.sense);
+    reply.ok = c.completed;
+    reply.error = c.error;
+    reply.dataIn = [](std::span<std::uint8_t> data) { std::fill(data.begin(), data.end(), 0x5A); };
+    g.io.replies.push_back(reply);
     const auto cdb = SatCdb12(Regs(), DataDirection::in);
     EXPECT_EQ(ScsiPassThrough(g.ctx, h, cdb, 10, g.state.TransferBuffer, 512, DataDirection::in),
               c.code)

@@ -526,6 +526,50 @@ TEST(MainLogic, TheTargetStaysFixedWhileAnOperationRuns) {
   }
 }
 
+// The caption carries a download's progress and loses it when the download
+// ends; after a Break the log says what the drive is left with.
+TEST(MainLogic, ADownloadShowsItsPercentInTheCaptionAndBreakSaysWhatNext) {
+  const auto path = std::filesystem::temp_directory_path() / "brisquel-ui-progress.bin";
+  {
+    const std::vector<std::uint8_t> image = sim::MakeBenchFirmware("NEWFW1", 300);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  }
+  const std::string plain = "Brisquel - Windows 10 x64";
+  {
+    // Over PIO the whole image moves sector by sector: so does the figure.
+    Window w;
+    w.main.rbPIOClick();
+    w.main.lbControllersClick(0);
+    w.view.events.clear();
+    w.view.dialogAnswers.push_back(path.string());
+    w.main.btUnlockClick();
+    EXPECT_EQ(w.LastLog(), "Firmware revision 05.01C05 -> NEWFW1");
+    for (const char* shown : {" - 0%", " - 50%", " - 100%"}) {
+      EXPECT_GE(w.view.Find("caption:" + plain + shown), 0) << shown;
+    }
+    EXPECT_EQ(w.view.caption, plain);
+  }
+  {
+    Window w;
+    w.main.lbControllersClick(0);
+    w.view.dlmcIndex = 1;  // Segmented (03): 64 blocks a command
+    w.view.dialogAnswers.push_back(path.string());
+    // Break at the first pump after the progress moved: the one after the
+    // second segment's command.
+    w.view.onPump = [&](int) {
+      if (w.view.caption != plain + " - 0%" && w.view.caption != plain) w.main.btBreakClick();
+    };
+    w.main.btUnlockClick();
+    EXPECT_EQ(w.LastLog(),
+              "Stopped by Break after 128 of 300 blocks: the drive keeps its current firmware; "
+              "start the download again from the beginning");
+    EXPECT_EQ(w.view.caption, plain);
+    EXPECT_EQ(w.bench->Drive("sata0")->FirmwareRevision(), "15.01H15");
+  }
+  std::filesystem::remove(path);
+}
+
 TEST(MainLogic, AUsbDrivesFormIsFoundOnceAndSaidAtEachSelection) {
   auto load = sim::Bench::FromText(
       "[drive u]\n[bridge b]\nforms = 16\n[disk]\ndrive = u\nbridge = b\nbus = USB\n"

@@ -60,12 +60,28 @@ class Reporter {
     log_.push_back(line);
     if (json_) return;
     bar_.Finish();  // the bar stays above the line that ends its transfer
-    std::cout << line << '\n' << std::flush;
+    Out(line + '\n');
   }
 
   // A result line of list, scan or error-name (text mode only).
   void Print(const std::string& line) {
-    if (!json_) std::cout << line << '\n';
+    if (!json_) Out(line + '\n');
+  }
+
+  // Everything on stdout goes through here, so that a write that fails (a
+  // full disk, a closed pipe) is told on stderr once the run has ended.
+  void Out(const std::string& text) {
+    if (outError_) return;
+    errno = 0;
+    std::cout << text << std::flush;
+    if (!std::cout) outError_ = errno ? errno : EIO;
+  }
+  // Says so on stderr when stdout lost anything; the run's exit code stands.
+  void CheckOutput(int exitCode) {
+    if (!outError_) return;
+    std::cerr << kProgram << ": cannot write to standard output: "
+              << std::generic_category().message(outError_) << " (what ran ended with exit code "
+              << exitCode << ", which stands)\n";
   }
 
   void Problem(const std::string& text) {
@@ -90,6 +106,7 @@ class Reporter {
 
   bool json_;
   ProgressBar& bar_;
+  int outError_ = 0;
   std::vector<std::string> log_;
   std::vector<std::string> problems_;
 };
@@ -126,7 +143,8 @@ class CliHost : public OperationHost {
   std::optional<std::string> OpenFirmwareDialog() override { return options_.file; }
   void SetOperationButtonsEnabled(bool) override {}
   void FirmwareProgress(std::uint32_t sent, std::uint32_t toSend) override {
-    bar_.Update(sent, toSend);
+    const bool vendor = options_.command == Command::dptm;
+    bar_.Update(sent, toSend, CountedUnit(vendor ? kVendorDownloadMode : options_.mode.value_or(0)));
   }
 
  private:
@@ -412,14 +430,24 @@ int Session::RunOnBackend(Backend& backend) {
   }
 
   OperationRunning running;
+  int code = kExitOk;
   switch (options_.command) {
     case Command::list:
-      return List(b);
+      code = List(b);
+      break;
     case Command::scan:
-      return Scan(b);
+      code = Scan(b);
+      break;
     default:
-      return Operate(b);
+      code = Operate(b);
+      break;
   }
+  if (traceFile.is_open() && trace->WriteError()) {
+    reporter_.Problem(*options_.trace + ": the trace could not be written whole (" +
+                      std::generic_category().message(trace->WriteError()) +
+                      "); the exit code is the operation's");
+  }
+  return code;
 }
 
 void Session::ReadDrives(Bench& b) {
@@ -731,7 +759,9 @@ int Session::Update(Bench& b) {
   if (options_.mode == kDlmcActivate) {
     // Activation writes no log line; the outcome is said here.
     activated_ = outcome.Completed();
-    if (!*activated_) {
+    if (*activated_) {
+      reporter_.Print("Activate Microcode - End - OK");
+    } else {
       reporter_.Problem("the drive did not activate the deferred firmware: " + outcome.what);
     }
   } else {
@@ -756,6 +786,11 @@ int Session::Verified(const UpdateReport& report, int code) {
     return code;
   }
   reporter_.Note("firmware revision " + before + " -> " + *report.revisionAfter);
+  if (options_.command == Command::dptm && report.before.command &&
+      report.before.firmware == *report.revisionAfter) {
+    // Vendor firmware may take effect only after a power cycle: no failure.
+    reporter_.Note("revision unchanged (the drive may apply vendor firmware at its next power cycle)");
+  }
   if (report.revisionUnchanged) {
     reporter_.Problem("revision unchanged: the download completed, but the drive still reports " +
                       *report.revisionAfter +
@@ -800,7 +835,7 @@ void WriteDownload(JsonWriter& json, const DownloadOutcome& d, const std::string
       ? json.String(ClosingLine(d).substr(DownloadLinePrefix(d.mode, d.file).size()))
       : json.String(d.what);
   if (!d.Completed()) json.Key("what").String(d.what);
-  json.Key("unit").String(d.mode == kVendorDownloadMode ? "sectors" : "blocks");
+  json.Key("unit").String(CountedUnit(d.mode));
   json.Key("sent").Int(static_cast<int>(d.sent)).Key("toSend").Int(static_cast<int>(d.toSend));
   json.Key("vendorStatus");
   if (d.vendor) {
@@ -1000,8 +1035,9 @@ int Run(const std::vector<std::string>& args, const std::filesystem::path& progr
       doc.EndArray();
     }
     doc.EndObject();
-    std::cout << doc.Text() << std::flush;
+    reporter.Out(doc.Text());
   }
+  reporter.CheckOutput(code);
   return code;
 }
 

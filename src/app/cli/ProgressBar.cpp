@@ -9,8 +9,8 @@ constexpr int kBarWidth = 30;
 // Sector-by-sector PIO transfers would otherwise redraw thousands of times.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(50);
 
-// "[#########.....................] 1234/5678 sectors  21%"
-std::string RenderProgress(std::uint64_t sent, std::uint64_t total, int width) {
+// "[#########.....................] 1234/5678 blocks  21%"
+std::string RenderProgress(std::uint64_t sent, std::uint64_t total, const char* unit, int width) {
   const std::uint64_t shownTotal = std::max(total, sent);
   const std::uint64_t filled =
       shownTotal == 0 ? 0 : sent * static_cast<std::uint64_t>(width) / shownTotal;
@@ -18,15 +18,16 @@ std::string RenderProgress(std::uint64_t sent, std::uint64_t total, int width) {
   std::string text = "[";
   text.append(filled, '#');
   text.append(static_cast<std::size_t>(width) - filled, '.');
-  text += "] " + std::to_string(sent) + "/" + std::to_string(shownTotal) + " sectors  " +
+  text += "] " + std::to_string(sent) + "/" + std::to_string(shownTotal) + " " + unit + "  " +
           std::to_string(percent) + "%";
   return text;
 }
 
 }  // namespace
 
-void ProgressBar::Update(std::uint64_t sent, std::uint64_t total) {
+void ProgressBar::Update(std::uint64_t sent, std::uint64_t total, const char* unit) {
   if (!enabled_) return;
+  unit_ = unit;
   sent_ = sent;
   total_ = total;
   started_ = true;
@@ -43,7 +44,7 @@ void ProgressBar::Update(std::uint64_t sent, std::uint64_t total) {
 void ProgressBar::Draw() {
   // Back to the start of the line and overwrite; blanks cover a longer earlier
   // text. No terminal escapes, so a plain Windows console shows it too.
-  const std::string text = RenderProgress(sent_, total_, kBarWidth);
+  const std::string text = RenderProgress(sent_, total_, unit_, kBarWidth);
   out_ << '\r' << text;
   if (text.size() < drawnWidth_) out_ << std::string(drawnWidth_ - text.size(), ' ');
   out_ << std::flush;

@@ -1,5 +1,5 @@
-// The download progress bar on stderr: sectors sent of sectors to send, drawn
-// on one line that each redraw overwrites.
+// The download progress bar on stderr: blocks (or sectors) sent of those to
+// send, drawn on one line that each redraw overwrites.
 #pragma once
 
 #include <chrono>
@@ -14,7 +14,8 @@ class ProgressBar {
   // Draws nothing unless enabled (stderr is a terminal).
   ProgressBar(std::ostream& out, bool enabled) : out_(out), enabled_(enabled) {}
 
-  void Update(std::uint64_t sent, std::uint64_t total);
+  // unit: what is counted, as the download's closing line names it.
+  void Update(std::uint64_t sent, std::uint64_t total, const char* unit);
   // Leaves the bar's last state on its own line; the next Update starts a new
   // bar. Log lines are printed after it, so the bar sits above the line that
   // closes its transfer.
@@ -30,6 +31,7 @@ class ProgressBar {
   bool stale_ = false;  // updates came faster than the redraws
   std::uint64_t sent_ = 0;
   std::uint64_t total_ = 0;
+  const char* unit_ = "blocks";
   std::size_t drawnWidth_ = 0;
   std::chrono::steady_clock::time_point lastDraw_{};
 };

@@ -1,5 +1,6 @@
 #include "app/cli/Trace.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "transport/SatForms.h"
@@ -131,19 +132,25 @@ std::string TraceFirmwareBackLine(const FirmwareCallReturn& back, const std::str
 }
 
 void CommandTrace::FirmwareCallStarting(const DriveTarget&, const FirmwareCall& call) {
-  out_ << TraceFirmwareOutLine(call) << '\n' << std::flush;
+  Write(TraceFirmwareOutLine(call));
 }
 
 void CommandTrace::FirmwareCallEnded(const DriveTarget&, const FirmwareCall&,
                                      const FirmwareCallReturn& back) {
   const std::string systemText =
       back.systemError ? TrimSystemMessage(io_.SystemMessageText(back.systemError)) : "";
-  out_ << TraceFirmwareBackLine(back, systemText) << '
-' << std::flush;
+  Write(TraceFirmwareBackLine(back, systemText));
+}
+
+void CommandTrace::Write(const std::string& line) {
+  if (writeError_) return;
+  errno = 0;
+  out_ << line << '\n' << std::flush;
+  if (!out_) writeError_ = errno ? errno : EIO;
 }
 
 void CommandTrace::CommandStarting(const DriveTarget& target, const AtaCommand& command) {
-  out_ << TraceOutLine(target, command) << '\n' << std::flush;
+  Write(TraceOutLine(target, command));
 }
 
 void CommandTrace::CommandEnded(const DriveTarget& target, const AtaCommand&,
@@ -152,7 +159,7 @@ void CommandTrace::CommandEnded(const DriveTarget& target, const AtaCommand&,
   if (back.result.end == CommandEnd::systemRefused || back.result.end == CommandEnd::timedOut) {
     systemText = TrimSystemMessage(io_.SystemMessageText(back.result.systemError));
   }
-  out_ << TraceBackLine(target, back, systemText) << '\n' << std::flush;
+  Write(TraceBackLine(target, back, systemText));
 }
 
 }  // namespace brisquel::cli

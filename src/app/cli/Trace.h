@@ -32,9 +32,15 @@ class CommandTrace : public CommandObserver {
   void FirmwareCallStarting(const DriveTarget& target, const FirmwareCall& call) override;
   void FirmwareCallEnded(const DriveTarget& target, const FirmwareCall& call,
                          const FirmwareCallReturn& back) override;
+  // The system's error of the first line that could not be written; 0 when
+  // every line went out.
+  int WriteError() const { return writeError_; }
 
  private:
+  void Write(const std::string& line);
+
   std::ostream& out_;
+  int writeError_ = 0;
   DeviceIo& io_;
 };
 

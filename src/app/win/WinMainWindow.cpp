@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <array>
@@ -154,6 +155,8 @@ WinMainWindow::~WinMainWindow() {
   DeleteObject(windowFont_);
   DeleteObject(listFont_);
   DeleteObject(breakPicture_);
+  if (taskbar_) taskbar_->Release();
+  if (comStarted_) CoUninitialize();
 }
 
 void WinMainWindow::BuildControls() {
@@ -416,6 +419,30 @@ void WinMainWindow::Command(HWND control, int code) {
 
 void WinMainWindow::SetCaption(const std::string& text) {
   SetWindowTextW(fmMain, Wide(text).c_str());
+}
+
+void WinMainWindow::ShowProgress(std::optional<int> percent) {
+  if (!taskbarTried_ && percent) {
+    taskbarTried_ = true;
+    // S_FALSE (already started on this thread) must be balanced too.
+    comStarted_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    void* made = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITaskbarList3, &made))) {
+      taskbar_ = static_cast<ITaskbarList3*>(made);
+      if (FAILED(taskbar_->HrInit())) {
+        taskbar_->Release();
+        taskbar_ = nullptr;
+      }
+    }
+  }
+  if (!taskbar_) return;
+  if (percent) {
+    taskbar_->SetProgressState(fmMain, TBPF_NORMAL);
+    taskbar_->SetProgressValue(fmMain, static_cast<ULONGLONG>(*percent), 100);
+  } else {
+    taskbar_->SetProgressState(fmMain, TBPF_NOPROGRESS);
+  }
 }
 
 void WinMainWindow::AppendLogLine(const std::string& text) {

@@ -15,6 +15,8 @@
 #include "ui/WindowPlacement.h"
 #include "ui/uMain.h"
 
+struct ITaskbarList3;
+
 namespace brisquel::win {
 
 struct WinMainWindowOptions {
@@ -61,6 +63,8 @@ class WinMainWindow : public MainView {
   bool AskYesNo(const std::string& text) override;
   void PumpMessages() override;
   bool KeyHeld(Key key) override;
+  // The taskbar button shows a download's progress too.
+  void ShowProgress(std::optional<int> percent) override;
 
   // The controls, by their names.
   HWND fmMain = nullptr;
@@ -106,6 +110,9 @@ class WinMainWindow : public MainView {
   HFONT listFont_ = nullptr;
   HBITMAP breakPicture_ = nullptr;
   HICON icon_ = nullptr;
+  ITaskbarList3* taskbar_ = nullptr;  // made at the first progress; none where the shell has none
+  bool taskbarTried_ = false;
+  bool comStarted_ = false;
   UINT dpi_ = kDesignDpi;
   int listHeight_ = design::kListHeight;
   int designClientWidth_ = 0;  // the client area's width at the design's size

@@ -13,24 +13,13 @@
 #include <cstring>
 
 #include "platform/linux/Win32Errors.h"
-#include "transport/SenseData.h"
-#include "transport/PassThroughBlocks.h"
 
 namespace brisquel::linuxpt {
 
 namespace {
-// The header sizes a block may state in its Length field: the 32-bit and the
-// 64-bit layout. The offsets used are always the 64-bit ones.
-constexpr std::uint16_t kAtaLength32 = 40;
-constexpr std::uint16_t kScsiLength32 = 44;
-
 std::uint32_t TimeoutMs(std::uint32_t seconds) {
   // 0 leaves the kernel's default time-out in force.
   return seconds > 4'000'000u ? 4'000'000'000u : seconds * 1000u;
-}
-
-bool Fits(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
-  return offset <= size && length <= size - offset;
 }
 
 // Bytes that moved: the length asked for less the residue the kernel reports.
@@ -138,148 +127,66 @@ std::string LinuxDeviceIo::SystemMessageText(std::uint32_t code) {
   return Win32MessageText(code);
 }
 
-bool LinuxDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
-                                    std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                                    std::uint32_t* bytesReturned) {
-  if (bytesReturned) *bytesReturned = 0;
+int LinuxDeviceIo::Descriptor(OsHandle handle) const {
   const auto it = handles_.find(handle);
-  if (it == handles_.end()) return Fail(win32::ERROR_INVALID_HANDLE_);
-  auto* in = static_cast<std::uint8_t*>(inBuffer);
-  auto* out = static_cast<std::uint8_t*>(outBuffer);
-  if (!in) inSize = 0;
-  if (!out) outSize = 0;
-  switch (ioControlCode) {
-    case IOCTL_ATA_PASS_THROUGH_:
-      return AtaPassThrough(it->second, in, inSize, out, outSize, bytesReturned);
-    case IOCTL_SCSI_PASS_THROUGH_:
-      return ScsiPassThrough(it->second, in, inSize, out, outSize, bytesReturned);
-    default:
-      return Fail(win32::ERROR_INVALID_FUNCTION_);
-  }
+  return it == handles_.end() ? -1 : it->second;
 }
 
-bool LinuxDeviceIo::AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize,
-                                   std::uint8_t* out, std::uint32_t outSize,
-                                   std::uint32_t* bytesReturned) {
-  using namespace ataptx;
-  registersReturned_ = false;
-  if (inSize < kHeaderSize || outSize < kHeaderSize) return Fail(win32::ERROR_INVALID_PARAMETER_);
-  const std::uint16_t length = GetU16(in + kLength);
-  if (length != kHeaderSize && length != kAtaLength32) return Fail(win32::ERROR_INVALID_PARAMETER_);
+namespace {
 
-  AtaPassRequest request;
-  request.ataFlags = GetU16(in + kAtaFlags);
-  std::memcpy(request.previous.data(), in + kPreviousTaskFile, 8);
-  std::memcpy(request.current.data(), in + kCurrentTaskFile, 8);
-  const auto direction = AtaDirection(request.ataFlags);
-  if (!direction) return Fail(win32::ERROR_INVALID_PARAMETER_);
+// The system's refusal of a request that did not reach the device: the ioctl
+// failed, or the host or driver says the command went nowhere. 0: it reached it.
+std::uint32_t SystemRefusal(const SgResult& result) {
+  if (result.error) return Win32ErrorFromErrno(result.error);
+  return Win32ErrorFromSgIo(result.hostStatus, result.driverStatus);
+}
 
-  std::uint32_t dataLength = 0;
-  std::uint8_t* data = nullptr;
-  const std::uint64_t dataOffset = GetU64(in + kDataBufferOffset);
-  if (*direction != SgDirection::none) {
-    // A data command needs a data area behind the header, inside the buffer
-    // the data comes from or goes to.
-    dataLength = GetU32(in + kDataTransferLength);
-    std::uint8_t* area = *direction == SgDirection::fromDevice ? out : in;
-    const std::uint32_t areaSize = *direction == SgDirection::fromDevice ? outSize : inSize;
-    if (dataLength == 0 || dataOffset < kHeaderSize || !Fits(dataOffset, dataLength, areaSize)) {
-      return Fail(win32::ERROR_INVALID_PARAMETER_);
-    }
-    data = area + dataOffset;
+}  // namespace
+
+AtaAnswer LinuxDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request) {
+  const int fd = Descriptor(handle);
+  if (fd < 0) return RefusedAnswer<AtaAnswer>(win32::ERROR_INVALID_HANDLE_);
+  if (!WellFormed(request)) {
+    return RefusedAnswer<AtaAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }
-
-  const Cdb16 cdb = BuildAtaPassThrough16(request, *direction);
+  const Cdb16 cdb = BuildAtaPassThrough16(request);
   std::uint8_t sense[64] = {};
-  SgRequest sg{cdb, *direction, data, dataLength, TimeoutMs(GetU32(in + kTimeOutValue)), sense};
+  const auto length = static_cast<std::uint32_t>(request.data.size());
+  const SgRequest sg{cdb,    SgDirectionOf(request.direction), request.data.data(),
+                     length, TimeoutMs(request.timeLimit),     sense};
   const SgResult result = runner_(fd, sg);
-  if (result.error) return Fail(Win32ErrorFromErrno(result.error));
-  if (const auto code = Win32ErrorFromSgIo(result.hostStatus, result.driverStatus)) {
-    return Fail(code);
-  }
+  if (const std::uint32_t refusal = SystemRefusal(result)) return RefusedAnswer<AtaAnswer>(refusal);
 
-  if (out != in) std::memmove(out, in, kHeaderSize);
   const std::span<const std::uint8_t> returnedSense(
       sense, std::min<std::size_t>(result.senseLength, sizeof sense));
-  const AtaTaskFiles files = CompleteAtaRequest(request, result.status, returnedSense);
-  // Without sense carrying them, the block holds the request's own registers.
-  registersReturned_ =
-      result.status == kScsiCheckCondition && ReadSenseData(returnedSense).ata.has_value();
-  std::memcpy(out + kPreviousTaskFile, files.previous.data(), 8);
-  std::memcpy(out + kCurrentTaskFile, files.current.data(), 8);
-  const std::uint32_t moved = Moved(dataLength, result.resid);
-  PutU32(out + kDataTransferLength, moved);
-  if (bytesReturned) {
-    *bytesReturned = *direction == SgDirection::fromDevice
-                         ? static_cast<std::uint32_t>(dataOffset + moved)
-                         : static_cast<std::uint32_t>(kHeaderSize);
-  }
-  return true;
+  AtaAnswer answer = CompleteAtaRequest(request, result.status, returnedSense);
+  answer.bytesMoved = Moved(length, result.resid);
+  ZeroUnreturned(request.direction, request.data, answer.bytesMoved);
+  return answer;
 }
 
-bool LinuxDeviceIo::ScsiPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize,
-                                    std::uint8_t* out, std::uint32_t outSize,
-                                    std::uint32_t* bytesReturned) {
-  using namespace scsiptx;
-  if (inSize < kHeaderSize || outSize < kHeaderSize) return Fail(win32::ERROR_INVALID_PARAMETER_);
-  const std::uint16_t length = GetU16(in + kLength);
-  if (length != kHeaderSize && length != kScsiLength32)
-    return Fail(win32::ERROR_INVALID_PARAMETER_);
-  const std::uint8_t cdbLength = in[kCdbLength];
-  const std::uint8_t dataIn = in[kDataIn];
-  const std::uint32_t dataLength = GetU32(in + kDataTransferLength);
-  const std::uint64_t dataOffset = GetU64(in + kDataBufferOffset);
-  const std::uint32_t senseOffset = GetU32(in + kSenseInfoOffset);
-  const std::uint8_t senseRoom = in[kSenseInfoLength];
-  if (cdbLength == 0 || cdbLength > 16 || dataIn > SCSI_IOCTL_DATA_UNSPECIFIED) {
-    return Fail(win32::ERROR_INVALID_PARAMETER_);
+ScsiAnswer LinuxDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& request) {
+  const int fd = Descriptor(handle);
+  if (fd < 0) return RefusedAnswer<ScsiAnswer>(win32::ERROR_INVALID_HANDLE_);
+  if (!WellFormed(request)) {
+    return RefusedAnswer<ScsiAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }
-
-  SgDirection direction = SgDirection::none;
-  std::uint8_t* data = nullptr;
-  if (dataLength != 0) {
-    if (dataIn == SCSI_IOCTL_DATA_UNSPECIFIED) return Fail(win32::ERROR_INVALID_PARAMETER_);
-    direction = dataIn == SCSI_IOCTL_DATA_IN ? SgDirection::fromDevice : SgDirection::toDevice;
-    std::uint8_t* area = direction == SgDirection::fromDevice ? out : in;
-    const std::uint32_t areaSize = direction == SgDirection::fromDevice ? outSize : inSize;
-    if (dataOffset < kHeaderSize || !Fits(dataOffset, dataLength, areaSize)) {
-      return Fail(win32::ERROR_INVALID_PARAMETER_);
-    }
-    data = area + dataOffset;
-  }
-  if (senseRoom != 0 && (senseOffset < kHeaderSize || !Fits(senseOffset, senseRoom, outSize))) {
-    return Fail(win32::ERROR_INVALID_PARAMETER_);
-  }
-
-  std::uint8_t cdb[16] = {};
-  std::memcpy(cdb, in + kCdb, cdbLength);
-  std::uint8_t sense[255] = {};
-  SgRequest sg{std::span<const std::uint8_t>(cdb, cdbLength),
-               direction,
-               data,
-               dataLength,
-               TimeoutMs(GetU32(in + kTimeOutValue)),
-               std::span<std::uint8_t>(sense, senseRoom)};
+  const auto length = static_cast<std::uint32_t>(request.data.size());
+  std::uint8_t sense[kScsiSenseRoom] = {};
+  const SgRequest sg{
+      request.cdb.Sent(),           length ? SgDirectionOf(request.direction) : SgDirection::none,
+      request.data.data(),          length,
+      TimeoutMs(request.timeLimit), sense};
   const SgResult result = runner_(fd, sg);
-  if (result.error) return Fail(Win32ErrorFromErrno(result.error));
-  if (const auto code = Win32ErrorFromSgIo(result.hostStatus, result.driverStatus)) {
-    return Fail(code);
-  }
+  if (const std::uint32_t refusal = SystemRefusal(result))
+    return RefusedAnswer<ScsiAnswer>(refusal);
 
-  if (out != in) std::memmove(out, in, kHeaderSize);
-  out[kScsiStatus] = result.status;
-  const std::uint8_t senseLength = std::min(result.senseLength, senseRoom);
-  if (senseLength) std::memcpy(out + senseOffset, sense, senseLength);
-  out[kSenseInfoLength] = senseLength;
-  const std::uint32_t moved = Moved(dataLength, result.resid);
-  PutU32(out + kDataTransferLength, moved);
-  if (bytesReturned) {
-    std::uint64_t end = senseLength ? senseOffset + senseLength : kHeaderSize;
-    if (direction == SgDirection::fromDevice)
-      end = std::max<std::uint64_t>(end, dataOffset + moved);
-    *bytesReturned = static_cast<std::uint32_t>(end);
-  }
-  return true;
+  ScsiAnswer answer;
+  answer.scsiStatus = result.status;
+  answer.sense.assign(sense, sense + std::min<std::size_t>(result.senseLength, sizeof sense));
+  answer.bytesMoved = Moved(length, result.resid);
+  ZeroUnreturned(request.direction, request.data, answer.bytesMoved);
+  return answer;
 }
 
 }  // namespace brisquel::linuxpt

@@ -1,6 +1,6 @@
-// Device I/O on Linux: disk nodes opened by path, the two Windows
-// pass-through request blocks carried out with SG_IO and answered in the same
-// block layout, and failures reported as the Win32 errors that name them.
+// Device I/O on Linux: disk nodes opened by path, the two pass-through
+// requests carried out with SG_IO, and failures reported as the Win32 errors
+// that name them.
 #pragma once
 
 #include <cstdint>
@@ -54,21 +54,16 @@ class LinuxDeviceIo : public DeviceIo {
   OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
                        std::uint32_t shareMode, std::uint32_t creationDisposition,
                        std::uint32_t flagsAndAttributes) override;
-  bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
-                       std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                       std::uint32_t* bytesReturned) override;
+  AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
+  ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
   bool CloseHandle(OsHandle handle) override;
   std::uint32_t GetLastError() override { return lastError_; }
-  void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string SystemMessageText(std::uint32_t code) override;
-  bool AtaRegistersReturned() override { return registersReturned_; }
   bool CallsBlock() override { return true; }
 
  private:
-  bool AtaPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
-                      std::uint32_t outSize, std::uint32_t* bytesReturned);
-  bool ScsiPassThrough(int fd, std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
-                       std::uint32_t outSize, std::uint32_t* bytesReturned);
+  // The descriptor behind an open handle; -1 when there is none.
+  int Descriptor(OsHandle handle) const;
   bool Fail(std::uint32_t code);
 
   SgRunner runner_;
@@ -77,7 +72,6 @@ class LinuxDeviceIo : public DeviceIo {
   std::map<OsHandle, int> handles_;
   OsHandle nextHandle_ = 0x100;
   std::uint32_t lastError_ = 0;
-  bool registersReturned_ = false;
 };
 
 }  // namespace brisquel::linuxpt

@@ -1,8 +1,49 @@
 #include "platform/windows/WinDeviceIo.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <ntddscsi.h>
+
+#include <cstddef>
 
 namespace brisquel::winpt {
+
+// The blocks are built without the system's headers; here they must agree.
+static_assert(IOCTL_ATA_PASS_THROUGH == IOCTL_ATA_PASS_THROUGH_);
+static_assert(IOCTL_SCSI_PASS_THROUGH == IOCTL_SCSI_PASS_THROUGH_);
+static_assert(sizeof(ATA_PASS_THROUGH_EX) == ataptx::kHeaderSize);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, Length) == ataptx::kLength);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, AtaFlags) == ataptx::kAtaFlags);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, PathId) == ataptx::kPathId);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, TargetId) == ataptx::kTargetId);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, Lun) == ataptx::kLun);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, DataTransferLength) == ataptx::kDataTransferLength);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, TimeOutValue) == ataptx::kTimeOutValue);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, DataBufferOffset) == ataptx::kDataBufferOffset);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, PreviousTaskFile) == ataptx::kPreviousTaskFile);
+static_assert(offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile) == ataptx::kCurrentTaskFile);
+static_assert(ATA_FLAGS_DRDY_REQUIRED == ataptx::ATA_FLAGS_DRDY_REQUIRED_);
+static_assert(ATA_FLAGS_DATA_IN == ataptx::ATA_FLAGS_DATA_IN_);
+static_assert(ATA_FLAGS_DATA_OUT == ataptx::ATA_FLAGS_DATA_OUT_);
+static_assert(ATA_FLAGS_48BIT_COMMAND == ataptx::ATA_FLAGS_48BIT_COMMAND_);
+static_assert(sizeof(SCSI_PASS_THROUGH) == scsiptx::kHeaderSize);
+static_assert(offsetof(SCSI_PASS_THROUGH, Length) == scsiptx::kLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == scsiptx::kScsiStatus);
+static_assert(offsetof(SCSI_PASS_THROUGH, PathId) == scsiptx::kPathId);
+static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == scsiptx::kTargetId);
+static_assert(offsetof(SCSI_PASS_THROUGH, Lun) == scsiptx::kLun);
+static_assert(offsetof(SCSI_PASS_THROUGH, CdbLength) == scsiptx::kCdbLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoLength) == scsiptx::kSenseInfoLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == scsiptx::kDataIn);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == scsiptx::kDataTransferLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == scsiptx::kTimeOutValue);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == scsiptx::kDataBufferOffset);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == scsiptx::kSenseInfoOffset);
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == scsiptx::kCdb);
+static_assert(SCSI_IOCTL_DATA_OUT == scsiptx::SCSI_IOCTL_DATA_OUT_);
+static_assert(SCSI_IOCTL_DATA_IN == scsiptx::SCSI_IOCTL_DATA_IN_);
+static_assert(SCSI_IOCTL_DATA_UNSPECIFIED == scsiptx::SCSI_IOCTL_DATA_UNSPECIFIED_);
+
 namespace {
 
 HANDLE AsHandle(OsHandle handle) {
@@ -18,6 +59,14 @@ OsHandle WinDeviceIo::CreateFileA(const std::string& path, std::uint32_t desired
   return reinterpret_cast<OsHandle>(::CreateFileA(path.c_str(), desiredAccess, shareMode, nullptr,
                                                   creationDisposition, flagsAndAttributes,
                                                   nullptr));
+}
+
+AtaAnswer WinDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request) {
+  return SendAtaPassThroughEx(*this, handle, request);
+}
+
+ScsiAnswer WinDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& request) {
+  return SendScsiPassThrough(*this, handle, request);
 }
 
 bool WinDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
@@ -37,10 +86,6 @@ bool WinDeviceIo::CloseHandle(OsHandle handle) {
 
 std::uint32_t WinDeviceIo::GetLastError() {
   return ::GetLastError();
-}
-
-void WinDeviceIo::SetLastError(std::uint32_t code) {
-  ::SetLastError(code);
 }
 
 std::string WinDeviceIo::SystemMessageText(std::uint32_t code) {

@@ -55,8 +55,8 @@ std::string TextIn(const char* text, std::size_t room) {
 
 }  // namespace
 
-WinDiskEnumerator::WinDiskEnumerator(DeviceIo& io, const char* setupLibrary)
-    : io_(io), set_(INVALID_HANDLE_VALUE) {
+WinDiskEnumerator::WinDiskEnumerator(DeviceIo& io, IoControl& control, const char* setupLibrary)
+    : io_(io), control_(control), set_(INVALID_HANDLE_VALUE) {
   HMODULE module = LoadLibraryA(setupLibrary);
   if (!module) return;
   auto api = std::make_unique<SetupApi>();
@@ -143,8 +143,8 @@ DiskStep WinDiskEnumerator::Query(int index, DiskInterfaceInfo& info) {
 
   STORAGE_DEVICE_NUMBER number{};
   std::uint32_t returned = 0;
-  if (io_.DeviceIoControl(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
-                          &returned) &&
+  if (control_.DeviceIoControl(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                               sizeof number, &returned) &&
       number.DeviceType == FILE_DEVICE_DISK) {
     info.deviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
   }
@@ -153,8 +153,9 @@ DiskStep WinDiskEnumerator::Query(int index, DiskInterfaceInfo& info) {
   query.PropertyId = StorageAdapterProperty;
   query.QueryType = PropertyStandardQuery;
   std::vector<std::uint64_t> answer(kAdapterAnswerSize / 8);
-  info.adapterValid = io_.DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
-                                          answer.data(), kAdapterAnswerSize, &returned);
+  info.adapterValid =
+      control_.DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                               answer.data(), kAdapterAnswerSize, &returned);
   if (info.adapterValid) {
     const auto& adapter = *reinterpret_cast<const STORAGE_ADAPTER_DESCRIPTOR*>(answer.data());
     info.maxTransferLength = adapter.MaximumTransferLength;

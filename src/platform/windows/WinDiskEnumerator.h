@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "discovery/DiskEnumerator.h"
+#include "platform/windows/portable/PassThroughBlocks.h"
 #include "transport/DeviceIo.h"
 
 namespace brisquel::winpt {
@@ -14,7 +15,9 @@ namespace brisquel::winpt {
 class WinDiskEnumerator : public DiskEnumerator {
  public:
   // `io` opens the disks and carries the two storage queries.
-  explicit WinDiskEnumerator(DeviceIo& io, const char* setupLibrary = "setupapi.dll");
+  // Disks are opened through `io` and asked their number and adapter through
+  // `control` (the same object in the program).
+  WinDiskEnumerator(DeviceIo& io, IoControl& control, const char* setupLibrary = "setupapi.dll");
   ~WinDiskEnumerator() override;
   WinDiskEnumerator(const WinDiskEnumerator&) = delete;
   WinDiskEnumerator& operator=(const WinDiskEnumerator&) = delete;
@@ -33,6 +36,7 @@ class WinDiskEnumerator : public DiskEnumerator {
 
  private:
   DeviceIo& io_;
+  IoControl& control_;
   std::unique_ptr<const SetupApi> api_;
   void* set_;
 };

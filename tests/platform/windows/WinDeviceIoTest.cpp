@@ -38,8 +38,10 @@ TEST_F(WinDeviceIoTest, MessageTextsAreTheSystemsOwnWithTheirLineEnd) {
 TEST_F(WinDeviceIoTest, NeverOpenedHandleLogsTheSystemsTextForInvalidHandle) {
   std::fill_n(state.TransferBuffer.begin(), 512, 0x55);
   state.DriveTarget.ataPassHandle = kNeverOpened;
-  EXPECT_FALSE(AtaPassThrough(t, kIdentify, state.TransferBuffer, 512, DataDirection::in));
-  EXPECT_EQ(io.GetLastError(), win32::ERROR_INVALID_HANDLE_);
+  const CommandResult r =
+      AtaPassThrough(t, kIdentify, state.TransferBuffer, 512, DataDirection::in);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.systemError, win32::ERROR_INVALID_HANDLE_);
   ASSERT_EQ(host.log.size(), 1u);
   // Windows' English text, or Wine's.
   EXPECT_TRUE(host.log[0] == "IOCTL_ATA_PASS_THROUGH The handle is invalid" ||
@@ -61,10 +63,13 @@ TEST_F(WinDeviceIoTest, WinesFirstDiskOpensAndRefusesPassThrough) {
 
   state.DriveTarget.ataPassHandle = disk;
   state.DriveTarget.scsiHandle = disk;
-  EXPECT_FALSE(AtaPassThrough(t, kIdentify, state.TransferBuffer, 512, DataDirection::in));
-  EXPECT_EQ(io.GetLastError(), win32::ERROR_NOT_SUPPORTED_);
-  EXPECT_FALSE(SatPioIn(t, state.TransferBuffer, kIdentify));
-  EXPECT_EQ(io.GetLastError(), win32::ERROR_NOT_SUPPORTED_);
+  const CommandResult ata =
+      AtaPassThrough(t, kIdentify, state.TransferBuffer, 512, DataDirection::in);
+  EXPECT_FALSE(ata);
+  EXPECT_EQ(ata.systemError, win32::ERROR_NOT_SUPPORTED_);
+  const CommandResult sat = SatPioIn(t, state.TransferBuffer, kIdentify);
+  EXPECT_FALSE(sat);
+  EXPECT_EQ(sat.systemError, win32::ERROR_NOT_SUPPORTED_);
   ASSERT_FALSE(host.log.empty());
   EXPECT_TRUE(host.log[0] == "IOCTL_ATA_PASS_THROUGH The request is not supported" ||
               host.log[0] == "IOCTL_ATA_PASS_THROUGH Request not supported")

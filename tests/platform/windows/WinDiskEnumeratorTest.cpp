@@ -4,6 +4,9 @@
 // and queried through a fake device I/O.
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <deque>
+#include <functional>
 // windows.h first: setupapi.h needs its types.
 #include <setupapi.h>
 
@@ -46,22 +49,42 @@ class OwnSetEnumerator : public WinDiskEnumerator {
   }
 };
 
+// Answers the queries in turn, on handles the fake device I/O opened.
+class QueryAnswers : public IoControl {
+ public:
+  explicit QueryAnswers(const FakeDeviceIo& io) : io_(io) {}
+  std::deque<std::function<void(std::span<std::uint8_t> out)>> answers;
+
+  bool DeviceIoControl(OsHandle handle, std::uint32_t, void*, std::uint32_t, void* out,
+                       std::uint32_t outSize, std::uint32_t* returned) override {
+    if (!io_.openHandles.count(handle) || answers.empty()) return false;
+    answers.front()({static_cast<std::uint8_t*>(out), outSize});
+    answers.pop_front();
+    if (returned) *returned = outSize;
+    return true;
+  }
+  std::uint32_t GetLastError() override { return win32::ERROR_INVALID_FUNCTION_; }
+
+ private:
+  const FakeDeviceIo& io_;
+};
+
 // The device number (type 7, disk 3) and the adapter (SATA, 128 KiB).
-void AnswerQueries(FakeDeviceIo& io) {
-  io.replies.push_back({true, 0, [](std::span<std::uint8_t> out) {
-                          out[0] = 7;
-                          out[4] = 3;
-                        }});
-  io.replies.push_back({true, 0, [](std::span<std::uint8_t> out) {
-                          out[10] = 0x02;  // MaximumTransferLength 0x20000
-                          out[20] = 1;
-                          out[24] = 11;
-                        }});
+void AnswerQueries(QueryAnswers& io) {
+  io.answers.push_back([](std::span<std::uint8_t> out) {
+    out[0] = 7;
+    out[4] = 3;
+  });
+  io.answers.push_back([](std::span<std::uint8_t> out) {
+    out[10] = 0x02;  // MaximumTransferLength 0x20000
+    out[20] = 1;
+    out[24] = 11;
+  });
 }
 
 TEST(WinDiskEnumerator, WinesOwnSetHoldsNoDisks) {
   WinDeviceIo io;
-  WinDiskEnumerator disks(io);
+  WinDiskEnumerator disks(io, io);
   ASSERT_TRUE(disks.Available());
   DiscoveryState state;
   EXPECT_EQ(EnumeratePhysicalDrives(disks, state), 0);
@@ -69,8 +92,9 @@ TEST(WinDiskEnumerator, WinesOwnSetHoldsNoDisks) {
 
 TEST(WinDiskEnumerator, MissingLibraryOrEntryPointFindsNothing) {
   FakeDeviceIo io;
+  QueryAnswers queries(io);
   for (const char* name : {"no-such-setup-library.dll", "kernel32.dll"}) {
-    WinDiskEnumerator disks(io, name);
+    WinDiskEnumerator disks(io, queries, name);
     EXPECT_FALSE(disks.Available()) << name;
     DiscoveryState state;
     EXPECT_EQ(EnumeratePhysicalDrives(disks, state), 0) << name;
@@ -79,7 +103,8 @@ TEST(WinDiskEnumerator, MissingLibraryOrEntryPointFindsNothing) {
 
 TEST(WinDiskEnumerator, WalksTheLibrarysInterfacesWithThisProcesssRecordSizes) {
   FakeDeviceIo io;
-  OwnSetEnumerator disks(io);
+  QueryAnswers queries(io);
+  OwnSetEnumerator disks(io, queries);
   ASSERT_TRUE(disks.Begin());
   DiskInterfaceInfo first, second;
   // Both paths are the library's; the fake opens only the first.
@@ -97,7 +122,7 @@ TEST(WinDiskEnumerator, WalksTheLibrarysInterfacesWithThisProcesssRecordSizes) {
   // friendly name and the two queries; the second fails to open and stays empty.
   io.opens.clear();
   io.AddDrive(firstPath, 0x40);
-  AnswerQueries(io);
+  AnswerQueries(queries);
   DiscoveryState state;
   ASSERT_EQ(EnumeratePhysicalDrives(disks, state), 2);
   const TST_PhysicalDrive& d = state.DriveTable[0];
