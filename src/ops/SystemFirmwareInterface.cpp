@@ -27,10 +27,10 @@ CommandResult Refused(std::uint32_t error) {
 
 std::optional<std::string> FirmwareInterfaceRefusal(const FirmwareInterfaceInfo& info,
                                                     TransportKind kind, DeviceIo& io) {
-  if (!info.onThisSystem) return "this system has no such interface";
   if (kind != TransportKind::ataPassThrough) {
     return "it serves drives reached through ATA pass-through only";
   }
+  if (!info.onThisSystem) return "this system has no such interface";
   switch (info.systemError) {
     case win32::ERROR_SUCCESS_:
       break;
@@ -50,8 +50,8 @@ std::optional<std::string> FirmwareInterfaceRefusal(const FirmwareInterfaceInfo&
 std::string FirmwareInterfaceSummary(const FirmwareInterfaceInfo& info, TransportKind kind,
                                      DeviceIo& io) {
   if (auto refusal = FirmwareInterfaceRefusal(info, kind, io)) return "not offered: " + *refusal;
-  const std::size_t slots = info.slots.size();
-  return "supported, " + std::to_string(slots) + (slots == 1 ? " slot" : " slots") +
+  const std::size_t count = info.firmwareSlots.size();
+  return "supported, " + std::to_string(count) + (count == 1 ? " slot" : " slots") +
          ", alignment " + std::to_string(info.alignment) + ", largest piece " +
          std::to_string(info.maxPiece) + " bytes";
 }

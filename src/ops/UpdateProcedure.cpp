@@ -189,6 +189,7 @@ class Procedure {
   // 0E and 0F go through Windows' firmware interface where it can carry them,
   // decided before anything is sent. Asked for by name, it is that or nothing.
   bool ChoosePath(std::optional<std::size_t> imageBytes, Stage stage) {
+    report_.throughInterface = false;
     const bool deferred = r_.mode == kDlmcDeferred || r_.mode == kDlmcActivate;
     if (r_.kind != UpdateRequest::Kind::dlmc || !deferred || r_.via == FirmwareVia::passThrough) {
       return true;

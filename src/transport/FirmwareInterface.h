@@ -30,11 +30,11 @@ struct FirmwareInterfaceInfo {
   std::uint8_t pendingSlot = 0xFF;
   std::uint32_t alignment = 0;  // bytes each piece is a multiple of
   std::uint32_t maxPiece = 0;   // the largest piece, in bytes
-  std::vector<FirmwareSlotState> slots;
+  std::vector<FirmwareSlotState> firmwareSlots;
 
   // The first slot that takes firmware; none when every one is read-only.
   std::optional<std::uint8_t> WritableSlot() const {
-    for (const FirmwareSlotState& slot : slots) {
+    for (const FirmwareSlotState& slot : firmwareSlots) {
       if (!slot.readOnly) return slot.number;
     }
     return std::nullopt;

@@ -640,7 +640,7 @@ int Session::Info(Bench& b) {
                                                              : SatFormName(TargetSatForm(target));
     reporter_.Print("sat-form\t" + satForm_);
   }
-  if (b.state.FirmwareInterface.onThisSystem) {
+  if (b.io.HasFirmwareInterface()) {
     firmwareInterface_ = b.state.FirmwareInterface;
     firmwareInterfaceLine_ = FirmwareInterfaceSummary(*firmwareInterface_, target.kind, b.io);
     reporter_.Print("system-firmware-interface\t" + firmwareInterfaceLine_);
@@ -868,18 +868,18 @@ void WriteFirmwareInterface(JsonWriter& json, const FirmwareInterfaceInfo& f,
   const bool offered = line.rfind(notOffered, 0) != 0;
   json.Key("systemFirmwareInterface").BeginObject().Key("offered").Bool(offered);
   if (!offered) json.Key("why").String(line.substr(notOffered.size()));
-  if (f.systemError == 0) {
+  if (f.systemError != 0) {
+    json.Key("systemError").Int(f.systemError);
+  } else if (f.onThisSystem) {
     json.Key("supportUpgrade").Bool(f.supportUpgrade);
     json.Key("alignment").Int(f.alignment).Key("largestPiece").Int(f.maxPiece);
     json.Key("activeSlot").Int(f.activeSlot).Key("pendingSlot").Int(f.pendingSlot);
     json.Key("slots").BeginArray();
-    for (const FirmwareSlotState& s : f.slots) {
+    for (const FirmwareSlotState& s : f.firmwareSlots) {
       json.BeginObject().Key("number").Int(s.number).Key("readOnly").Bool(s.readOnly);
       json.Key("revision").String(s.revision).EndObject();
     }
     json.EndArray();
-  } else {
-    json.Key("systemError").Int(f.systemError);
   }
   json.EndObject();
 }

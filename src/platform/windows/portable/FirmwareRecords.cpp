@@ -8,10 +8,12 @@ namespace {
 
 // Windows runs little-endian, as every machine that builds this does, so the
 // records go out as they lie in memory.
+// A record as bytes, with room for what follows it.
 template <typename Record>
-void Append(std::vector<std::uint8_t>& bytes, const Record& record) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(&record);
-  bytes.insert(bytes.end(), p, p + sizeof record);
+std::vector<std::uint8_t> Bytes(const Record& record, std::size_t size = sizeof(Record)) {
+  std::vector<std::uint8_t> bytes(size);
+  std::memcpy(bytes.data(), &record, sizeof record);
+  return bytes;
 }
 
 template <typename Record>
@@ -24,9 +26,7 @@ Record Read(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 std::vector<std::uint8_t> FirmwareInfoQueryBytes() {
-  std::vector<std::uint8_t> bytes;
-  Append(bytes, FirmwareInfoQuery{sizeof(FirmwareInfoQuery), sizeof(FirmwareInfoQuery), 0, 0});
-  return bytes;
+  return Bytes(FirmwareInfoQuery{sizeof(FirmwareInfoQuery), sizeof(FirmwareInfoQuery), 0, 0});
 }
 
 std::optional<FirmwareInterfaceInfo> ReadFirmwareInfo(std::span<const std::uint8_t> answer) {
@@ -47,7 +47,7 @@ std::optional<FirmwareInterfaceInfo> ReadFirmwareInfo(std::span<const std::uint8
         Read<FirmwareSlotInfo>(answer.subspan(sizeof header + i * sizeof(FirmwareSlotInfo)));
     std::string revision(record.slot.revision, sizeof record.slot.revision);
     revision.erase(revision.find_last_not_of(std::string(" \0", 2)) + 1);
-    info.slots.push_back({record.slot.slotNumber, (record.slot.readOnly & 1) != 0, revision});
+    info.firmwareSlots.push_back({record.slot.slotNumber, (record.slot.readOnly & 1) != 0, revision});
   }
   return info;
 }
@@ -61,10 +61,11 @@ std::vector<std::uint8_t> FirmwareDownloadBytes(const FirmwarePieceRequest& piec
   header.slot = piece.slot;
   header.offset = piece.offset;
   header.bufferSize = piece.bytes.size();
-  std::vector<std::uint8_t> bytes;
-  Append(bytes, header);
-  bytes.insert(bytes.end(), piece.bytes.begin(), piece.bytes.end());
-  bytes.resize(header.size);  // the declared record is 8 bytes longer than its header
+  // The declared record is 8 bytes longer than its header: the piece starts inside it.
+  std::vector<std::uint8_t> bytes = Bytes(header, header.size);
+  if (!piece.bytes.empty()) {
+    std::memcpy(bytes.data() + sizeof header, piece.bytes.data(), piece.bytes.size());
+  }
   return bytes;
 }
 
@@ -72,9 +73,7 @@ std::vector<std::uint8_t> FirmwareActivateBytes(std::uint8_t slot) {
   FirmwareActivateRecord record{};
   record.version = record.size = sizeof record;
   record.slot = slot;
-  std::vector<std::uint8_t> bytes;
-  Append(bytes, record);
-  return bytes;
+  return Bytes(record);
 }
 
 FirmwareInterfaceInfo GetFirmwareInfoIoctl(IoControl& io, OsHandle handle) {

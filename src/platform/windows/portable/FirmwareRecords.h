@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/windows/portable/PassThroughBlocks.h"
+#include "transport/DeviceIo.h"
 #include "transport/FirmwareInterface.h"
 
 namespace brisquel::winpt {

@@ -52,7 +52,7 @@ class FirmwareDriverStandIn : public IoControl {
     i.activeSlot = 1;
     i.alignment = 512;
     i.maxPiece = 131072;
-    i.slots = {{1, false, "BF1.00"}};
+    i.firmwareSlots = {{1, false, "BF1.00"}};
     return i;
   }
 
@@ -117,7 +117,7 @@ class FirmwareDriverStandIn : public IoControl {
   }
 
   bool Writable(std::uint8_t slot) const {
-    for (const FirmwareSlotState& s : info.slots) {
+    for (const FirmwareSlotState& s : info.firmwareSlots) {
       if (s.number == slot) return !s.readOnly;
     }
     return false;
@@ -127,21 +127,21 @@ class FirmwareDriverStandIn : public IoControl {
     FirmwareInfoHeader header{};
     header.version = header.size = sizeof header;
     header.supportUpgrade = info.supportUpgrade ? 1 : 0;
-    header.slotCount = static_cast<std::uint8_t>(info.slots.size());
+    header.slotCount = static_cast<std::uint8_t>(info.firmwareSlots.size());
     header.activeSlot = info.activeSlot;
     header.pendingActivateSlot = info.pendingSlot;
     header.imagePayloadAlignment = info.alignment;
     header.imagePayloadMaxSize = info.maxPiece;
-    std::vector<std::uint8_t> bytes(sizeof header + info.slots.size() * sizeof(FirmwareSlotInfo));
+    std::vector<std::uint8_t> bytes(sizeof header + info.firmwareSlots.size() * sizeof(FirmwareSlotInfo));
     std::memcpy(bytes.data(), &header, sizeof header);
-    for (std::size_t i = 0; i < info.slots.size(); ++i) {
+    for (std::size_t i = 0; i < info.firmwareSlots.size(); ++i) {
       FirmwareSlotInfo record{};
       record.version = record.size = sizeof record;
-      record.slot.slotNumber = info.slots[i].number;
-      record.slot.readOnly = info.slots[i].readOnly ? 1 : 0;
+      record.slot.slotNumber = info.firmwareSlots[i].number;
+      record.slot.readOnly = info.firmwareSlots[i].readOnly ? 1 : 0;
       std::memset(record.slot.revision, ' ', sizeof record.slot.revision);
-      std::memcpy(record.slot.revision, info.slots[i].revision.data(),
-                  std::min(info.slots[i].revision.size(), sizeof record.slot.revision));
+      std::memcpy(record.slot.revision, info.firmwareSlots[i].revision.data(),
+                  std::min(info.firmwareSlots[i].revision.size(), sizeof record.slot.revision));
       std::memcpy(bytes.data() + sizeof header + i * sizeof record, &record, sizeof record);
     }
     return bytes;

@@ -69,10 +69,10 @@ TEST(FirmwareRecords, GetInfosAnswerIsReadWithItsSlotsAndRefusedWhenShort) {
   EXPECT_EQ(info->pendingSlot, 0xFF);
   EXPECT_EQ(info->alignment, 512u);
   EXPECT_EQ(info->maxPiece, 131072u);
-  ASSERT_EQ(info->slots.size(), 2u);
-  EXPECT_TRUE(info->slots[0].readOnly);
-  EXPECT_EQ(info->slots[0].revision, "FW01");
-  EXPECT_EQ(info->slots[1].revision, "FW02");
+  ASSERT_EQ(info->firmwareSlots.size(), 2u);
+  EXPECT_TRUE(info->firmwareSlots[0].readOnly);
+  EXPECT_EQ(info->firmwareSlots[0].revision, "FW01");
+  EXPECT_EQ(info->firmwareSlots[1].revision, "FW02");
   EXPECT_EQ(info->WritableSlot(), 1);
   // Fewer bytes than the slots it counts.
   EXPECT_FALSE(ReadFirmwareInfo(std::span(answer).first(24 + 32)));
@@ -223,7 +223,7 @@ TEST(FirmwareInterface, WhatTheDriverCannotCarryGoesOverPassThroughOrIsRefusedWh
        "the disk's driver says the drive cannot take firmware through it"},
       {"SupportUpgrade clear", [](auto& d) { d.info.supportUpgrade = false; }, 300,
        "the disk's driver says the drive cannot take firmware through it"},
-      {"read-only slot", [](auto& d) { d.info.slots[0].readOnly = true; }, 300,
+      {"read-only slot", [](auto& d) { d.info.firmwareSlots[0].readOnly = true; }, 300,
        "every firmware slot the driver lists is read-only"},
       {"image off the alignment", [](auto& d) { d.info.alignment = 4096; }, 300,
        "the image's 153600 bytes do not go in pieces of 4096-byte multiples of at most 32768 "
