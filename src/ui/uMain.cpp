@@ -105,6 +105,7 @@ void TfmMain::RunUpdateClick(const UpdateRequest& base) {
     UpdateContext update{ctx, *this, platform_.diskUsers, platform_.clock};
     const UpdateReport report = RunUpdate(update, request);
     if (const std::string line = RevisionLine(report); !line.empty()) LogLine(line);
+    if (afterSend_ && report.stage >= UpdateReport::Stage::send) afterSend_();
   });
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,6 +69,10 @@ class TfmMain : public OperationHost, private UpdateQuestions {
   void rbPIOClick();
   void HandleDeviceChange(std::uint32_t eventCode);
 
+  // Called after each download or activation that sent anything (the bench
+  // then writes down what its drives hold).
+  void SetAfterSend(std::function<void()> afterSend) { afterSend_ = std::move(afterSend); }
+
   bool ApiChecked() const { return apiChecked_; }
   // A target is selected and the operations may run on it.
   bool TargetArmed() const { return armed_; }
@@ -104,6 +109,7 @@ class TfmMain : public OperationHost, private UpdateQuestions {
 
   MainView& view_;
   MainPlatform platform_;
+  std::function<void()> afterSend_;
 
   std::string caption_;                // as set at start-up
   std::optional<int> shownPercent_;  // in the caption while a download runs

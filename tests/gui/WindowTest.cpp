@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/BenchState.h"
 #include "app/gui/AppPlatform.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/PlacementFile.h"
@@ -179,6 +180,42 @@ TEST(Window, OnTheBenchTheCaptionSaysSo) {
   MainWindow window(load.platform->Platform());
   EXPECT_EQ(window.windowTitle().toStdString().rfind("Brisquel - simulated bench on ", 0), 0u)
       << window.windowTitle().toStdString();
+}
+
+// The window on the bench keeps its drives' firmware where the command line
+// does: a download is written down at once, and the next window starts from it.
+TEST(Window, TheBenchStateIsWrittenAfterADownloadAndReadAtStart) {
+  const auto dir = std::filesystem::temp_directory_path() / "brisquel-gui-state";
+  std::filesystem::remove_all(dir);
+  const QByteArray saved = qgetenv("XDG_STATE_HOME");
+  qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir.string()));
+  const std::string firmware = FirmwareFile();
+  const auto run = [&](bool download) {
+    AppPlatformLoad load = MakeAppPlatform("1", {});
+    EXPECT_TRUE(load.platform) << load.error;
+    MainWindow window(load.platform->Platform());
+    WatchBenchMemory(window.Logic(), load.platform->Memory());
+    window.show();
+    QApplication::processEvents();
+    QListWidget* list = window.lbControllers;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    if (download) {
+      ChooseFile(firmware);
+      QTest::mouseClick(window.btUnlock, Qt::LeftButton);
+    } else {
+      QTest::mouseClick(window.btIdentify, Qt::LeftButton);
+    }
+    return window.meLog->toPlainText().split(QLatin1Char('\n'));
+  };
+  EXPECT_EQ(run(true).value(3), "Firmware revision 15.01H15 -> NEWFW1");
+  std::ifstream state(dir / "brisquel" / "bench-default.state");
+  const std::string text{std::istreambuf_iterator<char>(state), {}};
+  EXPECT_NE(text.find("NEWFW1"), std::string::npos) << text;
+  EXPECT_EQ(run(false).value(1), "WDC WD5000AAKX-00SIMB0 FW:NEWFW1 SN:WD-WCSIM0000002");
+  qputenv("XDG_STATE_HOME", saved);
+  std::filesystem::remove_all(dir);
+  std::filesystem::remove(firmware);
 }
 
 TEST(Window, TabOrderRunsListLogThenThePanel) {

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/Backend.h"
-#include "app/cli/BenchState.h"
+#include "app/BenchState.h"
 #include "app/cli/CliArgs.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/Json.h"
@@ -303,31 +303,16 @@ int Session::Execute() {
   std::unique_ptr<Backend> backend = std::move(load.backend);
 
   // The bench remembers its drives' firmware between runs.
-  std::string problem;
-  std::optional<std::filesystem::path> stateFile;
-  std::vector<RememberedDrive> remembered;
-  bool damagedState = false;
-  if (sim::Bench* bench = backend->Bench()) {
-    remembered = RememberedDrives(*bench);
-    if (auto dir = StateDirectory()) {
-      stateFile = *dir / BenchStateFileName(options_.benchFile);
-      if (!LoadBenchState(*stateFile, remembered, problem)) {
-        reporter_.Warning(problem + "; the bench starts as described");
-        damagedState = true;
-      }
-    } else {
-      reporter_.Warning("no state directory (HOME is not set): the bench will not remember");
-    }
-  }
+  BenchMemory memory(*backend, options_.benchFile);
+  if (!memory.LoadProblem().empty()) reporter_.Warning(memory.LoadProblem());
 
   const int code = RunOnBackend(*backend);
 
   // Only a download changes what the drives remember; a damaged file is
   // replaced by the bench as described, so that it warns once.
   const bool downloaded = options_.command == Command::dlmc || options_.command == Command::dptm;
-  if (stateFile && (downloaded || damagedState) &&
-      !SaveBenchState(*stateFile, remembered, problem)) {
-    reporter_.Warning(problem);
+  if (downloaded || memory.Damaged()) {
+    if (const std::string problem = memory.Save(); !problem.empty()) reporter_.Warning(problem);
   }
   return code;
 }

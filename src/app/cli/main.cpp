@@ -2,9 +2,10 @@
 #include <exception>
 
 #include "app/cli/Cli.h"
-#include "app/cli/ProcessText.h"
+#include "app/ProcessText.h"
 
 int main(int argc, char** argv) {
+  using namespace brisquel;
   using namespace brisquel::cli;
   // Run stops what escapes an operation; what is left here comes before any
   // drive is touched, from reading the arguments.

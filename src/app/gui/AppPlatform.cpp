@@ -49,6 +49,7 @@ struct AppPlatformLoader {
     if (!load.backend && !choice.bench) load = MakeBackend({true, std::nullopt});
     if (!load.backend) return {nullptr, load.problem};
     platform->backend_ = std::move(load.backend);
+    platform->memory_ = std::make_unique<BenchMemory>(*platform->backend_, choice.benchFile);
     if (!platform->backend_->Bench()) WatchDevices(*platform);
     return {std::move(platform), {}};
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Backend.h"
+#include "app/BenchState.h"
 #include "ui/uMain.h"
 
 namespace brisquel::gui {
@@ -34,6 +35,9 @@ class AppPlatform {
   DeviceChangeFeed DeviceChanges() { return changes_; }
   // Where the system's port library tells why it leaves a port alone.
   void SetNoticeLog(std::function<void(const std::string&)> log);
+  // On the bench: the state the command line keeps too, read at start and
+  // written after each download.
+  BenchMemory& Memory() { return *memory_; }
 
  private:
   friend struct AppPlatformLoader;
@@ -41,6 +45,7 @@ class AppPlatform {
 
   std::unique_ptr<ProgramState> state_;
   std::unique_ptr<Backend> backend_;
+  std::unique_ptr<BenchMemory> memory_;
   std::unique_ptr<Monitor> monitor_;
   std::filesystem::path programDir_;
   DeviceChangeFeed changes_;

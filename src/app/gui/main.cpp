@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/BenchState.h"
 #include "app/gui/AppPlatform.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/Pictures.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
   MainWindow fmMain(load.platform->Platform(),
                     {DefaultPlacementPath(argc > 0 ? argv[0] : "brisquel")});
   load.platform->SetNoticeLog([&fmMain](const std::string& line) { fmMain.Logic().LogLine(line); });
+  WatchBenchMemory(fmMain.Logic(), load.platform->Memory());
   const DeviceChangeFeed changes = load.platform->DeviceChanges();
   fmMain.WatchDeviceChanges(changes.fd, changes.read);
   fmMain.show();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/Backend.h"
+#include "app/BenchState.h"
 #include "app/win/Elevation.h"
 #include "app/win/WinMainWindow.h"
 #include "platform/windows/WideText.h"
@@ -38,6 +39,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCmd) {
                                          backend.System(), program.parent_path(), backend.Users(),
                                          backend.Clock()},
                             {PlacementFileName(Utf8Of(program.filename())), {}, {}});
+  BenchMemory memory(backend, choice.benchFile);
+  WatchBenchMemory(fmMain.Logic(), memory);
   fmMain.Show(showCmd);
   return fmMain.Run();
 }

@@ -1,6 +1,7 @@
 // Shows the window on a real X server (run under xvfb-run), selects the SATA
 // drive of the default bench, runs Identify and photographs the screen with
-// ImageMagick's import. Fails when the window did not get onto the screen.
+// ImageMagick's import. Fails when the window did not get onto the screen, or
+// when its log lacks the text given after the picture's name.
 #include <QApplication>
 #include <QImage>
 #include <QProcess>
@@ -15,8 +16,8 @@
 int main(int argc, char** argv) {
   using namespace brisquel::gui;
   QApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: gui_screenshot OUTPUT.png\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: gui_screenshot OUTPUT.png [TEXT-IN-THE-LOG]\n");
     return 2;
   }
   QApplication::setApplicationName(QStringLiteral("Brisquel"));
@@ -53,5 +54,8 @@ int main(int argc, char** argv) {
   std::printf("%s: %dx%d, window at %d,%d %dx%d, %lld colours in it\n", argv[1], shot.width(),
               shot.height(), area.x(), area.y(), area.width(), area.height(),
               static_cast<long long>(colours.size()));
-  return !shot.isNull() && area.width() >= 625 && colours.size() > 8 ? 0 : 1;
+  const bool logSays =
+      argc < 3 || window.meLog->toPlainText().contains(QString::fromLocal8Bit(argv[2]));
+  if (!logSays) std::fprintf(stderr, "the log does not say %s\n", argv[2]);
+  return !shot.isNull() && area.width() >= 625 && colours.size() > 8 && logSays ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-// What brisquel-cli was started with, as UTF-8 text on every system. Windows
+// What a program was started with, as UTF-8 text on every system. Windows
 // hands a plain main() its arguments and environment in the ANSI code page,
 // where a file name's other characters arrive as '?' or cannot be converted
 // at all; its backend reads the wide ones instead.
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace brisquel::cli {
+namespace brisquel {
 
 // The arguments after the program's name.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
@@ -21,4 +21,4 @@ std::optional<std::string> EnvironmentValue(const char* name);
 // beside the program, as the window does.
 std::filesystem::path ProgramFolder(const char* argv0);
 
-}  // namespace brisquel::cli
+}  // namespace brisquel

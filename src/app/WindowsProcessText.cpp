@@ -1,9 +1,9 @@
-// brisquel-cli's arguments, environment and folder through the wide calls, so
+// The program's arguments, environment and folder through the wide calls, so
 // that every file name arrives whole.
-#include "app/cli/ProcessText.h"
+#include "app/ProcessText.h"
 #include "platform/windows/WideText.h"
 
-namespace brisquel::cli {
+namespace brisquel {
 
 std::vector<std::string> ProgramArguments(int, char**) {
   std::vector<std::string> words = winpt::CommandLineWords();
@@ -19,4 +19,4 @@ std::filesystem::path ProgramFolder(const char*) {
   return winpt::ProgramPath().parent_path();
 }
 
-}  // namespace brisquel::cli
+}  // namespace brisquel

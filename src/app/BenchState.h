@@ -1,6 +1,6 @@
-// The simulated bench remembers its drives' firmware between runs of the
-// command line, so that a download in one run shows in the next. One state
-// file per bench, under the user's state directory.
+// The simulated bench remembers its drives' firmware between runs, of the
+// command line and of the window alike, so that a download in one run shows
+// in the next. One state file per bench, under the user's state directory.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +13,12 @@ class AtaDrive;
 class Bench;
 }  // namespace brisquel::sim
 
-namespace brisquel::cli {
+namespace brisquel {
+class Backend;
+class TfmMain;
+}
+
+namespace brisquel {
 
 // $XDG_STATE_HOME/brisquel, else ~/.local/state/brisquel (%LOCALAPPDATA% on
 // Windows); none when the environment names no home.
@@ -44,4 +49,32 @@ bool LoadBenchState(const std::filesystem::path& file, const std::vector<Remembe
 bool SaveBenchState(const std::filesystem::path& file, const std::vector<RememberedDrive>& drives,
                     std::string& problem);
 
-}  // namespace brisquel::cli
+// A program's hold on its bench's state file: read when made, written on
+// request. On this machine's own backend it holds nothing and does nothing.
+class BenchMemory {
+ public:
+  BenchMemory(Backend& backend, const std::optional<std::string>& benchFile);
+
+  // Why the bench starts as described, in one line; empty when it starts as
+  // remembered (or there is no bench).
+  const std::string& LoadProblem() const { return loadProblem_; }
+  // The file could not be read: writing it again replaces it, so that it is
+  // said once.
+  bool Damaged() const { return damaged_; }
+  // Writes the drives' firmware state; empty when written or nothing to
+  // write, else why not.
+  std::string Save();
+
+ private:
+  std::optional<std::filesystem::path> file_;
+  std::vector<RememberedDrive> drives_;
+  std::string loadProblem_;
+  bool damaged_ = false;
+};
+
+// The window on the bench: the log says when the state could not be read or
+// written, and each download is written down at once, so that the command
+// line (or the next window) sees it.
+void WatchBenchMemory(TfmMain& window, BenchMemory& memory);
+
+}  // namespace brisquel

@@ -1,4 +1,4 @@
-#include "app/cli/BenchState.h"
+#include "app/BenchState.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -7,13 +7,15 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/cli/ProcessText.h"
+#include "app/Backend.h"
+#include "app/ProcessText.h"
+#include "ui/uMain.h"
 #include "sim/AtaDrive.h"
 #include "sim/Bench.h"
 #include "text/Escape.h"
 #include "transport/Utf8Path.h"
 
-namespace brisquel::cli {
+namespace brisquel {
 
 namespace {
 
@@ -155,4 +157,36 @@ bool SaveBenchState(const std::filesystem::path& file, const std::vector<Remembe
   return true;
 }
 
-}  // namespace brisquel::cli
+BenchMemory::BenchMemory(Backend& backend, const std::optional<std::string>& benchFile) {
+  sim::Bench* bench = backend.Bench();
+  if (!bench) return;
+  drives_ = RememberedDrives(*bench);
+  const std::optional<std::filesystem::path> dir = StateDirectory();
+  if (!dir) {
+    loadProblem_ = "no state directory (HOME is not set): the bench will not remember";
+    return;
+  }
+  file_ = *dir / BenchStateFileName(benchFile);
+  std::string problem;
+  if (!LoadBenchState(*file_, drives_, problem)) {
+    loadProblem_ = problem + "; the bench starts as described";
+    damaged_ = true;
+  }
+}
+
+void WatchBenchMemory(TfmMain& window, BenchMemory& memory) {
+  if (!memory.LoadProblem().empty()) window.LogLine("Bench state: " + memory.LoadProblem());
+  window.SetAfterSend([&window, &memory] {
+    if (const std::string problem = memory.Save(); !problem.empty()) {
+      window.LogLine("Bench state: " + problem);
+    }
+  });
+}
+
+std::string BenchMemory::Save() {
+  std::string problem;
+  if (file_ && !SaveBenchState(*file_, drives_, problem)) return problem;
+  return {};
+}
+
+}  // namespace brisquel

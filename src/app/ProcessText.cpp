@@ -1,12 +1,12 @@
 // Arguments and environment as the C runtime gives them: UTF-8 wherever the
 // locale is, as on Linux. Windows has its own (WindowsProcessText.cpp).
-#include "app/cli/ProcessText.h"
+#include "app/ProcessText.h"
 
 #include <cstdlib>
 
 #include "transport/Utf8Path.h"
 
-namespace brisquel::cli {
+namespace brisquel {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -36,4 +36,4 @@ std::filesystem::path ProgramFolder(const char* argv0) {
   return fs::current_path(ec);
 }
 
-}  // namespace brisquel::cli
+}  // namespace brisquel
