@@ -387,8 +387,8 @@ Options:
                      does not support the mode, IDENTIFY unreadable or not valid, no split of
                      the image within the drive's segment limits, a disk in use
   --force-system-disk  with --force: let modes 01, 03, 07 and 0F switch the firmware of the disk
-                     the running system is on, which --force alone refuses (the safe way: 0E,
-                     then a power cycle, or on Windows 0F through its firmware interface)
+                     the running system is on, which --force alone refuses (safe: 0E then a
+                     power cycle, or on Windows 0E then 0F through its firmware interface)
   --via passthrough|system  modes 0E and 0F: through ATA pass-through, or through Windows'
                      firmware interface, which tells the storage stack (by default the
                      interface where the disk's driver offers it and the image fits it)
