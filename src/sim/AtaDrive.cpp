@@ -3,21 +3,19 @@
 // BSY or DRQ is up, faults, the SMART key), and a data transfer hands over to
 // a continuation when its last word has moved.
 #include "sim/AtaDrive.h"
-#include "text/Escape.h"
-#include "text/Trim.h"
-#include "transport/Bytes.h"
-#include "transport/AtaProtocol.h"
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <sstream>
+
+#include "sim/DriveFirmware.h"
+#include "transport/AtaProtocol.h"
+#include "transport/Bytes.h"
 
 namespace brisquel::sim {
 
 namespace {
 
-constexpr std::size_t kSectorBytes = 512;
+constexpr std::size_t kSectorBytes = kIdentifyBytes;
 constexpr std::size_t kWordsPerSector = 256;
 constexpr std::uint32_t kMinSegmentBlocks = 1;
 constexpr std::uint32_t kMaxSegmentBlocks = 64;
@@ -46,37 +44,7 @@ std::uint32_t SegmentLimit(std::uint16_t stated, std::uint32_t own) {
   return stated == 0 || stated == 0xFFFF ? own : stated;
 }
 
-// Identity and revision texts are padded at the end with spaces or NULs.
-std::string Trimmed(std::string_view text) {
-  return std::string(TrimEnd(text, std::string_view(" \0", 2)));
-}
-
-// Text in IDENTIFY data: two characters per word, the high byte first.
-std::string SectorText(std::span<const std::uint8_t> sector, int firstWord, int words) {
-  std::string text;
-  for (int i = firstWord; i < firstWord + words; ++i) {
-    text += static_cast<char>(sector[2 * i + 1]);
-    text += static_cast<char>(sector[2 * i]);
-  }
-  text = Trimmed(text);
-  return text.substr(std::min(text.find_first_not_of(' '), text.size()));
-}
-
 }  // namespace
-
-std::optional<DriveIdentity> IdentityFromSector(std::span<const std::uint8_t> sector) {
-  if (sector.size() != kSectorBytes) return std::nullopt;
-  DriveIdentity identity;
-  identity.serial = SectorText(sector, 10, 10);
-  identity.firmware = SectorText(sector, 23, 4);
-  identity.model = SectorText(sector, 27, 20);
-  identity.dlmcSupported = GetU16(sector.data() + 2 * 83) & 0x0001;
-  identity.offsetsSupported = GetU16(sector.data() + 2 * 119) & 0x0010;
-  identity.segmentMin = GetU16(sector.data() + 2 * 234);
-  identity.segmentMax = GetU16(sector.data() + 2 * 235);
-  identity.sector.emplace(sector.begin(), sector.end());
-  return identity;
-}
 
 struct AtaDrive::Impl {
   using Step = void (Impl::*)();
@@ -99,9 +67,7 @@ struct AtaDrive::Impl {
   };
 
   explicit Impl(DriveIdentity id)
-      : identity(std::move(id)),
-        activeRevision(identity.firmware),
-        permanentRevision(identity.firmware) {
+      : identity(std::move(id)), firmware{identity.firmware, identity.firmware, std::nullopt} {
     PowerOnRegisters();
   }
 
@@ -109,8 +75,7 @@ struct AtaDrive::Impl {
   DriveFaults faults;
   std::vector<CommandRecord> history;
 
-  std::string activeRevision, permanentRevision;
-  std::optional<std::string> deferredRevision;
+  DriveFirmware firmware;
 
   Register features, count, lbaLow, lbaMid, lbaHigh;
   std::uint8_t device = 0xA0;
@@ -335,71 +300,8 @@ struct AtaDrive::Impl {
 
   // --- IDENTIFY DEVICE -----------------------------------------------------
 
-  static void PutString(std::array<std::uint16_t, 256>& words, int first, int count,
-                        const std::string& text) {
-    for (int i = 0; i < count; ++i) {
-      auto at = [&](std::size_t k) {
-        return k < text.size() ? static_cast<std::uint8_t>(text[k]) : std::uint8_t{' '};
-      };
-      words[first + i] = static_cast<std::uint16_t>(at(2 * i) << 8 | at(2 * i + 1));
-    }
-  }
-
-  std::array<std::uint16_t, 256> BuiltIdentifyWords() const {
-    std::array<std::uint16_t, 256> w{};
-    constexpr std::uint32_t kSectors = 16'777'216;  // 8 GiB
-    w[0] = 0x0040;                                   // fixed disk
-    w[1] = 16383;
-    w[3] = 16;
-    w[6] = 63;
-    PutString(w, 10, 10, identity.serial);
-    PutString(w, 23, 4, activeRevision);
-    PutString(w, 27, 20, identity.model);
-    w[47] = 0x8010;
-    w[49] = 0x0200;  // LBA
-    w[53] = 0x0006;
-    w[60] = static_cast<std::uint16_t>(kSectors & 0x0FFFFFFF);
-    w[61] = static_cast<std::uint16_t>((kSectors & 0x0FFFFFFF) >> 16);
-    w[80] = 0x01F0;                     // ATA/ATAPI-4 to ATA8-ACS
-    w[82] = 0x0001;                     // SMART
-    w[83] = identity.dlmcSupported ? 0x4401 : 0x4400;  // 48-bit, DOWNLOAD MICROCODE
-    w[84] = 0x4000;
-    w[85] = 0x0001;
-    w[86] = identity.dlmcSupported ? 0x0401 : 0x0400;
-    w[87] = 0x4000;
-    w[100] = static_cast<std::uint16_t>(kSectors);
-    w[101] = static_cast<std::uint16_t>(kSectors >> 16);
-    w[119] = identity.offsetsSupported ? 0x4010 : 0x4000;  // segmented DOWNLOAD MICROCODE
-    w[120] = w[119];
-    w[234] = identity.segmentMin;
-    w[235] = identity.segmentMax;
-    return w;
-  }
-
-  std::array<std::uint8_t, kSectorBytes> IdentifyData() const {
-    std::array<std::uint8_t, kSectorBytes> bytes{};
-    if (identity.sector) {
-      std::copy_n(identity.sector->begin(), kSectorBytes, bytes.begin());
-      // The revision words tell the firmware that runs now.
-      std::array<std::uint16_t, 256> w{};
-      PutString(w, 23, 4, activeRevision);
-      for (int i = 23; i < 27; ++i) PutU16(bytes.data() + 2 * i, w[i]);
-      // A sector without the signature keeps its last word as it was.
-      if (bytes[510] != 0xA5) return bytes;
-    } else {
-      const auto w = BuiltIdentifyWords();
-      for (int i = 0; i < 256; ++i) PutU16(bytes.data() + 2 * i, w[i]);
-    }
-    // Word 255: signature 0xA5, then the byte that makes the sector sum to 0.
-    bytes[510] = 0xA5;
-    std::uint8_t sum = 0;
-    for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
-    bytes[511] = static_cast<std::uint8_t>(0x100 - sum);
-    return bytes;
-  }
-
   void CmdIdentify() {
-    auto bytes = IdentifyData();
+    auto bytes = IdentifySector(identity, firmware.active);
     switch (faults.identifyData) {
       case DriveFaults::IdentifyData::zeros:
         bytes.fill(0x00);
@@ -425,9 +327,9 @@ struct AtaDrive::Impl {
     if (!identity.dlmcSupported) return Abort();
     switch (mode) {
       case 0x0F:
-        if (!deferredRevision) return AbortWithCode(kOvmPermanentNotLoaded);
-        activeRevision = permanentRevision = *deferredRevision;
-        deferredRevision.reset();
+        if (!firmware.deferred) return AbortWithCode(kOvmPermanentNotLoaded);
+        firmware.active = firmware.permanent = *firmware.deferred;
+        firmware.deferred.reset();
         Complete();
         count.current = kDlmcApplied;
         return;
@@ -480,8 +382,8 @@ struct AtaDrive::Impl {
   void WholeImageReceived() {
     auto verdict = wholeImage.Verdict();
     if (!AcceptImage(verdict)) return Abort();
-    activeRevision = verdict.revision;
-    if (wholeImageMode == 0x07) permanentRevision = verdict.revision;
+    firmware.active = verdict.revision;
+    if (wholeImageMode == 0x07) firmware.permanent = verdict.revision;
     Complete();
     count.current = kDlmcApplied;
   }
@@ -501,12 +403,12 @@ struct AtaDrive::Impl {
     segments.Reset();
     if (!AcceptImage(verdict)) return Abort();
     if (segmentMode == 0x0E) {
-      deferredRevision = verdict.revision;
+      firmware.deferred = verdict.revision;
       Complete();
       count.current = kDlmcSavedForActivation;
       return;
     }
-    activeRevision = permanentRevision = verdict.revision;
+    firmware.active = firmware.permanent = verdict.revision;
     Complete();
     count.current = kDlmcApplied;
   }
@@ -600,7 +502,7 @@ struct AtaDrive::Impl {
       vendorDownload = false;
       auto verdict = vendorImage.Verdict();
       vendorImage.Reset();
-      if (AcceptImage(verdict)) activeRevision = permanentRevision = verdict.revision;
+      if (AcceptImage(verdict)) firmware.active = firmware.permanent = verdict.revision;
     }
     Complete();
   }
@@ -648,9 +550,9 @@ std::uint16_t AtaDrive::ReadData() { return impl_->ReadData(); }
 
 DriveFaults& AtaDrive::Faults() { return impl_->faults; }
 const DriveIdentity& AtaDrive::Identity() const { return impl_->identity; }
-std::string AtaDrive::FirmwareRevision() const { return impl_->activeRevision; }
-std::string AtaDrive::PermanentRevision() const { return impl_->permanentRevision; }
-std::optional<std::string> AtaDrive::DeferredRevision() const { return impl_->deferredRevision; }
+std::string AtaDrive::FirmwareRevision() const { return impl_->firmware.active; }
+std::string AtaDrive::PermanentRevision() const { return impl_->firmware.permanent; }
+std::optional<std::string> AtaDrive::DeferredRevision() const { return impl_->firmware.deferred; }
 bool AtaDrive::VendorMode() const { return impl_->vendorMode; }
 const std::vector<AtaDrive::CommandRecord>& AtaDrive::History() const { return impl_->history; }
 
@@ -662,7 +564,7 @@ void AtaDrive::SoftReset() {
 void AtaDrive::PowerCycle() {
   impl_->PowerOnRegisters();
   impl_->segments.Reset();
-  impl_->activeRevision = impl_->permanentRevision;
+  impl_->firmware.active = impl_->firmware.permanent;
   impl_->vendorMode = false;
   impl_->vendorDownload = false;
   impl_->vendorImage.Reset();
@@ -670,37 +572,12 @@ void AtaDrive::PowerCycle() {
   impl_->replyValue = 0;
 }
 
-std::string AtaDrive::SaveFirmwareState() const {
-  // A revision read from a captured IDENTIFY sector may hold any byte.
-  std::string text = "active=" + EscapeText(impl_->activeRevision) + "\npermanent=" +
-                     EscapeText(impl_->permanentRevision) + "\n";
-  if (impl_->deferredRevision) text += "deferred=" + EscapeText(*impl_->deferredRevision) + "\n";
-  return text;
-}
+std::string AtaDrive::SaveFirmwareState() const { return impl_->firmware.Save(); }
 
 bool AtaDrive::LoadFirmwareState(const std::string& text) {
-  std::optional<std::string> active, permanent, deferred;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    auto equals = line.find('=');
-    if (equals == std::string::npos) return false;
-    const std::string key = line.substr(0, equals);
-    const std::optional<std::string> unescaped = UnescapeText(line.substr(equals + 1));
-    if (!unescaped || unescaped->empty() || unescaped->size() > 8) return false;
-    const std::string& value = *unescaped;
-    if (key == "active") active = value;
-    else if (key == "permanent") permanent = value;
-    else if (key == "deferred") deferred = value;
-    else return false;
-  }
-  if (!active || !permanent) return false;
-  impl_->activeRevision = *active;
-  impl_->permanentRevision = *permanent;
-  impl_->deferredRevision = deferred;
-  return true;
+  const std::optional<DriveFirmware> loaded = DriveFirmware::Load(text);
+  if (loaded) impl_->firmware = *loaded;
+  return loaded.has_value();
 }
 
 }  // namespace brisquel::sim

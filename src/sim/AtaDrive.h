@@ -10,33 +10,13 @@
 #include <vector>
 
 #include "sim/BenchFirmware.h"
+#include "sim/IdentifySector.h"
 
 namespace brisquel::sim {
 
 // The bench's clock: every status read is one millisecond of the drive's time.
 // Nothing sleeps; a host that polls this many times has waited a second.
 inline constexpr std::uint32_t kStatusReadsPerSecond = 1000;
-
-struct DriveIdentity {
-  std::string model = "BENCH SATA DRIVE";
-  std::string firmware = "BF1.00";
-  std::string serial = "SIM0000001";
-  // What IDENTIFY says about DOWNLOAD MICROCODE; the drive acts on it, aborting
-  // what it says it does not support. Segment sizes in blocks, 0 or 0xFFFF
-  // for "not said" (the drive then takes 1 to 64).
-  bool dlmcSupported = true;
-  bool offsetsSupported = true;
-  std::uint16_t segmentMin = 1;
-  std::uint16_t segmentMax = 64;
-  // A captured sector replayed in place of the one built from the fields
-  // above (which then follow it); the revision words follow the active firmware.
-  std::optional<std::vector<std::uint8_t>> sector{};
-};
-
-// The identity, support bits and segment sizes a captured 512-byte IDENTIFY
-// sector describes, with the sector kept to be replayed. None for a sector of
-// another size.
-std::optional<DriveIdentity> IdentityFromSector(std::span<const std::uint8_t> sector);
 
 // Faults a test or a bench file can switch on.
 struct DriveFaults {
