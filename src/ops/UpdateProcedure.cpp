@@ -1,5 +1,6 @@
 #include "ops/UpdateProcedure.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ops/DlmcModes.h"
@@ -52,21 +53,33 @@ class Procedure {
       Unlock();
       return Ended(Stage::done);
     }
-    if (!DriveChecks() || !SystemDiskCheck() || !GoAhead()) return report_;
+    if (!DriveChecks()) return report_;
+    // What the driver said at selection settles 0F's path, on which the
+    // system-disk rule depends, and refuses a --via it cannot honour before
+    // anything is sent; 0E's image is weighed once it is read.
+    if (!ChoosePath(std::nullopt, Stage::driveChecks)) return report_;
+    if (!SystemDiskCheck() || !GoAhead()) return report_;
     if (r_.kind == UpdateRequest::Kind::dlmc && !Unlock()) return report_;
     if (r_.mode == kDlmcActivate) {
       report_.stage = Stage::send;
-      const CommandResult activated = ActivateDeferredMicrocode(t_);
+      const bool system = report_.throughInterface;
+      const CommandResult activated =
+          system ? ActivateThroughFirmwareInterface(t_) : ActivateDeferredMicrocode(t_);
       report_.download.result = ResultOf(activated);
-      report_.download.what = WhatEnded(activated, "DOWNLOAD MICROCODE", t_);
+      report_.download.what =
+          WhatEnded(activated, system ? kFirmwareActivateCall : "DOWNLOAD MICROCODE", t_);
       return Verify();
     }
     const std::optional<FirmwareFile> file = ChooseFile();
     if (!file || !FileChecks(*file)) return report_;
     report_.stage = Stage::send;
-    report_.download = r_.kind == UpdateRequest::Kind::vendor
-                           ? VendorDownloadFromFile(u_.ops, fileName_, file->image)
-                           : SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
+    if (r_.kind == UpdateRequest::Kind::vendor) {
+      report_.download = VendorDownloadFromFile(u_.ops, fileName_, file->image);
+    } else if (report_.throughInterface) {
+      report_.download = SendThroughFirmwareInterface(u_.ops, fileName_, file->image, pieceBytes_);
+    } else {
+      report_.download = SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
+    }
     if (report_.download.result == Result::stoppedByBreak) {
       u_.ops.host.LogLine(StoppedByBreakLine(report_.download));
     }
@@ -159,8 +172,9 @@ class Procedure {
   // Whatever the general answer was: a drive that switches firmware under the
   // running system can take it down.
   bool SystemDiskCheck() {
+    // The firmware interface tells the storage stack, which expects the switch.
     if (use_.state != DiskUse::State::inUse || use_.system == RunningSystem::none ||
-        r_.kind != UpdateRequest::Kind::dlmc) {
+        r_.kind != UpdateRequest::Kind::dlmc || report_.throughInterface) {
       return true;
     }
     const DlmcMode* mode = FindDlmcMode(*r_.mode);
@@ -169,6 +183,38 @@ class Procedure {
     report_.refusals.push_back(why);
     if (u_.questions.SendToSystemDisk(why)) return true;
     Ended(Stage::driveChecks, Result::refused, why);
+    return false;
+  }
+
+  // 0E and 0F go through Windows' firmware interface where it can carry them,
+  // decided before anything is sent. Asked for by name, it is that or nothing.
+  bool ChoosePath(std::optional<std::size_t> imageBytes, Stage stage) {
+    report_.throughInterface = false;
+    const bool deferred = r_.mode == kDlmcDeferred || r_.mode == kDlmcActivate;
+    if (r_.kind != UpdateRequest::Kind::dlmc || !deferred || r_.via == FirmwareVia::passThrough) {
+      return true;
+    }
+    const FirmwareInterfaceInfo& info = t_.state.FirmwareInterface;
+    std::optional<std::string> refusal =
+        FirmwareInterfaceRefusal(info, t_.state.DriveTarget.kind, t_.io);
+    if (!refusal && imageBytes) {
+      const std::uint32_t segmentBytes =
+          report_.segments.value_or(SegmentPlan{}).largest * std::uint32_t{kSectorSize};
+      if (const auto piece = FirmwarePieceBytes(*imageBytes, info, segmentBytes)) {
+        pieceBytes_ = *piece;
+      } else {
+        refusal = "the image's " + std::to_string(*imageBytes) + " bytes do not go in pieces of " +
+                  std::to_string(info.alignment) + "-byte multiples of at most " +
+                  std::to_string(std::min(info.maxPiece, segmentBytes)) + " bytes";
+      }
+    }
+    if (!refusal) {
+      report_.throughInterface = true;
+      return true;
+    }
+    if (r_.via == FirmwareVia::automatic) return true;
+    report_.interfaceRefusal = "Windows' firmware interface cannot carry it: " + *refusal;
+    Ended(stage, Result::refused, report_.interfaceRefusal);
     return false;
   }
 
@@ -230,7 +276,7 @@ class Procedure {
     }
     report_.segments = plan;
     u_.ops.segments = plan;
-    return true;
+    return ChoosePath(file.image.size(), Stage::fileChecks);
   }
 
   // A refusal of the file, on the download's own line.
@@ -257,6 +303,7 @@ class Procedure {
   const UpdateRequest& r_;
   UpdateReport report_;
   DiskUse use_;
+  std::uint32_t pieceBytes_ = 0;  // through the firmware interface
   std::string fileName_;
 };
 

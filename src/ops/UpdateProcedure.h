@@ -16,6 +16,7 @@
 #include "ops/DriveCapabilities.h"
 #include "ops/Identify.h"
 #include "ops/OperationContext.h"
+#include "ops/SystemFirmwareInterface.h"
 
 namespace brisquel {
 
@@ -31,6 +32,9 @@ struct UpdateRequest {
   // none for a channel.
   std::optional<std::string> devicePath;
   std::uint32_t queueBytes = 0;
+  // Modes 0E and 0F: through Windows' firmware interface where it can carry
+  // them (automatic), or as asked.
+  FirmwareVia via = FirmwareVia::automatic;
 };
 
 // What the procedure found and did. `download` says how it ended: a stop
@@ -45,6 +49,9 @@ struct UpdateReport {
   std::vector<std::string> refusals;              // what the checks refused, in order
   bool sentAnyway = false;                        // the view overrode them
   std::optional<SegmentPlan> segments;            // modes 03 and 0E, once planned
+  bool throughInterface = false;                  // 0E or 0F went to Windows' firmware interface
+  // Why the firmware interface, asked for by name, cannot carry the download.
+  std::string interfaceRefusal;
   DownloadOutcome download;
 
   // After a completed download: IDENTIFY again until the drive answers.

@@ -8,6 +8,7 @@
 
 #include "transport/AtaTypes.h"
 #include "transport/Dispatch.h"
+#include "transport/FirmwareInterface.h"
 
 namespace brisquel {
 
@@ -26,6 +27,10 @@ class CommandObserver {
   virtual void CommandStarting(const DriveTarget& target, const AtaCommand& command) = 0;
   virtual void CommandEnded(const DriveTarget& target, const AtaCommand& command,
                             const CommandReturn& back) = 0;
+  // A call of Windows' firmware interface, which carries no registers.
+  virtual void FirmwareCallStarting(const DriveTarget&, const FirmwareCall&) {}
+  virtual void FirmwareCallEnded(const DriveTarget&, const FirmwareCall&,
+                                 const FirmwareCallReturn&) {}
 };
 
 }  // namespace brisquel

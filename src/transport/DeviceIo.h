@@ -9,6 +9,7 @@
 #include <string>
 
 #include "transport/AtaTypes.h"
+#include "transport/FirmwareInterface.h"
 #include "transport/PassThroughRequest.h"
 
 namespace brisquel {
@@ -59,6 +60,18 @@ class DeviceIo {
   // (the system's does), so the transports wait for it on a worker thread;
   // one that answers at once (the bench) is called inline.
   virtual bool CallsBlock() { return false; }
+
+  // Windows' storage firmware interface on an open disk; a system without it
+  // (Linux, the bench) is never asked. The calls answer the system's error, 0
+  // when done.
+  virtual bool HasFirmwareInterface() { return false; }
+  virtual FirmwareInterfaceInfo FirmwareInterface(OsHandle) { return {}; }
+  virtual std::uint32_t FirmwareDownload(OsHandle, const FirmwarePieceRequest&) {
+    return win32::ERROR_INVALID_FUNCTION_;
+  }
+  virtual std::uint32_t FirmwareActivate(OsHandle, std::uint8_t) {
+    return win32::ERROR_INVALID_FUNCTION_;
+  }
 };
 
 }  // namespace brisquel

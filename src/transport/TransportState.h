@@ -32,6 +32,8 @@ struct TransportState {
   // of the one selected.
   std::map<std::string, KnownSatBridge> SatBridges;
   std::string SatTargetPath;
+  // What the selected disk's driver said of Windows' firmware interface.
+  FirmwareInterfaceInfo FirmwareInterface;
   std::string SatFormLine;
 };
 

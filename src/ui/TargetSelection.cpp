@@ -4,6 +4,7 @@
 #include <string>
 
 #include "discovery/uSetupApiEnum.h"
+#include "transport/FirmwareCalls.h"
 #include "transport/OpenDrive.h"
 #include "transport/SatForms.h"
 #include "transport/uATA.h"
@@ -29,7 +30,11 @@ Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
       target.kind == TransportKind::ataPassThrough ? target.ataPassHandle : target.scsiHandle;
   t.io.CloseHandle(handle);
   handle = OpenDrive(t.io, drive.DevicePath);
-  if (target.kind != TransportKind::scsiPassThrough) return SelectedFrom(handle);
+  state.FirmwareInterface = {};
+  if (target.kind != TransportKind::scsiPassThrough) {
+    if (handle != kInvalidHandle) state.FirmwareInterface = QueryFirmwareInterface(t, handle);
+    return SelectedFrom(handle);
+  }
 
   state.SatTargetPath = drive.DevicePath;
   SetSatForm(target, forced.value_or(kSatForms[0]));
@@ -53,6 +58,7 @@ Selected SelectChannelTarget(TransportState& state, PortLibrary& ports, UiHost& 
     return Selected::refused;
   }
   DriveTarget& target = state.DriveTarget;
+  state.FirmwareInterface = {};
   target.kind = TransportKind::pio;
   target.basePort = static_cast<std::uint16_t>(basePort);
   target.slave = device1;

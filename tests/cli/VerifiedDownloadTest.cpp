@@ -229,6 +229,19 @@ TEST_F(VerifiedDownload, TheSystemDiskNeedsItsOwnForce) {
   }
 }
 
+// The bench, like Linux, has no firmware interface: --via system is refused
+// before the vendor unlock's line, --via passthrough is what happens anyway.
+TEST_F(VerifiedDownload, ViaSystemWhereThereIsNoInterfaceSendsNothing) {
+  const CliResult refused =
+      Check({{"dlmc", "--drive", "0", "--mode", "0E", "--via", "system", "fw.bin"},
+             2,
+             {"refused: Windows' firmware interface cannot carry it: this system has no such "
+              "interface"}});
+  EXPECT_EQ(refused.out, "Bus Type:SATA\n");
+  Check({{"dlmc", "--drive", "0", "--mode", "0E", "--via", "passthrough", "fw.bin"}, 0, {}});
+  Check({{"dlmc", "--drive", "0", "--mode", "0F", "--via", "system"}, 2, {"refused: Windows'"}});
+}
+
 TEST_F(VerifiedDownload, TheCountRegisterAndTheRevisionAfterTheDownload) {
   // Segments of 64 from a 300-block image: five of them.
   // 01h after the last: the drive still waits; 02h after the first: the

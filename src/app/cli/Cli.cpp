@@ -262,6 +262,9 @@ class Session {
   std::optional<DriveCapabilities> capabilities_;  // info
   std::string transport_;
   std::string satForm_;  // info on a USB drive: the command block form it answers
+  // info on Windows: what the disk's driver said of its firmware interface.
+  std::optional<FirmwareInterfaceInfo> firmwareInterface_;
+  std::string firmwareInterfaceLine_;
   // A download: what the update procedure found and did, and what the count
   // register said of its segments.
   std::optional<UpdateReport> update_;
@@ -622,6 +625,11 @@ int Session::Info(Bench& b) {
                                                              : SatFormName(TargetSatForm(target));
     reporter_.Print("sat-form\t" + satForm_);
   }
+  if (b.io.HasFirmwareInterface()) {
+    firmwareInterface_ = b.state.FirmwareInterface;
+    firmwareInterfaceLine_ = FirmwareInterfaceSummary(*firmwareInterface_, target.kind, b.io);
+    reporter_.Print("system-firmware-interface\t" + firmwareInterfaceLine_);
+  }
   return kExitOk;
 }
 
@@ -692,6 +700,7 @@ int Session::Update(Bench& b) {
   } else {
     request.mode = options_.mode;
     request.segments = {options_.segmentBlocks, options_.segmentAuto};
+    request.via = options_.via;
   }
   if (target_->drive) {
     const TST_PhysicalDrive& d =
@@ -730,6 +739,7 @@ int Session::Update(Bench& b) {
                       RightsHint(report.before.command));
     return ExitCodeOf(outcome);
   }
+  if (!report.interfaceRefusal.empty()) reporter_.Problem("refused: " + report.interfaceRefusal);
   if (report.Declined()) return kExitRefused;
   if (options_.mode == kDlmcActivate) {
     // Activation writes no log line; the outcome is said here.
@@ -837,6 +847,28 @@ void WriteCapabilities(JsonWriter& json, const DriveCapabilities& c) {
   json.Key("smartEnabled").String(SaidName(c.smartEnabled)).EndObject();
 }
 
+void WriteFirmwareInterface(JsonWriter& json, const FirmwareInterfaceInfo& f,
+                            const std::string& line) {
+  const std::string notOffered = "not offered: ";
+  const bool offered = line.rfind(notOffered, 0) != 0;
+  json.Key("systemFirmwareInterface").BeginObject().Key("offered").Bool(offered);
+  if (!offered) json.Key("why").String(line.substr(notOffered.size()));
+  if (f.systemError != 0) {
+    json.Key("systemError").Int(f.systemError);
+  } else if (f.onThisSystem) {
+    json.Key("supportUpgrade").Bool(f.supportUpgrade);
+    json.Key("alignment").Int(f.alignment).Key("largestPiece").Int(f.maxPiece);
+    json.Key("activeSlot").Int(f.activeSlot).Key("pendingSlot").Int(f.pendingSlot);
+    json.Key("slots").BeginArray();
+    for (const FirmwareSlotState& s : f.firmwareSlots) {
+      json.BeginObject().Key("number").Int(s.number).Key("readOnly").Bool(s.readOnly);
+      json.Key("revision").String(s.revision).EndObject();
+    }
+    json.EndArray();
+  }
+  json.EndObject();
+}
+
 void WriteChannel(JsonWriter& json, const ChannelRow& c) {
   json.BeginObject().Key("index").Int(c.index).Key("line").String(c.line);
   json.Key("basePort").String(Hex(c.basePort & 0xFFFF, 4));
@@ -883,6 +915,7 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     WriteCapabilities(json, *capabilities_);
     json.Key("transport").String(transport_);
     if (!satForm_.empty()) json.Key("satForm").String(satForm_);
+    if (firmwareInterface_) WriteFirmwareInterface(json, *firmwareInterface_, firmwareInterfaceLine_);
   }
   if (update_ && update_->segments) {
     json.Key("segmentBlocks").Int(static_cast<int>(update_->segments->largest));

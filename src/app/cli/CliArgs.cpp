@@ -112,6 +112,16 @@ class Parser {
       flag(opts_.force);
     } else if (name == "--force-system-disk") {
       flag(opts_.forceSystemDisk);
+    } else if (name == "--via") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      if (*value == "passthrough") {
+        opts_.via = FirmwareVia::passThrough;
+      } else if (*value == "system") {
+        opts_.via = FirmwareVia::system;
+      } else {
+        error_ = "--via takes passthrough or system (got \"" + *value + "\")";
+      }
     } else if (name == "--ask") {
       flag(opts_.ask);
     } else if (name == "--segment-blocks") {
@@ -301,6 +311,9 @@ class Parser {
       error_ = "--sat belongs to a command with a target";
     } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
       error_ = "--force belongs to dlmc and dptm";
+    } else if (opts_.via != FirmwareVia::automatic &&
+               !(c == Command::dlmc && (*opts_.mode == 0x0E || *opts_.mode == 0x0F))) {
+      error_ = "--via belongs to dlmc --mode 0E or 0F";
     } else if (opts_.forceSystemDisk && c != Command::dlmc) {
       error_ = "--force-system-disk belongs to dlmc";
     } else if (opts_.forceSystemDisk && !opts_.force) {
@@ -374,8 +387,11 @@ Options:
                      does not support the mode, IDENTIFY unreadable or not valid, no split of
                      the image within the drive's segment limits, a disk in use
   --force-system-disk  with --force: let modes 01, 03, 07 and 0F switch the firmware of the disk
-                     the running system is on, which --force alone refuses (the safe way: 0E,
-                     then a power cycle, or on Windows 0F through its firmware interface)
+                     the running system is on, which --force alone refuses (safe: 0E then a
+                     power cycle, or on Windows 0E then 0F through its firmware interface)
+  --via passthrough|system  modes 0E and 0F: through ATA pass-through, or through Windows'
+                     firmware interface, which tells the storage stack (by default the
+                     interface where the disk's driver offers it and the image fits it)
   --segment-blocks N|auto  the largest segment of modes 03 and 0E (default 64), cut to the drive's
                      and the transport's limits; auto takes the largest both allow
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one

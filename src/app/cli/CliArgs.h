@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ops/SystemFirmwareInterface.h"
+
 #include "transport/SatCdb.h"
 
 namespace brisquel::cli {
@@ -51,6 +53,7 @@ struct CliOptions {
   bool force = false;  // send although the pre-flight checks refuse
   // With --force: switch firmware at once on the disk the running system is on.
   bool forceSystemDisk = false;
+  FirmwareVia via = FirmwareVia::automatic;  // --via, modes 0E and 0F
   // --segment-blocks: a number, or none with segmentAuto for "auto".
   std::optional<std::uint32_t> segmentBlocks;
   bool segmentAuto = false;

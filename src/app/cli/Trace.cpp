@@ -103,6 +103,45 @@ std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
          Format(", %u bytes in %.3f ms", static_cast<unsigned>(back.bytesMoved), ms);
 }
 
+std::string TraceFirmwareOutLine(const FirmwareCall& call) {
+  std::string line = "-> FW-IF       ";
+  switch (call.kind) {
+    case FirmwareCall::Kind::getInfo:
+      return line + "GET_INFO";
+    case FirmwareCall::Kind::activate:
+      return line + Format("ACTIVATE slot %u", static_cast<unsigned>(call.slot));
+    case FirmwareCall::Kind::download:
+      break;
+  }
+  line += Format("DOWNLOAD slot %u offset %llu, %u bytes", static_cast<unsigned>(call.slot),
+                 static_cast<unsigned long long>(call.offset), static_cast<unsigned>(call.bytes));
+  if (call.first) line += ", first";
+  if (call.last) line += ", last";
+  return line;
+}
+
+std::string TraceFirmwareBackLine(const FirmwareCallReturn& back, const std::string& systemText) {
+  std::string line = "<- FW-IF       ";
+  if (back.systemError == 0) {
+    line += "done";
+  } else {
+    line += Format("system error %u", static_cast<unsigned>(back.systemError));
+    if (!systemText.empty()) line += " (" + systemText + ")";
+  }
+  return line + Format(" in %.3f ms", static_cast<double>(back.elapsed.count()) / 1e6);
+}
+
+void CommandTrace::FirmwareCallStarting(const DriveTarget&, const FirmwareCall& call) {
+  Write(TraceFirmwareOutLine(call));
+}
+
+void CommandTrace::FirmwareCallEnded(const DriveTarget&, const FirmwareCall&,
+                                     const FirmwareCallReturn& back) {
+  const std::string systemText =
+      back.systemError ? TrimSystemMessage(io_.SystemMessageText(back.systemError)) : "";
+  Write(TraceFirmwareBackLine(back, systemText));
+}
+
 void CommandTrace::Write(const std::string& line) {
   if (writeError_) return;
   errno = 0;

@@ -18,12 +18,20 @@ std::string TraceOutLine(const DriveTarget& target, const AtaCommand& command);
 std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
                           const std::string& systemText);
 
+// "-> FW-IF       DOWNLOAD slot 1 offset 0, 65536 bytes, first"; the answer
+// "<- FW-IF       done in 0.310 ms" or "<- FW-IF       system error 87 (TEXT) in ...".
+std::string TraceFirmwareOutLine(const FirmwareCall& call);
+std::string TraceFirmwareBackLine(const FirmwareCallReturn& back, const std::string& systemText);
+
 class CommandTrace : public CommandObserver {
  public:
   CommandTrace(std::ostream& out, DeviceIo& io) : out_(out), io_(io) {}
   void CommandStarting(const DriveTarget& target, const AtaCommand& command) override;
   void CommandEnded(const DriveTarget& target, const AtaCommand& command,
                     const CommandReturn& back) override;
+  void FirmwareCallStarting(const DriveTarget& target, const FirmwareCall& call) override;
+  void FirmwareCallEnded(const DriveTarget& target, const FirmwareCall& call,
+                         const FirmwareCallReturn& back) override;
   // The system's error of the first line that could not be written; 0 when
   // every line went out.
   int WriteError() const { return writeError_; }

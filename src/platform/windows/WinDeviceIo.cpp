@@ -80,6 +80,18 @@ bool WinDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, 
   return ok != FALSE;
 }
 
+FirmwareInterfaceInfo WinDeviceIo::FirmwareInterface(OsHandle handle) {
+  return GetFirmwareInfoIoctl(*this, handle);
+}
+
+std::uint32_t WinDeviceIo::FirmwareDownload(OsHandle handle, const FirmwarePieceRequest& piece) {
+  return DownloadFirmwareIoctl(*this, handle, piece);
+}
+
+std::uint32_t WinDeviceIo::FirmwareActivate(OsHandle handle, std::uint8_t slot) {
+  return ActivateFirmwareIoctl(*this, handle, slot);
+}
+
 bool WinDeviceIo::CloseHandle(OsHandle handle) {
   return ::CloseHandle(AsHandle(handle)) != FALSE;
 }

@@ -3,6 +3,7 @@
 // the thread's last error and the system's own message texts.
 #pragma once
 
+#include "platform/windows/portable/FirmwareRecords.h"
 #include "platform/windows/portable/PassThroughBlocks.h"
 #include "transport/DeviceIo.h"
 
@@ -24,6 +25,10 @@ class WinDeviceIo : public DeviceIo, public IoControl {
   // end; "" for a code the system has no text for.
   std::string SystemMessageText(std::uint32_t code) override;
   bool CallsBlock() override { return true; }
+  bool HasFirmwareInterface() override { return true; }
+  FirmwareInterfaceInfo FirmwareInterface(OsHandle handle) override;
+  std::uint32_t FirmwareDownload(OsHandle handle, const FirmwarePieceRequest& piece) override;
+  std::uint32_t FirmwareActivate(OsHandle handle, std::uint8_t slot) override;
 };
 
 }  // namespace brisquel::winpt

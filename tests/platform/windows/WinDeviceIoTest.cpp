@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "ops/SystemFirmwareInterface.h"
 #include "platform/windows/WinDeviceIo.h"
 #include "support/FakeUiHost.h"
 #include "support/RecordingPorts.h"
@@ -78,6 +79,19 @@ TEST_F(WinDeviceIoTest, WinesFirstDiskOpensAndRefusesPassThrough) {
 
   EXPECT_EQ(OpenDrive(io, "\\\\.\\PhysicalDrive1"), kInvalidHandle);
   EXPECT_EQ(io.GetLastError(), win32::ERROR_FILE_NOT_FOUND_);
+}
+
+// Wine's disk driver has no firmware interface: GET_INFO is refused with the
+// system's error, which leaves 0E and 0F to pass-through.
+TEST_F(WinDeviceIoTest, WinesFirstDiskOffersNoFirmwareInterface) {
+  const OsHandle disk = OpenDrive(io, "\\\\.\\PhysicalDrive0");
+  ASSERT_NE(disk, kInvalidHandle) << io.GetLastError();
+  const FirmwareInterfaceInfo info = io.FirmwareInterface(disk);
+  EXPECT_TRUE(info.onThisSystem);
+  EXPECT_NE(info.systemError, 0u);
+  EXPECT_EQ(FirmwareInterfaceSummary(info, TransportKind::ataPassThrough, io).rfind("not offered: ", 0),
+            0u);
+  EXPECT_TRUE(io.CloseHandle(disk));
 }
 
 }  // namespace
