@@ -61,7 +61,23 @@ const char* CountedUnit(std::uint8_t mode) {
   return mode == kVendorDownloadMode ? "sectors" : "blocks";
 }
 
-std::string DownloadLinePrefix(std::uint8_t mode, const std::string& file) {
+std::string ShownName(const std::string& name) {
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(byte));
+      shown += hex;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+std::string DownloadLinePrefix(std::uint8_t mode, const std::string& name) {
+  const std::string file = ShownName(name);
   if (mode == kVendorDownloadMode) return "Download Microcode (DPTM) - " + file + " - ";
   char hex[3];
   std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(mode));

@@ -65,8 +65,12 @@ const char* ResultName(DownloadOutcome::Result result);
 // vendor download, in every line, bar and document that counts them.
 const char* CountedUnit(std::uint8_t mode);
 
+// A file name as a log line shows it: control bytes (a line end above all)
+// as \xHH, so that one name never makes two lines.
+std::string ShownName(const std::string& name);
+
 // "Download Microcode 07 - FILE - " or "Download Microcode (DPTM) - FILE - ".
-std::string DownloadLinePrefix(std::uint8_t mode, const std::string& file);
+std::string DownloadLinePrefix(std::uint8_t mode, const std::string& name);
 
 // The last line of a download that was begun. A completed one keeps its
 // familiar words ("End - OK", or the vendor status names); any other reads

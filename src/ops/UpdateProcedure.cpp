@@ -248,7 +248,7 @@ class Procedure {
     const bool vendor = r_.kind == UpdateRequest::Kind::vendor;
     FirmwareFile file = LoadFirmwareFile(*path, vendor ? UINTMAX_MAX : kDlmcMaxImageBytes);
     if (file.outcome == FirmwareFile::Outcome::unreadable) {
-      Refuse(Stage::file, "Cannot read the file " + *path + ": " + file.problem);
+      Refuse(Stage::file, "Cannot read the file " + ShownName(*path) + ": " + file.problem);
       return std::nullopt;
     }
     return file;

@@ -47,7 +47,6 @@ AtaTaskFile CurrentRegisters(const AtaTaskFile& regs) {
 // A refused request or a CHECK CONDITION without sense means the command was
 // not carried out; the tables would count both as success.
 constexpr std::uint8_t kStatusWithoutSense = 34;  // as sense key NO SENSE
-constexpr std::uint32_t kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 
 // CK_COND on a command that succeeded: RECOVERED ERROR, "ATA pass-through
 // information available", and the drive's registers with ERR clear.
@@ -141,7 +140,7 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   CommandResult unused;
   CommandResult& end = ended ? *ended : unused;
   if (handle == kInvalidHandle) {
-    end = {CommandEnd::systemRefused, kErrorInvalidHandle};
+    end = {CommandEnd::systemRefused, win32::ERROR_INVALID_HANDLE_};
     return kResultInvalidHandle;
   }
   end = {CommandEnd::notSent};

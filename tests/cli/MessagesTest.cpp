@@ -27,6 +27,10 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
   ASSERT_EQ(mkfifo((cli.Dir() / "fifo.bin").c_str(), 0600), 0);
   cli.WriteFile("locked.bin", "x");
   std::filesystem::permissions(cli.Dir() / "locked.bin", std::filesystem::perms::none);
+  cli.Run({"bench", "image", "NL1", "8", "two\nlines.bin"});
+  cli.WriteFile("two.bench",
+                "[pci 00:1f.1]\nkind = legacy-ide\n[drive a]\nmodel = FIRST\n[drive b]\n"
+                "model = SECOND\n[channel 1F0]\ndevice0 = a\ndevice1 = b\n");
   const std::string aborting = "--sim=" + kExamples + "aborting-drive.ini";
   const std::string refusing = "--sim=" + kExamples + "refusing-bridge.ini";
 
@@ -89,6 +93,20 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
        "",
        "brisquel-cli: revision unchanged (the drive may apply vendor firmware at its next power "
        "cycle)\n"},
+      // A line end in a file name stays inside its line.
+      {{"--sim", "dlmc", "--drive", "1", "--mode", "07", "two\nlines.bin"},
+       0,
+       "Download Microcode 07 - two\\x0Alines.bin - Start\n",
+       ""},
+      // An IDE channel's second device, over PIO.
+      {{"--sim=two.bench", "identify", "--channel", "0", "--device", "1"}, 0, "SECOND FW:", ""},
+      {{"--sim=two.bench", "identify", "--port", "0x1F0", "--device", "1"}, 0, "SECOND FW:", ""},
+      {{"--sim=two.bench", "identify", "--port", "0x1F0"}, 0, "FIRST FW:", ""},
+      {{"--sim=two.bench", "identify", "--drive", "0", "--device", "1"},
+       2,
+       "",
+       "--device belongs to --channel or --port"},
+      {{"--sim", "--json", "info", "--drive", "0"}, 0, "\"capacityBytes\": 8589934592", ""},
       // Output that cannot be written is said, and the operation's exit code stands.
       {{},
        0,

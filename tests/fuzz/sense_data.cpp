@@ -25,9 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       __builtin_trap();
     }
   }
-  lpt::AtaPassRequest request;
-  request.ataFlags = 0x0B;
-  (void)lpt::CompleteAtaRequest(request, scsiStatus, sense);
+  const brisquel::AtaRequest request{{.count = 1, .device = 0xA0, .command = 0xEC},
+                                     brisquel::DataDirection::in,
+                                     {},
+                                     brisquel::kCommandTimeLimit,
+                                     false};
+  const brisquel::AtaAnswer answer = lpt::CompleteAtaRequest(request, scsiStatus, sense);
+  // Registers come back only from a CHECK CONDITION that carries them.
+  if (answer.registersReturned && scsiStatus != brisquel::kScsiCheckCondition) __builtin_trap();
 
   // The transport reads a sense area of exactly 24 bytes.
   if (sense.size() >= 24) {

@@ -517,7 +517,8 @@ std::optional<int> Session::ResolveTarget(Bench& b) {
   TargetInfo info;
   if (t.kind == TargetKind::port) {
     info.port = static_cast<std::uint16_t>(t.value);
-    info.description = "the drive on the PIO channel at port 0x" + Hex(t.value, 4);
+    info.description = std::string(options_.device == 1 ? "device 1" : "the drive") +
+                       " on the PIO channel at port 0x" + Hex(t.value, 4);
     target_ = info;
     return std::nullopt;
   }
@@ -545,7 +546,9 @@ std::optional<int> Session::ResolveTarget(Bench& b) {
   } else {
     info.channel = channels_[t.value];
     info.description =
-        "the drive on \"" + info.channel->line + "\" (--channel " + std::to_string(index) + ")";
+        std::string(options_.device == 1 ? "device 1" : "the drive") + " on \"" +
+        info.channel->line + "\" (--channel " + std::to_string(index) +
+        (options_.device == 1 ? ", --device 1)" : ")");
     // A channel whose base register reads zero (or another motherboard port)
     // would have its "device register" written among the DMA and interrupt
     // controllers.
@@ -573,9 +576,11 @@ bool Session::Select(Bench& b) {
   } else {
     const std::uint32_t port = target_->port ? *target_->port : target_->channel->basePort;
     if (b.recorder) {
-      b.recorder->Target({.channel = true, .basePort = static_cast<std::uint16_t>(port)});
+      b.recorder->Target({.channel = true,
+                          .basePort = static_cast<std::uint16_t>(port),
+                          .device1 = options_.device == 1});
     }
-    selected = SelectChannelTarget(b.state, b.ports, b.host, port, false);
+    selected = SelectChannelTarget(b.state, b.ports, b.host, port, options_.device == 1);
   }
   if (selected == Selected::ready) return true;
   reporter_.Problem(selected == Selected::openFailed
@@ -863,6 +868,7 @@ void WriteCapabilities(JsonWriter& json, const DriveCapabilities& c) {
   const auto blocks = [&](std::optional<std::uint16_t> v) { v ? json.Int(*v) : json.Null(); };
   json.Key("info").BeginObject();
   json.Key("sectors").Int(static_cast<std::int64_t>(c.sectors));
+  json.Key("capacityBytes").Int(static_cast<std::int64_t>(c.sectors * kSectorSize));
   json.Key("dlmcSupported").String(SaidName(c.dlmcSupported));
   json.Key("dlmcEnabled").String(SaidName(c.dlmcEnabled));
   json.Key("dlmcOffsetsSupported").String(SaidName(c.offsetsSupported));
@@ -910,6 +916,7 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     if (target_->drive) json.Key("drive"), WriteDrive(json, *target_->drive);
     if (target_->channel) json.Key("channel"), WriteChannel(json, *target_->channel);
     if (target_->port) json.Key("port").String(Hex(*target_->port, 4));
+    if (!target_->drive) json.Key("device").Int(options_.device.value_or(0));
     json.EndObject();
   }
   if (options_.command == Command::list) {

@@ -139,6 +139,14 @@ class Parser {
         return;
       }
       opts_.segmentBlocks = *blocks;
+    } else if (name == "--device") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      if (*value != "0" && *value != "1") {
+        error_ = "--device must be 0 or 1 (got \"" + *value + "\")";
+        return;
+      }
+      opts_.device = static_cast<std::uint8_t>(*value == "1");
     } else if (name == "--sat") {
       auto value = Value(name, inlineValue);
       if (!value) return;
@@ -317,6 +325,9 @@ class Parser {
       error_ = std::string(CommandName(c)) + " needs a firmware FILE";
     } else if ((opts_.segmentBlocks || opts_.segmentAuto) && !segmented) {
       error_ = "--segment-blocks belongs to dlmc --mode 03 or 0E";
+    } else if (opts_.device && opts_.target.kind != TargetKind::channel &&
+               opts_.target.kind != TargetKind::port) {
+      error_ = "--device belongs to --channel or --port";
     } else if (opts_.sat && !needsTarget) {
       error_ = "--sat belongs to a command with a target";
     } else if (opts_.record && !needsTarget) {
@@ -390,6 +401,8 @@ Targets:
   --drive N        line N of `list`
   --channel N      line N of `scan`
   --port 0xNNNN    the PIO channel at this task-file base port
+  --device 0|1     with --channel or --port: the channel's first device (0, the default) or
+                   its second (1)
 
 Options:
   --sim[=BENCHFILE]  run on the simulated bench (the default bench, or the one the file

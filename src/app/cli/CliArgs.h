@@ -37,6 +37,7 @@ struct Target {
 struct CliOptions {
   Command command = Command::none;
   Target target;
+  std::optional<std::uint8_t> device;  // --device: 1 for the channel's second device
   std::optional<std::uint8_t> mode;  // dlmc: 0x01, 0x03, 0x07, 0x0E or 0x0F
   std::optional<std::string> file;   // dlmc, dptm
   std::vector<std::uint16_t> codes;  // error-name
