@@ -70,7 +70,10 @@ bool RevisionChangeDue(const DownloadOutcome& outcome) {
     case kDlmcActivate:
       return true;
     case kDlmcSegmented:
-      return outcome.countRegister == kDlmcApplied;
+      // Applied, or not said: where the transport returns no count register
+      // the drive is held to the change, so that a USB bridge that answered
+      // the segments without passing them on is never read as success.
+      return !outcome.countRegister || *outcome.countRegister == kDlmcApplied;
     default:
       return false;
   }

@@ -808,9 +808,14 @@ int Session::Verified(const UpdateReport& report, int code) {
     reporter_.Note("revision unchanged (the drive may apply vendor firmware at its next power cycle)");
   }
   if (report.revisionUnchanged) {
+    const bool unsaid = outcome.mode == kDlmcSegmented && !outcome.countRegister;
     reporter_.Problem("revision unchanged: the download completed, but the drive still reports " +
                       *report.revisionAfter +
-                      " (the image holds the same revision, or the drive did not apply it)");
+                      (unsaid ? " (the image holds the same revision, the drive did not apply it, "
+                                "or it waits for Activate (0F): the transport did not return "
+                                "its answer)"
+                              : " (the image holds the same revision, or the drive did not apply "
+                                "it)"));
     return kExitRevisionUnchanged;
   }
   return code;
