@@ -89,6 +89,8 @@ class UsbBridge {
  public:
   explicit UsbBridge(BridgeBehaviour behaviour = {}) : behaviour_(behaviour) {}
   const BridgeBehaviour& Behaviour() const { return behaviour_; }
+  // The drive moved to another enclosure.
+  void Replace(const BridgeBehaviour& behaviour) { behaviour_ = behaviour; }
 
   // One SCSI command to the drive behind the bridge. `data` is the request's
   // data area; its size is the request's transfer length.

@@ -592,6 +592,21 @@ TEST(MainLogic, AUsbDrivesFormIsFoundOnceAndSaidAtEachSelection) {
   w.main.btIdentifyClick();
   EXPECT_EQ(drive.History().size(), 2u);
   EXPECT_EQ(w.view.log[w.view.log.size() - 2], "BENCH SATA DRIVE FW:BF1.00 SN:SIM0000001");
+
+  // Another enclosure that refuses 85h: the refused IDENTIFY finds the form again.
+  sim::BridgeBehaviour other;
+  other.accepts16 = false;
+  w.bench->Bridge("b")->Replace(other);
+  w.view.log.clear();
+  w.main.btIdentifyClick();
+  EXPECT_EQ(w.view.log, (std::vector<std::string>{"BENCH SATA DRIVE FW:BF1.00 SN:SIM0000001", ""}));
+  EXPECT_FALSE(w.target().use16ByteCdb);
+  EXPECT_EQ(drive.History().size(), 3u) << "the refused 85h never reached the drive";
+  w.main.lbControllersClick(1);
+  w.view.log.clear();
+  w.main.lbControllersClick(0);
+  EXPECT_EQ(w.view.log, std::vector<std::string>{"Bus Type:USB"})
+      << "the spec's form is said by no line, and the form found again is kept";
 }
 
 TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
