@@ -83,9 +83,15 @@ void ChooseFile(const std::string& path, QString* offered = nullptr) {
   });
 }
 
-// A firmware image the bench's drives take, announcing revision NEWFW1.
+// A firmware image the bench's drives take, announcing revision NEWFW1. Each
+// test has a folder of its own: tests run side by side, and one removing a
+// shared file left the other's dialog on a "file not found" box for ever.
 std::string FirmwareFile() {
-  const auto path = std::filesystem::temp_directory_path() / "brisquel-gui-fw.bin";
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const auto dir = std::filesystem::temp_directory_path() /
+                   (std::string("brisquel-gui-") + test->test_suite_name() + "-" + test->name());
+  std::filesystem::create_directories(dir);
+  const auto path = dir / "brisquel-gui-fw.bin";
   const std::vector<std::uint8_t> image = sim::MakeBenchFirmware("NEWFW1", 5);
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(image.data()),
@@ -215,7 +221,7 @@ TEST(Window, TheBenchStateIsWrittenAfterADownloadAndReadAtStart) {
   EXPECT_EQ(run(false).value(1), "WDC WD5000AAKX-00SIMB0 FW:NEWFW1 SN:WD-WCSIM0000002");
   qputenv("XDG_STATE_HOME", saved);
   std::filesystem::remove_all(dir);
-  std::filesystem::remove(firmware);
+  std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
 }
 
 TEST(Window, TabOrderRunsListLogThenThePanel) {
@@ -273,7 +279,7 @@ TEST(Window, SelectIdentifyAndDownloadOnTheBench) {
   EXPECT_EQ(log[9], "Download Microcode (DPTM) - brisquel-gui-fw.bin - SUCCESS ");
   EXPECT_EQ(log[10], "Firmware revision NEWFW1 -> NEWFW1");
   EXPECT_TRUE(w.btReplace->isEnabled());
-  std::filesystem::remove(firmware);
+  std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
 }
 
 TEST(Window, DoubleClickOnALineIdentifiesIt) {
