@@ -89,6 +89,29 @@ TEST(UpdateProcedure, ChecksThatNeedOnlyTheDriveRefuseBeforeAnythingIsSent) {
 // The disk the running system is on: a mode that switches firmware at once is
 // refused even when the checks' refusals were overridden, unless the second,
 // separate question is answered too; the refusal names that system's safe way.
+// Without the rights nothing goes through: that is said, and not hidden behind
+// the disk users' refusal, which --force would only answer with the same stop.
+TEST(UpdateProcedure, AccessDeniedStopsAtIdentifyBeforeTheDiskUsers) {
+  OpsBench b(TransportKind::ataPassThrough);
+  sim::BridgeBehaviour denying;
+  denying.ataIoctlError = 5;  // ERROR_ACCESS_DENIED
+  b.bench.Bridge("enclosure")->Replace(denying);
+  b.bench.Disks().Disks()[1].inUse = "/ is mounted";
+  b.state.DriveTarget.ataPassHandle =
+      b.bench.Io().CreateFileA("sim:usb", GENERIC_ALL_, FILE_SHARE_READ_ | FILE_SHARE_WRITE_,
+                               OPEN_EXISTING_, FILE_ATTRIBUTE_NORMAL_);
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEW", 10)));
+  UpdateRequest request;
+  request.mode = kPermanent;
+  request.devicePath = "sim:usb";
+  const UpdateReport report = b.Update(request);
+  EXPECT_EQ(report.download.result, Result::refusedBySystem);
+  EXPECT_EQ(report.stage, UpdateReport::Stage::identify);
+  EXPECT_NE(report.download.what.find("denied"), std::string::npos) << report.download.what;
+  EXPECT_TRUE(b.questions.asked.empty()) << b.questions.asked[0];
+  EXPECT_TRUE(b.drive.History().empty());
+}
+
 TEST(UpdateProcedure, TheSystemDiskTakesNoModeThatSwitchesAtOnceWithoutItsOwnYes) {
   struct Case {
     std::optional<std::uint8_t> mode;  // none: the vendor download
