@@ -30,7 +30,6 @@ class AppPlatform {
   AppPlatform& operator=(const AppPlatform&) = delete;
 
   MainPlatform Platform();
-  ProgramState& State() { return *state_; }
   // No descriptor on the bench, or where the system gives no monitor.
   DeviceChangeFeed DeviceChanges() { return changes_; }
   // Where the system's port library tells why it leaves a port alone.
