@@ -76,6 +76,14 @@ options:
         does not support the mode, the disk holds mounted filesystems, ...), as C(--force).
     type: bool
     default: false
+  force_system_disk:
+    description:
+      - Lets a mode that switches firmware at once (C(01), C(03), C(07), C(0F)) reach the disk the
+        running system lives on, as C(--force-system-disk); goes with I(force). Without it such a
+        download is refused there, with the tool's message; the safe way is C(0E), then a power
+        cycle of the host, at which the drive takes the saved firmware.
+    type: bool
+    default: false
   sim:
     description:
       - Runs on the simulated bench instead of the machine's drives; C(true) for the default bench,
@@ -240,6 +248,7 @@ def main():
             revision=dict(type='str'),
             segment_blocks=dict(type='str'),
             force=dict(type='bool', default=False),
+            force_system_disk=dict(type='bool', default=False),
             sim=dict(type='raw'),
             cli=dict(type='path'),
         ),
@@ -252,6 +261,8 @@ def main():
     mode = p['mode']
     result = dict(changed=False, pending_activation=False)
 
+    if p['force_system_disk'] and not p['force']:
+        module.fail_json(msg='force_system_disk goes with force: the disk the system runs from is in use', **result)
     if mode == '0F':
         if p['firmware'] is not None:
             module.fail_json(msg='mode 0F activates the firmware a mode 0E download saved: it takes no firmware file', **result)
@@ -293,6 +304,8 @@ def main():
         arguments += ['--segment-blocks', p['segment_blocks']]
     if p['force']:
         arguments.append('--force')
+    if p['force_system_disk']:
+        arguments.append('--force-system-disk')
     if p['firmware'] is not None:
         arguments += ['--', p['firmware']]
     rc, doc, err = cli.run(arguments)
