@@ -117,7 +117,9 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
         outcome.countRegister == kDlmcMoreExpected) {
       driveSaid = "the drive still waits for data";
     }
-  } else {
+  } else if (!s.BreakFlag) {
+    // Break pressed before the one command leaves it unsent, as it leaves a
+    // segment unsent.
     StageSectors(s.TransferBuffer, image, 0, outcome.toSend);
     SectorProgress progress(ctx.host, outcome.toSend);
     TransportContext counted{s, t.ports, t.io, progress, t.observer, t.clock};

@@ -61,6 +61,13 @@ class Procedure {
     if (!ChoosePath(std::nullopt, Stage::driveChecks)) return report_;
     if (!SystemDiskCheck() || !GoAhead()) return report_;
     if (r_.kind == UpdateRequest::Kind::dlmc && !Unlock()) return report_;
+    // Break pressed while the unlock went out: no dialog, nothing more sent.
+    if (t_.state.BreakFlag) {
+      u_.ops.host.LogLine(std::string("Stopped by Break before the ") +
+                          (r_.mode == kDlmcActivate ? "activation" : "download") +
+                          ": the drive keeps its current firmware");
+      return Ended(Stage::unlock, Result::stoppedByBreak, "stopped by Break");
+    }
     if (r_.mode == kDlmcActivate) {
       report_.stage = Stage::send;
       const bool system = report_.throughInterface;

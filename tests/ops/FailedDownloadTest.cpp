@@ -86,6 +86,12 @@ const FaultCase kCases[] = {
      Result::stoppedByBreak, "stopped by Break", 1},
     {"DLMC 0E Break between segments", kAll, 0x0E, After(64, PressBreak), Result::stoppedByBreak,
      "stopped by Break", 64},
+    // Break pressed after the checks and the vendor unlock, before the image:
+    // nothing of it goes, whole or in segments.
+    {"DLMC 07 Break before the image", kAll, 0x07, After(0, PressBreak), Result::stoppedByBreak,
+     "stopped by Break", 0},
+    {"DLMC 03 Break before the image", kAll, 0x03, After(0, PressBreak), Result::stoppedByBreak,
+     "stopped by Break", 0},
     {"DLMC 07 no handle", kAta, 0x07,
      [](OpsBench& b) { b.state.DriveTarget.ataPassHandle = kInvalidHandle; },
      Result::refusedBySystem, "the system refused DOWNLOAD MICROCODE"},

@@ -186,6 +186,28 @@ TEST(UpdateProcedure, SentAnywayTheDownloadGoesOutAndItsOutcomeStands) {
   EXPECT_EQ(b.drive.FirmwareRevision(), "BF1.00");
 }
 
+// Break pressed at the pump after the vendor unlock's last command: neither
+// the dialog nor DOWNLOAD MICROCODE follows, for a download or an activation.
+TEST(UpdateProcedure, BreakDuringTheUnlockSendsNothingMore) {
+  for (const std::uint8_t mode : {kPermanent, kActivate}) {
+    SCOPED_TRACE(int{mode});
+    OpsBench b(TransportKind::ataPassThrough);
+    b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("NEW", 10)));
+    b.host.breakWhen = [&b] { return b.Commands(0xB0).size() == 2; };
+    UpdateRequest request;
+    request.mode = mode;
+    const UpdateReport report = b.Update(request);
+    EXPECT_EQ(report.stage, UpdateReport::Stage::unlock);
+    EXPECT_EQ(report.download.result, Result::stoppedByBreak);
+    EXPECT_TRUE(b.Commands(0x92).empty());
+    EXPECT_EQ(b.host.dialogs, 0);
+    ASSERT_FALSE(b.host.log.empty());
+    EXPECT_EQ(b.host.log.back(), std::string("Stopped by Break before the ") +
+                                     (mode == kActivate ? "activation" : "download") +
+                                     ": the drive keeps its current firmware");
+  }
+}
+
 TEST(UpdateProcedure, NoConsentAtTheGoAheadSendsNothingMore) {
   OpsBench b(TransportKind::scsiPassThrough);
   b.questions.goAhead = false;
