@@ -124,6 +124,25 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
        "FW:15.01H15",
        "/dev/full: the trace could not be written whole (No space left on device); the exit "
        "code is the operation's\n"},
+      // A trace or recording never writes over what the run reads, nor over each other.
+      {{"--sim", "--record=fw.bin", "--yes", "dlmc", "--drive", "0", "--mode", "07", "fw.bin"},
+       2,
+       "",
+       "brisquel-cli: --record=fw.bin is the firmware file: it would be written over; name "
+       "another file\n"},
+      {{"--sim", "--trace=./sub/../fw.bin", "--yes", "dlmc", "--drive", "0", "--mode", "07",
+        "fw.bin"},
+       2,
+       "",
+       "--trace=./sub/../fw.bin is the firmware file"},
+      {{"--sim=two.bench", "--record=two.bench", "identify", "--channel", "0"},
+       2,
+       "",
+       "--record=two.bench is the file --sim runs on"},
+      {{"--sim", "--trace=t.txt", "--record=t.txt", "identify", "--drive", "0"},
+       2,
+       "",
+       "brisquel-cli: --trace and --record name one file, t.txt: name two files\n"},
   };
   // Root reads a file without read permission all the same.
   if (geteuid() != 0) {
@@ -132,6 +151,8 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
                      "",
                      "locked.bin: cannot read the firmware file: Permission denied\n"});
   }
+  std::filesystem::create_directory(cli.Dir() / "sub");
+  const auto firmwareBytes = std::filesystem::file_size(cli.Dir() / "fw.bin");
   for (const Case& c : cases) {
     const CliResult r = c.shell.empty() ? cli.Run(c.args) : cli.Shell(c.shell);
     std::string line = c.shell;
@@ -144,6 +165,8 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
       EXPECT_NE(r.err.find(c.err), std::string::npos) << line << "\n" << r.err;
     }
   }
+  EXPECT_EQ(std::filesystem::file_size(cli.Dir() / "fw.bin"), firmwareBytes)
+      << "the firmware file was written to";
 }
 
 }  // namespace

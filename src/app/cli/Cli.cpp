@@ -128,6 +128,45 @@ std::string OpenFailure(const std::string& description, DeviceIo& io, bool admin
   return line;
 }
 
+// Whether two names reach one file: the same file where both exist, else the
+// same place once made absolute.
+bool SameFile(const std::string& a, const std::string& b) {
+  const std::filesystem::path pa = PathFromUtf8(a), pb = PathFromUtf8(b);
+  std::error_code ec;
+  if (std::filesystem::equivalent(pa, pb, ec)) return true;
+  const std::filesystem::path ca = std::filesystem::weakly_canonical(pa, ec);
+  if (ec) return false;
+  const std::filesystem::path cb = std::filesystem::weakly_canonical(pb, ec);
+  return !ec && ca == cb;
+}
+
+// --trace=FILE and --record=FILE write their files as the run goes: never one
+// the run reads (the firmware image, the bench or recording it runs on), nor
+// each other's. Empty when they are apart.
+std::string WrittenOverRead(const CliOptions& o) {
+  struct Named {
+    std::string what;
+    std::string file;
+  };
+  std::vector<Named> written, read;
+  if (o.trace && !o.trace->empty()) written.push_back({"--trace", *o.trace});
+  if (o.record) written.push_back({"--record", *o.record});
+  if (o.file) read.push_back({"the firmware file", *o.file});
+  if (o.benchFile) read.push_back({"the file --sim runs on", *o.benchFile});
+  for (const Named& w : written) {
+    for (const Named& r : read) {
+      if (SameFile(w.file, r.file)) {
+        return w.what + "=" + w.file + " is " + r.what +
+               ": it would be written over; name another file";
+      }
+    }
+  }
+  if (written.size() == 2 && SameFile(written[0].file, written[1].file)) {
+    return "--trace and --record name one file, " + written[1].file + ": name two files";
+  }
+  return {};
+}
+
 // The operations' host on a terminal: the log goes to the reporter, the file
 // dialog answers with the FILE argument, a Ctrl-C is Break at the next pump,
 // and the firmware progress draws the bar.
@@ -288,6 +327,10 @@ int Session::Execute() {
   if (options_.command == Command::errorName) return ErrorNames();
   if (options_.command == Command::benchReset) return BenchReset();
   if (options_.command == Command::benchImage) return BenchImage();
+  if (const std::string clash = WrittenOverRead(options_); !clash.empty()) {
+    reporter_.Problem(clash);
+    return kExitRefused;
+  }
   // A file that would be refused is refused before any drive is touched.
   if (options_.file && !CheckFirmwareFile()) return kExitRefused;
 
