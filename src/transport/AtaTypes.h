@@ -151,4 +151,10 @@ struct DriveTarget {
   bool waitBusyOnly = false;
 };
 
+// The device register as a PIO channel gets it: the pass-through transports
+// address a drive by its handle; over PIO the DEV bit picks device 1.
+inline std::uint8_t PioDeviceByte(const DriveTarget& target, std::uint8_t device) {
+  return target.slave ? static_cast<std::uint8_t>(device | kDeviceDev) : device;
+}
+
 }  // namespace brisquel

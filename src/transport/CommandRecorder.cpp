@@ -47,6 +47,7 @@ void CommandRecorder::CommandStarting(const DriveTarget& target, const AtaComman
     pio_ = {};
     pio_.kind = RecordedKind::pio;
     pio_.regs = c.regs;
+    pio_.regs.device = PioDeviceByte(target, c.regs.device);  // as the channel gets it
     pio_.lba48 = c.form == TaskFileForm::lba48;
     if (!pio_.lba48) {
       pio_.regs.featuresPrev = pio_.regs.countPrev = pio_.regs.lbaLowPrev = 0;

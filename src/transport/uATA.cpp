@@ -31,12 +31,6 @@ void WriteFiveRegisters(TransportContext& t, std::uint8_t features, std::uint8_t
   WriteRegister(t, pioport::kLbaHigh, lbaHigh);
 }
 
-// The pass-through transports address a drive by its handle; over PIO the DEV
-// bit picks device 1.
-std::uint8_t DeviceByte(const TransportContext& t, std::uint8_t device) {
-  return t.state.DriveTarget.slave ? static_cast<std::uint8_t>(device | kDeviceDev) : device;
-}
-
 bool ScsiTarget(const TransportContext& t) {
   return t.state.DriveTarget.kind == TransportKind::scsiPassThrough;
 }
@@ -56,13 +50,13 @@ void SetDeviceSelect(PortLibrary& ports, std::uint16_t basePort, bool device1) {
 }
 
 void WriteTaskFile28(TransportContext& t, const AtaTaskFile& regs) {
-  WriteRegister(t, pioport::kDevice, DeviceByte(t, regs.device));
+  WriteRegister(t, pioport::kDevice, PioDeviceByte(t.state.DriveTarget, regs.device));
   WriteFiveRegisters(t, regs.features, regs.count, regs.lbaLow, regs.lbaMid, regs.lbaHigh);
   WriteRegister(t, pioport::kCommand, regs.command);
 }
 
 void WriteTaskFile48(TransportContext& t, const AtaTaskFile& regs) {
-  WriteRegister(t, pioport::kDevice, DeviceByte(t, regs.device));
+  WriteRegister(t, pioport::kDevice, PioDeviceByte(t.state.DriveTarget, regs.device));
   // The registers are two-deep: the previous byte goes in first.
   WriteFiveRegisters(t, regs.featuresPrev, regs.countPrev, regs.lbaLowPrev, regs.lbaMidPrev,
                      regs.lbaHighPrev);

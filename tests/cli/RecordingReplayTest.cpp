@@ -36,6 +36,8 @@ TEST(RecordingReplay, EachTransportReplaysToTheSameLinesAndExitCode) {
   cli.WriteFile("fw.bin", sim::MakeBenchFirmware("REC1", 130));
   cli.WriteFile("aborting.ini", "[drive d]\nabort-command = 92\n[channel 1F0]\ndevice0 = d\n"
                                 "[disk]\ndrive = d\n");
+  cli.WriteFile("two.ini", "[drive a]\nmodel = FIRST\n[drive b]\nmodel = SECOND\n"
+                           "[channel 1F0]\ndevice0 = a\ndevice1 = b\n");
   struct Case {
     std::string bench;
     Args args;
@@ -49,6 +51,8 @@ TEST(RecordingReplay, EachTransportReplaysToTheSameLinesAndExitCode) {
       {"--sim", {"info", "--drive", "2"}, 0},
       {"--sim", {"dlmc", "--drive", "2", "--mode", "03", "fw.bin"}, 0},
       {"--sim", {"dlmc", "--port", "0x1F0", "--mode", "07", "fw.bin"}, 0},
+      // The channel's second device: recorded with the DEV bit it was sent with.
+      {"--sim=two.ini", {"identify", "--port", "0x1F0", "--device", "1"}, 0},
       {refusing, {"identify", "--drive", "0"}, 1},
       {"--sim=aborting.ini", {"dlmc", "--drive", "0", "--mode", "03", "fw.bin"}, 1},
   };
