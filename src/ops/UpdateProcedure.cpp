@@ -340,7 +340,13 @@ std::string RevisionLine(const UpdateReport& report) {
   if (report.download.mode == kDlmcDeferred && *report.revisionAfter == before) {
     return "Firmware revision " + before + "; the new firmware waits for activation (0F)";
   }
-  return "Firmware revision " + before + " -> " + *report.revisionAfter;
+  std::string line = "Firmware revision " + before + " -> " + *report.revisionAfter;
+  // The window's reader would take "A -> A" after "End - OK" for success.
+  if (report.revisionUnchanged) {
+    line += ": unchanged, where the download should have changed it (the image holds the same "
+            "revision, or the drive did not apply it)";
+  }
+  return line;
 }
 
 UpdateReport RunUpdate(UpdateContext& u, const UpdateRequest& request) {

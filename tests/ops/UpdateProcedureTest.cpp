@@ -332,6 +332,10 @@ TEST(UpdateProcedure, TheRevisionIsReadBackAfterEachKindOfDownload) {
   EXPECT_EQ(run(kPermanent, "P1"), "Firmware revision BF1.00 -> P1");
   EXPECT_EQ(run(kDeferred, "D2"), "Firmware revision P1; the new firmware waits for activation (0F)");
   EXPECT_EQ(run(kActivate, nullptr), "Firmware revision P1 -> D2");
+  // A change was due and did not come: the line says so, not "D2 -> D2" alone.
+  EXPECT_EQ(run(kPermanent, "D2"),
+            "Firmware revision D2 -> D2: unchanged, where the download should have changed it "
+            "(the image holds the same revision, or the drive did not apply it)");
   // The drive refuses an activation with nothing deferred: nothing is verified.
   EXPECT_EQ(run(kActivate, nullptr), "");
   // No mode: the unlock alone, and no line.
