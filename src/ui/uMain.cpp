@@ -49,6 +49,19 @@ void TfmMain::btBreakClick() {
   platform_.state.BreakFlag = true;
 }
 
+template <class Work>
+bool TfmMain::Guarded(Work&& work) {
+  try {
+    work();
+    return true;
+  } catch (const std::exception& e) {
+    view_.ShowMessage(e.what());
+  } catch (...) {
+    view_.ShowMessage("Unexpected error");
+  }
+  return false;
+}
+
 template <class Operation>
 void TfmMain::RunOperation(Operation&& operation) {
   // Only a double click can get here while something runs: the buttons are
@@ -60,13 +73,7 @@ void TfmMain::RunOperation(Operation&& operation) {
   }
   busy_ = Busy::operation;
   platform_.ports.RefreshPortClaims();
-  try {
-    operation();
-  } catch (const std::exception& e) {
-    view_.ShowMessage(e.what());
-  } catch (...) {
-    view_.ShowMessage("Unexpected error");
-  }
+  Guarded(operation);
   EndProgress();
   busy_ = Busy::none;
   SetOperationButtonsEnabled(armed_);
@@ -187,11 +194,8 @@ void TfmMain::lbControllersClick(int index) {
     Disarm();
     return;
   }
-  if (apiChecked_) {
-    SelectDrive(index);
-  } else {
-    SelectChannel(index);
-  }
+  // A selection that threw selected nothing.
+  if (!Guarded([&] { apiChecked_ ? SelectDrive(index) : SelectChannel(index); })) Disarm();
 }
 
 void TfmMain::SelectDrive(int index) {

@@ -99,6 +99,10 @@ class TfmMain : public OperationHost, private UpdateQuestions {
 
   template <class Operation>
   void RunOperation(Operation&& operation);
+  // Runs `work`; what it throws (a recording the run does not follow, say) is
+  // said in a message box and the window goes on. False when it threw.
+  template <class Work>
+  bool Guarded(Work&& work);
   void ModeClicked(bool api);
   void SwitchMode(bool api);
   void ApplyHeldActions();

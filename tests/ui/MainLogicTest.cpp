@@ -609,6 +609,25 @@ TEST(MainLogic, AUsbDrivesFormIsFoundOnceAndSaidAtEachSelection) {
       << "the spec's form is said by no line, and the form found again is kept";
 }
 
+// A recording the window's clicks do not follow: the difference is said in a
+// message box, at a selection as in an operation, and the window goes on.
+TEST(MainLogic, ARecordingTheClicksDoNotFollowIsSaidAndTheWindowGoesOn) {
+  auto load = sim::Bench::FromRecording("# brisquel recording 1\ntarget drive bus 7\n");
+  ASSERT_TRUE(load.bench) << load.error;
+  Window w(std::move(load.bench));
+  w.main.lbControllersClick(0);  // a USB drive: its bridge's form is asked at once
+  ASSERT_EQ(w.view.messages.size(), 1u);
+  EXPECT_NE(w.view.messages[0].find("the run differs from the recording"), std::string::npos)
+      << w.view.messages[0];
+  EXPECT_FALSE(w.view.buttonsEnabled) << "a selection that threw selected nothing";
+  w.main.lbControllersDblClick();  // runs Identify only on an armed target
+  EXPECT_EQ(w.view.messages.size(), 1u);
+  // An operation that differs is said the same way.
+  w.main.btIdentifyClick();
+  ASSERT_EQ(w.view.messages.size(), 2u);
+  EXPECT_NE(w.view.messages[1].find("the run differs from the recording"), std::string::npos);
+}
+
 TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
   const std::string firmware = FirmwareFile("fw.bin");
   struct Case {
