@@ -330,9 +330,14 @@ bool IsWdcDrive(const IdentifyOutcome& identity) {
   return (w108 >> 12) == 5 && oui == kWdcOui;
 }
 
+std::string RevisionBefore(const UpdateReport& report) {
+  return report.before.command && !report.before.firmware.empty() ? report.before.firmware
+                                                                  : "(not read)";
+}
+
 std::string RevisionLine(const UpdateReport& report) {
   if (!report.verified) return {};
-  const std::string before = report.before.command ? report.before.firmware : "(not read)";
+  const std::string before = RevisionBefore(report);
   if (!report.revisionAfter) {
     return "Firmware revision " + before + " -> not read: the drive did not answer IDENTIFY within " +
            std::to_string(kReidentifyTimeLimit.count() / 1000) + " s";

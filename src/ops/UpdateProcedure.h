@@ -99,5 +99,8 @@ bool IsWdcDrive(const IdentifyOutcome& identity);
 // deferred image's wait for activation, or why the revision was not read.
 // Empty when nothing was verified.
 std::string RevisionLine(const UpdateReport& report);
+// The revision the drive reported before the download, or "(not read)" when
+// its IDENTIFY failed or held none (a bridge that passed nothing on).
+std::string RevisionBefore(const UpdateReport& report);
 
 }  // namespace brisquel

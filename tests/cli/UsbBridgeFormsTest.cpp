@@ -125,6 +125,11 @@ TEST(UsbBridgeForms, ADroppedDownloadIsCaughtByTheRevisionCheck) {
     EXPECT_EQ(r.exitCode, 4) << r.err;
     EXPECT_TRUE(Contains(r.err, "U1.00 -> U1.00")) << r.err;
   }
+  // IDENTIFY dropped, the refusal forced: no revision is made up either side.
+  const CliResult r = cli.Run(
+      {"--sim=bridges.ini", "--force", "dlmc", "--drive", "4", "--mode", "07", "fw.bin"});
+  EXPECT_TRUE(Contains(r.err, "IDENTIFY data not valid: all zeros")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "firmware revision (not read) -> revision not read")) << r.err;
 }
 
 TEST(UsbBridgeForms, SatForcesTheFormWithoutTryingOthers) {

@@ -837,7 +837,7 @@ int Session::Verified(const UpdateReport& report, int code) {
     SegmentAnswerIsSuspect(outcome) ? reporter_.Warning(segmentReport_)
                                     : reporter_.Note(segmentReport_);
   }
-  const std::string before = report.before.command ? report.before.firmware : "(not read)";
+  const std::string before = RevisionBefore(report);
   if (!report.revisionAfter) {
     reporter_.Warning("firmware revision " + before +
                       " -> revision not read: the drive did not answer IDENTIFY within " +
