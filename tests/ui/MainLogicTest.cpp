@@ -606,7 +606,7 @@ TEST(MainLogic, AUsbDrivesFormIsFoundOnceAndSaidAtEachSelection) {
   w.view.log.clear();
   w.main.lbControllersClick(0);
   EXPECT_EQ(w.view.log, std::vector<std::string>{"Bus Type:USB"})
-      << "the spec's form is said by no line, and the form found again is kept";
+      << "the first form, A1h in 10 bytes, is said by no line, and the form found again is kept";
 }
 
 // A recording the window's clicks do not follow: the difference is said in a
