@@ -1,11 +1,8 @@
 #include "sim/IdeChannel.h"
 
-namespace brisquel::sim {
+#include "transport/AtaProtocol.h"
 
-namespace {
-constexpr std::uint8_t kDeviceRegister = 6;
-constexpr std::uint8_t kDevBit = 0x10;
-}  // namespace
+namespace brisquel::sim {
 
 void IdeChannel::Attach(int position, std::shared_ptr<AtaDrive> drive) {
   if (position == 0 || position == 1) drives_[position] = std::move(drive);
@@ -15,7 +12,7 @@ AtaDrive* IdeChannel::Drive(int position) const {
   return position == 0 || position == 1 ? drives_[position].get() : nullptr;
 }
 
-AtaDrive* IdeChannel::Selected() const { return drives_[(deviceRegister_ & kDevBit) ? 1 : 0].get(); }
+AtaDrive* IdeChannel::Selected() const { return drives_[(deviceRegister_ & kDeviceDev) ? 1 : 0].get(); }
 
 std::uint8_t IdeChannel::ReadByte(std::uint8_t offset) {
   AtaDrive* drive = Selected();
@@ -25,7 +22,7 @@ std::uint8_t IdeChannel::ReadByte(std::uint8_t offset) {
 }
 
 void IdeChannel::WriteByte(std::uint8_t offset, std::uint8_t value) {
-  if (offset == kDeviceRegister) {
+  if (offset == pioport::kDevice) {
     // Both drives on a cable see the device register; DEV picks who answers.
     deviceRegister_ = value;
     for (auto& drive : drives_)

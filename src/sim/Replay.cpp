@@ -9,11 +9,6 @@ namespace brisquel::sim {
 
 namespace {
 
-constexpr std::uint8_t kDeviceOffset = 6;
-constexpr std::uint8_t kCommandOffset = 7;
-constexpr std::uint8_t kErrorOffset = 1;
-constexpr std::uint8_t kCountOffset = 2;
-constexpr std::uint8_t kDevBit = 0x10;
 // Ready and seek complete; with DRQ, data wanted or offered.
 constexpr std::uint8_t kStatusIdle = kStatusDrdy | kStatusDsc;
 constexpr std::uint8_t kStatusData = kStatusDrdy | kStatusDsc | kStatusDrq;
@@ -77,7 +72,7 @@ ScsiAnswer ReplayedAnswer(Replayer& replayer, const ScsiRequest& request) {
 }
 
 bool ReplayChannel::Addressed() const {
-  return ((current_[kDeviceOffset] & kDevBit) != 0) == device1_;
+  return ((current_[pioport::kDevice] & kDeviceDev) != 0) == device1_;
 }
 
 void ReplayChannel::StartCommand(std::uint8_t command) {
@@ -118,12 +113,12 @@ std::uint8_t ReplayChannel::ReadByte(std::uint8_t offset) {
   const bool dataLeft = command_ && command_->direction != DataDirection::none &&
                         position_ < command_->moved;
   switch (offset) {
-    case kCommandOffset:
+    case pioport::kCommand:
       if (!command_) return kStatusIdle;
       return dataLeft ? kStatusData : command_->returned.command;
-    case kErrorOffset:
+    case pioport::kFeatures:
       return command_ ? command_->returned.features : 0;
-    case kCountOffset:
+    case pioport::kCount:
       if (command_ && command_->count && !dataLeft) return *command_->count;
       break;
     default:
@@ -140,8 +135,8 @@ void ReplayChannel::WriteByte(std::uint8_t offset, std::uint8_t value) {
   if (offset > 7) return;
   // Both positions see the device register; the other registers reach only
   // the addressed drive, and no drive sits at the other position.
-  if (offset != kDeviceOffset && !Addressed()) return;
-  if (offset == kCommandOffset) {
+  if (offset != pioport::kDevice && !Addressed()) return;
+  if (offset == pioport::kCommand) {
     StartCommand(value);
     return;
   }

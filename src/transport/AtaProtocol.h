@@ -47,6 +47,18 @@ inline constexpr std::uint8_t kDlmcMoreExpected = 0x01;
 inline constexpr std::uint8_t kDlmcApplied = 0x02;
 inline constexpr std::uint8_t kDlmcSavedForActivation = 0x03;
 
+// Register offsets from the command-block base port.
+namespace pioport {
+inline constexpr std::uint16_t kData = 0;
+inline constexpr std::uint16_t kFeatures = 1;  // read: error register
+inline constexpr std::uint16_t kCount = 2;
+inline constexpr std::uint16_t kLbaLow = 3;
+inline constexpr std::uint16_t kLbaMid = 4;
+inline constexpr std::uint16_t kLbaHigh = 5;
+inline constexpr std::uint16_t kDevice = 6;
+inline constexpr std::uint16_t kCommand = 7;  // read: status register
+}  // namespace pioport
+
 // The device register: bits 7 and 5 set as drives of every age expect, DEV
 // (bit 4) picks device 1 on a channel.
 inline constexpr std::uint8_t kDeviceRegister = 0xA0;

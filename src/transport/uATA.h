@@ -13,18 +13,6 @@
 
 namespace brisquel {
 
-// Register offsets from the command-block base port.
-namespace pioport {
-inline constexpr std::uint16_t kData = 0;
-inline constexpr std::uint16_t kFeatures = 1;  // read: error register
-inline constexpr std::uint16_t kCount = 2;
-inline constexpr std::uint16_t kLbaLow = 3;
-inline constexpr std::uint16_t kLbaMid = 4;
-inline constexpr std::uint16_t kLbaHigh = 5;
-inline constexpr std::uint16_t kDevice = 6;
-inline constexpr std::uint16_t kCommand = 7;  // read: status register
-}  // namespace pioport
-
 inline constexpr std::uint16_t kWordsPerSector = 256;
 
 // Reads the channel's device register, clears DEV (bit 4), sets it again for
