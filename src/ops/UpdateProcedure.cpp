@@ -8,6 +8,7 @@
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
 #include "ops/VendorDownload.h"
+#include "ops/WorldWideName.h"
 #include "transport/Bytes.h"
 #include "transport/SatForms.h"
 
@@ -323,11 +324,10 @@ class Procedure {
 bool IsWdcDrive(const IdentifyOutcome& identity) {
   if (identity.model.rfind("WDC ", 0) == 0) return true;
   if (identity.sector.size() < kSectorSize) return false;
-  // Words 108-111: NAA in the top four bits, then the 24-bit IEEE OUI.
-  const std::uint16_t w108 = GetU16(&identity.sector[2 * 108]);
-  const std::uint16_t w109 = GetU16(&identity.sector[2 * 109]);
-  const std::uint32_t oui = std::uint32_t{w108 & 0x0FFFu} << 12 | w109 >> 4;
-  return (w108 >> 12) == 5 && oui == kWdcOui;
+  const std::optional<std::uint64_t> wwn =
+      WorldWideNameOf(std::span(identity.sector).first<kSectorSize>());
+  // NAA 5: the IEEE OUI follows the NAA's four bits.
+  return wwn && (*wwn >> 60) == 5 && ((*wwn >> 36) & 0xFFFFFF) == kWdcOui;
 }
 
 std::string RevisionBefore(const UpdateReport& report) {

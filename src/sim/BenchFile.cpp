@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "discovery/uSetupApiEnum.h"
+#include "ops/WorldWideName.h"
 #include "text/IniLexer.h"
 #include "text/Trim.h"
 
@@ -43,6 +44,7 @@ constexpr std::string_view kChannelKeys[] = {"device0", "device1"};
 constexpr std::string_view kDriveKeys[] = {"model",
                                            "firmware",
                                            "serial",
+                                           "wwn",
                                            "abort-command",
                                            "abort-features",
                                            "vendor-primary-code",
@@ -132,6 +134,12 @@ std::uint32_t ParseHex(std::string_view text, int line, const std::string& what,
     Fail(line, what + ": " + std::string(text) + " is above " + Hex(max));
   }
   return static_cast<std::uint32_t>(value);
+}
+
+std::uint64_t ParseWwn(const Entry& e, const std::string& what) {
+  const std::optional<std::uint64_t> wwn = ParseWorldWideName(e.value);
+  if (!wwn) Fail(e.line, what + ": \"" + e.value + "\" is not 16 hexadecimal digits");
+  return *wwn;
 }
 
 // The blank-separated words of a value.
@@ -380,6 +388,7 @@ struct Builder {
     if (auto e = s.Find("model")) d.identity.model = ParseText(*e, What(s, "model"), 40);
     if (auto e = s.Find("firmware")) d.identity.firmware = ParseText(*e, What(s, "firmware"), 8);
     if (auto e = s.Find("serial")) d.identity.serial = ParseText(*e, What(s, "serial"), 20);
+    if (auto e = s.Find("wwn")) d.identity.wwn = ParseWwn(*e, What(s, "wwn"));
     DriveFaults& f = d.faults;
     auto hex = [&](std::string_view key, std::uint32_t max, auto& field) {
       if (auto e = s.Find(key)) field = ParseHex(e->value, e->line, What(s, key), max);
@@ -436,7 +445,7 @@ struct Builder {
     if (auto e = s.Find("identify-file")) {
       // The sector itself says what these would.
       for (std::string_view key :
-           {"model", "firmware", "serial", "dlmc", "dlmc-offsets", "segment-min", "segment-max"}) {
+           {"model", "firmware", "serial", "wwn", "dlmc", "dlmc-offsets", "segment-min", "segment-max"}) {
         if (auto other = s.Find(key)) {
           Fail(other->line, What(s, key) + ": the identify-file gives it already");
         }

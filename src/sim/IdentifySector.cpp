@@ -55,12 +55,13 @@ Words BuiltWords(const DriveIdentity& identity, const std::string& revision) {
   w[80] = 0x01F0;                                    // ATA/ATAPI-4 to ATA8-ACS
   w[82] = 0x0001;                                    // SMART
   w[83] = identity.dlmcSupported ? 0x4401 : 0x4400;  // 48-bit, DOWNLOAD MICROCODE
-  w[84] = 0x4000;
+  w[84] = identity.wwn ? 0x4100 : 0x4000;  // bit 8: a world wide name in 108-111
   w[85] = 0x0001;
   w[86] = identity.dlmcSupported ? 0x0401 : 0x0400;
-  w[87] = 0x4000;
+  w[87] = w[84];
   w[100] = static_cast<std::uint16_t>(kSectors);
   w[101] = static_cast<std::uint16_t>(kSectors >> 16);
+  for (int i = 0; i < 4; ++i) w[108 + i] = static_cast<std::uint16_t>(identity.wwn >> (48 - 16 * i));
   w[119] = identity.offsetsSupported ? 0x4010 : 0x4000;  // segmented DOWNLOAD MICROCODE
   w[120] = w[119];
   w[234] = identity.segmentMin;

@@ -26,6 +26,8 @@ struct DriveIdentity {
   bool offsetsSupported = true;
   std::uint16_t segmentMin = 1;
   std::uint16_t segmentMax = 64;
+  // Words 108-111, NAA first; 0 for a drive that gives none.
+  std::uint64_t wwn = 0;
   // A captured sector replayed in place of the one built from the fields
   // above (which then follow it); the revision words follow the active firmware.
   std::optional<std::vector<std::uint8_t>> sector{};

@@ -523,6 +523,7 @@ TEST(CliTrace, AFirmwareWriteGoesOutWithItsLimitAndAnExpiredOneEndsTheDownload) 
 TEST(CliJson, EveryCommandGivesOneParsableDocument) {
   CliRunner cli;
   WriteFirmware(cli, "fw \"q\" \\ \xc3\xa9\xff.bin", "JSON1", 2);
+  cli.WriteFile("seg.ini", SmallBench("segment-min = 0\n"));
   struct Case {
     std::string args;  // shell words after "$CLI --json"
     std::string python;
@@ -540,6 +541,10 @@ TEST(CliJson, EveryCommandGivesOneParsableDocument) {
        "True Download Microcode 07 - fw \"q\" \\ \u00e9\u00ff.bin - Start"},
       {"--sim dlmc --drive 0 --mode 0F", "d['activated'], d['exitCode']", "False 1"},
       {"error-name 51A4 16", "d['codes'][1]['name']", "UNKNOWN ERROR_0016"},
+      // Yes and no are booleans, what the drive leaves unsaid null; every document says its schema.
+      {"--sim=seg.ini info --drive 0",
+       "d['schema'], d['info']['dlmcSupported'], d['info']['segmentMinBlocks'], list(d)[0]",
+       "2 True None schema"},
       {"--sim identify --drive 5", "d['exitCode'], len(d['errors'])", "2 1"},
       {"--bogus", "d['exitCode'], d['log']", "2 []"},
   };

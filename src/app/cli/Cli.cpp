@@ -28,8 +28,10 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/UpdateProcedure.h"
+#include "ops/WorldWideName.h"
 #include "sim/AtaDrive.h"
 #include "sim/Replay.h"
+#include "text/Trim.h"
 #include "transport/CommandRecorder.h"
 #include "transport/RecordingDeviceIo.h"
 #include "transport/SatForms.h"
@@ -49,6 +51,18 @@ std::string Hex(std::uint32_t value, int digits) {
   char text[16];
   std::snprintf(text, sizeof text, "%0*X", digits, static_cast<unsigned>(value));
   return text;
+}
+
+const char* TransportName(TransportKind kind) {
+  switch (kind) {
+    case TransportKind::ataPassThrough:
+      return "ATA pass-through";
+    case TransportKind::scsiPassThrough:
+      return "SCSI pass-through (SAT)";
+    case TransportKind::pio:
+      break;
+  }
+  return "PIO";
 }
 
 // Everything the run prints: log lines on stdout as they come (or gathered for
@@ -227,6 +241,33 @@ struct ChannelRow {
   std::uint32_t basePort = 0, controlPort = 0;
 };
 
+// What `inventory` learnt of one drive of the list, or why it learnt nothing.
+struct DriveFacts {
+  DriveRow row;
+  std::uint32_t maxTransfer = 0;  // the disk queue's largest transfer in bytes; 0 unknown
+  DiskUse use;
+  std::string problem;  // empty when the drive answered IDENTIFY
+  std::string transport, satForm;
+  std::optional<IdentifyOutcome> identity;
+  std::optional<DriveCapabilities> capabilities;
+  std::optional<std::uint64_t> wwn;
+  // Where the drive says whether a saved image waits for activation; none elsewhere.
+  std::optional<bool> pendingActivation;
+};
+
+// Swallows the log lines of the selections and reads `inventory` makes, so
+// that each drive is one line of the inventory and nothing else.
+class QuietHost : public UiHost {
+ public:
+  explicit QuietHost(UiHost& host) : host_(host) {}
+  void PumpMessages() override { host_.PumpMessages(); }
+  bool KeyHeld(Key key) override { return host_.KeyHeld(key); }
+  void LogLine(const std::string&) override {}
+
+ private:
+  UiHost& host_;
+};
+
 // What the target stands for, for the consent question and the JSON document.
 struct TargetInfo {
   std::string description;
@@ -266,6 +307,14 @@ class Session {
   void ReadDrives(Bench& b);
   void ReadChannels(Bench& b);
   int List(Bench& b);
+  void NoDrivesNote(Bench& b);
+  int Inventory(Bench& b);
+  DriveFacts Survey(Bench& b, const DriveRow& row);
+  std::optional<int> FindNamedDrive(Bench& b, TargetInfo& info);
+  std::string NamedMismatch(const IdentifyOutcome& identity) const;
+  // The selected drive no longer reports the --serial/--wwn it was found by.
+  std::string NotNamedDrive(const IdentifyOutcome& identity) const;
+  std::string NameText() const;
   int Scan(Bench& b);
   int Operate(Bench& b);
   std::optional<int> ResolveTarget(Bench& b);
@@ -294,6 +343,7 @@ class Session {
 
   std::uintmax_t fileSize_ = 0;
   std::vector<DriveRow> drives_;
+  std::vector<DriveFacts> facts_;  // inventory
   std::vector<ChannelRow> channels_;
   std::optional<TargetInfo> target_;
   std::optional<IdentifyOutcome> identity_;
@@ -484,6 +534,9 @@ int Session::RunOnBackend(Backend& backend) {
     case Command::list:
       code = List(b);
       break;
+    case Command::inventory:
+      code = Inventory(b);
+      break;
     case Command::scan:
       code = Scan(b);
       break;
@@ -527,16 +580,166 @@ int Session::List(Bench& b) {
     reporter_.Print(std::to_string(row.index) + "\t" + row.busType + "\t" + row.name + "\t" +
                     row.path);
   }
-  // An empty answer is still an answer, but not one to leave unexplained.
-  if (drives_.empty()) {
-    reporter_.Note(b.backend.Bench() ? "no drives found: the bench describes no disk"
-                   : administrator_
-                       ? "no drives found: the system lists no disk that Brisquel can address"
-                       : std::string("no drives found: without administrator rights the system "
-                                     "may show none") +
-                             kRightsHint);
+  NoDrivesNote(b);
+  return kExitOk;
+}
+
+// An empty answer is still an answer, but not one to leave unexplained.
+void Session::NoDrivesNote(Bench& b) {
+  if (!drives_.empty()) return;
+  reporter_.Note(b.backend.Bench() ? "no drives found: the bench describes no disk"
+                 : administrator_
+                     ? "no drives found: the system lists no disk that Brisquel can address"
+                     : std::string("no drives found: without administrator rights the system "
+                                   "may show none") +
+                           kRightsHint);
+}
+
+// Selects the drive and reads its IDENTIFY data, as `info` would, without a
+// log line; a drive that cannot be opened or does not answer keeps the reason.
+DriveFacts Session::Survey(Bench& b, const DriveRow& row) {
+  const TST_PhysicalDrive& drive = b.state.DriveTable[static_cast<std::size_t>(row.index)];
+  DriveFacts facts;
+  facts.row = row;
+  facts.maxTransfer = drive.MaxTransferLength;
+  facts.use = b.backend.Users().OfDisk(drive.DevicePath);
+  QuietHost quiet(b.host);
+  TransportContext t{b.state, b.ports, b.io, quiet, b.trace};
+  const Selected selected = SelectDriveTarget(t, drive, options_.sat);
+  if (selected != Selected::ready) {
+    facts.problem = selected == Selected::openFailed ? OpenFailure("the drive", b.io, administrator_)
+                                                     : "cannot select it";
+    return facts;
+  }
+  const DriveTarget& target = b.state.DriveTarget;
+  facts.transport = TransportName(target.kind);
+  IdentifyOutcome identity = ReadIdentity(t);
+  if (target.kind == TransportKind::scsiPassThrough) {
+    facts.satForm = target.satFormFound == SatFormFound::refused ? "none"
+                                                                 : SatFormName(TargetSatForm(target));
+  }
+  if (!identity.command) {
+    facts.problem = IdentifyFailureLine(identity) + RightsHint(identity.command);
+    return facts;
+  }
+  if (!identity.Answered()) {
+    facts.problem = ValidityText(identity.validity);
+    return facts;
+  }
+  const auto sector = std::span(identity.sector).first<kSectorSize>();
+  facts.capabilities = CapabilitiesOf(sector);
+  facts.wwn = WorldWideNameOf(sector);
+  const FirmwareInterfaceInfo& f = b.state.FirmwareInterface;
+  if (b.io.HasFirmwareInterface() && f.onThisSystem && f.systemError == 0) {
+    facts.pendingActivation = f.pendingSlot != 0xFF && f.pendingSlot != f.activeSlot;
+  }
+  facts.identity = std::move(identity);
+  return facts;
+}
+
+int Session::Inventory(Bench& b) {
+  ReadDrives(b);
+  for (const DriveRow& row : drives_) {
+    if (Interrupted(b.state)) break;
+    const DriveFacts& f = facts_.emplace_back(Survey(b, row));
+    std::string line = std::to_string(row.index) + "\t" + row.busType + "\t" + row.path + "\t";
+    if (!f.identity) {
+      reporter_.Print(line + "not read: " + f.problem);
+      continue;
+    }
+    const DiskUse& use = f.use;
+    const std::string inUse =
+        use.state == DiskUse::State::free    ? "free"
+        : use.state == DiskUse::State::inUse ? (use.system != RunningSystem::none
+                                                    ? "running system: "
+                                                    : "in use: ") + use.what
+                                             : "unknown: " + use.what;
+    line += f.identity->model + "\t" + f.identity->serial + "\t" + f.identity->firmware + "\t" +
+            (f.wwn ? WorldWideNameText(*f.wwn) : "-") + "\t" + f.transport + "\t" +
+            SaidName(f.capabilities->dlmcSupported) + "\t" +
+            (f.maxTransfer ? std::to_string(f.maxTransfer) : "-") + "\t" + inUse;
+    if (f.pendingActivation) line += *f.pendingActivation ? "\tpending activation" : "\tnone pending";
+    reporter_.Print(line);
+  }
+  NoDrivesNote(b);
+  if (Interrupted(b.state)) {
+    reporter_.Problem("interrupted");
+    return kExitInterrupted;
   }
   return kExitOk;
+}
+
+std::string Session::NameText() const {
+  const Target& t = options_.target;
+  std::string text;
+  if (t.serial) text = "serial " + *t.serial;
+  if (t.wwn) text += (text.empty() ? "" : " and ") + std::string("world wide name ") + WorldWideNameText(*t.wwn);
+  return text;
+}
+
+// What this identity reports where it differs from the --serial/--wwn asked
+// for; empty when it is the drive they name.
+std::string Session::NamedMismatch(const IdentifyOutcome& identity) const {
+  const Target& t = options_.target;
+  if (t.kind != TargetKind::named) return {};
+  std::string says;
+  if (t.serial && Trim(identity.serial) != *t.serial) says = "serial " + identity.serial;
+  if (t.wwn && identity.sector.size() >= kSectorSize) {
+    const auto wwn = WorldWideNameOf(std::span(identity.sector).first<kSectorSize>());
+    if (wwn != t.wwn) {
+      says += (says.empty() ? "" : " and ") + std::string("world wide name ") +
+              (wwn ? WorldWideNameText(*wwn) : "none");
+    }
+  } else if (t.wwn) {
+    says += (says.empty() ? "" : " and ") + std::string("no world wide name");
+  }
+  return says;
+}
+
+std::string Session::NotNamedDrive(const IdentifyOutcome& identity) const {
+  const std::string says = NamedMismatch(identity);
+  if (says.empty()) return {};
+  return target_->description + " now reports " + says + ", not " + NameText();
+}
+
+// The one drive of the list that reports the serial number and world wide
+// name asked for. None or several is a refusal: nothing is sent then.
+std::optional<int> Session::FindNamedDrive(Bench& b, TargetInfo& info) {
+  ReadDrives(b);
+  std::vector<std::size_t> matches;  // in facts_
+  std::string unread;
+  for (const DriveRow& row : drives_) {
+    if (Interrupted(b.state)) {
+      reporter_.Problem("interrupted while looking for the drive");
+      return kExitInterrupted;
+    }
+    const DriveFacts& f = facts_.emplace_back(Survey(b, row));
+    if (!f.identity) {
+      unread += "; --drive " + std::to_string(row.index) + " not read: " + f.problem;
+      continue;
+    }
+    if (NamedMismatch(*f.identity).empty()) matches.push_back(facts_.size() - 1);
+  }
+  if (matches.size() != 1) {
+    std::string which;
+    for (std::size_t m : matches) {
+      const DriveRow& row = facts_[m].row;
+      which += (which.empty() ? ": " : ", ") + std::string("--drive ") +
+               std::to_string(row.index) + " (" + row.path + ")";
+    }
+    reporter_.Problem(matches.empty()
+                          ? "no drive reports " + NameText() + " (" +
+                                std::to_string(drives_.size()) + " in `list`" + unread +
+                                "); nothing was sent"
+                          : std::to_string(matches.size()) + " drives report " + NameText() +
+                                which + "; name one by --drive N or --wwn W; nothing was sent");
+    return kExitRefused;
+  }
+  const DriveFacts& found = facts_[matches.front()];
+  info.drive = found.row;
+  info.description = "\"" + found.row.name + "\" (" + NameText() + ", --drive " +
+                     std::to_string(found.row.index) + ", " + found.row.path + ")";
+  return std::nullopt;
 }
 
 int Session::Scan(Bench& b) {
@@ -562,6 +765,11 @@ std::optional<int> Session::ResolveTarget(Bench& b) {
     info.port = static_cast<std::uint16_t>(t.value);
     info.description = std::string(options_.device == 1 ? "device 1" : "the drive") +
                        " on the PIO channel at port 0x" + Hex(t.value, 4);
+    target_ = info;
+    return std::nullopt;
+  }
+  if (t.kind == TargetKind::named) {
+    if (auto code = FindNamedDrive(b, info)) return code;
     target_ = info;
     return std::nullopt;
   }
@@ -641,18 +849,6 @@ bool Session::NeedsConsent() const {
   return Lasting() && (!options_.sim || options_.ask) && !options_.yes;
 }
 
-const char* TransportName(TransportKind kind) {
-  switch (kind) {
-    case TransportKind::ataPassThrough:
-      return "ATA pass-through";
-    case TransportKind::scsiPassThrough:
-      return "SCSI pass-through (SAT)";
-    case TransportKind::pio:
-      break;
-  }
-  return "PIO";
-}
-
 int Session::Info(Bench& b) {
   TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
   identity_ = ReadIdentity(t);
@@ -663,6 +859,10 @@ int Session::Info(Bench& b) {
   if (!identity_->Answered()) {
     reporter_.Problem(ValidityText(identity_->validity));
     return kExitDriveFailure;
+  }
+  if (const std::string other = NotNamedDrive(*identity_); !other.empty()) {
+    reporter_.Problem(other);
+    return kExitRefused;
   }
   if (identity_->validity != IdentifyValidity::valid) {
     reporter_.Warning(ValidityText(identity_->validity));
@@ -731,6 +931,12 @@ class CliQuestions : public UpdateQuestions {
   }
 
   bool GoAhead(const UpdateReport& sofar) override {
+    // The drive --serial or --wwn found must still be the one the download
+    // reached: its IDENTIFY before anything is sent says so.
+    if (const std::string other = session_.NotNamedDrive(sofar.before); !other.empty()) {
+      reporter_.Problem("refused: " + other + "; nothing was sent");
+      return false;
+    }
     if (!session_.NeedsConsent()) return true;
     // A Ctrl-C before the question stops here; one during it ends the
     // program, as nothing has been sent that Break would have to stop.
@@ -879,6 +1085,10 @@ int Session::Operate(Bench& b) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
+  if (const std::string other = NotNamedDrive(*identity_); identity_->Answered() && !other.empty()) {
+    reporter_.Problem(other);
+    return kExitRefused;
+  }
   return identity_->Answered() ? kExitOk : kExitDriveFailure;
 }
 
@@ -912,19 +1122,60 @@ void WriteDownload(JsonWriter& json, const DownloadOutcome& d, const std::string
   json.Key("ok").Bool(d.Completed()).EndObject();
 }
 
+// Yes and no as booleans, what the drive leaves unsaid as null.
+void WriteSaid(JsonWriter& json, Said said) {
+  said == Said::notSaid ? json.Null() : json.Bool(said == Said::yes);
+}
+
 void WriteCapabilities(JsonWriter& json, const DriveCapabilities& c) {
   const auto blocks = [&](std::optional<std::uint16_t> v) { v ? json.Int(*v) : json.Null(); };
   json.Key("info").BeginObject();
   json.Key("sectors").Int(static_cast<std::int64_t>(c.sectors));
   json.Key("capacityBytes").Int(static_cast<std::int64_t>(c.sectors * kSectorSize));
-  json.Key("dlmcSupported").String(SaidName(c.dlmcSupported));
-  json.Key("dlmcEnabled").String(SaidName(c.dlmcEnabled));
-  json.Key("dlmcOffsetsSupported").String(SaidName(c.offsetsSupported));
-  json.Key("dlmcOffsetsEnabled").String(SaidName(c.offsetsEnabled));
+  json.Key("dlmcSupported"), WriteSaid(json, c.dlmcSupported);
+  json.Key("dlmcEnabled"), WriteSaid(json, c.dlmcEnabled);
+  json.Key("dlmcOffsetsSupported"), WriteSaid(json, c.offsetsSupported);
+  json.Key("dlmcOffsetsEnabled"), WriteSaid(json, c.offsetsEnabled);
   json.Key("segmentMinBlocks"), blocks(c.segmentMin);
   json.Key("segmentMaxBlocks"), blocks(c.segmentMax);
-  json.Key("smartSupported").String(SaidName(c.smartSupported));
-  json.Key("smartEnabled").String(SaidName(c.smartEnabled)).EndObject();
+  json.Key("smartSupported"), WriteSaid(json, c.smartSupported);
+  json.Key("smartEnabled"), WriteSaid(json, c.smartEnabled);
+  json.EndObject();
+}
+
+void WriteDriveFacts(JsonWriter& json, const DriveFacts& f) {
+  const auto text = [&](const std::string* value) { value ? json.String(*value) : json.Null(); };
+  const IdentifyOutcome* id = f.identity ? &*f.identity : nullptr;
+  json.BeginObject().Key("index").Int(f.row.index).Key("busType").String(f.row.busType);
+  json.Key("name").String(f.row.name).Key("path").String(f.row.path);
+  json.Key("maxTransferBytes");
+  f.maxTransfer ? json.Int(f.maxTransfer) : json.Null();
+  json.Key("inUse");
+  f.use.state == DiskUse::State::unknown ? json.Null() : json.Bool(f.use.state == DiskUse::State::inUse);
+  // What holds the disk, or why that cannot be told.
+  json.Key("usedBy");
+  f.use.what.empty() ? json.Null() : json.String(f.use.what);
+  json.Key("runningSystem").Bool(f.use.system != RunningSystem::none);
+  json.Key("answered").Bool(id != nullptr);
+  json.Key("problem");
+  id ? json.Null() : json.String(f.problem);
+  json.Key("model"), text(id ? &id->model : nullptr);
+  json.Key("serial"), text(id ? &id->serial : nullptr);
+  json.Key("firmware"), text(id ? &id->firmware : nullptr);
+  json.Key("wwn");
+  f.wwn ? json.String(WorldWideNameText(*f.wwn)) : json.Null();
+  json.Key("transport");
+  f.transport.empty() ? json.Null() : json.String(f.transport);
+  json.Key("satForm");
+  f.satForm.empty() ? json.Null() : json.String(f.satForm);
+  if (f.capabilities) {
+    WriteCapabilities(json, *f.capabilities);
+  } else {
+    json.Key("info").Null();
+  }
+  json.Key("pendingActivation");
+  f.pendingActivation ? json.Bool(*f.pendingActivation) : json.Null();
+  json.EndObject();
 }
 
 void WriteFirmwareInterface(JsonWriter& json, const FirmwareInterfaceInfo& f,
@@ -964,12 +1215,20 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     if (target_->drive) json.Key("drive"), WriteDrive(json, *target_->drive);
     if (target_->channel) json.Key("channel"), WriteChannel(json, *target_->channel);
     if (target_->port) json.Key("port").String(Hex(*target_->port, 4));
+    const Target& asked = options_.target;
+    if (asked.serial) json.Key("serial").String(*asked.serial);
+    if (asked.wwn) json.Key("wwn").String(WorldWideNameText(*asked.wwn));
     if (!target_->drive) json.Key("device").Int(options_.device.value_or(0));
     json.EndObject();
   }
   if (options_.command == Command::list) {
     json.Key("drives").BeginArray();
     for (const auto& d : drives_) WriteDrive(json, d);
+    json.EndArray();
+  }
+  if (options_.command == Command::inventory) {
+    json.Key("drives").BeginArray();
+    for (const auto& f : facts_) WriteDriveFacts(json, f);
     json.EndArray();
   }
   if (options_.command == Command::scan) {
@@ -1092,7 +1351,7 @@ int Run(const std::vector<std::string>& args, const std::filesystem::path& progr
 
   if (json) {
     JsonWriter doc;
-    doc.BeginObject();
+    doc.BeginObject().Key("schema").Int(kJsonSchema);
     if (session) session->WriteJson(doc, code);
     doc.Key("log").BeginArray();
     for (const auto& line : reporter.LogLines()) doc.String(line);

@@ -6,6 +6,8 @@
 
 #include "ops/DlmcModes.h"
 #include "ops/DriveCapabilities.h"
+#include "ops/WorldWideName.h"
+#include "text/Trim.h"
 #include "transport/AtaProtocol.h"
 #include "transport/SatForms.h"
 
@@ -18,8 +20,9 @@ struct CommandWord {
   Command command;
 };
 
-constexpr std::array<CommandWord, 10> kCommands{{
+constexpr std::array<CommandWord, 11> kCommands{{
     {"list", Command::list},
+    {"inventory", Command::inventory},
     {"scan", Command::scan},
     {"identify", Command::identify},
     {"info", Command::info},
@@ -65,6 +68,8 @@ std::optional<std::uint32_t> ParseIndex(std::string_view text) {
   }
   return value;
 }
+
+constexpr const char* kOneTarget = "give one target: --drive, --channel, --port, or --serial and/or --wwn";
 
 class Parser {
  public:
@@ -182,6 +187,9 @@ class Parser {
     } else if (name == "--drive" || name == "--channel" || name == "--port") {
       auto value = Value(name, inlineValue);
       if (value) SetTarget(name, *value);
+    } else if (name == "--serial" || name == "--wwn") {
+      auto value = Value(name, inlineValue);
+      if (value) SetName(name, *value);
     } else if (name == "--mode") {
       auto value = Value(name, inlineValue);
       if (!value) return;
@@ -206,9 +214,30 @@ class Parser {
     return args_[++pos_];
   }
 
+  // --serial and --wwn name one drive between them: it must report both.
+  void SetName(std::string_view name, const std::string& value) {
+    Target& t = opts_.target;
+    if (t.kind != TargetKind::none && t.kind != TargetKind::named) {
+      error_ = kOneTarget;
+      return;
+    }
+    t.kind = TargetKind::named;
+    if (name == "--wwn") {
+      t.wwn = ParseWorldWideName(value);
+      if (!t.wwn) error_ = "--wwn needs the 16 hexadecimal digits of a world wide name (got \"" + value + "\")";
+      return;
+    }
+    const std::string_view serial = Trim(value);
+    if (serial.empty()) {
+      error_ = "--serial needs the serial number a drive reports";
+    } else {
+      t.serial = std::string(serial);
+    }
+  }
+
   void SetTarget(std::string_view name, const std::string& value) {
     if (opts_.target.kind != TargetKind::none) {
-      error_ = "give one target: --drive, --channel or --port";
+      error_ = kOneTarget;
       return;
     }
     if (name == "--port") {
@@ -221,7 +250,8 @@ class Parser {
       } else if (*port < 0x100 || *port > 0xFFF8) {
         error_ = "--port " + value + " is not a task-file base port (0x0100 to 0xFFF8)";
       } else {
-        opts_.target = {TargetKind::port, *port};
+        opts_.target.kind = TargetKind::port;
+        opts_.target.value = *port;
       }
       return;
     }
@@ -231,7 +261,8 @@ class Parser {
                (name == "--drive" ? "list" : "scan") + "` (got \"" + value + "\")";
       return;
     }
-    opts_.target = {name == "--drive" ? TargetKind::drive : TargetKind::channel, *index};
+    opts_.target.kind = name == "--drive" ? TargetKind::drive : TargetKind::channel;
+    opts_.target.value = *index;
   }
 
   void Operand(const std::string& arg) {
@@ -310,8 +341,8 @@ class Parser {
     if (c == Command::none) {
       error_ = "no command given";
     } else if (needsTarget && opts_.target.kind == TargetKind::none) {
-      error_ =
-          std::string(CommandName(c)) + " needs a target: --drive N, --channel N or --port 0xNNNN";
+      error_ = std::string(CommandName(c)) +
+               " needs a target: --drive N, --channel N, --port 0xNNNN, --serial S or --wwn W";
     } else if (!needsTarget && opts_.target.kind != TargetKind::none) {
       error_ = std::string(CommandName(c)) + " takes no target";
     } else if (opts_.mode && c != Command::dlmc) {
@@ -332,6 +363,9 @@ class Parser {
       error_ = "--sat belongs to a command with a target";
     } else if (opts_.record && !needsTarget) {
       error_ = "--record belongs to a command with a target";
+    } else if (opts_.record && opts_.target.kind == TargetKind::named) {
+      // The search reads every drive; a recording holds one.
+      error_ = "--record takes --drive, --channel or --port: a recording holds one drive";
     } else if (opts_.recordSerial && !opts_.record) {
       error_ = "--record-serial belongs to --record";
     } else if (opts_.force && c != Command::dlmc && c != Command::dptm) {
@@ -384,6 +418,8 @@ Reads the identity of ATA/SATA drives and updates their firmware.
 
 Commands:
   list                            the physical drives (API mode): index, bus type, name, path
+  inventory                       every drive of `list` with what its IDENTIFY data says, or why
+                                  it could not be read (sends IDENTIFY only; changes nothing)
   scan                            the IDE/SATA controller channels of a PCI scan (PIO mode)
   identify TARGET                 the drive's model, firmware revision and serial number
   info TARGET                     what the drive's IDENTIFY data says: names, capacity, the
@@ -403,6 +439,9 @@ Targets:
   --port 0xNNNN    the PIO channel at this task-file base port
   --device 0|1     with --channel or --port: the channel's first device (0, the default) or
                    its second (1)
+  --serial S       the one drive of `list` that reports serial number S
+  --wwn W          the one drive of `list` that reports world wide name W (16 hex digits);
+                   with --serial, it must report both. None or several: refused, nothing sent
 
 Options:
   --sim[=BENCHFILE]  run on the simulated bench (the default bench, or the one the file

@@ -15,6 +15,7 @@ namespace brisquel::cli {
 enum class Command {
   none,
   list,
+  inventory,
   scan,
   identify,
   info,
@@ -26,12 +27,15 @@ enum class Command {
   benchImage
 };
 
-// --drive N (a line of `list`), --channel N (a line of `scan`), --port 0xNNNN.
-enum class TargetKind { none, drive, channel, port };
+// --drive N (a line of `list`), --channel N (a line of `scan`), --port 0xNNNN,
+// or the drive that reports --serial S and/or --wwn W (`named`).
+enum class TargetKind { none, drive, channel, port, named };
 
 struct Target {
   TargetKind kind = TargetKind::none;
   std::uint32_t value = 0;
+  std::optional<std::string> serial;  // named: as the drive reports it, blanks aside
+  std::optional<std::uint64_t> wwn;   // named
 };
 
 struct CliOptions {

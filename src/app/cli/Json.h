@@ -8,6 +8,11 @@
 
 namespace brisquel::cli {
 
+// The version of every --json document, its first key: a reader that knows
+// this one can rely on its fields and types. Raised when a field changes its
+// meaning or type or goes; new fields keep it.
+inline constexpr int kJsonSchema = 2;
+
 class JsonWriter {
  public:
   JsonWriter& BeginObject();
