@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 namespace brisquel::cli::test {
 
 namespace {
@@ -74,7 +76,27 @@ CliResult CliRunner::Run(const std::vector<std::string>& args, const std::string
   } else {
     line += " <" + ShellQuote(WriteFile("stdin.txt", input).string());
   }
-  return Shell(line);
+  CliResult result = Shell(line);
+  for (const auto& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--json") {
+      KeepJson(result.out);
+      break;
+    }
+  }
+  return result;
+}
+
+void CliRunner::KeepJson(const std::string& document) {
+  static std::atomic<int> counter{0};
+  if (document.empty()) return;
+  const std::filesystem::path dir = BRISQUEL_JSON_DOCUMENTS;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name = std::string(test ? test->test_suite_name() : "cli") + "." +
+                           (test ? test->name() : "run") + "-" + std::to_string(counter++) + ".json";
+  std::ofstream(dir / name, std::ios::binary) << document;
 }
 
 std::filesystem::path CliRunner::WriteFile(const std::string& name,

@@ -40,6 +40,10 @@ class CliRunner {
                                   const std::vector<std::uint8_t>& content) const;
   std::string ReadFile(const std::string& name) const;
 
+  // Keeps a --json document for the schema test, which validates every one the
+  // tests make (Run keeps those of its own runs).
+  static void KeepJson(const std::string& document);
+
  private:
   std::filesystem::path dir_;
 };

@@ -566,6 +566,9 @@ TEST(CliJson, EveryCommandGivesOneParsableDocument) {
   cli.WriteFile("check.py", checks);
   const CliResult r = cli.Shell(commands + "python3 check.py");
   EXPECT_EQ(r.exitCode, 0) << r.err;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    CliRunner::KeepJson(cli.ReadFile("doc" + std::to_string(i) + ".json"));
+  }
   std::istringstream lines(r.out);
   for (const Case& c : cases) {
     std::string line;

@@ -1247,7 +1247,14 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
   if (identity_) {
     json.Key("identity").BeginObject().Key("model").String(identity_->model);
     json.Key("firmware").String(identity_->firmware);
-    json.Key("serial").String(identity_->serial).EndObject();
+    json.Key("serial").String(identity_->serial);
+    std::optional<std::uint64_t> wwn;
+    if (identity_->sector.size() >= kSectorSize) {
+      wwn = WorldWideNameOf(std::span(identity_->sector).first<kSectorSize>());
+    }
+    json.Key("wwn");
+    wwn ? json.String(WorldWideNameText(*wwn)) : json.Null();
+    json.EndObject();
   }
   if (download_) WriteDownload(json, *download_, options_.file.value_or(download_->file));
   if (activated_) json.Key("activated").Bool(*activated_);

@@ -13,21 +13,27 @@ version_added: "0.1.0"
 description:
   - Reads the drive's identity with C(brisquel-cli --json info) and, unless the drive already
     reports I(revision), sends the firmware with C(brisquel-cli --json --yes dlmc).
-  - The drive is named by its place (I(drive), I(channel) or I(port)) and must report the I(model)
-    (and I(serial), when given) that the task names; otherwise the task fails before anything is
-    sent. Images are made per model, and list places change between boots.
+  - The drive is named by what it reports (I(serial) or I(wwn)), or by its place (I(drive),
+    I(channel) or I(port)), and must report the I(model) (and the I(serial) and I(wwn), when given)
+    that the task names; otherwise the task fails before anything is sent. Images are made per
+    model, and list places change between boots.
+  - A drive named by I(serial) or I(wwn) is found by C(brisquel-cli) in the same run that sends
+    the image, and checked again by the download's own IDENTIFY; no drive, or several, that report
+    it fail the task before anything is sent.
   - After the download the revision the drive reports is compared with I(revision); a drive that
     reports another revision, or none, fails the task.
   - A refusal, a failed or interrupted download, or a revision left unchanged fails the task with
     the message of C(brisquel-cli) itself; its warnings become the task's.
-  - Needs C(brisquel-cli) on the managed host, and root there for real drives (C(become)).
+  - Needs C(brisquel-cli) on the managed host whose C(--json) documents carry schema 2, and
+    root there for real drives (C(become)).
 author:
   - The Brisquel developers
 options:
   drive:
     description:
       - The drive's line in C(brisquel-cli list) (API mode), as C(--drive).
-      - Exactly one of I(drive), I(channel) and I(port) is required.
+      - One of I(drive), I(channel), I(port), I(serial) and I(wwn) is required; I(drive),
+        I(channel) and I(port) exclude each other.
     type: int
   channel:
     description:
@@ -44,7 +50,15 @@ options:
     required: true
   serial:
     description:
-      - The serial number the drive must report, when given.
+      - The serial number the drive reports (leading and trailing blanks ignored). Without
+        I(drive), I(channel) or I(port) it names the drive, as C(--serial); with one of them the
+        drive there must report it.
+    type: str
+  wwn:
+    description:
+      - The drive's world wide name, 16 hexadecimal digits (as C(brisquel.storage.drive_facts)
+        reports it; C(0x), blanks, colons and dashes are allowed). Names the drive as C(--wwn)
+        when no place is given; with one the drive there must report it.
     type: str
   firmware:
     description:
@@ -112,11 +126,19 @@ EXAMPLES = r'''
     revision: 15.02H15
   become: true
 
+- name: Update the drive with this serial number, wherever it sits
+  brisquel.storage.drive_firmware:
+    serial: WD-WCSIM0000002
+    model: WDC WD5000AAKX-00SIMB0
+    firmware: /var/tmp/WD5000AAKX-15.02H15.bin
+    mode: "07"
+    revision: 15.02H15
+  become: true
+
 - name: Save the image now, in segments as large as the drive takes
   brisquel.storage.drive_firmware:
-    drive: 0
+    wwn: 50014EE0AAAAAAA1
     model: WDC WD5000AAKX-00SIMB0
-    serial: WD-WCSIM0000002
     firmware: /var/tmp/WD5000AAKX-15.02H15.bin
     mode: "0E"
     segment_blocks: auto
@@ -170,69 +192,37 @@ log:
   elements: str
   sample: ["Bus Type:SATA", "Download Microcode 07 - image.bin - Start", "Download Microcode 07 - image.bin - End - OK"]
 json:
-  description: The JSON document of C(brisquel-cli dlmc), or of C(info) when no download ran.
+  description:
+    - The JSON document of C(brisquel-cli dlmc), or of C(info) when no download ran (schema 2).
   returned: when brisquel-cli ran
   type: dict
 '''
 
-import json
 import os
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible.module_utils.parsing.convert_bool import boolean
+from ansible_collections.brisquel.storage.plugins.module_utils.brisquel_cli import (
+    CLI_OPTION, SIM_OPTION, Cli, tool_message)
 
 MODES_THAT_CHANGE_THE_REVISION = ('01', '03', '07', '0F')
-
-
-def sim_arguments(value):
-    if value is None:
-        return []
-    if not isinstance(value, bool):
-        try:
-            value = boolean(value)
-        except TypeError:
-            return ['--sim=' + str(value)]
-    return ['--sim'] if value else []
+PLACES = ('drive', 'channel', 'port')
 
 
 def target_arguments(params):
-    option = next(name for name in ('drive', 'channel', 'port') if params[name] is not None)
-    return ['--' + option, str(params[option])]
-
-
-def tool_message(rc, doc, stderr):
-    """The command line's own words for why it stopped."""
-    if doc.get('errors'):
-        return '; '.join(doc['errors'])
-    if doc.get('log'):
-        return doc['log'][-1]
-    lines = [line for line in stderr.splitlines() if line.strip()]
-    return lines[-1] if lines else 'brisquel-cli exited with %d' % rc
+    place = next((name for name in PLACES if params[name] is not None), None)
+    if place is not None:
+        return ['--' + place, str(params[place])]
+    # Found by what it reports; the command line refuses none or several.
+    return sum((['--' + name, params[name]] for name in ('serial', 'wwn') if params[name]), [])
 
 
 def trimmed(text):
     return text.strip() if isinstance(text, str) else None
 
 
-class Cli:
-    def __init__(self, module):
-        self.module = module
-        program = module.params['cli'] or module.get_bin_path('brisquel-cli', required=True)
-        self.base = [program] + sim_arguments(module.params['sim']) + ['--json']
-
-    def run(self, arguments):
-        rc, out, err = self.module.run_command(self.base + arguments)
-        # Its warnings (a check overridden by force, a suspect count register) are on stderr only.
-        for line in err.splitlines():
-            said, warning, text = line.partition(': warning: ')
-            if warning:
-                self.module.warn(text)
-        try:
-            doc = json.loads(out)
-        except ValueError:
-            self.module.fail_json(msg='%s gave no JSON (exit %d): %s'
-                                  % (self.base[0], rc, (err or out).strip()), exit_code=rc)
-        return rc, doc, err
+def compact_wwn(text):
+    digits = ''.join(c for c in (text or '') if c not in ' :-').upper()
+    return digits[2:] if digits.startswith('0X') else digits
 
 
 def main():
@@ -243,17 +233,18 @@ def main():
             port=dict(type='str'),
             model=dict(type='str', required=True),
             serial=dict(type='str'),
+            wwn=dict(type='str'),
             firmware=dict(type='path'),
             mode=dict(type='str', required=True, choices=['01', '03', '07', '0E', '0F']),
             revision=dict(type='str'),
             segment_blocks=dict(type='str'),
             force=dict(type='bool', default=False),
             force_system_disk=dict(type='bool', default=False),
-            sim=dict(type='raw'),
-            cli=dict(type='path'),
+            sim=SIM_OPTION,
+            cli=CLI_OPTION,
         ),
-        mutually_exclusive=[('drive', 'channel', 'port')],
-        required_one_of=[('drive', 'channel', 'port')],
+        mutually_exclusive=[PLACES],
+        required_one_of=[PLACES + ('serial', 'wwn')],
         required_if=[('mode', mode, ('revision',)) for mode in MODES_THAT_CHANGE_THE_REVISION],
         supports_check_mode=True,
     )
@@ -277,14 +268,16 @@ def main():
 
     cli = Cli(module)
     target = target_arguments(p)
-    rc, doc, err = cli.run(['info'] + target)
+    rc, doc, err = cli.run(['info'] + target, **result)
     result['json'] = doc
     identity = doc.get('identity')
     if rc != 0 or not identity:
         module.fail_json(msg=tool_message(rc, doc, err), exit_code=rc, **result)
 
-    for option in ('model', 'serial'):
+    for option in ('model', 'serial', 'wwn'):
         wanted, reported = trimmed(p[option]), trimmed(identity.get(option))
+        if option == 'wwn' and wanted is not None:
+            wanted = compact_wwn(wanted)
         if wanted is not None and wanted != reported:
             module.fail_json(msg='the drive (%s) reports %s "%s", the task names "%s": nothing sent'
                              % (' '.join(target), option, reported, wanted), **result)
@@ -308,7 +301,7 @@ def main():
         arguments.append('--force-system-disk')
     if p['firmware'] is not None:
         arguments += ['--', p['firmware']]
-    rc, doc, err = cli.run(arguments)
+    rc, doc, err = cli.run(arguments, **result)
     revision = doc.get('firmwareRevision') or {}
     result.update(
         # Exit 2 is a refusal before anything went to the drive; any other code, something did.
