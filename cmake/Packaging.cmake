@@ -99,7 +99,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/bench-files/ DESTINATION ${CMAKE_INSTALL
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/schemas/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/brisquel/schemas)
 # The Ansible collection, where Debian's Ansible looks for collections.
 foreach(file README.md CHANGELOG.md galaxy.yml meta/runtime.yml plugins/modules/drive_firmware.py
-             plugins/modules/drive_facts.py plugins/module_utils/brisquel_cli.py)
+             plugins/modules/drive_facts.py plugins/module_utils/brisquel_cli.py
+             plugins/doc_fragments/brisquel_cli.py)
   get_filename_component(dir ${file} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/ansible/ansible_collections/brisquel/storage/${file}
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/ansible/collections/ansible_collections/brisquel/storage/${dir})

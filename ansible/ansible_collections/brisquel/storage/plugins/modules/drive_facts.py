@@ -22,16 +22,9 @@ description:
     root there for real drives (C(become)).
 author:
   - The Brisquel developers
-options:
-  sim:
-    description:
-      - Runs on the simulated bench instead of the machine's drives; C(true) for the default bench,
-        or the path of a bench file on the managed host.
-    type: raw
-  cli:
-    description:
-      - The C(brisquel-cli) program. Found on C(PATH) when not given.
-    type: path
+extends_documentation_fragment:
+  - brisquel.storage.brisquel_cli
+options: {}
 notes:
   - Supports check mode; it runs as in a normal run, since it changes nothing.
   - C(brisquel.storage.drive_firmware) takes a drive's I(serial) or I(wwn) from these facts as

@@ -28,6 +28,8 @@ description:
     root there for real drives (C(become)).
 author:
   - The Brisquel developers
+extends_documentation_fragment:
+  - brisquel.storage.brisquel_cli
 options:
   drive:
     description:
@@ -98,17 +100,6 @@ options:
         cycle of the host, at which the drive takes the saved firmware.
     type: bool
     default: false
-  sim:
-    description:
-      - Runs on the simulated bench instead of the machine's drives; C(true) for the default bench,
-        or the path of a bench file on the managed host.
-      - The bench keeps its drives' firmware under C(XDG_STATE_HOME); set it with C(environment)
-        to give a host a bench state of its own.
-    type: raw
-  cli:
-    description:
-      - The C(brisquel-cli) program. Found on C(PATH) when not given.
-    type: path
 notes:
   - Supports check mode; the drive's identity is still read, nothing is sent. A missing I(firmware)
     file is only a warning then, since the task that would copy it copies nothing in check mode.
