@@ -13,7 +13,9 @@
 #include "ops/OperationContext.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
+#include "transport/AtaProtocol.h"
 #include "transport/Bytes.h"
+#include "transport/DeviceCall.h"
 #include "transport/uATA.h"
 
 namespace brisquel::benchmarks {
@@ -159,6 +161,65 @@ void PioAccessesPerSector(benchmark::State& bench) {
          "port accesses per sector", "= floor");
 }
 BENCHMARK(PioAccessesPerSector)->Iterations(1);
+
+// Waiting for the system's answer by itself: a device whose requests block (as
+// the system's do) but answer at once, called as a segmented 16 MiB download
+// in 128-block segments calls it, each operation on records of its own.
+class BlockingNullIo : public NullDeviceIo {
+ public:
+  bool CallsBlock() override { return true; }
+};
+
+constexpr int kCallsPerOperation = 256;
+
+struct CallDeviceRig {
+  TransportState state;
+  ReadyPortBus ports;
+  BlockingNullIo io;
+  QuietHost host;
+  TransportContext t{state, ports, io, host};
+  AtaRequest request{.regs = {.command = kAtaDownloadMicrocode}};
+
+  // One operation: its waiting thread, if any, goes with it.
+  void Operation() {
+    for (int i = 0; i < kCallsPerOperation; ++i) {
+      benchmark::DoNotOptimize(CallDevice<AtaAnswer>(t, [&] { return io.AtaPassThrough(1, request); }));
+    }
+    state.CallWorker.reset();
+  }
+};
+
+// Time per command against the request called directly.
+void CallDeviceTime(benchmark::State& bench) {
+  CallDeviceRig rig;
+  DeviceIo* direct = Opaque<DeviceIo>(&rig.io);
+  Timing timing;
+  for (auto _ : bench) {
+    timing = Interleaved(
+        kRounds, [&] { rig.Operation(); },
+        [&] {
+          for (int i = 0; i < kCallsPerOperation; ++i) {
+            benchmark::DoNotOptimize(direct->AtaPassThrough(1, rig.request));
+          }
+        });
+  }
+  Report(bench, timing.figure * 1e6 / kCallsPerOperation,
+         timing.floor * 1e6 / kCallsPerOperation, "us per command", "figure only");
+}
+BENCHMARK(CallDeviceTime)->Iterations(1);
+
+// Threads started for one operation of 256 requests.
+void CallDeviceThreads(benchmark::State& bench) {
+  CallDeviceRig rig;
+  std::uint64_t started = 0;
+  for (auto _ : bench) {
+    const std::uint64_t before = DeviceCallWorker::ThreadsStarted();
+    rig.Operation();
+    started = DeviceCallWorker::ThreadsStarted() - before;
+  }
+  Report(bench, double(started), 1, "threads per operation", "<= 1");
+}
+BENCHMARK(CallDeviceThreads)->Iterations(1);
 
 // A device call as an operation made it, to be made again directly.
 struct IoCall {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "transport/AtaProtocol.h"
@@ -42,6 +43,16 @@ constexpr const DlmcMode* FindDlmcMode(std::uint8_t code) {
     if (mode.code == code) return &mode;
   }
   return nullptr;
+}
+
+// The mode a window's mode box picks: its current item's, unless the text it
+// shows was typed over. A typed text picks no mode (the unlock alone), even
+// one that names a mode, in every window.
+constexpr std::optional<std::uint8_t> DlmcModeOfBox(int index, std::string_view text) {
+  if (index < 0 || index >= static_cast<int>(kDlmcModeTable.size())) return std::nullopt;
+  const DlmcMode& mode = kDlmcModeTable[static_cast<std::size_t>(index)];
+  if (text != mode.boxText) return std::nullopt;
+  return mode.code;
 }
 
 }  // namespace brisquel

@@ -39,12 +39,15 @@ class SectorProgress : public UiHost {
 
 }  // namespace
 
+std::optional<std::string> ImageSizeRefusal(std::uintmax_t imageBytes) {
+  if (imageBytes <= kDlmcMaxImageBytes) return std::nullopt;
+  return "Refused: the file has " + std::to_string(imageBytes) + " bytes, more than the " +
+         std::to_string(kDlmcMaxImageBytes) + " bytes a download can carry";
+}
+
 std::optional<std::string> DownloadRefusal(const DriveTarget& target, std::uint8_t mode,
                                            std::uintmax_t imageBytes) {
-  if (imageBytes > kDlmcMaxImageBytes) {
-    return "Refused: the file has " + std::to_string(imageBytes) + " bytes, more than the " +
-           std::to_string(kDlmcMaxImageBytes) + " bytes a download can carry";
-  }
+  if (auto refusal = ImageSizeRefusal(imageBytes)) return refusal;
   const std::uint32_t blocks = BlocksOf(imageBytes);
   if (target.kind == TransportKind::scsiPassThrough && !Segmented(mode) &&
       blocks > kScsiMaxBlocksPerCommand && target.takesTransferLength != true) {

@@ -30,6 +30,10 @@ inline constexpr std::uint32_t kScsiMaxBlocksPerCommand = 0xFF;
 DownloadOutcome SendStandardDownload(OperationContext& ctx, std::uint8_t mode,
                                      const std::string& file, std::span<const std::uint8_t> image);
 
+// Why an image of this size is not sent by any download, standard or vendor,
+// in any view: more than TransferBuffer's whole blocks. None when it fits.
+std::optional<std::string> ImageSizeRefusal(std::uintmax_t imageBytes);
+
 // Why an image cannot be sent in this mode to this target, or none. Over SCSI
 // pass-through a whole image above 255 blocks goes only where the bridge was
 // found to take a length from the transfer.

@@ -253,8 +253,7 @@ class Procedure {
     }
     fileName_ = FileNameOf(*path);
     report_.download.file = fileName_;
-    const bool vendor = r_.kind == UpdateRequest::Kind::vendor;
-    FirmwareFile file = LoadFirmwareFile(*path, vendor ? UINTMAX_MAX : kDlmcMaxImageBytes);
+    FirmwareFile file = LoadFirmwareFile(*path, kDlmcMaxImageBytes);
     if (file.outcome == FirmwareFile::Outcome::unreadable) {
       Refuse(Stage::file, "Cannot read the file " + ShownName(*path) + ": " + file.problem);
       return std::nullopt;
@@ -264,7 +263,15 @@ class Procedure {
 
   bool FileChecks(const FirmwareFile& file) {
     report_.stage = Stage::fileChecks;
-    if (r_.kind == UpdateRequest::Kind::vendor) return true;
+    if (r_.kind == UpdateRequest::Kind::vendor) {
+      // The vendor channel sends in chunks, but takes no larger file than a
+      // standard download: the window and the command line refuse alike.
+      if (auto refusal = ImageSizeRefusal(file.size)) {
+        Refuse(Stage::fileChecks, *refusal);
+        return false;
+      }
+      return true;
+    }
     const TransportKind kind = t_.state.DriveTarget.kind;
     // What the bridge takes decides what can go over it: asked once per drive.
     const bool whole = !DlmcModeUsesOffsets(*r_.mode);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "transport/ZeroedBuffer.h"
 
 namespace brisquel {
+
+class DeviceCallWorker;
 
 // What the program learnt of one USB bridge.
 struct KnownSatBridge {
@@ -38,6 +41,9 @@ struct TransportState {
   // What the selected disk's driver said of Windows' firmware interface.
   FirmwareInterfaceInfo FirmwareInterface;
   std::string SatFormLine;
+  // The one thread that waits for the system's blocking requests: started at
+  // the first, handed every one after (transport/DeviceCall.h).
+  std::shared_ptr<DeviceCallWorker> CallWorker;
 };
 
 class CommandObserver;

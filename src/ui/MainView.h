@@ -27,8 +27,10 @@ class MainView {
   // Identify, DLMC and WD DPTM together.
   virtual void SetOperationButtonsEnabled(bool enabled) = 0;
 
-  // The item index of the DLMC mode combo box; -1 when the user typed a text.
+  // The DLMC mode combo box: its current item's index (-1 for none) and the
+  // text it shows, which the user may have typed over; DlmcModeOfBox decides.
   virtual int DlmcTypeIndex() = 0;
+  virtual std::string DlmcTypeText() = 0;
 
   // The file-open dialog (OpenDialog1), with no file name and no filter.
   virtual std::optional<std::string> OpenFileDialog() = 0;

@@ -88,12 +88,8 @@ void TfmMain::btIdentifyClick() {
 }
 
 void TfmMain::btUnlockClick() {
-  // A typed text picks no mode.
-  const int index = view_.DlmcTypeIndex();
   UpdateRequest request;
-  if (index >= 0 && index < static_cast<int>(kDlmcModeTable.size())) {
-    request.mode = kDlmcModeTable[static_cast<std::size_t>(index)].code;
-  }
+  request.mode = DlmcModeOfBox(view_.DlmcTypeIndex(), view_.DlmcTypeText());
   RunUpdateClick(request);
 }
 

@@ -148,6 +148,11 @@ TEST(Window, ControlsStandWhereTheDesignPutsThem) {
                                 "Deferred (0E)", "Activate Deferred (0F)"}));
   EXPECT_EQ(w.cbDlmcType->currentIndex(), 2);
   EXPECT_EQ(w.cbDlmcType->currentText(), "Permanent (07)");
+  EXPECT_EQ(w.DlmcTypeText(), "Permanent (07)");
+  w.cbDlmcType->setEditText("Permanent (7)");
+  EXPECT_EQ(w.DlmcTypeIndex(), 2);
+  EXPECT_EQ(w.DlmcTypeText(), "Permanent (7)") << "the typed text, for the rule to see";
+  w.cbDlmcType->setEditText("Permanent (07)");
 
   EXPECT_TRUE(QFontInfo(w.lbControllers->font()).fixedPitch());
   EXPECT_EQ(w.lbControllers->font().pixelSize(), 15);

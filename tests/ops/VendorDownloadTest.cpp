@@ -130,20 +130,26 @@ TEST_P(VendorDownloadOnBench, BreakStopsTheChunkLoopButNotTheClosingLine) {
   EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 
-TEST_P(VendorDownloadOnBench, ACancelledDialogOrAnUnreadableFileSendsNothing) {
+// A file larger than a standard download takes is refused as the command
+// line refuses it, though the vendor channel sends in chunks.
+TEST_P(VendorDownloadOnBench, ACancelledDialogOrAnUnreadableOrOversizedFileSendsNothing) {
   OpsBench b(GetParam());
   b.Dptm();
   const std::string missing = b.Missing("gone.bin");
   b.host.dialogAnswers.push_back(missing);
   b.Dptm();
+  b.host.dialogAnswers.push_back(b.File("big.bin", std::vector<std::uint8_t>(16'777'217, 0x5A)));
+  b.Dptm();
   // Only the IDENTIFY of the checks, once per click.
-  EXPECT_EQ(b.drive.History().size(), 2u);
-  EXPECT_EQ(b.Commands(0xEC).size(), 2u);
+  EXPECT_EQ(b.drive.History().size(), 3u);
+  EXPECT_EQ(b.Commands(0xEC).size(), 3u);
   EXPECT_EQ(b.host.log,
-            std::vector<std::string>{
+            (std::vector<std::string>{
                 "Download Microcode (DPTM) - gone.bin - Cannot read the file " + missing +
-                ": No such file or directory"});
-  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true}));
+                    ": No such file or directory",
+                "Download Microcode (DPTM) - big.bin - Refused: the file has 16777217 bytes, "
+                "more than the 16777216 bytes a download can carry"}));
+  EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true, false, true, false, true}));
 
   b.host.dialogThrows = true;
   EXPECT_THROW(b.Dptm(), std::runtime_error);

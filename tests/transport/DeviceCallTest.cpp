@@ -8,6 +8,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +112,43 @@ TEST_F(WorkerWait, ARefusalKeepsItsErrorAcrossTheThreads) {
   EXPECT_EQ(r.end, CommandEnd::timedOut);
   EXPECT_EQ(r.systemError, win32::ERROR_SEM_TIMEOUT_);
   EXPECT_EQ(host.log, std::vector<std::string>{"IOCTL_ATA_PASS_THROUGH Unknown error 121"});
+}
+
+// Every request of a run goes to one waiting thread, started at the first; a
+// request made from inside a pump, while that thread waits on another, gets
+// one of its own; what a request throws comes back to the caller.
+TEST(DeviceCall, OneWorkerWaitsForEveryRequestOfTheRecords) {
+  BlockingIo io;
+  TransportState state;
+  testing::RecordingPorts ports;
+  testing::FakeUiHost host;
+  TransportContext t{state, ports, io, host};
+  std::vector<std::thread::id> ran;
+  const std::uint64_t before = DeviceCallWorker::ThreadsStarted();
+  for (int i = 0; i < 5; ++i) RunDeviceCall(t, [&] { ran.push_back(std::this_thread::get_id()); });
+  EXPECT_EQ(DeviceCallWorker::ThreadsStarted() - before, 1u);
+  ASSERT_EQ(ran.size(), 5u);
+  EXPECT_NE(ran[0], std::this_thread::get_id()) << "the requests ran on a worker";
+  EXPECT_EQ(std::count(ran.begin(), ran.end(), ran[0]), 5);
+
+  std::promise<void> innerDone;
+  std::thread::id inner;
+  host.onPump = [&](int pump) {
+    if (pump != 1) return;
+    RunDeviceCall(t, [&] { inner = std::this_thread::get_id(); });
+    innerDone.set_value();
+  };
+  RunDeviceCall(t, [&] { innerDone.get_future().wait(); });
+  EXPECT_NE(inner, ran[0]);
+  EXPECT_NE(inner, std::thread::id());
+  EXPECT_EQ(DeviceCallWorker::ThreadsStarted() - before, 2u);
+  host.onPump = nullptr;
+
+  EXPECT_THROW(RunDeviceCall(t, [] { throw std::runtime_error("the request failed"); }),
+               std::runtime_error);
+  RunDeviceCall(t, [&] { ran.push_back(std::this_thread::get_id()); });
+  EXPECT_EQ(ran.back(), ran[0]) << "the worker outlives a request that threw";
+  EXPECT_EQ(DeviceCallWorker::ThreadsStarted() - before, 2u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/DlmcModes.h"
 #include "ui/MainView.h"
 
 namespace brisquel::testing {
@@ -30,6 +31,7 @@ class FakeMainView : public MainView {
   bool ctrlHeld = false;
   bool shiftHeld = false;
   int dlmcIndex = 2;
+  std::optional<std::string> dlmcText;  // typed over the item's text
   // Answers of the file dialog, one per opening; an empty queue cancels.
   // A dialog answer of "throw" makes the dialog throw, as a failing toolkit would.
   std::deque<std::optional<std::string>> dialogAnswers;
@@ -66,6 +68,12 @@ class FakeMainView : public MainView {
     events.push_back(enabled ? "buttons:on" : "buttons:off");
   }
   int DlmcTypeIndex() override { return dlmcIndex; }
+  std::string DlmcTypeText() override {
+    if (dlmcText) return *dlmcText;
+    return dlmcIndex >= 0 && dlmcIndex < static_cast<int>(kDlmcModeTable.size())
+               ? std::string(kDlmcModeTable[static_cast<std::size_t>(dlmcIndex)].boxText)
+               : "";
+  }
   std::optional<std::string> OpenFileDialog() override {
     events.push_back("dialog");
     if (dialogAnswers.empty()) return std::nullopt;

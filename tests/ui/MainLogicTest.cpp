@@ -633,6 +633,7 @@ TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
   struct Case {
     int index;
     std::vector<std::string> log;
+    std::optional<std::string> typed = {};  // over the item's text
   };
   for (const Case& c : {
            Case{2,
@@ -641,14 +642,18 @@ TEST(MainLogic, DownloadButtonsUseTheComboIndexAndTheDialog) {
                  "Firmware revision 15.01H15 -> NEWFW1"}},
            Case{4, {}},
            Case{-1, {}},
+           // A typed text picks no mode, even one that names another item.
+           Case{2, {}, "Permanent (7)"},
+           Case{2, {}, "Temporary (01)"},
        }) {
     Window w;
     w.main.lbControllersClick(0);
     w.view.log.clear();
     w.view.dlmcIndex = c.index;
+    w.view.dlmcText = c.typed;
     w.view.dialogAnswers.push_back(firmware);
     w.main.btUnlockClick();
-    EXPECT_EQ(w.view.log, c.log) << c.index;
+    EXPECT_EQ(w.view.log, c.log) << c.index << " " << c.typed.value_or("");
   }
   Window w;
   w.main.lbControllersClick(0);

@@ -175,8 +175,9 @@ TEST_F(WindowOnBench, FontsCaptionComboBreakAndStartState) {
   EXPECT_EQ(SendMessageW(window->cbDlmcType, CB_GETCURSEL, 0, 0), 2);
   EXPECT_EQ(Text(window->cbDlmcType), L"Permanent (07)");
   EXPECT_EQ(window->DlmcTypeIndex(), 2);
+  EXPECT_EQ(window->DlmcTypeText(), "Permanent (07)");
   SetWindowTextW(window->cbDlmcType, L"Permanent (7)");
-  EXPECT_EQ(window->DlmcTypeIndex(), -1) << "a typed text selects no item";
+  EXPECT_EQ(window->DlmcTypeText(), "Permanent (7)") << "the typed text, for the rule to see";
 
   EXPECT_NE(SendMessageW(window->btBreak, BM_GETIMAGE, IMAGE_BITMAP, 0), 0);
   wchar_t tip[32] = {};

@@ -1,10 +1,13 @@
 #include "app/gui/MainWindow.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
@@ -251,12 +254,9 @@ void MainWindow::SetOperationButtonsEnabled(bool enabled) {
   btReplace->setEnabled(enabled);
 }
 
-int MainWindow::DlmcTypeIndex() {
-  // A typed text that is not the selected item's selects no item.
-  const int index = cbDlmcType->currentIndex();
-  if (index < 0 || cbDlmcType->currentText() != cbDlmcType->itemText(index)) return -1;
-  return index;
-}
+int MainWindow::DlmcTypeIndex() { return cbDlmcType->currentIndex(); }
+
+std::string MainWindow::DlmcTypeText() { return cbDlmcType->currentText().toStdString(); }
 
 std::optional<std::string> MainWindow::OpenFileDialog() {
   // A dialog keeps its last file name, and selectFile("") does not clear it:
@@ -266,7 +266,16 @@ std::optional<std::string> MainWindow::OpenFileDialog() {
   delete OpenDialog1;
   OpenDialog1 = NewOpenDialog(this);
   OpenDialog1->setDirectory(folder);
-  if (OpenDialog1->exec() != QDialog::Accepted) return std::nullopt;
+  const int answer = OpenDialog1->exec();
+  // A path typed into the name box and accepted with Enter left its completion
+  // list open over the log, and a folder read in the background could open it
+  // again: the list goes with the dialog.
+  for (QLineEdit* box : OpenDialog1->findChildren<QLineEdit*>()) {
+    if (!box->completer()) continue;
+    box->completer()->popup()->hide();
+    box->setCompleter(nullptr);
+  }
+  if (answer != QDialog::Accepted) return std::nullopt;
   const QStringList files = OpenDialog1->selectedFiles();
   if (files.isEmpty()) return std::nullopt;
   return QFile::encodeName(files.front()).toStdString();

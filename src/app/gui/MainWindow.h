@@ -83,6 +83,7 @@ class MainWindow : public QWidget, public MainView {
   void AddListLine(const std::string& text) override;
   void SetOperationButtonsEnabled(bool enabled) override;
   int DlmcTypeIndex() override;
+  std::string DlmcTypeText() override;
   std::optional<std::string> OpenFileDialog() override;
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;

@@ -446,12 +446,10 @@ void WinMainWindow::SetOperationButtonsEnabled(bool enabled) {
 }
 
 int WinMainWindow::DlmcTypeIndex() {
-  // A typed text that is not the selected item's selects no item.
-  const auto index = static_cast<int>(SendMessageW(cbDlmcType, CB_GETCURSEL, 0, 0));
-  if (index < 0 || index >= static_cast<int>(kDlmcModeTable.size())) return -1;
-  const DlmcMode& mode = kDlmcModeTable[static_cast<std::size_t>(index)];
-  return WindowText(cbDlmcType) == Wide(std::string(mode.boxText)) ? index : -1;
+  return static_cast<int>(SendMessageW(cbDlmcType, CB_GETCURSEL, 0, 0));
 }
+
+std::string WinMainWindow::DlmcTypeText() { return Utf8(WindowText(cbDlmcType).c_str()); }
 
 std::optional<std::string> WinMainWindow::OpenFileDialog() {
   if (options_.chooseFile) return options_.chooseFile();

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <system_error>
 
 namespace brisquel::linuxpt {
 
@@ -168,22 +170,29 @@ std::optional<std::uint32_t> NumberAttr(udev_device* d, const char* name) {
 }
 }  // namespace
 
+constexpr const char* kBlockClass = "/sys/class/block";
+
 bool LinuxDiskEnumerator::Begin() {
   disks_.clear();
   if (!udev_) return false;
-  udev_enumerate* e = udev_enumerate_new(udev_);
-  if (!e) return false;
-  udev_enumerate_add_match_subsystem(e, "block");
-  udev_enumerate_add_match_property(e, "DEVTYPE", "disk");
-  if (udev_enumerate_scan_devices(e) < 0) {
-    udev_enumerate_unref(e);
-    return false;
-  }
+  // The block devices by name, read here rather than by a udev enumeration,
+  // which resolves and reads every device's records (partitions, loop and
+  // ram devices included) before its caller reads them again.
+  std::error_code ec;
+  std::filesystem::directory_iterator dir(kBlockClass, ec);
+  if (ec) return false;
   std::vector<std::pair<std::string, DiskInterfaceInfo>> found;
-  udev_list_entry* entry;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
-    udev_device* disk = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+  for (const std::filesystem::directory_entry& entry : dir) {
+    // A device of no hardware (loop, ram, zram, device mapper, md) has no
+    // parent, so the list never shows it: its records are not read at all.
+    const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), ec);
+    if (ec || target.string().find("/virtual/") != std::string::npos) continue;
+    udev_device* disk = udev_device_new_from_syspath(udev_, entry.path().c_str());
     if (!disk) continue;
+    if (Value(udev_device_get_devtype(disk)) != "disk") {  // a partition
+      udev_device_unref(disk);
+      continue;
+    }
     const DiskFacts facts = GatherFacts(disk);
     const char* node = udev_device_get_devnode(disk);
     if (node && IsListedDisk(facts)) {
@@ -213,7 +222,6 @@ bool LinuxDiskEnumerator::Begin() {
     }
     udev_device_unref(disk);
   }
-  udev_enumerate_unref(e);
   // sda, sdb, ... sdz, sdaa: shorter names first within a family.
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return a.first.size() != b.first.size() ? a.first.size() < b.first.size() : a.first < b.first;
