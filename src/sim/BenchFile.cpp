@@ -4,6 +4,7 @@
 #include <charconv>
 #include <iterator>
 #include <map>
+#include <set>
 #include <span>
 #include <utility>
 
@@ -24,7 +25,7 @@ struct ParseError {
   throw ParseError{line, std::move(message)};
 }
 
-enum class Kind { library, enumeration, pci, channel, drive, bridge, disk };
+enum class Kind { library, enumeration, pci, channel, drive, bridge, disk, nvme };
 
 struct KindInfo {
   std::string_view name;
@@ -63,8 +64,12 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "identify-file"};
 constexpr std::string_view kBridgeKeys[] = {"forms", "a1-length", "tpsiu", "drops", "ck-cond",
                                              "ata-ioctl-error"};
+constexpr std::string_view kNvmeKeys[] = {
+    "model", "serial", "slots", "slot1", "slot2", "slot3", "slot4", "slot5", "slot6", "slot7",
+    "active-slot", "next-slot", "slot1-read-only", "activate-without-reset", "firmware-commands",
+    "fwug", "mdts", "mtfa", "refuse-opcode", "refuse-status"};
 constexpr std::string_view kDiskKeys[] = {
-    "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use", "system"};
+    "drive", "nvme", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use", "system"};
 
 constexpr KindInfo kKinds[] = {
     {"library", Kind::library, false, 1, kLibraryKeys},
@@ -74,6 +79,7 @@ constexpr KindInfo kKinds[] = {
     {"drive", Kind::drive, true, kMaxBenchDrives, kDriveKeys},
     {"bridge", Kind::bridge, true, kMaxBenchBridges, kBridgeKeys},
     {"disk", Kind::disk, false, kMaxBenchDisks, kDiskKeys},
+    {"nvme", Kind::nvme, true, kMaxBenchDrives, kNvmeKeys},
 };
 
 struct Entry {
@@ -291,6 +297,7 @@ struct Builder {
   BenchDescription bench;
   std::map<std::string, int, std::less<>> drives;               // name -> line
   std::map<std::string, int, std::less<>> bridges;              // name -> line
+  std::set<std::string, std::less<>> nvmes;                     // of the names in `drives`
   std::map<std::string, std::string, std::less<>> drivePlaces;  // drive on a channel -> where
   std::map<std::string, int, std::less<>> paths;
 
@@ -451,6 +458,70 @@ struct Builder {
     bench.drives.push_back(std::move(d));
   }
 
+  void Nvme(const Section& s) {
+    CheckName(s.argument, s.line, "[nvme]");
+    // Drives and NVMe drives share one name space: a disk names either.
+    if (!drives.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
+    nvmes.insert(s.argument);
+    BenchNvme n;
+    n.name = s.argument;
+    NvmeIdentity& id = n.identity;
+    if (auto e = s.Find("model")) id.model = ParseText(*e, What(s, "model"), 40);
+    if (auto e = s.Find("serial")) id.serial = ParseText(*e, What(s, "serial"), 20);
+    if (auto e = s.Find("slots")) {
+      id.slotCount = static_cast<int>(ParseDecimal(*e, What(s, "slots"), 1, kNvmeMaxSlots));
+    }
+    for (int slot = 1; slot <= kNvmeMaxSlots; ++slot) {
+      const std::string key = "slot" + std::to_string(slot);
+      const Entry* e = s.Find(key);
+      if (!e) continue;
+      if (slot > id.slotCount) {
+        Fail(e->line, What(s, key) + ": the controller has " + std::to_string(id.slotCount) +
+                          " slot" + (id.slotCount == 1 ? "" : "s"));
+      }
+      id.slotRevisions[static_cast<std::size_t>(slot - 1)] = ParseText(*e, What(s, key), 8);
+    }
+    auto slotNumber = [&](std::string_view key, int min, int& field) {
+      if (auto e = s.Find(key)) {
+        field = static_cast<int>(ParseDecimal(*e, What(s, key), min, id.slotCount));
+      }
+    };
+    slotNumber("active-slot", 1, id.activeSlot);
+    slotNumber("next-slot", 0, id.nextSlot);
+    if (id.slotRevisions[static_cast<std::size_t>(id.activeSlot - 1)].empty()) {
+      Fail(s.line, s.Title() + ": the active slot " + std::to_string(id.activeSlot) +
+                       " holds no firmware");
+    }
+    auto yesNo = [&](std::string_view key, bool& field) {
+      if (auto e = s.Find(key)) field = ParseYesNo(*e, What(s, key));
+    };
+    yesNo("slot1-read-only", id.slot1ReadOnly);
+    yesNo("activate-without-reset", id.activateWithoutReset);
+    yesNo("firmware-commands", id.firmwareCommands);
+    auto byte = [&](std::string_view key, std::int64_t max, auto& field) {
+      if (auto e = s.Find(key)) {
+        field = static_cast<std::remove_reference_t<decltype(field)>>(
+            ParseDecimal(*e, What(s, key), 0, max));
+      }
+    };
+    byte("fwug", 255, id.fwug);
+    byte("mdts", 255, id.mdts);
+    byte("mtfa", 65535, id.mtfa);
+    if (auto e = s.Find("refuse-opcode")) {
+      n.faults.refuseOpcode =
+          static_cast<std::uint8_t>(ParseHex(e->value, e->line, What(s, "refuse-opcode"), 0xFF));
+    }
+    if (auto e = s.Find("refuse-status")) {
+      if (!n.faults.refuseOpcode) Fail(e->line, What(s, "refuse-status") + ": needs refuse-opcode");
+      const std::uint32_t field = ParseHex(e->value, e->line, What(s, "refuse-status"), 0x47FF);
+      n.faults.refuseStatus = NvmeStatus::FromField(field);
+      if (n.faults.refuseStatus.ok()) {
+        Fail(e->line, What(s, "refuse-status") + ": 0 is success, not a refusal");
+      }
+    }
+    bench.nvmes.push_back(std::move(n));
+  }
+
   void Bridge(const Section& s) {
     CheckName(s.argument, s.line, "[bridge]");
     if (!bridges.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
@@ -514,7 +585,7 @@ struct Builder {
       const std::string key = "device" + std::to_string(position);
       const Entry* e = s.Find(key);
       if (!e) continue;
-      if (!drives.contains(e->value)) {
+      if (!drives.contains(e->value) || nvmes.contains(e->value)) {
         Fail(e->line, What(s, key) + ": no [drive " + e->value + "]");
       }
       const std::string place = s.Title() + " " + key;
@@ -531,10 +602,17 @@ struct Builder {
     BenchDisk d;
     const std::size_t index = bench.disks.size();
     if (auto e = s.Find("fails-to-open")) d.failsToOpen = ParseYesNo(*e, What(s, "fails-to-open"));
+    const Entry* nvme = s.Find("nvme");
     if (auto e = s.Find("drive")) {
-      if (!drives.contains(e->value))
+      if (nvme) Fail(e->line, What(s, "drive") + ": a disk is a drive or an NVMe drive, not both");
+      if (!drives.contains(e->value) || nvmes.contains(e->value))
         Fail(e->line, What(s, "drive") + ": no [drive " + e->value + "]");
       d.drive = e->value;
+    } else if (nvme) {
+      if (!nvmes.contains(nvme->value))
+        Fail(nvme->line, What(s, "nvme") + ": no [nvme " + nvme->value + "]");
+      d.nvme = nvme->value;
+      d.busType = kBusTypeNvme;
     } else if (!d.failsToOpen) {
       Fail(s.line, "[disk] " + std::to_string(index) + " needs a drive (or fails-to-open = yes)");
     }
@@ -604,6 +682,7 @@ BenchParse ParseBenchText(std::string_view text) {
     for (const Section& s : sections) {
       if (s.info->kind == Kind::drive) b.Drive(s);
       if (s.info->kind == Kind::bridge) b.Bridge(s);
+      if (s.info->kind == Kind::nvme) b.Nvme(s);
     }
     for (const Section& s : sections) {
       switch (s.info->kind) {
@@ -624,6 +703,7 @@ BenchParse ParseBenchText(std::string_view text) {
           break;
         case Kind::drive:
         case Kind::bridge:
+        case Kind::nvme:
           break;
       }
     }

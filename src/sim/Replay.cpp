@@ -71,6 +71,17 @@ ScsiAnswer ReplayedAnswer(Replayer& replayer, const ScsiRequest& request) {
   return answer;
 }
 
+NvmeAdminAnswer ReplayedAnswer(Replayer& replayer, const NvmeAdminRequest& request) {
+  const RecordedCommand& c = replayer.Next(RecordedRequest(request));
+  if (!c.delivered) return RefusedAnswer<NvmeAdminAnswer>(c.systemError);
+  DataIn(c, request.direction, request.data);
+  NvmeAdminAnswer answer;
+  answer.status = NvmeStatus::FromField(c.nvmeStatus);
+  answer.result = c.nvmeResult;
+  answer.bytesMoved = c.moved;
+  return answer;
+}
+
 bool ReplayChannel::Addressed() const {
   return ((current_[pioport::kDevice] & kDeviceDev) != 0) == device1_;
 }

@@ -28,6 +28,10 @@ class CommandRecorder : public CommandObserver {
   void CommandStarting(const DriveTarget& target, const AtaCommand& command) override;
   void CommandEnded(const DriveTarget& target, const AtaCommand& command,
                     const CommandReturn& back) override;
+  // NVMe commands are written by RecordingDeviceIo; the trace still sees them.
+  void NvmeCommandStarting(const DriveTarget& target, const NvmeAdminRequest& request) override;
+  void NvmeCommandEnded(const DriveTarget& target, const NvmeAdminRequest& request,
+                        const NvmeAdminAnswer& answer, std::chrono::nanoseconds elapsed) override;
 
  private:
   void Write(const std::string& text);

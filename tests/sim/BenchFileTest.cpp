@@ -44,12 +44,13 @@ TEST(BenchFile, TheDefaultBenchHasTheControllerTheDrivesAndTheBridge) {
   EXPECT_EQ(bench->Channel(0x1F0)->Drive(0), bench->Drive("ide0"));
   EXPECT_EQ(bench->Channel(0x170)->Drive(0), nullptr);
 
-  // The API list: SATA, the IDE drive again, and the USB drive behind its bridge.
+  // The API list: SATA, the IDE drive again, the USB drive behind its
+  // bridge, and last the NVMe drive.
   DiscoveryState discovery;
-  ASSERT_EQ(EnumeratePhysicalDrives(bench->Disks(), discovery), 3);
+  ASSERT_EQ(EnumeratePhysicalDrives(bench->Disks(), discovery), 4);
   EXPECT_EQ(bench->Disks().Begun(), bench->Disks().Ended());
-  const std::uint8_t busTypes[] = {11, 3, 7};
-  for (int i = 0; i < 3; ++i) {
+  const std::uint8_t busTypes[] = {11, 3, 7, 17};
+  for (int i = 0; i < 4; ++i) {
     const TST_PhysicalDrive& d = discovery.DriveTable[i];
     EXPECT_EQ(d.BusType, busTypes[i]);
     EXPECT_EQ(d.DevicePath, DefaultDiskPath(i));

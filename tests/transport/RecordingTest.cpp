@@ -114,7 +114,7 @@ TEST(Recording, MalformedTextIsRefusedWithItsLine) {
        "line 3: data sent, and only data sent, comes with its hash"},
       {head + "> scsi cdb A1 dir none length 0 limit 5 limit 6\n", "line 3: field limit given twice"},
       {head + "> scsi dir none length 0 limit 5\n", "line 3: field cdb is missing"},
-      {head + "> usb regs\n", "line 3: expected ata, scsi or pio"},
+      {head + "> usb regs\n", "line 3: expected ata, scsi, pio or nvme"},
       {head + "> ata regs 00 01\n", "line 3: field regs needs 7 values"},
       {head + "hello\n", "line 3: unknown line \"hello\""},
   };

@@ -149,7 +149,7 @@ TEST(MainLogic, OperationButtonsFollowTheRules) {
   Window w;
   FakeMainView& v = w.view;
   EXPECT_FALSE(v.buttonsEnabled) << "program start";
-  EXPECT_EQ(v.list.size(), 3u);
+  EXPECT_EQ(v.list.size(), 4u);
 
   w.main.lbControllersClick(0);
   EXPECT_TRUE(v.buttonsEnabled) << "a line selected";
@@ -233,7 +233,7 @@ TEST(MainLogic, DriveFillKeepsOldLinesWhenNothingIsFoundButNeverTakesThemForDriv
     Window w;
     FakeMainView& v = w.view;
     const std::vector<std::string> lines = v.list;
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     w.bench->Disks().SetAvailable(false);
     w.main.HandleDeviceChange(0x8004);
     EXPECT_EQ(v.list, lines);

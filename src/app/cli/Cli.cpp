@@ -647,6 +647,8 @@ const char* TransportName(TransportKind kind) {
       return "ATA pass-through";
     case TransportKind::scsiPassThrough:
       return "SCSI pass-through (SAT)";
+    case TransportKind::nvme:
+      return "NVMe admin commands";
     case TransportKind::pio:
       break;
   }
