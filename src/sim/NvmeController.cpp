@@ -43,6 +43,7 @@ std::string NvmeController::Revision() const {
 }
 
 NvmeAdminAnswer NvmeController::Execute(const NvmeAdminRequest& request) {
+  history_.push_back(request.opcode);
   if (faults_.refuseOpcode && *faults_.refuseOpcode == request.opcode) {
     NvmeAdminAnswer answer;
     answer.status = faults_.refuseStatus;

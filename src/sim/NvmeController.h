@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "transport/NvmeProtocol.h"
 #include "transport/NvmeRequest.h"
@@ -48,6 +49,8 @@ class NvmeController {
   std::string Revision() const;
 
   NvmeAdminAnswer Execute(const NvmeAdminRequest& request);
+  // The opcode of every command it was sent, in order.
+  const std::vector<std::uint8_t>& History() const { return history_; }
 
   // The slots and which is active and next, as a state file keeps them.
   std::string SaveFirmwareState() const;
@@ -59,6 +62,7 @@ class NvmeController {
 
   NvmeIdentity identity_;
   NvmeFaults faults_;
+  std::vector<std::uint8_t> history_;
 };
 
 }  // namespace brisquel::sim
