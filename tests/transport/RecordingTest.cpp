@@ -118,7 +118,7 @@ TEST(Recording, MalformedTextIsRefusedWithItsLine) {
       {head + "> usb regs\n", "line 3: expected ata, scsi, pio or nvme"},
       {head + "> ata regs 00 01\n", "line 3: field regs needs 7 values"},
       {head + "> nvme opcode 06 nsid 0 cdw 1 2 dir none length 0 limit 5\n",
-       "line 3: field cdw needs 6 values"},
+       "line 3: cdw: \"dir\" is not a hexadecimal number"},
       {head + "> nvme opcode 06 nsid 0 cdw 1 0 0 0 0 0 dir none length 0 limit 5\n"
               "< nvme system - status 8000 result 0 moved 0\n",
        "line 4: status: \"8000\" is not a hexadecimal number up to 32767"},
