@@ -2,6 +2,8 @@
 // drive in a USB enclosure, and a recording of them played back.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,29 @@ TEST(CliNvme, TraceShowsTheCommandsAndARecordingPlaysBackWithTheSerialMasked) {
                            "00000000 00000000, recorded 00000000"),
             std::string::npos)
       << other.err;
+}
+
+TEST(CliNvme, TheBenchStateFileKeepsTheSlots) {
+  CliRunner cli;
+  std::filesystem::create_directories(cli.StateDir());
+  const auto write = [&](const std::string& text) {
+    std::ofstream(cli.StateDir() / "bench-default.state", std::ios::binary | std::ios::trunc)
+        << text;
+  };
+  write("[nvme nvme0 WD-SIMNVME00000004]\nactive = 1\nnext = 2\nslot1 = 211050WD\nslot2 = 3.0\n");
+  const CliResult kept = cli.Run({"--sim", "info", "--drive", "3"});
+  EXPECT_EQ(kept.exitCode, 0) << kept.err;
+  EXPECT_NE(kept.out.find("firmware\t211050WD\n"), std::string::npos) << kept.out;
+  EXPECT_NE(kept.out.find("active-slot\t1\nnext-slot\t2\nslot1\t211050WD\nslot2\t3.0\n"),
+            std::string::npos)
+      << kept.out;
+
+  write("[nvme nvme0 WD-SIMNVME00000004]\nactive = 9\n");
+  const CliResult damaged = cli.Run({"--sim", "identify", "--drive", "3"});
+  EXPECT_EQ(damaged.exitCode, 0);
+  EXPECT_NE(damaged.out.find(kNvmeLine), std::string::npos) << "as the bench describes it";
+  EXPECT_NE(damaged.err.find("unreadable state for drive nvme nvme0"), std::string::npos)
+      << damaged.err;
 }
 
 }  // namespace
