@@ -79,6 +79,11 @@ std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench) {
     // A captured serial may hold a line end or a ']': the key stays one line.
     drives.push_back({EscapeText(name + " " + drive->Identity().serial), drive});
   }
+  // "nvme" in the key: a drive and an NVMe drive never share a section.
+  for (const std::string& name : bench.NvmeNames()) {
+    sim::NvmeController* nvme = bench.Nvme(name);
+    drives.push_back({EscapeText("nvme " + name + " " + nvme->Identity().serial), nullptr, nvme});
+  }
   return drives;
 }
 
@@ -112,14 +117,21 @@ bool LoadBenchState(const std::filesystem::path& file, const std::vector<Remembe
     auto it = sections.find(d.key);
     if (it == sections.end()) continue;
     sim::AtaDrive probe;
-    if (!probe.LoadFirmwareState(it->second)) {
+    sim::NvmeController nvmeProbe(d.nvme ? d.nvme->Identity() : sim::NvmeIdentity{});
+    if (!(d.nvme ? nvmeProbe.LoadFirmwareState(it->second)
+                 : probe.LoadFirmwareState(it->second))) {
       problem = Utf8Of(file) + ": unreadable state for drive " + d.key;
       return false;
     }
   }
   for (const auto& d : drives) {
     auto it = sections.find(d.key);
-    if (it != sections.end()) d.drive->LoadFirmwareState(it->second);
+    if (it == sections.end()) continue;
+    if (d.nvme) {
+      d.nvme->LoadFirmwareState(it->second);
+    } else {
+      d.drive->LoadFirmwareState(it->second);
+    }
   }
   return true;
 }
@@ -128,7 +140,10 @@ bool SaveBenchState(const std::filesystem::path& file, const std::vector<Remembe
                     std::string& problem) {
   std::ostringstream text;
   text << kHeader << "\n";
-  for (const auto& d : drives) text << "[" << d.key << "]\n" << d.drive->SaveFirmwareState();
+  for (const auto& d : drives) {
+    text << "[" << d.key << "]\n"
+         << (d.nvme ? d.nvme->SaveFirmwareState() : d.drive->SaveFirmwareState());
+  }
   // Most runs only read: a file that already says the same is left alone.
   if (std::ifstream current{file, std::ios::binary}) {
     std::ostringstream held;

@@ -11,6 +11,7 @@
 namespace brisquel::sim {
 class AtaDrive;
 class Bench;
+class NvmeController;
 }  // namespace brisquel::sim
 
 namespace brisquel {
@@ -34,9 +35,10 @@ std::string BenchStateFileName(const std::optional<std::string>& benchFile);
 struct RememberedDrive {
   std::string key;
   sim::AtaDrive* drive = nullptr;
+  sim::NvmeController* nvme = nullptr;  // an NVMe drive: its slots, in place of `drive`
 };
 
-// Every drive of the bench.
+// Every drive of the bench, NVMe drives after the others.
 std::vector<RememberedDrive> RememberedDrives(sim::Bench& bench);
 
 // Applies what the file remembers to the drives it names. A missing file is a

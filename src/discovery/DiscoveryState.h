@@ -19,6 +19,7 @@ struct TST_PhysicalDrive {
   std::uint32_t AlignmentMask = 0;
   bool AdapterUsesPio = false;
   std::uint8_t BusType = 0;
+  bool NvmeBehindUsb = false;
 };
 
 inline constexpr std::size_t kDriveTableSize = 41;

@@ -20,6 +20,9 @@ struct DiskInterfaceInfo {
   std::uint32_t alignmentMask = 0;
   bool adapterUsesPio = false;
   std::uint8_t busType = 0;  // storage bus-type numbering of BusTypeName
+  // A USB disk whose enclosure holds an NVMe drive (its bridge is one of the
+  // NVMe bridges the platform knows).
+  bool nvmeBehindUsb = false;
 };
 
 enum class DiskStep {

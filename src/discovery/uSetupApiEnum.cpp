@@ -55,6 +55,7 @@ int EnumeratePhysicalDrives(DiskEnumerator& disks, DiscoveryState& state) {
       drive.AdapterUsesPio = info.adapterUsesPio;
       drive.BusType = info.busType;
     }
+    drive.NvmeBehindUsb = info.nvmeBehindUsb;
   }
   disks.End();
   return count;

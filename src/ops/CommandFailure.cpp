@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "transport/NvmeRequest.h"
 #include "transport/uAtaPass.h"
 
 namespace brisquel {
@@ -49,6 +50,10 @@ std::string FailureWords(const CommandResult& command, TransportContext& t) {
     case CommandEnd::completed:
       break;
     case CommandEnd::deviceError: {
+      if (command.nvmeStatus) {
+        return "the controller refused it (" +
+               NvmeStatusWords(NvmeStatus::FromField(*command.nvmeStatus)) + ")";
+      }
       // A bridge that cannot translate the command answers ILLEGAL REQUEST
       // itself; any other sense carries the drive's own error.
       if (command.sense && command.sense->key == kSenseIllegalRequest) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ops/CommandFailure.h"
+#include "ops/NvmeIdentity.h"
 #include "transport/AtaCommands.h"
 #include "transport/SatForms.h"
 
@@ -77,7 +78,8 @@ IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector) {
           std::vector<std::uint8_t>(sector.begin(), sector.end()),
           {},
           ValidityOf(sector),
-          {}};
+          {},
+          false};
 }
 
 std::string IdentifyLine(const IdentifyOutcome& identity) {
@@ -104,6 +106,7 @@ CommandResult IdentifyDevice(TransportContext& t) {
 }
 
 IdentifyOutcome ReadIdentity(TransportContext& t) {
+  if (t.state.DriveTarget.kind == TransportKind::nvme) return ReadNvmeIdentity(t);
   const auto sector = std::span(t.state.TransferBuffer).first<kSectorSize>();
   std::fill(sector.begin(), sector.end(), std::uint8_t{0});
   const CommandResult command = IdentifyDevice(t);
@@ -115,7 +118,9 @@ IdentifyOutcome ReadIdentity(TransportContext& t) {
 }
 
 std::string IdentifyFailureLine(const IdentifyOutcome& identity) {
-  return identity.command ? std::string() : "IDENTIFY DEVICE failed: " + identity.failure;
+  if (identity.command) return {};
+  return (identity.nvme ? "Identify Controller failed: " : "IDENTIFY DEVICE failed: ") +
+         identity.failure;
 }
 
 IdentifyOutcome IdentifyButton(OperationContext& ctx) {

@@ -32,6 +32,7 @@ struct IdentifyOutcome {
   CommandResult command;
   IdentifyValidity validity = IdentifyValidity::valid;
   std::string failure;  // a command that did not complete: how it ended, in words
+  bool nvme = false;    // NVMe Identify Controller, not ATA IDENTIFY DEVICE; no sector
 
   // The command completed with data that is not all zeros or all ones; a
   // wrong checksum still shows names, which the checks before a download
@@ -46,10 +47,12 @@ struct IdentifyOutcome {
 IdentifyOutcome IdentityOf(std::span<const std::uint8_t, kSectorSize> sector);
 
 // IDENTIFY DEVICE without a log line: the names and the sector in the outcome
-// (empty names when the command failed, and the failure in words).
+// (empty names when the command failed, and the failure in words). On an
+// NVMe target, Identify Controller: the names, and no sector.
 IdentifyOutcome ReadIdentity(TransportContext& t);
 
-// "IDENTIFY DEVICE failed: <how>" for a command that did not complete, else empty.
+// "IDENTIFY DEVICE failed: <how>" ("Identify Controller failed: <how>" on an
+// NVMe drive) for a command that did not complete, else empty.
 std::string IdentifyFailureLine(const IdentifyOutcome& identity);
 
 // The Identify button (and a double-click on the list): logs

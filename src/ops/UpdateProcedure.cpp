@@ -5,6 +5,7 @@
 
 #include "ops/DlmcModes.h"
 #include "ops/FirmwareFile.h"
+#include "ops/NvmeIdentity.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
 #include "ops/VendorDownload.h"
@@ -49,6 +50,14 @@ class Procedure {
   }
 
   UpdateReport Run() {
+    // Nothing of this procedure is an NVMe command yet: refused before
+    // anything goes out, IDENTIFY included.
+    if (t_.state.DriveTarget.kind == TransportKind::nvme) {
+      const std::string why = NvmeDownloadRefusal(r_.kind == UpdateRequest::Kind::vendor);
+      report_.refusals.push_back(why);
+      u_.ops.host.LogLine("Refused: " + why);
+      return Ended(Stage::identify, Result::refused, why);
+    }
     if (!Identify()) return report_;
     if (r_.kind == UpdateRequest::Kind::dlmc && !r_.mode) {
       // A typed mode text: the unlock alone, as the window always sent it.
@@ -121,7 +130,7 @@ class Procedure {
             WhatEnded(report_.before.command, "IDENTIFY DEVICE", t_));
       return false;
     }
-    if (report_.before.Answered()) {
+    if (report_.before.Answered() && report_.before.sector.size() >= kSectorSize) {
       report_.capabilities =
           CapabilitiesOf(std::span(report_.before.sector).first<kSectorSize>());
     }

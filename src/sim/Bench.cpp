@@ -101,6 +101,26 @@ bridge = enclosure
 name = WDC WD10EZEX-00SIMC0 USB Device
 number = 2
 bus = USB
+
+# An NVMe SSD on the PCIe bus: two firmware slots, slot 1 read-only (the
+# factory image), running from slot 2.
+[nvme nvme0]
+model = WDC WDS500G2B0C-00SIMD0
+serial = WD-SIMNVME00000004
+slots = 2
+slot1 = 211050WD
+slot1-read-only = yes
+slot2 = 211070WD
+active-slot = 2
+fwug = 1
+mdts = 5
+mtfa = 50
+
+[disk]
+nvme = nvme0
+name = WDC WDS500G2B0C-00SIMD0
+number = 3
+bus = NVMe
 )bench";
 
 Bench::Bench(const BenchDescription& d) {
@@ -114,6 +134,11 @@ Bench::Bench(const BenchDescription& d) {
     auto drive = std::make_shared<AtaDrive>(entry.identity);
     drive->Faults() = entry.faults;
     drives_[entry.name] = std::move(drive);
+  }
+  for (const BenchNvme& entry : d.nvmes) {
+    auto nvme = std::make_shared<NvmeController>(entry.identity);
+    nvme->Faults() = entry.faults;
+    nvmes_[entry.name] = std::move(nvme);
   }
   for (const BenchBridge& entry : d.bridges) {
     bridges_[entry.name] = std::make_shared<UsbBridge>(entry.behaviour);
@@ -130,6 +155,7 @@ Bench::Bench(const BenchDescription& d) {
   for (const BenchDisk& entry : d.disks) {
     SimEndpoint endpoint;
     if (!entry.drive.empty()) endpoint.drive = drives_.at(entry.drive);
+    if (!entry.nvme.empty()) endpoint.nvme = nvmes_.at(entry.nvme);
     if (!entry.bridge.empty()) endpoint.bridge = bridges_.at(entry.bridge);
     endpoint.failsToOpen = entry.failsToOpen;
     io_.AddPath(entry.path, endpoint);
@@ -149,6 +175,7 @@ Bench::Bench(const BenchDescription& d) {
       info.alignmentMask = 1;
       info.busType = entry.busType;
     }
+    info.nvmeBehindUsb = !entry.nvme.empty() && !entry.bridge.empty();
     disks_.Add(std::move(disk));
   }
 }
@@ -244,6 +271,17 @@ AtaDrive* Bench::Drive(const std::string& name) const {
 std::vector<std::string> Bench::DriveNames() const {
   std::vector<std::string> names;
   for (const auto& [name, drive] : drives_) names.push_back(name);
+  return names;
+}
+
+NvmeController* Bench::Nvme(const std::string& name) const {
+  auto it = nvmes_.find(name);
+  return it == nvmes_.end() ? nullptr : it->second.get();
+}
+
+std::vector<std::string> Bench::NvmeNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, nvme] : nvmes_) names.push_back(name);
   return names;
 }
 

@@ -63,6 +63,8 @@ class Bench {
   // The names of all drives, in name order.
   std::vector<std::string> DriveNames() const;
   UsbBridge* Bridge(const std::string& name) const;
+  NvmeController* Nvme(const std::string& name) const;
+  std::vector<std::string> NvmeNames() const;
   IdeChannel* Channel(std::uint16_t basePort) const { return ports_.ChannelAt(basePort); }
 
  private:
@@ -73,6 +75,7 @@ class Bench {
   BenchClock clock_;
   std::map<std::string, std::shared_ptr<AtaDrive>, std::less<>> drives_;
   std::map<std::string, std::shared_ptr<UsbBridge>, std::less<>> bridges_;
+  std::map<std::string, std::shared_ptr<NvmeController>, std::less<>> nvmes_;
 };
 
 }  // namespace brisquel::sim

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <iterator>
 #include <map>
+#include <set>
 #include <span>
 #include <utility>
 
@@ -25,7 +26,7 @@ struct ParseError {
   throw ParseError{line, std::move(message)};
 }
 
-enum class Kind { library, enumeration, pci, channel, drive, bridge, disk };
+enum class Kind { library, enumeration, pci, channel, drive, bridge, disk, nvme };
 
 struct KindInfo {
   std::string_view name;
@@ -42,6 +43,7 @@ constexpr KindInfo kKinds[] = {
     {"drive", Kind::drive, true, kMaxBenchDrives},
     {"bridge", Kind::bridge, true, kMaxBenchBridges},
     {"disk", Kind::disk, false, kMaxBenchDisks},
+    {"nvme", Kind::nvme, true, kMaxBenchDrives},
 };
 
 // Whether a section of this kind has this key: its table says (below).
@@ -261,6 +263,7 @@ struct Builder {
   BenchDescription bench;
   std::map<std::string, int, std::less<>> drives;               // name -> line
   std::map<std::string, int, std::less<>> bridges;              // name -> line
+  std::set<std::string, std::less<>> nvmes;                     // of the names in `drives`
   std::map<std::string, std::string, std::less<>> drivePlaces;  // drive on a channel -> where
   std::map<std::string, int, std::less<>> paths;
 
@@ -275,6 +278,7 @@ struct Builder {
   void Bridge(const Section& s);
   void Channel(const Section& s);
   void Disk(const Section& s);
+  void Nvme(const Section& s);
 };
 
 // One key of a section, named once: what its value does to what the section
@@ -509,9 +513,80 @@ constexpr KeyRule<BridgeBehaviour> kBridgeKeys[] = {
      }},
 };
 
+template <int slot>
+void SlotRevision(Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+  if (slot > n.identity.slotCount) {
+    Fail(e.line, w + ": the controller has " + std::to_string(n.identity.slotCount) + " slot" +
+                     (n.identity.slotCount == 1 ? "" : "s"));
+  }
+  n.identity.slotRevisions[slot - 1] = ParseText(e, w, 8);
+}
+
+// Applied in this order: the slot count before the slots and the slot numbers.
+constexpr KeyRule<BenchNvme> kNvmeKeys[] = {
+    {"model", [](Builder&, BenchNvme& n, const Entry& e,
+                 const std::string& w) { n.identity.model = ParseText(e, w, 40); }},
+    {"serial", [](Builder&, BenchNvme& n, const Entry& e,
+                  const std::string& w) { n.identity.serial = ParseText(e, w, 20); }},
+    {"slots",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.slotCount = static_cast<int>(ParseDecimal(e, w, 1, kNvmeMaxSlots));
+     }},
+    {"slot1", SlotRevision<1>},
+    {"slot2", SlotRevision<2>},
+    {"slot3", SlotRevision<3>},
+    {"slot4", SlotRevision<4>},
+    {"slot5", SlotRevision<5>},
+    {"slot6", SlotRevision<6>},
+    {"slot7", SlotRevision<7>},
+    {"active-slot",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.activeSlot = static_cast<int>(ParseDecimal(e, w, 1, n.identity.slotCount));
+     }},
+    {"next-slot",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.nextSlot = static_cast<int>(ParseDecimal(e, w, 0, n.identity.slotCount));
+     }},
+    {"slot1-read-only", [](Builder&, BenchNvme& n, const Entry& e,
+                           const std::string& w) { n.identity.slot1ReadOnly = ParseYesNo(e, w); }},
+    {"activate-without-reset",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.activateWithoutReset = ParseYesNo(e, w);
+     }},
+    {"firmware-commands",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.firmwareCommands = ParseYesNo(e, w);
+     }},
+    {"fwug",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.fwug = static_cast<std::uint8_t>(ParseDecimal(e, w, 0, 255));
+     }},
+    {"mdts",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.mdts = static_cast<std::uint8_t>(ParseDecimal(e, w, 0, 255));
+     }},
+    {"mtfa",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.mtfa = static_cast<std::uint16_t>(ParseDecimal(e, w, 0, 65535));
+     }},
+    {"refuse-opcode",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.faults.refuseOpcode = static_cast<std::uint8_t>(ParseHex(e.value, e.line, w, 0xFF));
+     }},
+    {"refuse-status",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       // The completion's status field: code bits 7-0, type 10-8, do-not-retry 14.
+       if (!n.faults.refuseOpcode) Fail(e.line, w + ": needs refuse-opcode");
+       n.faults.refuseStatus = NvmeStatus::FromField(ParseHex(e.value, e.line, w, 0x47FF));
+       if (n.faults.refuseStatus.ok()) Fail(e.line, w + ": 0 is success, not a refusal");
+     }},
+};
+
 template <int position>
 void DeviceAt(Builder& b, BenchChannel& c, const Entry& e, const std::string& w) {
-  if (!b.drives.contains(e.value)) Fail(e.line, w + ": no [drive " + e.value + "]");
+  if (!b.drives.contains(e.value) || b.nvmes.contains(e.value)) {
+    Fail(e.line, w + ": no [drive " + e.value + "]");
+  }
   // `w` is the section's title and the key: where the drive is.
   const auto [it, inserted] = b.drivePlaces.emplace(e.value, w);
   if (!inserted) Fail(e.line, w + ": drive " + e.value + " is already at " + it->second);
@@ -530,8 +605,17 @@ constexpr KeyRule<BenchDisk> kDiskKeys[] = {
                          const std::string& w) { d.failsToOpen = ParseYesNo(e, w); }},
     {"drive",
      [](Builder& b, BenchDisk& d, const Entry& e, const std::string& w) {
-       if (!b.drives.contains(e.value)) Fail(e.line, w + ": no [drive " + e.value + "]");
+       if (!b.drives.contains(e.value) || b.nvmes.contains(e.value)) {
+         Fail(e.line, w + ": no [drive " + e.value + "]");
+       }
        d.drive = e.value;
+     }},
+    {"nvme",
+     [](Builder& b, BenchDisk& d, const Entry& e, const std::string& w) {
+       if (!d.drive.empty()) Fail(e.line, w + ": a disk is a drive or an NVMe drive, not both");
+       if (!b.nvmes.contains(e.value)) Fail(e.line, w + ": no [nvme " + e.value + "]");
+       d.nvme = e.value;
+       d.busType = kBusTypeNvme;  // unless `bus` says otherwise
      }},
     {"bridge",
      [](Builder& b, BenchDisk& d, const Entry& e, const std::string& w) {
@@ -601,6 +685,8 @@ bool KnowsKey(Kind kind, std::string_view key) {
       return Knows(kDriveKeys, key);
     case Kind::bridge:
       return Knows(kBridgeKeys, key);
+    case Kind::nvme:
+      return Knows(kNvmeKeys, key);
     case Kind::disk:
       break;
   }
@@ -653,6 +739,22 @@ void Builder::Bridge(const Section& s) {
   bench.bridges.push_back(b);
 }
 
+void Builder::Nvme(const Section& s) {
+  CheckName(s.argument, s.line, "[nvme]");
+  // Drives and NVMe drives share one name space: a disk names either.
+  if (!drives.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
+  nvmes.insert(s.argument);
+  BenchNvme n;
+  n.name = s.argument;
+  Apply(*this, s, kNvmeKeys, n);
+  const NvmeIdentity& id = n.identity;
+  if (id.slotRevisions[static_cast<std::size_t>(id.activeSlot - 1)].empty()) {
+    Fail(s.line, s.Title() + ": the active slot " + std::to_string(id.activeSlot) +
+                     " holds no firmware");
+  }
+  bench.nvmes.push_back(std::move(n));
+}
+
 void Builder::Channel(const Section& s) {
   BenchChannel c;
   c.basePort = static_cast<std::uint16_t>(ParseHex(s.argument, s.line, "[channel]", 0xFFF8));
@@ -670,7 +772,7 @@ void Builder::Disk(const Section& s) {
   const std::size_t index = bench.disks.size();
   d.path = DefaultDiskPath(index);
   Apply(*this, s, kDiskKeys, d);
-  if (d.drive.empty() && !d.failsToOpen) {
+  if (d.drive.empty() && d.nvme.empty() && !d.failsToOpen) {
     Fail(s.line, "[disk] " + std::to_string(index) + " needs a drive (or fails-to-open = yes)");
   }
   const Entry* path = s.Find("path");
@@ -703,6 +805,7 @@ BenchParse ParseBenchText(std::string_view text) {
     for (const Section& s : sections) {
       if (s.info->kind == Kind::drive) b.Drive(s);
       if (s.info->kind == Kind::bridge) b.Bridge(s);
+      if (s.info->kind == Kind::nvme) b.Nvme(s);
     }
     for (const Section& s : sections) {
       switch (s.info->kind) {
@@ -723,6 +826,7 @@ BenchParse ParseBenchText(std::string_view text) {
           break;
         case Kind::drive:
         case Kind::bridge:
+        case Kind::nvme:
           break;
       }
     }

@@ -12,6 +12,7 @@
 
 #include "ops/DiskUsers.h"
 #include "sim/AtaDrive.h"
+#include "sim/NvmeController.h"
 #include "sim/PciBus.h"
 #include "sim/PortBus.h"
 #include "sim/UsbBridge.h"
@@ -41,6 +42,12 @@ struct BenchDrive {
   int identifyFileLine = 0;
 };
 
+struct BenchNvme {
+  std::string name;
+  NvmeIdentity identity;
+  NvmeFaults faults;
+};
+
 struct BenchChannel {
   std::uint16_t basePort = 0;
   std::string device[2];  // drive names; empty: no drive at that position
@@ -53,7 +60,8 @@ struct BenchBridge {
 
 struct BenchDisk {
   std::string path;
-  std::string drive;   // empty only for a disk that fails to open
+  std::string drive;   // empty only for a disk that fails to open, or an NVMe one
+  std::string nvme;    // an NVMe drive's controller
   std::string bridge;  // empty: attached directly
   std::optional<std::string> friendlyName;
   std::optional<std::int32_t> number;
@@ -71,6 +79,7 @@ struct BenchDescription {
   bool deviceSetOpens = true;
   std::vector<BenchPciFunction> pci;
   std::vector<BenchDrive> drives;
+  std::vector<BenchNvme> nvmes;
   std::vector<BenchChannel> channels;
   std::vector<BenchBridge> bridges;
   std::vector<BenchDisk> disks;

@@ -20,7 +20,17 @@ std::string FirstDifference(const RecordedCommand& recorded, const RecordedComma
     return std::string(what) + " " + now + ", recorded " + was;
   };
   if (recorded.kind != c.kind) return differs("transport", RecordedKindName(recorded.kind), RecordedKindName(c.kind));
-  if (c.kind == RecordedKind::scsi) {
+  if (c.kind == RecordedKind::nvme) {
+    if (recorded.opcode != c.opcode) {
+      return differs("opcode", RecordedHex({&recorded.opcode, 1}), RecordedHex({&c.opcode, 1}));
+    }
+    if (recorded.nsid != c.nsid) {
+      return differs("nsid", std::to_string(recorded.nsid), std::to_string(c.nsid));
+    }
+    if (recorded.cdw != c.cdw) {
+      return differs("command dwords", RecordedDwords(recorded.cdw), RecordedDwords(c.cdw));
+    }
+  } else if (c.kind == RecordedKind::scsi) {
     if (recorded.cdb != c.cdb) return differs("command block", RecordedHex(recorded.cdb), RecordedHex(c.cdb));
   } else {
     const AtaTaskFile& a = recorded.regs;
@@ -98,6 +108,17 @@ ScsiAnswer ReplayedAnswer(Replayer& replayer, const ScsiRequest& request) {
   ScsiAnswer answer;
   answer.scsiStatus = c.scsiStatus;
   answer.sense = c.sense;
+  answer.bytesMoved = c.moved;
+  return answer;
+}
+
+NvmeAdminAnswer ReplayedAnswer(Replayer& replayer, const NvmeAdminRequest& request) {
+  const RecordedCommand& c = replayer.Next(RecordedRequest(request));
+  if (!c.delivered) return RefusedAnswer<NvmeAdminAnswer>(c.systemError);
+  DataIn(c, request.direction, request.data);
+  NvmeAdminAnswer answer;
+  answer.status = NvmeStatus::FromField(c.nvmeStatus);
+  answer.result = c.nvmeResult;
   answer.bytesMoved = c.moved;
   return answer;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/IdeChannel.h"
+#include "transport/NvmeRequest.h"
 #include "transport/PassThroughRequest.h"
 #include "transport/Recording.h"
 
@@ -46,6 +47,7 @@ class Replayer {
 // that came back lands in the request's span, the rest of it zeros.
 AtaAnswer ReplayedAnswer(Replayer& replayer, const AtaRequest& request);
 ScsiAnswer ReplayedAnswer(Replayer& replayer, const ScsiRequest& request);
+NvmeAdminAnswer ReplayedAnswer(Replayer& replayer, const NvmeAdminRequest& request);
 
 // A PIO channel whose drive is the recording: registers latch as on a drive,
 // a write of the command register takes the next recorded command, the data

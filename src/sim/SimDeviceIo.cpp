@@ -28,7 +28,7 @@ OsHandle SimDeviceIo::CreateFileA(const std::string& path, std::uint32_t desired
     lastError_ = win32::ERROR_FILE_NOT_FOUND_;
     return kInvalidHandle;
   }
-  if (it->second.failsToOpen || !it->second.drive) {
+  if (it->second.failsToOpen || (!it->second.drive && !it->second.nvme)) {
     lastError_ = win32::ERROR_ACCESS_DENIED_;
     return kInvalidHandle;
   }
@@ -64,6 +64,7 @@ AtaAnswer SimDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request
   if (endpoint->replay) return ReplayedAnswer(*endpoint->replay, request);
   if (endpoint->bridge)
     return RefusedAnswer<AtaAnswer>(endpoint->bridge->Behaviour().ataIoctlError);
+  if (!endpoint->drive) return RefusedAnswer<AtaAnswer>(win32::ERROR_NOT_SUPPORTED_);
   if (!WellFormed(request)) {
     return RefusedAnswer<AtaAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }
@@ -96,6 +97,21 @@ AtaAnswer SimDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request
   return answer;
 }
 
+namespace {
+
+// ATA PASS-THROUGH to an NVMe drive: a USB enclosure's bridge has no ATA
+// behind it and answers invalid operation code; a system's own stack has no
+// translation for it at all.
+ScsiAnswer NvmeBehindBridge(const ScsiRequest&, bool bridge) {
+  if (!bridge) return RefusedAnswer<ScsiAnswer>(win32::ERROR_NOT_SUPPORTED_);
+  ScsiAnswer answer;
+  answer.scsiStatus = 0x02;  // CHECK CONDITION
+  answer.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x00};
+  return answer;
+}
+
+}  // namespace
+
 ScsiAnswer SimDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& request) {
   std::uint32_t error = 0;
   const SimEndpoint* endpoint = Endpoint(handle, error);
@@ -104,6 +120,7 @@ ScsiAnswer SimDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& requ
   if (!WellFormed(request)) {
     return RefusedAnswer<ScsiAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }
+  if (!endpoint->drive) return NvmeBehindBridge(request, endpoint->bridge != nullptr);
   const UsbBridge& bridge = endpoint->bridge ? *endpoint->bridge : systemSat_;
   const ScsiOutcome outcome = bridge.Execute(*endpoint->drive, request.cdb.Sent(),
                                              request.direction, request.data, request.timeLimit);
@@ -115,6 +132,21 @@ ScsiAnswer SimDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& requ
                       outcome.sense.begin() + static_cast<std::ptrdiff_t>(
                                                   std::min(outcome.sense.size(), kScsiSenseRoom)));
   answer.bytesMoved = outcome.bytesTransferred;
+  ZeroUnreturned(request.direction, request.data, answer.bytesMoved);
+  return answer;
+}
+
+NvmeAdminAnswer SimDeviceIo::NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) {
+  std::uint32_t error = 0;
+  const SimEndpoint* endpoint = Endpoint(handle, error);
+  if (!endpoint) return RefusedAnswer<NvmeAdminAnswer>(error);
+  if (endpoint->replay) return ReplayedAnswer(*endpoint->replay, request);
+  // A SATA disk's node, or a USB enclosure's, knows no NVMe ioctl.
+  if (!endpoint->nvme || endpoint->bridge) {
+    return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_NOT_SUPPORTED_);
+  }
+  if (!WellFormed(request)) return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_INVALID_PARAMETER_);
+  NvmeAdminAnswer answer = endpoint->nvme->Execute(request);
   ZeroUnreturned(request.direction, request.data, answer.bytesMoved);
   return answer;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/AtaDrive.h"
+#include "sim/NvmeController.h"
 #include "sim/Replay.h"
 #include "sim/UsbBridge.h"
 #include "transport/DeviceIo.h"
@@ -26,6 +27,9 @@ struct SimEndpoint {
   bool failsToOpen = false;  // CreateFileA answers ERROR_ACCESS_DENIED
   // Set for a recording played back: it answers both pass-through requests.
   std::shared_ptr<Replayer> replay{};
+  // An NVMe drive: it takes admin commands and no ATA or SCSI pass-through
+  // (with a bridge: the USB enclosure passes none of them).
+  std::shared_ptr<NvmeController> nvme{};
 };
 
 class SimDeviceIo : public DeviceIo {
@@ -47,6 +51,7 @@ class SimDeviceIo : public DeviceIo {
                        std::uint32_t flagsAndAttributes) override;
   AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
   ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
+  NvmeAdminAnswer NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) override;
   bool CloseHandle(OsHandle handle) override;
   std::uint32_t GetLastError() override { return lastError_; }
   std::string SystemMessageText(std::uint32_t code) override { return Win32MessageText(code); }

@@ -85,7 +85,8 @@ struct AtaStatusBits {
   }
 };
 
-enum class TransportKind { ataPassThrough, scsiPassThrough, pio };
+// nvme: the drive takes NVMe admin commands, never an ATA command.
+enum class TransportKind { ataPassThrough, scsiPassThrough, pio, nvme };
 
 // How one command ended.
 enum class CommandEnd {
@@ -113,6 +114,8 @@ struct CommandResult {
   // Over PIO, the data sectors that went to the drive before Break cut the
   // data phase short; the drive took them, though the command never ended.
   std::uint32_t sectorsWritten = 0;
+  // An NVMe command the controller answered: its status field (NvmeStatus).
+  std::optional<std::uint16_t> nvmeStatus{};
 
   bool ok() const { return end == CommandEnd::completed; }
   // No drive answers, the user stopped, or the drive may still be busy with a

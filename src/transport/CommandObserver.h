@@ -9,6 +9,7 @@
 #include "transport/AtaTypes.h"
 #include "transport/Dispatch.h"
 #include "transport/FirmwareInterface.h"
+#include "transport/NvmeRequest.h"
 
 namespace brisquel {
 
@@ -31,6 +32,10 @@ class CommandObserver {
   virtual void FirmwareCallStarting(const DriveTarget&, const FirmwareCall&) {}
   virtual void FirmwareCallEnded(const DriveTarget&, const FirmwareCall&,
                                  const FirmwareCallReturn&) {}
+  // An NVMe admin command, which carries no task file.
+  virtual void NvmeCommandStarting(const DriveTarget&, const NvmeAdminRequest&) {}
+  virtual void NvmeCommandEnded(const DriveTarget&, const NvmeAdminRequest&,
+                                const NvmeAdminAnswer&, std::chrono::nanoseconds) {}
 };
 
 }  // namespace brisquel

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transport/AtaProtocol.h"
+#include "transport/NvmeProtocol.h"
 #include "transport/SatForms.h"
 
 namespace brisquel {
@@ -27,14 +28,26 @@ void MaskIdentifyData(std::span<std::uint8_t> sector) {
   }
 }
 
+void MaskNvmeSerial(std::span<std::uint8_t> data) {
+  if (data.size() < kNvmeIdSerial + kNvmeIdSerialBytes) return;
+  for (std::size_t i = kNvmeIdSerial; i < kNvmeIdSerial + kNvmeIdSerialBytes; ++i) {
+    if (data[i] != ' ' && data[i] != 0) data[i] = 'X';
+  }
+}
 
 namespace {
 
 // The command register of a recorded command; over SCSI, in its command block.
 std::uint8_t CommandOf(const RecordedCommand& c) {
+  if (c.kind == RecordedKind::nvme) return 0;
   if (c.kind != RecordedKind::scsi) return c.regs.command;
   if (c.cdb.size() == 16) return c.cdb[14];
   return c.cdb.size() >= 10 ? c.cdb[9] : 0;
+}
+
+bool IsIdentifyController(const RecordedCommand& c) {
+  return c.kind == RecordedKind::nvme && c.opcode == kNvmeIdentify &&
+         (c.cdw[0] & 0xFF) == kNvmeCnsController;
 }
 
 }  // namespace
@@ -58,6 +71,7 @@ void CommandRecorder::Back(RecordedCommand command) {
       command.data.size() >= kSectorSize) {
     MaskIdentifyData(std::span(command.data).first(kSectorSize));
   }
+  if (!keepSerial_ && IsIdentifyController(command)) MaskNvmeSerial(command.data);
   Write(RecordedBackLines(command));
 }
 
@@ -85,6 +99,15 @@ void CommandRecorder::CommandStarting(const DriveTarget& target, const AtaComman
     Out(pio_);
   }
   if (next_) next_->CommandStarting(target, c);
+}
+
+void CommandRecorder::NvmeCommandStarting(const DriveTarget& target, const NvmeAdminRequest& r) {
+  if (next_) next_->NvmeCommandStarting(target, r);
+}
+
+void CommandRecorder::NvmeCommandEnded(const DriveTarget& target, const NvmeAdminRequest& r,
+                                       const NvmeAdminAnswer& a, std::chrono::nanoseconds t) {
+  if (next_) next_->NvmeCommandEnded(target, r, a, t);
 }
 
 void CommandRecorder::CommandEnded(const DriveTarget& target, const AtaCommand& c,

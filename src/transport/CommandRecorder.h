@@ -20,6 +20,9 @@ namespace brisquel {
 // say who made the drive) of IDENTIFY data are replaced, and the checksum in
 // word 255 is made right again.
 void MaskIdentifyData(std::span<std::uint8_t> sector);
+// The same for an NVMe controller's Identify data: its serial number (bytes
+// 4-23). Nothing else there names the one drive.
+void MaskNvmeSerial(std::span<std::uint8_t> data);
 
 class CommandRecorder : public CommandObserver {
  public:
@@ -36,6 +39,17 @@ class CommandRecorder : public CommandObserver {
   void CommandStarting(const DriveTarget& target, const AtaCommand& command) override;
   void CommandEnded(const DriveTarget& target, const AtaCommand& command,
                     const CommandReturn& back) override;
+  // NVMe commands are written by RecordingDeviceIo; the trace still sees them.
+  void FirmwareCallStarting(const DriveTarget& target, const FirmwareCall& call) override {
+    if (next_) next_->FirmwareCallStarting(target, call);
+  }
+  void FirmwareCallEnded(const DriveTarget& target, const FirmwareCall& call,
+                         const FirmwareCallReturn& back) override {
+    if (next_) next_->FirmwareCallEnded(target, call, back);
+  }
+  void NvmeCommandStarting(const DriveTarget& target, const NvmeAdminRequest& request) override;
+  void NvmeCommandEnded(const DriveTarget& target, const NvmeAdminRequest& request,
+                        const NvmeAdminAnswer& answer, std::chrono::nanoseconds elapsed) override;
 
  private:
   void Write(const std::string& text);

@@ -10,6 +10,7 @@
 
 #include "transport/AtaTypes.h"
 #include "transport/FirmwareInterface.h"
+#include "transport/NvmeRequest.h"
 #include "transport/PassThroughRequest.h"
 
 namespace brisquel {
@@ -52,6 +53,11 @@ class DeviceIo {
   // One command each. They may block for as long as the request's time limit.
   virtual AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) = 0;
   virtual ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) = 0;
+  // An NVMe admin command on a controller's (or namespace's) handle; a system
+  // that cannot carry one says so.
+  virtual NvmeAdminAnswer NvmeAdmin(OsHandle, const NvmeAdminRequest&) {
+    return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_NOT_SUPPORTED_);
+  }
   virtual bool CloseHandle(OsHandle handle) = 0;
   virtual std::uint32_t GetLastError() = 0;
   // The system's own message text for an error code, untrimmed.

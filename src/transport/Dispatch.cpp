@@ -131,6 +131,10 @@ CommandResult Send(TransportContext& t, const AtaCommand& command) {
         result.returnedCount = PioReadCount(t);
       }
       break;
+    case TransportKind::nvme:
+      // An NVMe controller takes no ATA command; the system would refuse it.
+      result = {CommandEnd::systemRefused, win32::ERROR_NOT_SUPPORTED_};
+      break;
   }
   return result;
 }

@@ -29,6 +29,8 @@ const char* KindName(RecordedKind k) {
       return "scsi";
     case RecordedKind::pio:
       return "pio";
+    case RecordedKind::nvme:
+      return "nvme";
     case RecordedKind::ata:
       break;
   }
@@ -46,6 +48,13 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
   for (const std::uint8_t b : bytes) text += Hex2(b);
   return text;
 }
+
+std::string Hex8(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
 
 std::string SystemText(const RecordedCommand& c) {
   return c.delivered ? std::string("-") : std::to_string(c.systemError);
@@ -171,7 +180,8 @@ std::uint32_t Length(const Fields& f) {
 RecordedKind Kind(std::string_view word) {
   if (word == "ata") return RecordedKind::ata;
   if (word == "scsi") return RecordedKind::scsi;
-  if (word != "pio") Fail("expected ata, scsi or pio after the arrow");
+  if (word == "nvme") return RecordedKind::nvme;
+  if (word != "pio") Fail("expected ata, scsi, pio or nvme after the arrow");
   return RecordedKind::pio;
 }
 
@@ -181,8 +191,16 @@ RecordedCommand OutLine(const std::vector<std::string_view>& words) {
   c.kind = Kind(words[1]);
   const Fields f(words, 2,
                  {{"regs", 7}, {"prev", 5}, {"cdb", 1}, {"dir", 1}, {"length", 1}, {"limit", 1},
-                  {"back", 1}, {"lba48", 1}, {"hash", 1}});
-  if (c.kind == RecordedKind::scsi) {
+                  {"back", 1}, {"lba48", 1}, {"hash", 1}, {"opcode", 1}, {"nsid", 1},
+                  {"cdw", 6}});
+  if (c.kind == RecordedKind::nvme) {
+    c.opcode = Byte(f.One("opcode"), "opcode");
+    c.nsid = static_cast<std::uint32_t>(Number(f.One("nsid"), 16, 0xFFFFFFFF, "nsid"));
+    const auto& d = f.Need("cdw");
+    for (std::size_t i = 0; i < c.cdw.size(); ++i) {
+      c.cdw[i] = static_cast<std::uint32_t>(Number(d[i], 16, 0xFFFFFFFF, "cdw"));
+    }
+  } else if (c.kind == RecordedKind::scsi) {
     c.cdb = HexData(f.One("cdb"), "cdb");
     if (c.cdb.empty() || c.cdb.size() > 16) Fail("cdb: 1 to 16 bytes");
   } else {
@@ -219,7 +237,7 @@ void BackLine(const std::vector<std::string_view>& words, RecordedCommand& c) {
   if (words.size() < 2 || Kind(words[1]) != c.kind) Fail("the answer is not of its command's kind");
   const Fields f(words, 2,
                  {{"system", 1}, {"regs", 7}, {"returned", 1}, {"status", 1}, {"error", 1},
-                  {"sense", 1}, {"count", 1}, {"moved", 1}});
+                  {"sense", 1}, {"count", 1}, {"moved", 1}, {"result", 1}});
   c.moved = static_cast<std::uint32_t>(Number(f.One("moved"), 10, c.length, "moved"));
   switch (c.kind) {
     case RecordedKind::ata:
@@ -232,6 +250,11 @@ void BackLine(const std::vector<std::string_view>& words, RecordedCommand& c) {
       c.scsiStatus = Byte(f.One("status"), "status");
       if (f.One("sense") != "-") c.sense = HexData(f.One("sense"), "sense");
       if (c.sense.size() > 252) Fail("sense: at most 252 bytes");
+      break;
+    case RecordedKind::nvme:
+      SystemAnswer(f, c);
+      c.nvmeStatus = static_cast<std::uint16_t>(Number(f.One("status"), 16, 0x7FFF, "status"));
+      c.nvmeResult = static_cast<std::uint32_t>(Number(f.One("result"), 16, 0xFFFFFFFF, "result"));
       break;
     case RecordedKind::pio:
       c.returned.command = Byte(f.One("status"), "status");
@@ -348,7 +371,11 @@ std::string RecordingTargetLines(const RecordedTarget& t) {
 std::string RecordedOutLine(const RecordedCommand& c) {
   std::string line = "> ";
   line.append(KindName(c.kind));
-  if (c.kind == RecordedKind::scsi) {
+  if (c.kind == RecordedKind::nvme) {
+    line.append(" opcode ").append(Hex2(c.opcode));
+    line.append(" nsid ").append(Hex8(c.nsid));
+    line.append(" cdw ").append(RecordedDwords(c.cdw));
+  } else if (c.kind == RecordedKind::scsi) {
     line.append(" cdb ").append(HexBytes(c.cdb));
   } else {
     line.append(" regs").append(Registers(c.regs));
@@ -384,6 +411,14 @@ std::string RecordedBackLines(const RecordedCommand& c) {
       text.append(" status ").append(Hex2(c.scsiStatus));
       text.append(" sense ").append(c.sense.empty() ? std::string("-") : HexBytes(c.sense));
       break;
+    case RecordedKind::nvme: {
+      text.append(" system ").append(SystemText(c));
+      char status[8];
+      std::snprintf(status, sizeof status, "%04X", static_cast<unsigned>(c.nvmeStatus));
+      text.append(" status ").append(status);
+      text.append(" result ").append(Hex8(c.nvmeResult));
+      break;
+    }
     case RecordedKind::pio:
       text.append(" status ").append(Hex2(c.returned.command));
       text.append(" error ").append(Hex2(c.returned.features));
@@ -401,6 +436,12 @@ std::string RecordedBackLines(const RecordedCommand& c) {
 
 const char* RecordedKindName(RecordedKind kind) { return KindName(kind); }
 
+std::string RecordedDwords(const std::array<std::uint32_t, 6>& cdw) {
+  std::string text;
+  for (const std::uint32_t d : cdw) text.append(text.empty() ? "" : " ").append(Hex8(d));
+  return text;
+}
+
 const char* RecordedDirectionName(DataDirection direction) { return DirectionName(direction); }
 
 std::string RecordedHex(std::span<const std::uint8_t> bytes) { return HexBytes(bytes); }
@@ -408,5 +449,6 @@ std::string RecordedHex(std::span<const std::uint8_t> bytes) { return HexBytes(b
 std::string RecordedRegisters(const AtaTaskFile& regs) { return Registers(regs).substr(1); }
 
 std::string RecordedPreviousRegisters(const AtaTaskFile& regs) { return Previous(regs).substr(1); }
+
 
 }  // namespace brisquel

@@ -18,8 +18,12 @@
 //   > ata|pio  regs F C L M H D CMD [prev F C L M H] dir none|in|out length N
 //              [limit S] [back yes|no] [lba48 yes|no] [hash H]
 //   > scsi     cdb HEX dir none|in|out length N limit S [hash H]
+//   > nvme     opcode OP nsid NSID cdw D10 D11 D12 D13 D14 D15 dir none|in|out
+//              length N limit S [hash H]          (an NVMe admin command, hex)
 //   < ata      system -|E regs ERR C L M H D STATUS returned yes|no moved N
 //   < scsi     system -|E status S sense HEX|- moved N
+//   < nvme     system -|E status F result R moved N   (F: the status field, hex:
+//              code bits 7-0, type 10-8, do-not-retry 14; R: Dword 0)
 // `system -`: the system carried the request out; else its error code.
 //   < pio      status S error E [count C] moved N
 //   = HEX      data that came back, continued over as many lines as it takes
@@ -27,6 +31,7 @@
 // (features or error, count, LBA low, mid, high, device, command or status).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -40,7 +45,7 @@ namespace brisquel {
 
 inline constexpr std::string_view kRecordingFirstLine = "# brisquel recording 1";
 
-enum class RecordedKind { ata, scsi, pio };
+enum class RecordedKind { ata, scsi, pio, nvme };
 
 struct RecordedTarget {
   bool channel = false;
@@ -57,6 +62,9 @@ struct RecordedCommand {
   AtaTaskFile regs;                          // ata, pio
   bool lba48 = false;                        // pio
   std::vector<std::uint8_t> cdb;             // scsi: the bytes sent
+  std::uint8_t opcode = 0;                   // nvme
+  std::uint32_t nsid = 0;                    // nvme
+  std::array<std::uint32_t, 6> cdw{};        // nvme: CDW10 to CDW15
   DataDirection direction = DataDirection::none;
   std::uint32_t length = 0;                  // bytes of data
   std::uint32_t timeLimit = 0;               // ata, scsi
@@ -70,6 +78,8 @@ struct RecordedCommand {
   std::uint8_t scsiStatus = 0;               // scsi
   std::vector<std::uint8_t> sense;           // scsi
   std::optional<std::uint8_t> count;         // pio: the count register read back
+  std::uint16_t nvmeStatus = 0;              // nvme: the status field
+  std::uint32_t nvmeResult = 0;              // nvme: Dword 0
   std::uint32_t moved = 0;
   std::vector<std::uint8_t> data;            // what came back
 };
@@ -104,5 +114,7 @@ const char* RecordedDirectionName(DataDirection direction);
 std::string RecordedHex(std::span<const std::uint8_t> bytes);
 std::string RecordedRegisters(const AtaTaskFile& regs);
 std::string RecordedPreviousRegisters(const AtaTaskFile& regs);
+// An NVMe command's CDW10 to CDW15: "00000001 00000000 ...".
+std::string RecordedDwords(const std::array<std::uint32_t, 6>& cdw);
 
 }  // namespace brisquel

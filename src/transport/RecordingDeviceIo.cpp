@@ -39,6 +39,14 @@ RecordedCommand RecordedRequest(const ScsiRequest& q) {
   return c;
 }
 
+RecordedCommand RecordedRequest(const NvmeAdminRequest& q) {
+  RecordedCommand c = Common(RecordedKind::nvme, q.direction, q.data, q.timeLimit);
+  c.opcode = q.opcode;
+  c.nsid = q.nsid;
+  c.cdw = q.cdw;
+  return c;
+}
+
 AtaAnswer RecordingDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request) {
   RecordedCommand c = RecordedRequest(request);
   recorder_.Out(c);
@@ -60,6 +68,19 @@ ScsiAnswer RecordingDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest
   c.systemError = answer.systemError;
   c.scsiStatus = answer.scsiStatus;
   c.sense = answer.sense;
+  DataBack(c, request.data, answer.delivered ? answer.bytesMoved : 0);
+  recorder_.Back(std::move(c));
+  return answer;
+}
+
+NvmeAdminAnswer RecordingDeviceIo::NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) {
+  RecordedCommand c = RecordedRequest(request);
+  recorder_.Out(c);
+  const NvmeAdminAnswer answer = inner_.NvmeAdmin(handle, request);
+  c.delivered = answer.delivered;
+  c.systemError = answer.systemError;
+  c.nvmeStatus = answer.status.Field();
+  c.nvmeResult = answer.result;
   DataBack(c, request.data, answer.delivered ? answer.bytesMoved : 0);
   recorder_.Back(std::move(c));
   return answer;

@@ -12,6 +12,7 @@ namespace brisquel {
 // The recorded form of a request as it goes out (the answer left empty).
 RecordedCommand RecordedRequest(const AtaRequest& request);
 RecordedCommand RecordedRequest(const ScsiRequest& request);
+RecordedCommand RecordedRequest(const NvmeAdminRequest& request);
 
 class RecordingDeviceIo : public DeviceIo {
  public:
@@ -32,6 +33,7 @@ class RecordingDeviceIo : public DeviceIo {
   bool CallsBlock() override { return inner_.CallsBlock(); }
   AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
   ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
+  NvmeAdminAnswer NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) override;
 
  private:
   DeviceIo& inner_;

@@ -22,15 +22,22 @@ Selected SelectedFrom(OsHandle handle) {
 Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
                            std::optional<SatForm> forced) {
   t.host.LogLine("Bus Type:" + BusTypeName(drive.BusType));
+  if (drive.NvmeBehindUsb) {
+    t.host.LogLine(kNvmeBehindUsbLine);
+    return Selected::refused;
+  }
   TransportState& state = t.state;
   DriveTarget& target = state.DriveTarget;
-  target.kind =
-      drive.BusType == kBusTypeUsb ? TransportKind::scsiPassThrough : TransportKind::ataPassThrough;
+  target.kind = drive.BusType == kBusTypeUsb    ? TransportKind::scsiPassThrough
+                : drive.BusType == kBusTypeNvme ? TransportKind::nvme
+                                                : TransportKind::ataPassThrough;
+  // An NVMe drive's commands go on the handle ATA pass-through would use.
   OsHandle& handle =
-      target.kind == TransportKind::ataPassThrough ? target.ataPassHandle : target.scsiHandle;
+      target.kind == TransportKind::scsiPassThrough ? target.scsiHandle : target.ataPassHandle;
   t.io.CloseHandle(handle);
   handle = OpenDrive(t.io, drive.DevicePath);
   state.FirmwareInterface = {};
+  if (target.kind == TransportKind::nvme) return SelectedFrom(handle);
   if (target.kind != TransportKind::scsiPassThrough) {
     if (handle != kInvalidHandle) state.FirmwareInterface = QueryFirmwareInterface(t, handle);
     return SelectedFrom(handle);

@@ -27,10 +27,17 @@ enum class Selected {
 // interrupt controllers: a "device register" write there would reach them.
 inline constexpr std::uint16_t kLowestTaskFilePort = 0x100;
 
-// Logs "Bus Type:<name>", picks ATA pass-through, or SCSI pass-through for a
-// USB drive, closes the previous handle of that kind and opens the drive. A
-// USB drive gets the command block form its bridge answers: `forced`, the
-// one found before for this drive, or the one FindSatForm finds now.
+// What selecting an NVMe drive in a USB enclosure says after its bus type.
+inline constexpr const char* kNvmeBehindUsbLine =
+    "An NVMe drive behind a USB bridge: the bridge passes neither NVMe nor ATA commands to it, "
+    "so it can be neither identified nor updated here; fit it in an M.2 (PCIe) slot";
+
+// Logs "Bus Type:<name>", picks ATA pass-through, SCSI pass-through for a USB
+// drive or NVMe for an NVMe drive, closes the previous handle of that kind and
+// opens the drive. A USB drive gets the command block form its bridge
+// answers: `forced`, the one found before for this drive, or the one
+// FindSatForm finds now. An NVMe drive in a USB enclosure is refused with a
+// line that says why, and nothing is sent to it.
 Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
                            std::optional<SatForm> forced = std::nullopt);
 

@@ -207,9 +207,12 @@ void TfmMain::SelectDrive(int index) {
   targetPath_ = drive.DevicePath;
   targetQueueBytes_ = drive.MaxTransferLength;
   TransportContext t{state, platform_.ports, platform_.io, *this};
-  if (SelectDriveTarget(t, drive) == Selected::openFailed) {
-    view_.ShowMessage(drive.DisplayName);
+  const Selected selected = SelectDriveTarget(t, drive);
+  if (selected == Selected::refused) {
+    Disarm();
+    return;
   }
+  if (selected == Selected::openFailed) view_.ShowMessage(drive.DisplayName);
   armed_ = true;
   SetOperationButtonsEnabled(true);
 }

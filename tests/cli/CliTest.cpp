@@ -54,7 +54,8 @@ TEST(CliListing, ListAndScanShowEveryLineWithItsIndex) {
   EXPECT_EQ(list.out,
             "0\tSATA\tWDC WD5000AAKX-00SIMB0 ATA Device\t\\\\?\\sim#disk#0\n"
             "1\tATA\tWDC WD800BB-00SIMA0 ATA Device\t\\\\?\\sim#disk#1\n"
-            "2\tUSB\tWDC WD10EZEX-00SIMC0 USB Device\t\\\\?\\sim#disk#2\n");
+            "2\tUSB\tWDC WD10EZEX-00SIMC0 USB Device\t\\\\?\\sim#disk#2\n"
+            "3\tNVMe\tWDC WDS500G2B0C-00SIMD0\t\\\\?\\sim#disk#3\n");
   EXPECT_EQ(list.err, "");
 
   const CliResult scan = cli.Run({"--sim", "scan"});
@@ -294,7 +295,7 @@ TEST(CliExitCodes, FailuresAndRefusals) {
       // Nothing to send is no success: refused before any drive is touched.
       {{"--sim", "dlmc", "--drive", "0", "--mode", "03", "empty.bin"}, 2, "the file is empty", ""},
       {{"--sim", "dptm", "--drive", "0", "empty.bin"}, 2, "the file is empty", ""},
-      {{"--sim", "identify", "--drive", "3"}, 2, "no line 3 in `list` (it has 3)", ""},
+      {{"--sim", "identify", "--drive", "4"}, 2, "no line 4 in `list` (it has 4)", ""},
       {{"--sim", "identify", "--channel", "9"}, 2, "no line 9 in `scan` (it has 4)", ""},
       {{"--sim", "identify", "--channel", "2"}, 2, "no usable task-file port", ""},
       {{"--sim", "identify", "--port", "0x60"}, 2, "not a task-file base port", ""},
@@ -540,7 +541,7 @@ TEST(CliJson, EveryCommandGivesOneParsableDocument) {
   };
   const std::vector<Case> cases = {
       {"--sim list", "[x['busType'] for x in d['drives']], d['exitCode']",
-       "['SATA', 'ATA', 'USB'] 0"},
+       "['SATA', 'ATA', 'USB', 'NVMe'] 0"},
       {"--sim scan", "d['channels'][1]['basePort'], d['channels'][1]['line']",
        "0170 0170/0376 - Int ATA: Intel 82801G (ICH7 Family) IDE"},
       {"--sim identify --drive 2",

@@ -249,7 +249,7 @@ TEST(Window, TabOrderRunsListLogThenThePanel) {
 TEST(Window, SelectIdentifyAndDownloadOnTheBench) {
   ShownWindow s;
   MainWindow& w = s.window;
-  ASSERT_EQ(w.lbControllers->count(), 3);
+  ASSERT_EQ(w.lbControllers->count(), 4);
   EXPECT_EQ(w.lbControllers->item(0)->text(), "WDC WD5000AAKX-00SIMB0 ATA Device");
 
   s.ClickLine(0);

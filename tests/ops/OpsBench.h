@@ -29,6 +29,8 @@ inline const char* TransportName(TransportKind kind) {
       return "ScsiPassThrough";
     case TransportKind::pio:
       return "Pio";
+    case TransportKind::nvme:
+      return "Nvme";
   }
   return "?";
 }

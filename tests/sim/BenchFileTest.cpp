@@ -44,12 +44,13 @@ TEST(BenchFile, TheDefaultBenchHasTheControllerTheDrivesAndTheBridge) {
   EXPECT_EQ(bench->Channel(0x1F0)->Drive(0), bench->Drive("ide0"));
   EXPECT_EQ(bench->Channel(0x170)->Drive(0), nullptr);
 
-  // The API list: SATA, the IDE drive again, and the USB drive behind its bridge.
+  // The API list: SATA, the IDE drive again, the USB drive behind its
+  // bridge, and last the NVMe drive.
   DiscoveryState discovery;
-  ASSERT_EQ(EnumeratePhysicalDrives(bench->Disks(), discovery), 3);
+  ASSERT_EQ(EnumeratePhysicalDrives(bench->Disks(), discovery), 4);
   EXPECT_EQ(bench->Disks().Begun(), bench->Disks().Ended());
-  const std::uint8_t busTypes[] = {11, 3, 7};
-  for (int i = 0; i < 3; ++i) {
+  const std::uint8_t busTypes[] = {11, 3, 7, 17};
+  for (int i = 0; i < 4; ++i) {
     const TST_PhysicalDrive& d = discovery.DriveTable[i];
     EXPECT_EQ(d.BusType, busTypes[i]);
     EXPECT_EQ(d.DevicePath, DefaultDiskPath(i));
@@ -251,6 +252,19 @@ TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
       {"[bridge b]\ndrops = \"\"\n", 2, "drops: needs opcodes"},
       {"[bridge b]\ntpsiu = maybe\n", 2, "tpsiu"},
       {"[bridge b]\nck-cond = maybe\n", 2, "expected honoured or ignored"},
+      {"[nvme n]\nslot2 = X\n", 2, "slot2: the controller has 1 slot"},
+      {"[nvme n]\nslots = 8\n", 2, "outside 1..7"},
+      {"[nvme n]\nslots = 2\nactive-slot = 3\n", 3, "outside 1..2"},
+      {"[nvme n]\nslots = 2\nactive-slot = 2\n", 1, "the active slot 2 holds no firmware"},
+      {"[nvme n]\nslot1 = 123456789\n", 2, "longer than 8 characters"},
+      {"[nvme n]\nrefuse-status = 4001\n", 2, "needs refuse-opcode"},
+      {"[nvme n]\nrefuse-opcode = 06\nrefuse-status = 0\n", 3, "0 is success"},
+      {"[nvme n]\nrefuse-opcode = 06\nrefuse-status = 8001\n", 3, "8001 is above 47FF"},
+      {"[drive n]\n[nvme n]\n", 2, "[nvme n] appears twice"},
+      {"[nvme n]\n[disk]\ndrive = n\n", 3, "no [drive n]"},
+      {"[nvme n]\n[channel 1F0]\ndevice0 = n\n", 3, "no [drive n]"},
+      {"[drive d]\n[disk]\nnvme = d\n", 3, "no [nvme d]"},
+      {"[drive d]\n[nvme n]\n[disk]\ndrive = d\nnvme = n\n", 5, "not both"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -260,6 +274,36 @@ TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
     EXPECT_NE(parse.error.find(c.reason), std::string::npos) << parse.error;
     EXPECT_EQ(parse.error.rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << parse.error;
   }
+}
+
+TEST(BenchFile, AnNvmeDriveTakesEveryKeyAndADiskNamesIt) {
+  const BenchParse parse = ParseBenchText(
+      "[nvme n]\nmodel = M\nserial = S\nslots = 3\nslot1 = A\nslot3 = C\nactive-slot = 3\n"
+      "next-slot = 1\nslot1-read-only = yes\nactivate-without-reset = yes\n"
+      "firmware-commands = no\nfwug = 255\nmdts = 0\nmtfa = 600\nrefuse-opcode = 11\n"
+      "refuse-status = 4107\n[disk]\nnvme = n\n");
+  ASSERT_TRUE(parse.bench) << parse.error;
+  ASSERT_EQ(parse.bench->nvmes.size(), 1u);
+  const BenchNvme& n = parse.bench->nvmes[0];
+  EXPECT_EQ(n.identity.model, "M");
+  EXPECT_EQ(n.identity.serial, "S");
+  EXPECT_EQ(n.identity.slotCount, 3);
+  EXPECT_EQ(n.identity.slotRevisions[0], "A");
+  EXPECT_EQ(n.identity.slotRevisions[1], "");
+  EXPECT_EQ(n.identity.slotRevisions[2], "C");
+  EXPECT_EQ(n.identity.activeSlot, 3);
+  EXPECT_EQ(n.identity.nextSlot, 1);
+  EXPECT_TRUE(n.identity.slot1ReadOnly);
+  EXPECT_TRUE(n.identity.activateWithoutReset);
+  EXPECT_FALSE(n.identity.firmwareCommands);
+  EXPECT_EQ(n.identity.fwug, 255);
+  EXPECT_EQ(n.identity.mdts, 0);
+  EXPECT_EQ(n.identity.mtfa, 600);
+  EXPECT_EQ(n.faults.refuseOpcode, 0x11);
+  EXPECT_EQ(n.faults.refuseStatus, (NvmeStatus{1, 0x07, true}));
+  ASSERT_EQ(parse.bench->disks.size(), 1u);
+  EXPECT_EQ(parse.bench->disks[0].nvme, "n");
+  EXPECT_EQ(parse.bench->disks[0].busType, 17) << "an NVMe disk's bus, unless it says otherwise";
 }
 
 TEST(BenchFile, SizesAreBounded) {

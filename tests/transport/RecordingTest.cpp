@@ -115,8 +115,13 @@ TEST(Recording, MalformedTextIsRefusedWithItsLine) {
        "line 3: data sent, and only data sent, comes with its hash"},
       {head + "> scsi cdb A1 dir none length 0 limit 5 limit 6\n", "line 3: field limit given twice"},
       {head + "> scsi dir none length 0 limit 5\n", "line 3: field cdb is missing"},
-      {head + "> usb regs\n", "line 3: expected ata, scsi or pio"},
+      {head + "> usb regs\n", "line 3: expected ata, scsi, pio or nvme"},
       {head + "> ata regs 00 01\n", "line 3: field regs needs 7 values"},
+      {head + "> nvme opcode 06 nsid 0 cdw 1 2 dir none length 0 limit 5\n",
+       "line 3: cdw: \"dir\" is not a hexadecimal number"},
+      {head + "> nvme opcode 06 nsid 0 cdw 1 0 0 0 0 0 dir none length 0 limit 5\n"
+              "< nvme system - status 8000 result 0 moved 0\n",
+       "line 4: status: \"8000\" is not a hexadecimal number up to 32767"},
       {head + "hello\n", "line 3: unknown line \"hello\""},
   };
   for (const Case& c : cases) {

@@ -7,6 +7,7 @@
 #include "discovery/uSetupApiEnum.h"
 #include "sim/Bench.h"
 #include "ui/FakeMainView.h"
+#include "ui/TargetSelection.h"
 #include "ui/uMain.h"
 
 namespace brisquel {
@@ -149,7 +150,7 @@ TEST(MainLogic, OperationButtonsFollowTheRules) {
   Window w;
   FakeMainView& v = w.view;
   EXPECT_FALSE(v.buttonsEnabled) << "program start";
-  EXPECT_EQ(v.list.size(), 3u);
+  EXPECT_EQ(v.list.size(), 4u);
 
   w.main.lbControllersClick(0);
   EXPECT_TRUE(v.buttonsEnabled) << "a line selected";
@@ -233,7 +234,7 @@ TEST(MainLogic, DriveFillKeepsOldLinesWhenNothingIsFoundButNeverTakesThemForDriv
     Window w;
     FakeMainView& v = w.view;
     const std::vector<std::string> lines = v.list;
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     w.bench->Disks().SetAvailable(false);
     w.main.HandleDeviceChange(0x8004);
     EXPECT_EQ(v.list, lines);
@@ -774,6 +775,78 @@ TEST(MainLogic, TheSystemDiskAsksASecondQuestionOfItsOwn) {
     EXPECT_EQ(w.view.Find("dialog") >= 0, c.sent);
     EXPECT_EQ(w.bench->Drive("sata0")->FirmwareRevision() != "15.01H15", c.sent && c.modeIndex == 2);
   }
+}
+
+}  // namespace
+}  // namespace brisquel
+
+namespace brisquel {
+namespace {
+
+// An NVMe drive's Identify, the refusals of the ATA downloads on it, and an
+// NVMe drive in a USB enclosure, as the window's clicks run them.
+TEST(MainLogic, NvmeDrivesIdentifyAndRefuseTheAtaDownloadsBeforeSendingAnything) {
+  const std::string nvme =
+      "[nvme n]\nmodel = SIM NVMe 1\nserial = SN-N-1\nslots = 2\nslot2 = 2.0\n"
+      "active-slot = 2\n";
+  struct Case {
+    const char* what;
+    std::string bench;
+    enum Click { identify, dlmc, dptm } click;
+    std::vector<std::string> log;  // after the selection's lines
+    std::vector<std::uint8_t> sent;  // the opcodes the controller got
+  };
+  const char* const dlmcWhy =
+      "Refused: DOWNLOAD MICROCODE is an ATA command, which an NVMe drive does not take; its "
+      "firmware is updated with Firmware Image Download and Commit, which this version does not "
+      "send yet";
+  const char* const dptmWhy =
+      "Refused: the vendor download and unlock are ATA commands for SATA drives; an NVMe drive "
+      "takes neither";
+  const Case cases[] = {
+      {"identify", nvme + "[disk]\nnvme = n\nbus = NVMe\n", Case::identify,
+       {"SIM NVMe 1 FW:2.0 SN:SN-N-1", ""}, {0x06}},
+      {"identify refused by the controller",
+       nvme + "refuse-opcode = 06\nrefuse-status = 4002\n[disk]\nnvme = n\nbus = NVMe\n",
+       Case::identify,
+       {" FW: SN:", "",
+        "Identify Controller failed: the controller refused it (generic 02h (invalid field in "
+        "command), do not retry)"},
+       {0x06}},
+      {"dlmc", nvme + "[disk]\nnvme = n\nbus = NVMe\n", Case::dlmc, {dlmcWhy}, {}},
+      {"wd dptm", nvme + "[disk]\nnvme = n\nbus = NVMe\n", Case::dptm, {dptmWhy}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Window w(BenchFrom(c.bench));
+    w.main.lbControllersClick(0);
+    EXPECT_EQ(w.view.log, std::vector<std::string>{"Bus Type:NVMe"});
+    EXPECT_EQ(w.target().kind, TransportKind::nvme);
+    EXPECT_TRUE(w.view.buttonsEnabled);
+    w.view.log.clear();
+    w.view.dialogAnswers.push_back("never-read.bin");
+    switch (c.click) {
+      case Case::identify:
+        w.main.btIdentifyClick();
+        break;
+      case Case::dlmc:
+        w.main.btUnlockClick();
+        break;
+      case Case::dptm:
+        w.main.btReplaceClick();
+        break;
+    }
+    EXPECT_EQ(w.view.log, c.log);
+    EXPECT_EQ(w.bench->Nvme("n")->History(), c.sent);
+    EXPECT_EQ(w.view.Find("dialog"), -1) << "no file is asked for";
+  }
+
+  // In a USB enclosure: said at the selection, which arms nothing.
+  Window w(BenchFrom(nvme + "[bridge b]\n[disk]\nnvme = n\nbridge = b\nbus = USB\n"));
+  w.main.lbControllersClick(0);
+  EXPECT_EQ(w.view.log, (std::vector<std::string>{"Bus Type:USB", kNvmeBehindUsbLine}));
+  EXPECT_FALSE(w.view.buttonsEnabled);
+  EXPECT_TRUE(w.bench->Nvme("n")->History().empty());
 }
 
 }  // namespace

@@ -194,7 +194,7 @@ TEST_F(WindowOnBench, FontsCaptionComboBreakAndStartState) {
   for (HWND always : {window->btBreak, window->rbAPI, window->rbPIO, window->cbDlmcType}) {
     EXPECT_TRUE(IsWindowEnabled(always));
   }
-  EXPECT_EQ(SendMessageW(window->lbControllers, LB_GETCOUNT, 0, 0), 3) << "the bench's drives";
+  EXPECT_EQ(SendMessageW(window->lbControllers, LB_GETCOUNT, 0, 0), 4) << "the bench's drives";
 }
 
 TEST_F(WindowOnBench, TabOrderRunsListLogAndThePanel) {

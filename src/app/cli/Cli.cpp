@@ -88,6 +88,21 @@ class SentCommands : public CommandObserver {
                     const CommandReturn& back) override {
     if (next_) next_->CommandEnded(target, command, back);
   }
+  void NvmeCommandStarting(const DriveTarget& target, const NvmeAdminRequest& request) override {
+    ++count_;
+    if (next_) next_->NvmeCommandStarting(target, request);
+  }
+  void NvmeCommandEnded(const DriveTarget& target, const NvmeAdminRequest& request,
+                        const NvmeAdminAnswer& answer, std::chrono::nanoseconds elapsed) override {
+    if (next_) next_->NvmeCommandEnded(target, request, answer, elapsed);
+  }
+  void FirmwareCallStarting(const DriveTarget& target, const FirmwareCall& call) override {
+    if (next_) next_->FirmwareCallStarting(target, call);
+  }
+  void FirmwareCallEnded(const DriveTarget& target, const FirmwareCall& call,
+                         const FirmwareCallReturn& back) override {
+    if (next_) next_->FirmwareCallEnded(target, call, back);
+  }
 
  private:
   int& count_;

@@ -121,6 +121,32 @@ void WriteFirmwareInterface(JsonWriter& json, const FirmwareInterfaceInfo& f,
   json.EndObject();
 }
 
+// The raw figures, as Identify and the slot log give them: a script does its
+// own arithmetic. The slots are there only when the log was read.
+void WriteNvmeInfo(JsonWriter& json, const NvmeInfo& info) {
+  const NvmeControllerFacts& c = *info.controller;
+  json.Key("nvme").BeginObject();
+  json.Key("firmwareCommands").Bool(c.firmwareCommands);
+  json.Key("slots").Int(c.slotCount);
+  json.Key("slot1ReadOnly").Bool(c.slot1ReadOnly);
+  json.Key("activateWithoutReset").Bool(c.activateWithoutReset);
+  json.Key("fwug").Int(c.fwug);
+  json.Key("mdts").Int(c.mdts);
+  json.Key("mtfa").Int(c.mtfa);
+  if (info.slots) {
+    json.Key("activeSlot").Int(info.slots->activeSlot);
+    json.Key("nextSlot");
+    info.slots->nextSlot ? json.Int(info.slots->nextSlot) : json.Null();
+    json.Key("slotRevisions").BeginArray();
+    for (int slot = 0; slot < c.slotCount && slot < kNvmeMaxSlots; ++slot) {
+      const std::string& revision = info.slots->revisions[static_cast<std::size_t>(slot)];
+      revision.empty() ? json.Null() : json.String(revision);
+    }
+    json.EndArray();
+  }
+  json.EndObject();
+}
+
 void WriteChannel(JsonWriter& json, const ChannelRow& c) {
   json.BeginObject().Key("index").Int(c.index).Key("line").String(c.line);
   json.Key("basePort").String(Hex(c.basePort & 0xFFFF, 4));
@@ -186,6 +212,10 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     json.Key("transport").String(transport_);
     if (!satForm_.empty()) json.Key("satForm").String(satForm_);
     if (firmwareInterface_) WriteFirmwareInterface(json, *firmwareInterface_, firmwareInterfaceLine_);
+  }
+  if (options_.command == Command::info && nvmeInfo_ && nvmeInfo_->controller) {
+    WriteNvmeInfo(json, *nvmeInfo_);
+    json.Key("transport").String(transport_);
   }
   if (update_ && update_->segments) {
     json.Key("segmentBlocks").Int(static_cast<int>(update_->segments->largest));

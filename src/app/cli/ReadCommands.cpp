@@ -37,6 +37,8 @@ const char* TransportName(TransportKind kind) {
       return "ATA pass-through";
     case TransportKind::scsiPassThrough:
       return "SCSI pass-through (SAT)";
+    case TransportKind::nvme:
+      return "NVMe admin commands";
     case TransportKind::pio:
       break;
   }
@@ -353,7 +355,64 @@ bool Session::Select(Bench& b) {
   return false;
 }
 
+int Session::NvmeDriveInfo(Bench& b) {
+  TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
+  nvmeInfo_ = ReadNvmeInfo(t);
+  const NvmeInfo& info = *nvmeInfo_;
+  identity_ = info.identity;
+  if (!identity_->command) {
+    reporter_.Problem(IdentifyFailureLine(*identity_) + RightsHint(identity_->command));
+    return kExitDriveFailure;
+  }
+  if (!info.controller) {
+    reporter_.Problem(ValidityText(identity_->validity));
+    return kExitDriveFailure;
+  }
+  const NvmeControllerFacts& c = *info.controller;
+  transport_ = TransportName(b.state.DriveTarget.kind);
+  const auto yesNo = [](bool v) { return std::string(v ? "yes" : "no"); };
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"model", c.model},
+      {"firmware", c.firmware},
+      {"serial", c.serial},
+      {"transport", transport_},
+      {"firmware-commands", yesNo(c.firmwareCommands)},
+      {"slots", std::to_string(c.slotCount)},
+      {"slot1-read-only", yesNo(c.slot1ReadOnly)},
+      {"activate-without-reset", yesNo(c.activateWithoutReset)},
+      {"fwug", FwugText(c.fwug)},
+      {"mdts", MdtsText(c.mdts)},
+      {"mtfa", MtfaText(c.mtfa)},
+  };
+  if (info.slots) {
+    const NvmeSlotLog& log = *info.slots;
+    rows.push_back({"active-slot", std::to_string(log.activeSlot)});
+    rows.push_back({"next-slot", log.nextSlot ? std::to_string(log.nextSlot) : "none"});
+    // The log holds seven; only the slots the controller has are its own.
+    for (int slot = 1; slot <= std::max(c.slotCount, 1) && slot <= kNvmeMaxSlots; ++slot) {
+      const std::string& revision = log.revisions[static_cast<std::size_t>(slot - 1)];
+      rows.push_back({"slot" + std::to_string(slot), revision.empty() ? "(empty)" : revision});
+    }
+  }
+  for (const auto& [key, value] : rows) reporter_.Print(key + "\t" + value);
+  if (!info.slots) {
+    if (Interrupted(b.state)) {
+      reporter_.Problem("interrupted");
+      return kExitInterrupted;
+    }
+    reporter_.Problem("the firmware slot log cannot be read: " + info.logFailure);
+    return kExitDriveFailure;
+  }
+  if (c.firmware != info.slots->revisions[static_cast<std::size_t>(
+                        std::clamp(info.slots->activeSlot, 1, kNvmeMaxSlots) - 1)]) {
+    reporter_.Warning("Identify's revision " + c.firmware + " is not the active slot's (" +
+                      std::to_string(info.slots->activeSlot) + ")");
+  }
+  return kExitOk;
+}
+
 int Session::Info(Bench& b) {
+  if (b.state.DriveTarget.kind == TransportKind::nvme) return NvmeDriveInfo(b);
   TransportContext t{b.state, b.ports, b.io, b.host, b.trace};
   identity_ = ReadIdentity(t);
   if (!identity_->command) {

@@ -19,6 +19,7 @@
 #include "app/cli/ProgressBar.h"
 #include "app/cli/Reporter.h"
 #include "ops/DiskUsers.h"
+#include "ops/NvmeIdentity.h"
 #include "ops/DownloadOutcome.h"
 #include "ops/DriveCapabilities.h"
 #include "ops/Identify.h"
@@ -117,6 +118,7 @@ class Session {
   bool RefusedPortIo();
   bool Lasting() const;
   int Info(Bench& b);
+  int NvmeDriveInfo(Bench& b);
   int Update(Bench& b);
   int Verified(const UpdateReport& report, int code);
   // How to get the rights a refused command lacked, when it lacked them.
@@ -147,6 +149,7 @@ class Session {
   std::optional<std::string> portRefusal_;
 
   std::optional<DriveCapabilities> capabilities_;  // info
+  std::optional<NvmeInfo> nvmeInfo_;               // info on an NVMe drive
   std::string transport_;
   std::string satForm_;  // info on a USB drive: the command block form it answers
   // info on Windows: what the disk's driver said of its firmware interface.

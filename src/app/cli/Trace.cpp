@@ -29,6 +29,9 @@ std::string Where(const DriveTarget& target) {
     case TransportKind::pio:
       where = Format("PIO %04X.%d", static_cast<unsigned>(target.basePort), target.slave ? 1 : 0);
       break;
+    case TransportKind::nvme:
+      where = "NVMe";
+      break;
   }
   where.resize(12, ' ');
   return where;
@@ -101,6 +104,50 @@ std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
   const double ms = static_cast<double>(back.elapsed.count()) / 1e6;
   return line + ": " + EndText(r.end) +
          Format(", %u bytes in %.3f ms", static_cast<unsigned>(back.bytesMoved), ms);
+}
+
+std::string TraceNvmeOutLine(const NvmeAdminRequest& r) {
+  std::string line = "-> NVMe        " + Format("%02X nsid %08X cdw10-15", r.opcode,
+                                                  static_cast<unsigned>(r.nsid));
+  for (const std::uint32_t d : r.cdw) line += Format(" %08X", static_cast<unsigned>(d));
+  switch (r.direction) {
+    case DataDirection::in:
+      line += Format(", in %u bytes", static_cast<unsigned>(r.data.size()));
+      break;
+    case DataDirection::out:
+      line += Format(", out %u bytes", static_cast<unsigned>(r.data.size()));
+      break;
+    case DataDirection::none:
+      line += ", no data";
+      break;
+  }
+  return line + Format(", limit %u s", static_cast<unsigned>(r.timeLimit));
+}
+
+std::string TraceNvmeBackLine(const NvmeAdminAnswer& a, std::chrono::nanoseconds elapsed,
+                              const std::string& systemText) {
+  std::string line = "<- NVMe        ";
+  if (!a.delivered) {
+    line += Format("system error %u", static_cast<unsigned>(a.systemError));
+    if (!systemText.empty()) line += " (" + systemText + ")";
+  } else {
+    line += "status " + (a.status.ok() ? std::string("success") : NvmeStatusWords(a.status)) +
+            Format(", result %08X", static_cast<unsigned>(a.result));
+  }
+  const double ms = static_cast<double>(elapsed.count()) / 1e6;
+  return line + Format(", %u bytes in %.3f ms", static_cast<unsigned>(a.bytesMoved), ms);
+}
+
+void CommandTrace::NvmeCommandStarting(const DriveTarget&, const NvmeAdminRequest& request) {
+  Write(TraceNvmeOutLine(request));
+}
+
+void CommandTrace::NvmeCommandEnded(const DriveTarget&, const NvmeAdminRequest&,
+                                    const NvmeAdminAnswer& answer,
+                                    std::chrono::nanoseconds elapsed) {
+  const std::string systemText =
+      answer.delivered ? "" : TrimSystemMessage(io_.SystemMessageText(answer.systemError));
+  Write(TraceNvmeBackLine(answer, elapsed, systemText));
 }
 
 std::string TraceFirmwareOutLine(const FirmwareCall& call) {

@@ -23,6 +23,13 @@ std::string TraceBackLine(const DriveTarget& target, const CommandReturn& back,
 std::string TraceFirmwareOutLine(const FirmwareCall& call);
 std::string TraceFirmwareBackLine(const FirmwareCallReturn& back, const std::string& systemText);
 
+// "-> NVMe        06 nsid 00000000 cdw10-15 00000001 ..., in 4096 bytes, limit 5 s";
+// the answer "<- NVMe        status success, result 00000000, 4096 bytes in ..."
+// or the status in words, or "system error N (TEXT)".
+std::string TraceNvmeOutLine(const NvmeAdminRequest& request);
+std::string TraceNvmeBackLine(const NvmeAdminAnswer& answer, std::chrono::nanoseconds elapsed,
+                              const std::string& systemText);
+
 class CommandTrace : public CommandObserver {
  public:
   CommandTrace(std::ostream& out, DeviceIo& io) : out_(out), io_(io) {}
@@ -32,6 +39,9 @@ class CommandTrace : public CommandObserver {
   void FirmwareCallStarting(const DriveTarget& target, const FirmwareCall& call) override;
   void FirmwareCallEnded(const DriveTarget& target, const FirmwareCall& call,
                          const FirmwareCallReturn& back) override;
+  void NvmeCommandStarting(const DriveTarget& target, const NvmeAdminRequest& request) override;
+  void NvmeCommandEnded(const DriveTarget& target, const NvmeAdminRequest& request,
+                        const NvmeAdminAnswer& answer, std::chrono::nanoseconds elapsed) override;
   // The system's error of the first line that could not be written; 0 when
   // every line went out.
   int WriteError() const { return writeError_; }

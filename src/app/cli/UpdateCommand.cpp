@@ -143,6 +143,12 @@ int Session::Update(Bench& b) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
+  // Refused before anything was sent (an NVMe drive): the log said why.
+  if (report.stage == UpdateReport::Stage::identify &&
+      outcome.result == DownloadOutcome::Result::refused) {
+    reporter_.Problem("refused: " + outcome.what);
+    return kExitRefused;
+  }
   if (report.stage == UpdateReport::Stage::identify) {
     if (options_.file) {
       // Nothing was sent, but a download of this file was asked for: its

@@ -87,7 +87,8 @@ SgResult RunSgIo(int fd, const SgRequest& request) {
   return result;
 }
 
-LinuxDeviceIo::LinuxDeviceIo(SgRunner runner) : runner_(std::move(runner)) {}
+LinuxDeviceIo::LinuxDeviceIo(SgRunner runner, NvmeRunner nvme)
+    : runner_(std::move(runner)), nvme_(std::move(nvme)) {}
 
 LinuxDeviceIo::~LinuxDeviceIo() {
   for (const auto& [handle, fd] : handles_) close(fd);
@@ -187,6 +188,18 @@ ScsiAnswer LinuxDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& re
   answer.bytesMoved = Moved(length, result.resid);
   ZeroUnreturned(request.direction, request.data, answer.bytesMoved);
   return answer;
+}
+
+NvmeAdminAnswer LinuxDeviceIo::NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) {
+  const int fd = Descriptor(handle);
+  if (fd < 0) return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_INVALID_HANDLE_);
+  if (!WellFormed(request) || !DirectionMatchesOpcode(request)) {
+    return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_INVALID_PARAMETER_);
+  }
+  NvmePassthruBlock block =
+      BuildNvmePassthru(request, reinterpret_cast<std::uintptr_t>(request.data.data()));
+  const NvmeIoctlResult result = nvme_(fd, block);
+  return NvmeAnswerFrom(request, result, block);
 }
 
 }  // namespace brisquel::linuxpt

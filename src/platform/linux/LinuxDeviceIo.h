@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "platform/linux/NvmePassthru.h"
 #include "platform/linux/SgTranslate.h"
 #include "transport/DeviceIo.h"
 
@@ -46,7 +47,7 @@ int SgIoErrno(int error, std::uint32_t length, std::uint64_t queueLimit);
 
 class LinuxDeviceIo : public DeviceIo {
  public:
-  explicit LinuxDeviceIo(SgRunner runner = RunSgIo);
+  explicit LinuxDeviceIo(SgRunner runner = RunSgIo, NvmeRunner nvme = RunNvmeIoctl);
   ~LinuxDeviceIo() override;
   LinuxDeviceIo(const LinuxDeviceIo&) = delete;
   LinuxDeviceIo& operator=(const LinuxDeviceIo&) = delete;
@@ -56,6 +57,7 @@ class LinuxDeviceIo : public DeviceIo {
                        std::uint32_t flagsAndAttributes) override;
   AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
   ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
+  NvmeAdminAnswer NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) override;
   bool CloseHandle(OsHandle handle) override;
   std::uint32_t GetLastError() override { return lastError_; }
   std::string SystemMessageText(std::uint32_t code) override;
@@ -67,6 +69,7 @@ class LinuxDeviceIo : public DeviceIo {
   bool Fail(std::uint32_t code);
 
   SgRunner runner_;
+  NvmeRunner nvme_;
   // Handles are our own numbers, never raw descriptors, so a stale or
   // never-opened handle cannot reach a descriptor this class did not open.
   std::map<OsHandle, int> handles_;

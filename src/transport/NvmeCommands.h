@@ -1,0 +1,29 @@
+// The NVMe admin commands the program sends, built by name, and the one
+// point they all pass: the device I/O where it wants to be called, the
+// command observer on either side, and the answer as a command result.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "transport/NvmeProtocol.h"
+#include "transport/NvmeRequest.h"
+#include "transport/TransportState.h"
+
+namespace brisquel {
+
+// Identify Controller into 4,096 bytes.
+NvmeAdminRequest IdentifyControllerRequest(std::span<std::uint8_t, kNvmeIdentifyBytes> data);
+// Get Log Page, the Firmware Slot Information log, into 512 bytes; for the
+// controller as a whole (NSID FFFFFFFFh).
+NvmeAdminRequest FirmwareSlotLogRequest(std::span<std::uint8_t, kNvmeFirmwareSlotLogBytes> data);
+
+struct NvmeCommandOutcome {
+  CommandResult result;  // completed exactly when the status is success
+  NvmeAdminAnswer answer;
+};
+
+// Sends one admin command on the target's NVMe handle.
+NvmeCommandOutcome SendNvmeAdmin(TransportContext& t, const NvmeAdminRequest& request);
+
+}  // namespace brisquel
