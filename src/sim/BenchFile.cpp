@@ -34,7 +34,7 @@ struct KindInfo {
   std::span<const std::string_view> keys;
 };
 
-constexpr std::string_view kLibraryKeys[] = {"ready", "dll-status", "driver-type"};
+constexpr std::string_view kLibraryKeys[] = {"ready", "dll-status", "driver-type", "reads-per-ms"};
 constexpr std::string_view kEnumerationKeys[] = {"available", "device-set-opens"};
 constexpr std::string_view kPciKeys[] = {"kind",        "vendor",        "device", "class",
                                          "header-type", "multifunction", "bar0",   "bar1",
@@ -45,6 +45,7 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "serial",
                                            "abort-command",
                                            "abort-features",
+                                           "device-fault",
                                            "vendor-primary-code",
                                            "vendor-second-code",
                                            "vendor-third-code",
@@ -61,8 +62,8 @@ constexpr std::string_view kDriveKeys[] = {"model",
                                            "identify-data",
                                            "flash-seconds",
                                            "identify-file"};
-constexpr std::string_view kBridgeKeys[] = {"forms", "a1-length", "tpsiu", "drops", "ck-cond",
-                                             "ata-ioctl-error"};
+constexpr std::string_view kBridgeKeys[] = {"forms",   "a1-length",       "tpsiu",       "drops",
+                                             "ck-cond", "ata-ioctl-error", "short-by"};
 constexpr std::string_view kDiskKeys[] = {
     "drive", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use", "system"};
 
@@ -300,6 +301,10 @@ struct Builder {
 
   void Library(const Section& s) {
     if (auto e = s.Find("ready")) bench.library.ready = ParseYesNo(*e, What(s, "ready"));
+    if (auto e = s.Find("reads-per-ms")) {
+      bench.library.readsPerMs =
+          static_cast<std::uint64_t>(ParseDecimal(*e, What(s, "reads-per-ms"), 1, UINT32_MAX));
+    }
     if (auto e = s.Find("dll-status")) {
       bench.library.dllStatus =
           static_cast<std::int32_t>(ParseDecimal(*e, What(s, "dll-status"), INT32_MIN, INT32_MAX));
@@ -386,6 +391,7 @@ struct Builder {
     };
     hex("abort-command", 0xFF, f.abortCommand);
     hex("abort-features", 0xFF, f.abortFeatures);
+    hex("device-fault", 0xFF, f.deviceFaultCommand);
     hex("vendor-primary-code", 0xFFFF, f.vendorPrimaryCode);
     hex("vendor-second-code", 0xFFFF, f.vendorSecondCode);
     hex("vendor-third-code", 0xFFFF, f.vendorThirdCode);
@@ -420,7 +426,8 @@ struct Builder {
     if (auto e = s.Find("identify-data")) {
       using Data = DriveFaults::IdentifyData;
       constexpr std::pair<std::string_view, Data> kData[] = {
-          {"zeros", Data::zeros}, {"ones", Data::ones}, {"bad-checksum", Data::badChecksum}};
+          {"zeros", Data::zeros}, {"ones", Data::ones}, {"bad-checksum", Data::badChecksum},
+          {"blank-names", Data::blankNames}};
       const auto it = std::find_if(std::begin(kData), std::end(kData),
                                    [&](const auto& d) { return d.first == e->value; });
       if (it == std::end(kData)) {
@@ -494,6 +501,10 @@ struct Builder {
         Fail(e->line, What(s, "ck-cond") + ": expected honoured or ignored");
       }
       b.behaviour.honoursCkCond = e->value == "honoured";
+    }
+    if (auto e = s.Find("short-by")) {
+      b.behaviour.dataOutShortBy =
+          static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "short-by"), 1, UINT32_MAX));
     }
     if (auto e = s.Find("ata-ioctl-error")) {
       b.behaviour.ataIoctlError =

@@ -346,7 +346,9 @@ TEST(CliExitCodes, FailuresAndRefusals) {
 
 TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   CliRunner cli;
-  cli.WriteFile("busy.bench", SmallBench("stay-busy = yes\n"));
+  // A bench clock so slow that the wait's time limit never comes in a test's time.
+  cli.WriteFile("busy.bench",
+                "[library]\nreads-per-ms = 4000000000\n\n" + SmallBench("stay-busy = yes\n"));
   // The drive never gets ready, and the PIO wait runs until Break. The signal
   // is sent once the trace shows the command gone out, so it lands inside the
   // operation however loaded the machine is.
@@ -491,7 +493,8 @@ TEST(CliTrace, AFirmwareWriteGoesOutWithItsLimitAndAnExpiredOneEndsTheDownload) 
   CliRunner cli;
   WriteFirmware(cli, "fw.bin", "SLOW07", 3);
   const std::string dlmcOut =
-      "-> ATA-PT      92 feat 07 count 03 lba 000000 dev A0, out 1536 bytes, limit 120 s\n";
+      "-> ATA-PT      92 feat 07 count 03 lba 000000 dev A0, out 1536 bytes, limit 120 s, "
+      "ck_cond\n";
   const std::string prefix = "Download Microcode 07 - fw.bin - ";
 
   cli.WriteFile("slow.bench", SmallBench("flash-seconds = 30\n"));

@@ -59,7 +59,7 @@ TEST(Recording, WhatIsWrittenReadsBack) {
   const std::vector<RecordedCommand> commands = {ScsiIdentify(), AtaDownload(), PioVendor()};
   const std::string text = Text({.busType = 7, .maxTransfer = 65536}, commands);
   const std::string start =
-      "# brisquel recording 1\ntarget drive bus 7 max-transfer 65536\n"
+      "# brisquel recording 2\ntarget drive bus 7 max-transfer 65536\n"
       "> scsi cdb A1080E0001000000A0EC dir in length 512 limit 5\n";
   EXPECT_EQ(text.substr(0, start.size()), start);
   // 32 bytes of data a line.
@@ -143,6 +143,23 @@ TEST(Recording, TheFirstDifferenceIsNamed) {
   sent.timeLimit = 5;
   EXPECT_EQ(FirstDifference(recorded, sent), "time limit 5, recorded 120");
   EXPECT_EQ(FirstDifference(recorded, ScsiIdentify()), "transport scsi, recorded ata");
+}
+
+// A download recorded before segments asked for their registers (version 1)
+// replays as it was; in a version 2 recording the difference counts.
+TEST(Recording, AVersion1RecordingDoesNotCompareRegistersBack) {
+  RecordedCommand sent = AtaDownload();
+  RecordedCommand recorded = sent;
+  sent.registersBack = true;
+  const std::string body = RecordedOutLine(recorded) + RecordedBackLines(recorded);
+  for (const char* version : {"1", "2"}) {
+    SCOPED_TRACE(version);
+    const RecordingRead read = ReadRecording(std::string("# brisquel recording ") + version +
+                                             "\ntarget drive bus 11\n" + body);
+    ASSERT_TRUE(read.recording) << read.error << "\n" << body;
+    EXPECT_EQ(FirstDifference(read.recording->commands.at(0), sent),
+              std::string(version) == "1" ? "" : "registers back yes, recorded no");
+  }
 }
 
 TEST(Recording, IdentifyDataLosesTheSerialAndTheDrivesOwnNameNotItsMaker) {
