@@ -5,13 +5,21 @@
 // everything the system answered, by RecordingDeviceIo.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
+#include <span>
 #include <string>
 
 #include "transport/CommandObserver.h"
 #include "transport/Recording.h"
 
 namespace brisquel {
+
+// A recording is sent to others: the serial number (words 10-19) and the
+// unique part of the world wide name (words 108-111 past NAA and OUI, which
+// say who made the drive) of IDENTIFY data are replaced, and the checksum in
+// word 255 is made right again.
+void MaskIdentifyData(std::span<std::uint8_t> sector);
 
 class CommandRecorder : public CommandObserver {
  public:
