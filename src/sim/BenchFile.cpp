@@ -454,7 +454,7 @@ constexpr KeyRule<BenchDrive> kDriveKeys[] = {
      }},
     {"flash-seconds",
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
-       d.faults.flashSeconds = static_cast<std::uint32_t>(ParseDecimal(e, w, 0, 3600));
+       d.faults.flashSeconds = static_cast<std::uint32_t>(ParseDecimal(e, w, 0, 1000000));
      }},
     {"identify-file",
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {

@@ -371,6 +371,24 @@ TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   EXPECT_NE(kept.err.find("interrupted"), std::string::npos);
 }
 
+// Ctrl-C in the wait after the image's last sector: the download was sent,
+// and the JSON still says how it ended.
+TEST(CliInterrupt, CtrlCAfterTheLastCommandKeepsTheDownloadInTheJson) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "NEW", 2);
+  cli.WriteFile("flash.bench", "[library]\nreads-per-ms = 4000000000\n\n" +
+                                   SmallBench("flash-seconds = 1000000\n"));
+  const CliResult r = cli.Shell(
+      "\"$CLI\" --sim=flash.bench --trace=trace.txt --json dlmc --port 0x1F0 --mode 07 --yes fw.bin "
+      "</dev/null >out.json & pid=$!; "
+      "for i in $(seq 600); do grep -q '^-> .* 92 ' trace.txt 2>/dev/null && break; sleep 0.05; "
+      "done; kill -INT $pid; wait $pid");
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  const std::string json = cli.ReadFile("out.json");
+  EXPECT_NE(json.find("\"download\": {"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"interrupted\": true"), std::string::npos) << json;
+}
+
 TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
   CliRunner cli;
   WriteFirmware(cli, "fw.bin", "NEW", 2);
