@@ -23,6 +23,9 @@ class PortLibrary {
   // keeps them off such ports; called when a channel is selected and when an
   // operation starts, so a register access itself never reads system files.
   virtual void RefreshPortClaims() {}
+  // Milliseconds on the clock a wait on the ports counts its time limit by:
+  // the machine's steady clock (the bench's counts its register reads).
+  virtual std::uint64_t WaitClockMs();
 };
 
 // bus in bits 15..8, device in 7..3, function in 2..0; out-of-range values are cut.

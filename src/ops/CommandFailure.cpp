@@ -28,6 +28,15 @@ std::string SenseWords(const SenseSummary& sense) {
 
 }  // namespace
 
+std::string DeviceFaultWords(const CommandResult& command) {
+  return "the drive reported a device fault (status " + Hex2(command.status) + ")";
+}
+
+std::string ShortTransferWords(const CommandResult& command) {
+  return "the system moved " + std::to_string(command.bytesMoved) + " of " +
+         std::to_string(command.bytesAsked) + " bytes";
+}
+
 std::string AscName(std::uint8_t asc, std::uint8_t ascq) {
   switch (asc) {
     case 0x00:
@@ -49,6 +58,12 @@ std::string FailureWords(const CommandResult& command, TransportContext& t) {
   switch (command.end) {
     case CommandEnd::completed:
       break;
+    case CommandEnd::unset:
+      return "no outcome was set for it";
+    case CommandEnd::deviceFault:
+      return DeviceFaultWords(command);
+    case CommandEnd::shortTransfer:
+      return ShortTransferWords(command);
     case CommandEnd::deviceError: {
       if (command.nvmeStatus) {
         return "the controller refused it (" +

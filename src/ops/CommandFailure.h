@@ -15,6 +15,11 @@ namespace brisquel {
 // completed. Read right after the command: the registers are the state's.
 std::string FailureWords(const CommandResult& command, TransportContext& t);
 
+// "the drive reported a device fault (status 71h)", "the system moved 512 of
+// 1024 bytes": the words of those two endings, wherever they are said.
+std::string DeviceFaultWords(const CommandResult& command);
+std::string ShortTransferWords(const CommandResult& command);
+
 // What a SCSI additional sense code means, for the few a bridge answers a
 // pass-through with; empty for the others.
 std::string AscName(std::uint8_t asc, std::uint8_t ascq);

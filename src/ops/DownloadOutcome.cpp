@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "ops/CommandFailure.h"
 #include "ops/ErrorCodeNames.h"
 #include "transport/uAtaPass.h"
 
@@ -113,9 +114,12 @@ DownloadOutcome::Result ResultOf(const CommandResult& command) {
     case CommandEnd::completed:
       return Result::completed;
     case CommandEnd::deviceError:
+    case CommandEnd::deviceFault:
       return Result::refusedByDrive;
+    case CommandEnd::unset:
     case CommandEnd::systemRefused:
     case CommandEnd::notSent:
+    case CommandEnd::shortTransfer:
       return Result::refusedBySystem;
     case CommandEnd::noDevice:
       return Result::noDrive;
@@ -132,8 +136,14 @@ std::string WhatEnded(const CommandResult& command, const std::string& commandNa
   switch (command.end) {
     case CommandEnd::completed:
       break;
+    case CommandEnd::unset:
+      return "no outcome was set for " + commandName;
     case CommandEnd::deviceError:
       return "the drive aborted " + commandName;
+    case CommandEnd::deviceFault:
+      return DeviceFaultWords(command);
+    case CommandEnd::shortTransfer:
+      return ShortTransferWords(command);
     case CommandEnd::systemRefused:
       return "the system refused " + commandName + ": " +
              TrimSystemMessage(t.io.SystemMessageText(command.systemError));

@@ -47,6 +47,11 @@ IdentifyValidity ValidityOf(std::span<const std::uint8_t, kSectorSize> sector) {
   };
   if (all(0x00)) return IdentifyValidity::allZeros;
   if (all(0xFF)) return IdentifyValidity::allOnes;
+  // A bridge that passes back zeros with a few bytes set: no drive has no names.
+  if (IdentifyText(sector, 27, 46).empty() && IdentifyText(sector, 10, 19).empty() &&
+      IdentifyText(sector, 23, 26).empty()) {
+    return IdentifyValidity::blankNames;
+  }
   // Word 255: signature A5h in the low byte; the sum of all 512 bytes is 0 mod 256.
   if (sector[510] == 0xA5) {
     std::uint8_t sum = 0;
@@ -62,6 +67,8 @@ std::string ValidityText(IdentifyValidity validity) {
       return "IDENTIFY data not valid: all zeros";
     case IdentifyValidity::allOnes:
       return "IDENTIFY data not valid: all ones";
+    case IdentifyValidity::blankNames:
+      return "IDENTIFY data not valid: model, serial number and revision all blank";
     case IdentifyValidity::checksumWrong:
       return "IDENTIFY checksum wrong";
     case IdentifyValidity::valid:

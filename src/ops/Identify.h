@@ -16,9 +16,10 @@ CommandResult IdentifyDevice(TransportContext& t);
 
 // Whether a sector of IDENTIFY data can be believed. All zeros or all ones is
 // no drive's answer (a bridge that says GOOD and passes nothing on, a bus
-// with nothing driving it); a sector whose word 255 carries the A5h signature
-// must also sum to zero.
-enum class IdentifyValidity { valid, allZeros, allOnes, checksumWrong };
+// with nothing driving it), nor is one whose model, serial number and revision
+// are all blank; a sector whose word 255 carries the A5h signature must also
+// sum to zero.
+enum class IdentifyValidity { valid, allZeros, allOnes, blankNames, checksumWrong };
 IdentifyValidity ValidityOf(std::span<const std::uint8_t, kSectorSize> sector);
 // "IDENTIFY data not valid: all zeros", "IDENTIFY checksum wrong"; empty when valid.
 std::string ValidityText(IdentifyValidity validity);
@@ -34,12 +35,12 @@ struct IdentifyOutcome {
   std::string failure;  // a command that did not complete: how it ended, in words
   bool nvme = false;    // NVMe Identify Controller, not ATA IDENTIFY DEVICE; no sector
 
-  // The command completed with data that is not all zeros or all ones; a
-  // wrong checksum still shows names, which the checks before a download
-  // then refuse.
+  // The command completed with data that is not all zeros, all ones or
+  // without names; a wrong checksum still shows names, which the checks
+  // before a download then refuse.
   bool Answered() const {
     return command.ok() && validity != IdentifyValidity::allZeros &&
-           validity != IdentifyValidity::allOnes;
+           validity != IdentifyValidity::allOnes && validity != IdentifyValidity::blankNames;
   }
 };
 

@@ -83,7 +83,8 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
   // its padding; the rest of the buffer is never sent and stays untouched.
   ctx.host.FirmwareProgress(0, outcome.toSend);
 
-  CommandResult last;
+  // Nothing has failed until a command does; Break before the first leaves it so.
+  CommandResult last{CommandEnd::completed};
   std::optional<std::string> driveSaid;  // the count register contradicts the blocks sent
   if (Segmented(mode)) {
     std::size_t position = 0;

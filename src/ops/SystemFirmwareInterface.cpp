@@ -15,7 +15,7 @@ std::uint32_t BlocksOf(std::size_t bytes) {
 }
 
 CommandResult Refused(std::uint32_t error) {
-  CommandResult result;
+  CommandResult result{CommandEnd::completed};
   if (error != 0) {
     result.end = CommandEnd::systemRefused;
     result.systemError = error;
@@ -85,7 +85,7 @@ DownloadOutcome SendThroughFirmwareInterface(OperationContext& ctx, const std::s
   ctx.host.LogLine(DownloadLinePrefix(kDlmcDeferred, file) + "Start");
   ctx.host.FirmwareProgress(0, outcome.toSend);
   const std::uint8_t slot = t.state.FirmwareInterface.WritableSlot().value_or(0);
-  CommandResult last;
+  CommandResult last{CommandEnd::completed};
   for (std::size_t offset = 0; offset < image.size();) {
     if (t.state.BreakFlag) {
       last.end = CommandEnd::stopped;

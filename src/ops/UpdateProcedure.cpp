@@ -321,6 +321,8 @@ class Procedure {
       report_.revisionAfter = after->firmware;
       report_.revisionUnchanged = RevisionChangeDue(report_.download) &&
                                   report_.before.command && report_.before.firmware == after->firmware;
+    } else {
+      report_.revisionWaitStopped = t_.state.BreakFlag;
     }
     report_.stage = Stage::done;
     return report_;
@@ -354,6 +356,9 @@ std::string RevisionBefore(const UpdateReport& report) {
 std::string RevisionLine(const UpdateReport& report) {
   if (!report.verified) return {};
   const std::string before = RevisionBefore(report);
+  if (!report.revisionAfter && report.revisionWaitStopped) {
+    return "Firmware revision " + before + " -> not read: Break stopped the wait for IDENTIFY";
+  }
   if (!report.revisionAfter) {
     return "Firmware revision " + before + " -> not read: the drive did not answer IDENTIFY within " +
            std::to_string(kReidentifyTimeLimit.count() / 1000) + " s";

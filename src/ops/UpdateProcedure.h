@@ -58,6 +58,7 @@ struct UpdateReport {
   bool verified = false;
   std::optional<std::string> revisionAfter;  // none: the drive did not answer in time
   bool revisionUnchanged = false;            // a change was due and did not come
+  bool revisionWaitStopped = false;          // Break ended the wait for it, not the drive
 
   bool Declined() const {
     return stage < Stage::send && (download.result == DownloadOutcome::Result::refused ||

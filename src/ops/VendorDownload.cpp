@@ -95,7 +95,17 @@ DownloadOutcome VendorDownloadFromFile(OperationContext& ctx, const std::string&
     ctx.host.LogLine(ClosingLine(outcome));
     return outcome;
   }
-  SendVendorPreamble(ctx.transport);
+  // No drive, an expired time limit or Break end it here, with their own
+  // closing line; a drive that refuses the preamble is still asked to download.
+  CommandResult preamble = SendVendorPreamble(ctx.transport);
+  // Break once the drive has answered leaves that answer standing: nothing more goes.
+  if (ctx.transport.state.BreakFlag) preamble.end = CommandEnd::stopped;
+  if (preamble.EndsTheOperation()) {
+    outcome.result = ResultOf(preamble);
+    outcome.what = WhatEnded(preamble, "the vendor preamble", ctx.transport);
+    ctx.host.LogLine(ClosingLine(outcome));
+    return outcome;
+  }
   ctx.host.LogLine(DownloadLinePrefix(kVendorDownloadMode, file) + "Begin");
   outcome = SendVendorDownload(ctx, image);
   outcome.file = file;

@@ -171,6 +171,11 @@ struct AtaDrive::Impl {
       Abort();
       return;
     }
+    if (faults.deviceFaultCommand == command) {
+      EndTransfer();
+      drdy = dsc = df = true;
+      return;
+    }
     const CommandEntry& entry = Table()[command];
     if (!entry.handler ||
         ((entry.flags & kSmartKey) &&
@@ -287,6 +292,12 @@ struct AtaDrive::Impl {
         break;
       case DriveFaults::IdentifyData::badChecksum:
         bytes[511] = static_cast<std::uint8_t>(bytes[511] + 1);
+        break;
+      case DriveFaults::IdentifyData::blankNames:
+        // Zeros but for the general configuration and the capabilities.
+        bytes = {};
+        bytes[0] = 0x40;
+        bytes[99] = 0x02;  // word 49: LBA supported
         break;
       case DriveFaults::IdentifyData::asBuilt:
         break;

@@ -23,6 +23,8 @@ inline constexpr std::uint32_t kStatusReadsPerSecond = 1000;
 struct DriveFaults {
   std::optional<std::uint8_t> abortCommand;        // ERR+ABRT for this command opcode
   std::optional<std::uint8_t> abortFeatures;       // ... only when features match too
+  // DF (device fault) with ERR clear for this command opcode, at once.
+  std::optional<std::uint8_t> deviceFaultCommand;
   std::optional<std::uint16_t> vendorPrimaryCode;  // answered in the vendor status sector
   std::optional<std::uint16_t> vendorSecondCode;
   std::optional<std::uint16_t> vendorThirdCode;
@@ -38,8 +40,9 @@ struct DriveFaults {
   std::optional<std::uint8_t> segmentAnswer;
   // IDENTIFY DEVICE completes with data no drive would send: all zeros (a
   // bridge that passes nothing on), all ones (a bus nothing drives), or a
-  // sector whose integrity word does not sum to zero.
-  enum class IdentifyData { asBuilt, zeros, ones, badChecksum };
+  // sector whose integrity word does not sum to zero, or zeros with a few
+  // bytes set (a bridge that passes little on): no model, serial or revision.
+  enum class IdentifyData { asBuilt, zeros, ones, badChecksum, blankNames };
   IdentifyData identifyData = IdentifyData::asBuilt;
   // Seconds (of the bench's clock) the drive stays busy writing a firmware
   // image it accepted to flash, after the last segment or the whole image.

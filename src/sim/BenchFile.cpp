@@ -301,6 +301,10 @@ constexpr KeyRule<LibraryAnswers> kLibraryKeys[] = {
      [](Builder&, LibraryAnswers& l, const Entry& e, const std::string& w) {
        l.driverType = static_cast<std::int32_t>(ParseDecimal(e, w, INT32_MIN, INT32_MAX));
      }},
+    {"reads-per-ms",
+     [](Builder&, LibraryAnswers& l, const Entry& e, const std::string& w) {
+       l.readsPerMs = static_cast<std::uint64_t>(ParseDecimal(e, w, 1, UINT32_MAX));
+     }},
 };
 
 constexpr KeyRule<BenchDescription> kEnumerationKeys[] = {
@@ -397,6 +401,10 @@ constexpr KeyRule<BenchDrive> kDriveKeys[] = {
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
        HexInto<0xFF>(d.faults.abortFeatures.emplace(), e, w);
      }},
+    {"device-fault",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       HexInto<0xFF>(d.faults.deviceFaultCommand.emplace(), e, w);
+     }},
     {"vendor-primary-code",
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
        HexInto<0xFFFF>(d.faults.vendorPrimaryCode.emplace(), e, w);
@@ -444,17 +452,21 @@ constexpr KeyRule<BenchDrive> kDriveKeys[] = {
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
        using Data = DriveFaults::IdentifyData;
        constexpr std::pair<std::string_view, Data> kData[] = {
-           {"zeros", Data::zeros}, {"ones", Data::ones}, {"bad-checksum", Data::badChecksum}};
+           {"zeros", Data::zeros},
+           {"ones", Data::ones},
+           {"bad-checksum", Data::badChecksum},
+           {"blank-names", Data::blankNames}};
        const auto it = std::find_if(std::begin(kData), std::end(kData),
                                     [&](const auto& data) { return data.first == e.value; });
        if (it == std::end(kData)) {
-         Fail(e.line, w + ": \"" + e.value + "\" is none of zeros, ones, bad-checksum");
+         Fail(e.line,
+              w + ": \"" + e.value + "\" is none of zeros, ones, bad-checksum, blank-names");
        }
        d.faults.identifyData = it->second;
      }},
     {"flash-seconds",
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
-       d.faults.flashSeconds = static_cast<std::uint32_t>(ParseDecimal(e, w, 0, 3600));
+       d.faults.flashSeconds = static_cast<std::uint32_t>(ParseDecimal(e, w, 0, 1000000));
      }},
     {"identify-file",
      [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
@@ -510,6 +522,10 @@ constexpr KeyRule<BridgeBehaviour> kBridgeKeys[] = {
     {"ata-ioctl-error",
      [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
        b.ataIoctlError = static_cast<std::uint32_t>(ParseDecimal(e, w, 1, 15999));
+     }},
+    {"short-by",
+     [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
+       b.dataOutShortBy = static_cast<std::uint32_t>(ParseDecimal(e, w, 1, UINT32_MAX));
      }},
 };
 

@@ -14,7 +14,16 @@ AtaDrive* IdeChannel::Drive(int position) const {
 
 AtaDrive* IdeChannel::Selected() const { return drives_[(deviceRegister_ & kDeviceDev) ? 1 : 0].get(); }
 
+// Device 0 answers for an absent device 1: its own registers, status 00h, and
+// device 1's commands ignored.
+bool IdeChannel::AnsweredForAbsent() const {
+  return (deviceRegister_ & kDeviceDev) && !drives_[1] && drives_[0];
+}
+
 std::uint8_t IdeChannel::ReadByte(std::uint8_t offset) {
+  if (AnsweredForAbsent() && offset >= 1 && offset <= 7) {
+    return offset == pioport::kCommand ? 0x00 : drives_[0]->ReadRegister(offset);
+  }
   AtaDrive* drive = Selected();
   if (!drive || offset > 7) return 0xFF;  // nothing drives the bus
   if (offset == 0) return static_cast<std::uint8_t>(drive->ReadData());

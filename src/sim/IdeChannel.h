@@ -1,6 +1,7 @@
 // Two drive positions behind one channel's task-file ports. The DEV bit of the
-// device register (+6) picks the drive the other registers reach; a position
-// with no drive floats (reads 0xFF / 0xFFFF).
+// device register (+6) picks the drive the other registers reach. An empty
+// channel floats (reads 0xFF / 0xFFFF); an absent device 1 behind a present
+// device 0 reads 00h and its commands are ignored, as ATA has device 0 answer.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ class IdeChannel {
 
  private:
   AtaDrive* Selected() const;
+  bool AnsweredForAbsent() const;
 
   std::shared_ptr<AtaDrive> drives_[2];
   std::uint8_t deviceRegister_ = 0xA0;

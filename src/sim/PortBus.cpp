@@ -47,6 +47,7 @@ void PortBus::Note(PortAccess::Kind kind, std::uint16_t port, std::uint16_t valu
 }
 
 std::uint8_t PortBus::ReadIoPortByte(std::uint16_t port) {
+  ++byteReads_;
   std::uint8_t offset = 0;
   IdeChannel* channel = Decode(port, offset);
   const std::uint8_t value = channel ? channel->ReadByte(offset) : 0xFF;

@@ -21,6 +21,9 @@ struct LibraryAnswers {
   bool ready = true;
   std::int32_t dllStatus = 0;   // OLS_DLL_NO_ERROR
   std::int32_t driverType = 4;  // x64 driver
+  // Register reads that make a millisecond of the bench's time: more makes
+  // a wait's time limit last longer for real.
+  std::uint64_t readsPerMs = 1;
 };
 
 struct PortAccess {
@@ -59,6 +62,8 @@ class PortBus : public PortLibrary {
   std::uint32_t ReadPciConfigDword(std::uint32_t pciAddress, std::uint8_t regAddress) override;
   // The bench has no system drivers; the calls are only counted.
   void RefreshPortClaims() override { ++claimRefreshes_; }
+  // The bench's time passes as the drives' does: a millisecond a register read.
+  std::uint64_t WaitClockMs() override { return byteReads_ / library_.readsPerMs; }
 
  private:
   // The channel decoding `port` and the register offset within it, or null.
@@ -72,6 +77,7 @@ class PortBus : public PortLibrary {
   std::vector<PortAccess> accesses_;
   std::uint64_t pciReads_ = 0;
   std::uint64_t claimRefreshes_ = 0;
+  std::uint64_t byteReads_ = 0;
 };
 
 }  // namespace brisquel::sim

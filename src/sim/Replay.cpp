@@ -48,7 +48,7 @@ std::string FirstDifference(const RecordedCommand& recorded, const RecordedComma
   if (recorded.timeLimit != c.timeLimit) {
     return differs("time limit", std::to_string(recorded.timeLimit), std::to_string(c.timeLimit));
   }
-  if (recorded.registersBack != c.registersBack) {
+  if (recorded.registersBackCompared && recorded.registersBack != c.registersBack) {
     return differs("registers back", recorded.registersBack ? "yes" : "no", c.registersBack ? "yes" : "no");
   }
   if (recorded.lba48 != c.lba48) return differs("lba48", recorded.lba48 ? "yes" : "no", c.lba48 ? "yes" : "no");

@@ -231,13 +231,17 @@ ScsiOutcome UsbBridge::Execute(AtaDrive& drive, std::span<const std::uint8_t> cd
   host.timeoutSeconds = timeoutSeconds;
   const HostResult r = RunHostCommand(drive, host);
   out.bytesTransferred = r.bytesTransferred;
+  if (c.direction == DataDirection::out) {
+    out.bytesTransferred -= std::min(out.bytesTransferred, behaviour_.dataOutShortBy);
+  }
   if (r.outcome != HostOutcome::completed) {
     out.completed = false;
     out.win32Error =
         r.outcome == HostOutcome::timedOut ? win32::ERROR_SEM_TIMEOUT_ : win32::ERROR_IO_DEVICE_;
     return out;
   }
-  if (r.returned.command & kStatusErr) {
+  // A device fault fails the command as an error does (libata's way).
+  if (r.returned.command & (kStatusErr | kStatusDf)) {
     out.scsiStatus = kScsiCheckCondition;
     out.sense = AtaErrorSense(r.returned, c.extend);
   } else if (c.ckCond && behaviour_.honoursCkCond) {

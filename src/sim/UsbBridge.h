@@ -79,6 +79,9 @@ struct BridgeBehaviour {
   bool takesTransferLength = true;
   // Commands answered GOOD without reaching the drive: data-in comes back zeros.
   std::bitset<256> drops;
+  // Every data-out command is answered GOOD with a residue of this many bytes
+  // (whether they reached the drive is not the system's to know).
+  std::uint32_t dataOutShortBy = 0;
   bool operator==(const BridgeBehaviour&) const = default;
 };
 

@@ -43,6 +43,7 @@ AtaCommand IdentifyCommand(std::span<std::uint8_t> sector) {
   c.pioData = PioData::readSector;
   c.pioReadNeedsDrq = true;
   c.pioZeroWhenSkipped = true;
+  c.pioTimeLimit = kPowerOnTimeLimit;
   return c;
 }
 

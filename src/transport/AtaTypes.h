@@ -20,11 +20,14 @@ inline constexpr std::size_t kTransferBufferSize = 16'777'218;  // 8,388,609 wor
 inline constexpr std::size_t kSectorBufferSize = 4'098;         // 2,049 words
 
 // Seconds the pass-through requests give a command before the system gives up
-// on it (and resets the link). PIO has no limit.
+// on it (and resets the link); over PIO, the longest any one wait may last.
 inline constexpr std::uint32_t kCommandTimeLimit = 5;
 // A drive writing firmware to flash can take far longer than any other command,
 // and a link reset in the middle of that write can leave it without firmware.
 inline constexpr std::uint32_t kFirmwareWriteTimeLimit = 120;
+// Over PIO, IDENTIFY may be the first command a drive just powered on sees; ATA
+// gives a drive up to 30 s from power-on or reset to clear BSY (spin-up).
+inline constexpr std::uint32_t kPowerOnTimeLimit = 31;
 
 // Twelve 8-bit registers, always in this order. Fields 8-12 are the previous
 // ("HOB") bytes of a 48-bit command.
@@ -90,8 +93,11 @@ enum class TransportKind { ataPassThrough, scsiPassThrough, pio, nvme };
 
 // How one command ended.
 enum class CommandEnd {
-  completed,      // the drive answered with ERR clear
+  unset,          // nobody said how it ended: never a success
+  completed,      // the drive answered with ERR and DF clear, and all its data moved
   deviceError,    // the drive, or the bridge in front of it, answered with an error
+  deviceFault,    // the drive's status has DF (device fault) set, whatever ERR says
+  shortTransfer,  // a data-out command's data did not all move: bytesMoved of bytesAsked
   systemRefused,  // the operating system refused the request; systemError says why
   notSent,        // refused before it went out: its data would not fit its buffer
   noDevice,       // over PIO: the bus floats, no drive answers
@@ -105,7 +111,7 @@ struct SenseSummary {
 };
 
 struct CommandResult {
-  CommandEnd end = CommandEnd::completed;
+  CommandEnd end = CommandEnd::unset;
   std::uint32_t systemError = 0;        // the system's error code, for systemRefused and timedOut
   std::optional<SenseSummary> sense{};  // SCSI pass-through: the sense the bridge returned
   // The count register the drive left, only where the transport really
@@ -116,6 +122,10 @@ struct CommandResult {
   std::uint32_t sectorsWritten = 0;
   // An NVMe command the controller answered: its status field (NvmeStatus).
   std::optional<std::uint16_t> nvmeStatus{};
+  // deviceFault: the status byte; shortTransfer: what the system moved of what
+  // the command holds.
+  std::uint8_t status = 0;
+  std::uint32_t bytesMoved = 0, bytesAsked = 0;
 
   bool ok() const { return end == CommandEnd::completed; }
   // No drive answers, the user stopped, or the drive may still be busy with a
@@ -125,6 +135,26 @@ struct CommandResult {
   }
   explicit operator bool() const { return ok(); }
 };
+
+// How a command that the drive answered ended, from its status alone: ERR is
+// an error, DF a device fault (whatever ERR says), anything else completed.
+inline CommandResult StatusResult(std::uint8_t status) {
+  CommandResult result;
+  result.status = status;
+  result.end = (status & kStatusDf)    ? CommandEnd::deviceFault
+               : (status & kStatusErr) ? CommandEnd::deviceError
+                                       : CommandEnd::completed;
+  return result;
+}
+
+// A data-out command whose data did not all move.
+inline CommandResult ShortTransfer(std::uint32_t moved, std::uint32_t asked) {
+  CommandResult result;
+  result.end = CommandEnd::shortTransfer;
+  result.bytesMoved = moved;
+  result.bytesAsked = asked;
+  return result;
+}
 
 enum class DataDirection { none, in, out };
 

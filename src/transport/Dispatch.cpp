@@ -30,6 +30,8 @@ CommandResult PioResult(const TransportState& s, WaitEnd last) {
   switch (last) {
     case WaitEnd::floating:
       return {CommandEnd::noDevice};
+    case WaitEnd::timedOut:
+      return {CommandEnd::timedOut};
     case WaitEnd::stopped:
       // Break after the drive had answered leaves its answer standing.
       if (s.AtaStatusBits.BSY || !s.AtaStatusBits.ERR) return {CommandEnd::stopped};
@@ -38,27 +40,30 @@ CommandResult PioResult(const TransportState& s, WaitEnd last) {
     case WaitEnd::error:
       break;
   }
-  return {s.AtaStatusBits.ERR ? CommandEnd::deviceError : CommandEnd::completed};
+  return StatusResult(s.AtaStatusBits.StatusByte());
 }
 
 CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
-  if (c.pioWaitBeforeCommand && WaitDevice(t) == WaitEnd::floating) {
-    return {CommandEnd::noDevice};
+  const std::uint32_t limit = c.pioTimeLimit ? c.pioTimeLimit : c.timeLimit;
+  if (c.pioWaitBeforeCommand) {
+    const WaitEnd before = WaitDevice(t, limit);
+    if (before == WaitEnd::floating || before == WaitEnd::timedOut) return PioResult(t.state, before);
   }
   if (c.form == TaskFileForm::lba48) {
     WriteTaskFile48(t, c.regs);
   } else {
     WriteTaskFile28(t, c.regs);
   }
-  const WaitEnd end = WaitDevice(t);
-  if (c.pioData == PioData::none || end == WaitEnd::floating || end == WaitEnd::stopped) {
+  const WaitEnd end = WaitDevice(t, limit);
+  if (c.pioData == PioData::none || end == WaitEnd::floating || end == WaitEnd::stopped ||
+      end == WaitEnd::timedOut) {
     return PioResult(t.state, end);
   }
 
   const AtaStatusBits& bits = t.state.AtaStatusBits;
   // A drive that ended the command with an error asks for no data: nothing is
   // pushed into it, whatever the command would otherwise do after an error.
-  const bool ended = bits.ERR && !bits.DRQ;
+  const bool ended = (bits.ERR || bits.DF) && !bits.DRQ;
   const bool skip = ended || (c.pioDataNeedsNoError && bits.ERR) ||
                     (IsRead(c.pioData) && c.pioReadNeedsDrq && !bits.DRQ);
   if (skip) {
@@ -71,27 +76,31 @@ CommandResult DispatchPio(TransportContext& t, const AtaCommand& c) {
     case PioData::none:
       break;
     case PioData::readSector:
-      PioReadSector(t, c.buffer);
+      PioReadSector(t, c.buffer, limit);
       break;
     case PioData::readWords:
       PioReadWords(t, c.buffer);
-      last = WaitDevice(t);
+      last = WaitDevice(t, limit);
       break;
     case PioData::writeSectors:
-      written = PioWriteSectors(t, static_cast<std::int32_t>(c.sectors), c.buffer);
+      written = PioWriteSectors(t, static_cast<std::int32_t>(c.sectors), c.buffer, limit, &last);
       break;
     case PioData::writeWords:
       PioWriteWords(t, c.buffer);
-      last = WaitDevice(t);
+      last = WaitDevice(t, limit);
       break;
   }
   // Break during the data phase leaves the transfer cut short or unanswered.
   if (t.state.BreakFlag) return {.end = CommandEnd::stopped, .sectorsWritten = written};
-  return PioResult(t.state, last);
+  CommandResult result = PioResult(t.state, last);
+  // A drive whose command did not end has taken the sectors all the same.
+  if (last == WaitEnd::timedOut) result.sectorsWritten = written;
+  return result;
 }
 
 SatAsk AskOf(const AtaCommand& c) {
-  return {c.registersBack, c.lengthFromTransfer, c.length};
+  // A data-in command never asks for the registers: some layers abort it.
+  return {c.registersBack && c.direction != DataDirection::in, c.lengthFromTransfer, c.length};
 }
 
 CommandResult SendScsi(TransportContext& t, const AtaCommand& c) {
@@ -112,7 +121,7 @@ CommandResult Send(TransportContext& t, const AtaCommand& command) {
   switch (t.state.DriveTarget.kind) {
     case TransportKind::ataPassThrough:
       result = AtaPassThrough(t, command.regs, command.buffer, command.length, command.direction,
-                              command.timeLimit);
+                              command.timeLimit, command.registersBack);
       // Its request pumps only while the system takes its time; this pump lets
       // Break be seen between any two commands, as the other transports do.
       if (result.end != CommandEnd::notSent) t.host.PumpMessages();
@@ -152,6 +161,18 @@ std::uint32_t BytesMoved(const DriveTarget& target, const AtaCommand& c) {
 }
 
 }  // namespace
+
+bool RegistersAsked(const DriveTarget& target, const AtaCommand& c) {
+  switch (target.kind) {
+    case TransportKind::ataPassThrough:
+      return AtaRegistersAsked(c.direction, c.registersBack);
+    case TransportKind::scsiPassThrough:
+      return AskOf(c).registersBack && target.ckCondHonoured == true;
+    case TransportKind::pio:
+      break;
+  }
+  return false;
+}
 
 std::size_t PioDataBytes(const AtaCommand& c) {
   switch (c.pioData) {

@@ -33,7 +33,9 @@ struct AtaCommand {
   std::span<std::uint8_t> buffer{};
   std::uint32_t length = 0;
   std::uint32_t sectors = 0;
-  std::uint32_t timeLimit = kCommandTimeLimit;  // seconds, pass-through only
+  // Seconds: the pass-through requests' time-out, and over PIO the limit of
+  // each wait (pioTimeLimit in its place where set).
+  std::uint32_t timeLimit = kCommandTimeLimit;
 
   // SCSI pass-through only: the registers are wanted back (CK_COND, where the
   // bridge is known to honour it), and the length is the transfer's own
@@ -49,7 +51,12 @@ struct AtaCommand {
   bool pioReadNeedsDrq = false;       // ... or, for reads, when DRQ is clear
   bool pioZeroWhenSkipped = false;    // zero `length` bytes of the buffer when the read is skipped
   bool pioReadCount = false;          // read the count register once the command has ended
+  std::uint32_t pioTimeLimit = 0;     // seconds; 0: timeLimit
 };
+
+// Whether the command goes out asking for the drive's registers back (CK_COND
+// on the SCSI/ATA translations); PIO reads them itself.
+bool RegistersAsked(const DriveTarget& target, const AtaCommand& command);
 
 // The bytes a command's PIO data phase moves.
 std::size_t PioDataBytes(const AtaCommand& command);

@@ -40,6 +40,10 @@ struct AtaAnswer {
   // ended) and the other registers are the request's own.
   bool registersReturned = false;
   std::uint32_t bytesMoved = 0;
+  // Delivered, but the system's SCSI/ATA translation refused the command
+  // block because it asked for the registers back on a data-out command: the
+  // command never reached the drive.
+  bool registersRefused = false;
 };
 
 // For a backend that moves data-in straight into the request's span: what the

@@ -275,11 +275,17 @@ std::uint64_t Fnv1a64(std::span<const std::uint8_t> bytes) {
   return hash;
 }
 
-bool IsRecording(std::string_view text) {
+namespace {
+// The first line, its line end aside, is this one.
+bool FirstLineIs(std::string_view text, std::string_view line) {
   const std::string_view first = text.substr(0, text.find('\n'));
-  return first == kRecordingFirstLine ||
-         (first.size() == kRecordingFirstLine.size() + 1 && first.back() == '\r' &&
-          first.starts_with(kRecordingFirstLine));
+  return first == line || (first.size() == line.size() + 1 && first.back() == '\r' &&
+                           first.starts_with(line));
+}
+}  // namespace
+
+bool IsRecording(std::string_view text) {
+  return FirstLineIs(text, kRecordingFirstLine) || FirstLineIs(text, kRecordingFirstLineV1);
 }
 
 RecordingRead ReadRecording(std::string_view text) {
@@ -351,6 +357,9 @@ RecordingRead ReadRecording(std::string_view text) {
   } catch (const Failure& f) {
     read.error = "line " + std::to_string(number) + ": " + f.reason;
     return read;
+  }
+  if (FirstLineIs(text, kRecordingFirstLineV1)) {
+    for (RecordedCommand& c : r.commands) c.registersBackCompared = false;
   }
   read.recording = std::move(r);
   return read;

@@ -2,7 +2,7 @@
 // text a person can read and the bench can replay. Written as the run goes;
 // read back whole.
 //
-//   # brisquel recording 1
+//   # brisquel recording 2
 //   target drive bus 7
 //   > scsi cdb A1080E0001000000A0EC dir in length 512 limit 5
 //   < scsi system 0 status 00 sense - moved 512
@@ -43,7 +43,11 @@
 
 namespace brisquel {
 
-inline constexpr std::string_view kRecordingFirstLine = "# brisquel recording 1";
+// Version 2 asks for the registers of DOWNLOAD MICROCODE's data-out commands
+// over ATA pass-through too; a version 1 recording was made before, and
+// replays without comparing `back`.
+inline constexpr std::string_view kRecordingFirstLine = "# brisquel recording 2";
+inline constexpr std::string_view kRecordingFirstLineV1 = "# brisquel recording 1";
 
 enum class RecordedKind { ata, scsi, pio, nvme };
 
@@ -69,6 +73,7 @@ struct RecordedCommand {
   std::uint32_t length = 0;                  // bytes of data
   std::uint32_t timeLimit = 0;               // ata, scsi
   bool registersBack = false;                // ata
+  bool registersBackCompared = true;         // ata: false in a version 1 recording
   std::optional<std::uint64_t> dataHash;     // data sent
   // Back.
   bool delivered = true;                     // ata, scsi: false, the system refused it

@@ -74,19 +74,79 @@ std::optional<std::uint8_t> ReadStatusByte(TransportContext& t) {
   return status;
 }
 
-// One status read; FF is logged, since the wait it ends would otherwise spin
-// on a channel with no drive until Break.
-bool StatusFloats(TransportContext& t) {
-  if (ReadStatusByte(t) != kStatusFloating) return false;
+std::string ChannelText(const TransportContext& t) {
   char port[8];
   std::snprintf(port, sizeof port, "%04X", static_cast<unsigned>(t.state.DriveTarget.basePort));
-  t.host.LogLine(std::string("PIO: no drive answers on the channel at ") + port +
-                 " (status FF: the bus floats)");
-  return true;
+  return port;
 }
 
+std::string Hex2(std::uint8_t value) {
+  char text[4];
+  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
+  return text;
+}
+
+// Status 00h this long after the device select is no drive: ATA's device 0
+// answers 00h for an absent device 1 and ignores its commands, so the wait
+// would otherwise last to its limit.
+constexpr std::uint64_t kAbsentDeviceMs = 50;
+
+// What one status read of a wait says: judge the bits, read again (00h within
+// its grace), or the wait is over (`ending`).
+enum class StatusSeen { bits, zero, ended };
+
+// One wait's reading of the status: each read either leaves the wait to judge
+// the bits, or ends it because nothing will ever answer (a floating bus, an
+// absent device 1) or its time limit has passed. Each ending is logged.
+class StatusWatch {
+ public:
+  StatusWatch(TransportContext& t, std::uint32_t limitSeconds)
+      : t_(t), start_(t.ports.WaitClockMs()), limitMs_(std::uint64_t{limitSeconds} * 1000) {}
+
+  WaitEnd ending = WaitEnd::stopped;
+
+  StatusSeen Read() {
+    const std::optional<std::uint8_t> status = ReadStatusByte(t_);
+    const std::uint64_t now = t_.ports.WaitClockMs();
+    if (status == kStatusFloating) {
+      t_.host.LogLine("PIO: no drive answers on the channel at " + ChannelText(t_) +
+                      " (status FF: the bus floats)");
+      return End(WaitEnd::floating);
+    }
+    if (status == 0) {
+      if (!zeroSince_) zeroSince_ = now;
+      if (now - *zeroSince_ >= kAbsentDeviceMs) {
+        t_.host.LogLine("PIO: no drive answers at device " + Device() + " on the channel at " +
+                        ChannelText(t_) + " (status 00h)");
+        return End(WaitEnd::floating);
+      }
+      return StatusSeen::zero;
+    }
+    zeroSince_.reset();
+    if (now - start_ >= limitMs_) {
+      t_.host.LogLine("PIO: the command's time limit (" + std::to_string(limitMs_ / 1000) +
+                      " s) expired at device " + Device() + " on the channel at " +
+                      ChannelText(t_) + " (status " + Hex2(status.value_or(0)) + "h)");
+      return End(WaitEnd::timedOut);
+    }
+    return StatusSeen::bits;
+  }
+
+ private:
+  StatusSeen End(WaitEnd end) {
+    ending = end;
+    return StatusSeen::ended;
+  }
+
+  std::string Device() const { return t_.state.DriveTarget.slave ? "1" : "0"; }
+
+  TransportContext& t_;
+  std::uint64_t start_, limitMs_;
+  std::optional<std::uint64_t> zeroSince_;
+};
+
 bool EndedInError(const AtaStatusBits& bits) {
-  return !bits.BSY && bits.ERR;
+  return !bits.BSY && (bits.ERR || bits.DF);
 }
 
 }  // namespace
@@ -100,14 +160,20 @@ void ReadError(TransportContext& t) {
   t.state.AtaStatusBits.DecodeError(t.ports.ReadIoPortByte(Port(t, pioport::kFeatures)));
 }
 
-WaitEnd WaitReady(TransportContext& t) {
+WaitEnd WaitReady(TransportContext& t, std::uint32_t limitSeconds) {
   const bool& breakFlag = t.state.BreakFlag;
   const AtaStatusBits& bits = t.state.AtaStatusBits;
+  StatusWatch watch(t, limitSeconds);
   WaitEnd end = WaitEnd::stopped;
   while (!breakFlag) {
-    if (StatusFloats(t)) {
-      end = WaitEnd::floating;
+    const StatusSeen seen = watch.Read();
+    if (seen == StatusSeen::ended) {
+      end = watch.ending;
       break;
+    }
+    if (seen == StatusSeen::zero) {
+      t.host.PumpMessages();
+      continue;
     }
     if (breakFlag) break;
     // Judged on this read, before the pump gives anything else a chance to run.
@@ -124,16 +190,19 @@ WaitEnd WaitReady(TransportContext& t) {
   return end;
 }
 
-WaitEnd WaitNotBusy(TransportContext& t) {
+WaitEnd WaitNotBusy(TransportContext& t, std::uint32_t limitSeconds) {
   const bool& breakFlag = t.state.BreakFlag;
+  StatusWatch watch(t, limitSeconds);
   WaitEnd end = WaitEnd::stopped;
   while (!breakFlag) {
     t.host.PumpMessages();
     if (breakFlag) break;
-    if (StatusFloats(t)) {
-      end = WaitEnd::floating;
+    const StatusSeen seen = watch.Read();
+    if (seen == StatusSeen::ended) {
+      end = watch.ending;
       break;
     }
+    if (seen == StatusSeen::zero) continue;
     if (!t.state.AtaStatusBits.BSY) {
       end = t.state.AtaStatusBits.ERR ? WaitEnd::error : WaitEnd::ready;
       break;
@@ -147,8 +216,9 @@ std::uint8_t PioReadCount(TransportContext& t) {
   return t.ports.ReadIoPortByte(Port(t, pioport::kCount));
 }
 
-WaitEnd WaitDevice(TransportContext& t) {
-  return t.state.DriveTarget.waitBusyOnly ? WaitNotBusy(t) : WaitReady(t);
+WaitEnd WaitDevice(TransportContext& t, std::uint32_t limitSeconds) {
+  return t.state.DriveTarget.waitBusyOnly ? WaitNotBusy(t, limitSeconds)
+                                          : WaitReady(t, limitSeconds);
 }
 
 void PioReadWords(TransportContext& t, std::span<std::uint8_t> buffer) {
@@ -171,11 +241,12 @@ void PioReadSector(TransportContext& t) {
   PioReadSector(t, t.state.TransferBuffer);
 }
 
-void PioReadSector(TransportContext& t, std::span<std::uint8_t> buffer) {
+void PioReadSector(TransportContext& t, std::span<std::uint8_t> buffer,
+                   std::uint32_t limitSeconds) {
   if (ScsiTarget(t)) return;
-  WaitDevice(t);
+  WaitDevice(t, limitSeconds);
   PioReadWords(t, buffer);
-  WaitDevice(t);
+  WaitDevice(t, limitSeconds);
 }
 
 std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n) {
@@ -183,7 +254,8 @@ std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n) {
 }
 
 std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n,
-                              std::span<const std::uint8_t> buffer) {
+                              std::span<const std::uint8_t> buffer, std::uint32_t limitSeconds,
+                              WaitEnd* lastWait) {
   // A count beyond the buffer sends the sectors the buffer holds and no more.
   const std::size_t available = buffer.size() / kSectorSize;
   const std::size_t sectors =
@@ -193,9 +265,13 @@ std::uint32_t PioWriteSectors(TransportContext& t, std::int32_t n,
     PioWriteWords(t, buffer.subspan(written * kSectorSize, kSectorSize));
     ++written;
     t.host.SectorsWritten(written);
-    const WaitEnd end = WaitDevice(t);
+    const WaitEnd end = WaitDevice(t, limitSeconds);
+    if (lastWait) *lastWait = end;
     // A drive that has ended the command takes no more data.
-    if (end == WaitEnd::floating || (end == WaitEnd::error && !t.state.AtaStatusBits.DRQ)) break;
+    if (end == WaitEnd::floating || end == WaitEnd::timedOut ||
+        (end == WaitEnd::error && !t.state.AtaStatusBits.DRQ)) {
+      break;
+    }
   }
   return written;
 }

@@ -164,6 +164,18 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
       result = kResultOk;
       end.returnedCount = returned.ata->count;
     } else {
+      result = kResultOtherError;
+    }
+    if (returned.ata && (returned.ata->status & kStatusDf)) {
+      // A device fault, whether the layer answered it as an error or not.
+      end = StatusResult(returned.ata->status);
+      end.returnedCount = returned.ata->count;
+      result = kResultOtherError;
+    } else if (result == kResultOk && direction == DataDirection::out &&
+               answer.bytesMoved < length) {
+      end = ShortTransfer(answer.bytesMoved, length);
+      result = kResultOtherError;
+    } else if (result != kResultOk) {
       // The sense area as a request block holds it: what came back, then zeros.
       std::array<std::uint8_t, kScsiSenseRoom> area{};
       std::copy_n(answer.sense.begin(), std::min(answer.sense.size(), area.size()), area.begin());

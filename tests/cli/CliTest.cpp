@@ -356,7 +356,9 @@ TEST(CliExitCodes, FailuresAndRefusals) {
 
 TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   CliRunner cli;
-  cli.WriteFile("busy.bench", SmallBench("stay-busy = yes\n"));
+  // A bench clock so slow that the wait's time limit never comes in a test's time.
+  cli.WriteFile("busy.bench",
+                "[library]\nreads-per-ms = 4000000000\n\n" + SmallBench("stay-busy = yes\n"));
   // The drive never gets ready, and the PIO wait runs until Break. The signal
   // is sent once the trace shows the command gone out, so it lands inside the
   // operation however loaded the machine is.
@@ -368,6 +370,24 @@ TEST(CliInterrupt, CtrlCBreaksAWaitAndExitsWithThree) {
   // Break ends the wait where the window's would: the line is still written.
   EXPECT_EQ(kept.out, " FW: SN:\n\n");
   EXPECT_NE(kept.err.find("interrupted"), std::string::npos);
+}
+
+// Ctrl-C in the wait after the image's last sector: the download was sent,
+// and the JSON still says how it ended.
+TEST(CliInterrupt, CtrlCAfterTheLastCommandKeepsTheDownloadInTheJson) {
+  CliRunner cli;
+  WriteFirmware(cli, "fw.bin", "NEW", 2);
+  cli.WriteFile("flash.bench", "[library]\nreads-per-ms = 4000000000\n\n" +
+                                   SmallBench("flash-seconds = 1000000\n"));
+  const CliResult r = cli.Shell(
+      "\"$CLI\" --sim=flash.bench --trace=trace.txt --json dlmc --port 0x1F0 --mode 07 --yes fw.bin "
+      "</dev/null >out.json & pid=$!; "
+      "for i in $(seq 600); do grep -q '^-> .* 92 ' trace.txt 2>/dev/null && break; sleep 0.05; "
+      "done; kill -INT $pid; wait $pid");
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  const std::string json = cli.ReadFile("out.json");
+  EXPECT_NE(json.find("\"download\": {"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"interrupted\": true"), std::string::npos) << json;
 }
 
 TEST(CliConsent, ALastingDownloadToARealDriveNeedsConsent) {
@@ -501,7 +521,8 @@ TEST(CliTrace, AFirmwareWriteGoesOutWithItsLimitAndAnExpiredOneEndsTheDownload) 
   CliRunner cli;
   WriteFirmware(cli, "fw.bin", "SLOW07", 3);
   const std::string dlmcOut =
-      "-> ATA-PT      92 feat 07 count 03 lba 000000 dev A0, out 1536 bytes, limit 120 s\n";
+      "-> ATA-PT      92 feat 07 count 03 lba 000000 dev A0, out 1536 bytes, limit 120 s, "
+      "ck_cond\n";
   const std::string prefix = "Download Microcode 07 - fw.bin - ";
 
   cli.WriteFile("slow.bench", SmallBench("flash-seconds = 30\n"));

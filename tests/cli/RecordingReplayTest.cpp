@@ -63,7 +63,7 @@ TEST(RecordingReplay, EachTransportReplaysToTheSameLinesAndExitCode) {
     const CliResult run = cli.Run(record);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     const std::string recording = cli.ReadFile("run.rec");
-    ASSERT_EQ(recording.rfind("# brisquel recording 1\n", 0), 0u) << recording;
+    ASSERT_EQ(recording.rfind("# brisquel recording 2\n", 0), 0u) << recording;
     // The recorded drive is the replay bench's only one.
     Args again = c.args;
     if (again[1] == "--drive") again[2] = "0";

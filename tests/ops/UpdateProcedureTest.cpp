@@ -53,6 +53,10 @@ TEST(UpdateProcedure, ChecksThatNeedOnlyTheDriveRefuseBeforeAnythingIsSent) {
        kPermanent, "IDENTIFY data not valid: all zeros, so what the drive supports is unknown"},
       {"IDENTIFY all ones", [](OpsBench& b) { b.drive.Faults().identifyData = Data::ones; },
        std::nullopt, "IDENTIFY data not valid: all ones"},
+      {"IDENTIFY names all blank",
+       [](OpsBench& b) { b.drive.Faults().identifyData = Data::blankNames; }, kPermanent,
+       "IDENTIFY data not valid: model, serial number and revision all blank, so what the "
+       "drive supports is unknown"},
       {"IDENTIFY checksum wrong",
        [](OpsBench& b) { b.drive.Faults().identifyData = Data::badChecksum; }, kDeferred,
        "IDENTIFY checksum wrong"},

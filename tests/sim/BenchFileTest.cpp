@@ -220,7 +220,7 @@ TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
       {"[drive d]\nabort-command = x1\n", 2, "\"x1\" is not a hexadecimal number"},
       {"[drive d]\nabort-features = 03\n", 2, "needs abort-command"},
       {"[drive d]\nbusy-reads = 1000001\n", 2, "outside 0..1000000"},
-      {"[drive d]\nflash-seconds = 3601\n", 2, "outside 0..3600"},
+      {"[drive d]\nflash-seconds = 1000001\n", 2, "outside 0..1000000"},
       {"[drive d]\nbusy-reads = 1e3\n", 2, "not a decimal number"},
       {"[drive d]\nstay-busy = true\n", 2, "expected yes or no"},
       {"[drive d!]\n", 1, "is not a name"},

@@ -7,12 +7,16 @@ namespace {
 
 TEST(IdeChannel, DevBitRoutesAndEmptyPositionsFloat) {
   IdeChannel channel;
+  channel.WriteByte(6, 0xA0);  // an empty channel: nothing drives the bus
+  for (std::uint8_t offset = 1; offset <= 7; ++offset) EXPECT_EQ(channel.ReadByte(offset), 0xFF);
   auto master = std::make_shared<AtaDrive>(DriveIdentity{"MASTER", "F0", "S0"});
   channel.Attach(0, master);
   EXPECT_EQ(channel.Drive(1), nullptr);
 
-  channel.WriteByte(6, 0xB0);  // device 1: nobody there
-  for (std::uint8_t offset = 1; offset <= 7; ++offset) EXPECT_EQ(channel.ReadByte(offset), 0xFF);
+  // Device 1 absent behind device 0: device 0 answers for it, status 00h.
+  channel.WriteByte(6, 0xB0);
+  EXPECT_EQ(channel.ReadByte(7), 0x00);
+  EXPECT_EQ(channel.ReadByte(6), 0xB0);
   EXPECT_EQ(channel.ReadWord(0), 0xFFFF);
   channel.WriteByte(7, 0xE7);
   EXPECT_TRUE(master->History().empty());

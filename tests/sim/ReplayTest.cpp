@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/Replay.h"
+#include "transport/Recording.h"
 
 namespace brisquel::sim {
 namespace {
@@ -46,6 +47,30 @@ TEST(Replay, TheFirstDifferenceIsNamedAsTheRecordingWritesIt) {
   other.cdb[9] = 0x92;
   EXPECT_EQ(FirstDifference(scsi, other),
             "command block A1080E0001000000A092, recorded A1080E0001000000A0EC");
+}
+
+// A download recorded before segments asked for their registers (version 1)
+// replays as it was; in a version 2 recording the difference counts.
+TEST(Replay, AVersion1RecordingDoesNotCompareRegistersBack) {
+  RecordedCommand recorded;
+  recorded.regs = {.features = 0x03, .count = 0x01, .device = 0xA0, .command = 0x92};
+  recorded.direction = DataDirection::out;
+  recorded.length = 512;
+  recorded.timeLimit = 120;
+  recorded.dataHash = 0x0123456789ABCDEFull;
+  recorded.returned = {.count = 0x02, .device = 0xA0, .command = 0x50};
+  recorded.moved = 512;
+  RecordedCommand sent = recorded;
+  sent.registersBack = true;
+  const std::string body = RecordedOutLine(recorded) + RecordedBackLines(recorded);
+  for (const char* version : {"1", "2"}) {
+    SCOPED_TRACE(version);
+    const RecordingRead read = ReadRecording(std::string("# brisquel recording ") + version +
+                                             "\ntarget drive bus 11\n" + body);
+    ASSERT_TRUE(read.recording) << read.error << "\n" << body;
+    EXPECT_EQ(FirstDifference(read.recording->commands.at(0), sent),
+              std::string(version) == "1" ? "" : "registers back yes, recorded no");
+  }
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ class FakeDeviceIo : public DeviceIo {
     bool ok = true;
     std::uint32_t error = 0;  // the system's error when !ok
     // Shape the answer: an ATA one starts as the request's registers echoed
-    // (so the command byte reads back as the status), a SCSI one as GOOD.
+    // (so the command byte reads back as the status), a SCSI one as GOOD;
+    // both with all the data moved.
     std::function<void(AtaAnswer&)> ata;
     std::function<void(ScsiAnswer&)> scsi;
     std::function<void(std::span<std::uint8_t> data)> dataIn;
@@ -107,6 +108,7 @@ class FakeDeviceIo : public DeviceIo {
     AtaAnswer answer;
     answer.returned = request.regs;
     answer.registersReturned = true;
+    answer.bytesMoved = static_cast<std::uint32_t>(request.data.size());
     const Reply reply =
         Answer(handle, answer.delivered, answer.systemError, request.direction, request.data);
     if (answer.delivered && reply.ata) reply.ata(answer);
@@ -117,6 +119,7 @@ class FakeDeviceIo : public DeviceIo {
     Record(handle, true, {}, request.cdb, request.direction, request.data, request.timeLimit,
            false);
     ScsiAnswer answer;
+    answer.bytesMoved = static_cast<std::uint32_t>(request.data.size());
     const Reply reply =
         Answer(handle, answer.delivered, answer.systemError, request.direction, request.data);
     if (answer.delivered && reply.scsi) reply.scsi(answer);

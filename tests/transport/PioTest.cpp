@@ -115,7 +115,7 @@ TEST_F(Pio, WaitsPollUntilTheirConditionThenReadTheErrorRegister) {
       {false, {0x51}, 1, true},               // an error does not stop it; ERR shows
       {false, {0x58}, 1, false},              // DRQ is no reason to stop either
       {false, {0x00, 0x10, 0x40, 0x50}, 4, false},
-      {true, {0x80, 0x80, 0x00}, 3, false},  // not busy is enough
+      {true, {0x80, 0x80, 0x40}, 3, false},  // not busy is enough
       {true, {0x41}, 1, true},
   };
   for (const Case& c : cases) {

@@ -60,7 +60,7 @@ TEST(Recording, WhatIsWrittenReadsBack) {
   const std::vector<RecordedCommand> commands = {ScsiIdentify(), AtaDownload(), PioVendor()};
   const std::string text = Text({.busType = 7, .maxTransfer = 65536}, commands);
   const std::string start =
-      "# brisquel recording 1\ntarget drive bus 7 max-transfer 65536\n"
+      "# brisquel recording 2\ntarget drive bus 7 max-transfer 65536\n"
       "> scsi cdb A1080E0001000000A0EC dir in length 512 limit 5\n";
   EXPECT_EQ(text.substr(0, start.size()), start);
   // 32 bytes of data a line.

@@ -339,13 +339,13 @@ TEST(MainLogic, PioSelectionTakesTheChannelAndWritesOnlyItsDeviceRegister) {
   Window w;
   w.main.rbPIOClick();
   sim::PortBus& ports = w.bench->Ports();
-  // Device 1 addressed before: there is none, so the register floats.
+  // Device 1 addressed before: there is none, so device 0 answers for it.
   ports.WriteIoPortByte(0x1F6, 0xB0);
   ports.Record(true);
   w.main.lbControllersClick(0);
   using K = sim::PortAccess::Kind;
-  EXPECT_EQ(ports.Accesses(), (std::vector<sim::PortAccess>{{K::readByte, 0x1F6, 0xFF},
-                                                            {K::writeByte, 0x1F6, 0xEF}}));
+  EXPECT_EQ(ports.Accesses(), (std::vector<sim::PortAccess>{{K::readByte, 0x1F6, 0xB0},
+                                                            {K::writeByte, 0x1F6, 0xA0}}));
   EXPECT_EQ(w.target().kind, TransportKind::pio);
   EXPECT_EQ(w.target().basePort, 0x1F0);
   EXPECT_FALSE(w.target().slave);

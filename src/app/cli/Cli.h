@@ -16,6 +16,11 @@ inline constexpr int kExitDriveFailure = 1;
 inline constexpr int kExitRefused = 2;  // bad usage, or input refused
 // A download completed and the revision did not change where it should have.
 inline constexpr int kExitRevisionUnchanged = 4;
+// A download or activation completed and the drive did not answer IDENTIFY in
+// time afterwards: nothing says whether it took the firmware.
+inline constexpr int kExitNotVerified = 5;
+inline constexpr const char* kNotVerifiedText =
+    "completed, not verified: the revision could not be read back; check it after a power cycle";
 
 // The exit code a download's outcome gives: 0 completed; 1 the drive, the
 // system or the channel refused it, or it stopped short of the image; 2 it

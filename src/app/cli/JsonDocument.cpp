@@ -232,7 +232,8 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     u.before.command ? json.String(u.before.firmware) : json.Null();
     json.Key("after");
     u.revisionAfter ? json.String(*u.revisionAfter) : json.Null();
-    json.Key("unchanged").Bool(u.revisionUnchanged).EndObject();
+    json.Key("unchanged").Bool(u.revisionUnchanged);
+    json.Key("verified").Bool(u.revisionAfter.has_value()).EndObject();
   }
   json.Key("interrupted").Bool(exitCode == kExitInterrupted);
 }

@@ -39,10 +39,16 @@ std::string Where(const DriveTarget& target) {
 
 const char* EndText(CommandEnd end) {
   switch (end) {
+    case CommandEnd::unset:
+      return "no outcome";
     case CommandEnd::completed:
       return "completed";
     case CommandEnd::deviceError:
       return "error";
+    case CommandEnd::deviceFault:
+      return "device fault";
+    case CommandEnd::shortTransfer:
+      return "short transfer";
     case CommandEnd::systemRefused:
       return "refused by the system";
     case CommandEnd::notSent:
@@ -79,10 +85,11 @@ std::string TraceOutLine(const DriveTarget& target, const AtaCommand& c) {
       line += ", no data";
       break;
   }
-  // PIO has no time limit: the drive is polled until it answers or Break.
+  // Over PIO the limit is the waits', not a request's.
   if (target.kind != TransportKind::pio) {
     line += Format(", limit %u s", static_cast<unsigned>(c.timeLimit));
   }
+  if (RegistersAsked(target, c)) line += ", ck_cond";
   return line;
 }
 

@@ -140,6 +140,10 @@ int Session::Update(Bench& b) {
                    report.segments->why + ")");
   }
   if (Interrupted(b.state)) {
+    // What was sent before Ctrl-C stays said.
+    if (report.stage >= UpdateReport::Stage::send && options_.mode != kDlmcActivate) {
+      download_ = outcome;
+    }
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
@@ -192,7 +196,9 @@ int Session::Verified(const UpdateReport& report, int code) {
     reporter_.Warning("firmware revision " + before +
                       " -> revision not read: the drive did not answer IDENTIFY within " +
                       std::to_string(kReidentifyTimeLimit.count() / 1000) + " s");
-    return code;
+    if (code != kExitOk) return code;
+    reporter_.Problem(kNotVerifiedText);
+    return kExitNotVerified;
   }
   reporter_.Note("firmware revision " + before + " -> " + *report.revisionAfter);
   if (options_.command == Command::dptm && report.before.command &&

@@ -58,6 +58,13 @@ AtaAnswer CompleteAtaRequest(const AtaRequest& request, std::uint8_t scsiStatus,
       answer.registersReturned = true;
       return answer;
     }
+    // ILLEGAL REQUEST to a data-out command that asked for its registers: a
+    // layer that will not hand them back on data-out refuses the block.
+    constexpr std::uint8_t kIllegalRequest = 0x05;
+    if (request.registersBack && request.direction == DataDirection::out &&
+        read.key == kIllegalRequest) {
+      answer.registersRefused = true;
+    }
   }
   // No registers came back: a good completion reads as a ready drive; a
   // command refused or failed without registers as an aborted one, unless

@@ -22,8 +22,9 @@ description:
     it fail the task before anything is sent.
   - After the download the revision the drive reports is compared with I(revision); a drive that
     reports another revision, or none, fails the task.
-  - A refusal, a failed or interrupted download, or a revision left unchanged fails the task with
-    the message of C(brisquel-cli) itself; its warnings become the task's.
+  - A refusal, a failed or interrupted download, a revision left unchanged (exit 4) or one that
+    could not be read back after the download (exit 5) fails the task with the message of
+    C(brisquel-cli) itself; its warnings become the task's.
   - Needs C(brisquel-cli) on the managed host whose C(--json) documents carry schema 2, and
     root there for real drives (C(become)).
 author:
