@@ -169,6 +169,7 @@ bool RegistersAsked(const DriveTarget& target, const AtaCommand& c) {
     case TransportKind::scsiPassThrough:
       return AskOf(c).registersBack && target.ckCondHonoured == true;
     case TransportKind::pio:
+    case TransportKind::nvme:
       break;
   }
   return false;
