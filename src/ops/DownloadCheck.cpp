@@ -85,9 +85,6 @@ std::string SegmentAnswerReport(const DownloadOutcome& outcome) {
     return "count register after the segments: not reported by this transport";
   }
   std::string text = "count register after the last segment: " + CountText(*outcome.countRegister);
-  if (*outcome.countRegister == kDlmcMoreExpected) {
-    text += "; the drive still expects more of the image";
-  }
   if (outcome.earlyAnswer) {
     text += "; the segment at block " + std::to_string(outcome.earlyAnswer->offset) +
             ", before the last, already answered " + CountText(outcome.earlyAnswer->count);

@@ -1,11 +1,14 @@
 #include "ops/SegmentPlan.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace brisquel {
 
 std::uint32_t SegmentAt(const SegmentPlan& plan, std::uint32_t total, std::uint32_t sent) {
-  if (sent >= total || plan.largest == 0) return 0;
+  // A plan of no blocks would send zero-block segments and never end.
+  assert(plan.largest != 0);
+  if (sent >= total) return 0;
   if (!plan.even) return std::min(total - sent, plan.largest);
   // Even split: the first (total mod count) segments carry one block more.
   const std::uint32_t count = (total + plan.largest - 1) / plan.largest;

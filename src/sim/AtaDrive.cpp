@@ -8,6 +8,7 @@
 #include <array>
 
 #include "sim/DriveFirmware.h"
+#include "sim/DriveVendorChannel.h"
 #include "transport/AtaProtocol.h"
 #include "transport/Bytes.h"
 
@@ -19,25 +20,6 @@ constexpr std::size_t kSectorBytes = kIdentifyBytes;
 constexpr std::size_t kWordsPerSector = 256;
 constexpr std::uint32_t kMinSegmentBlocks = 1;
 constexpr std::uint32_t kMaxSegmentBlocks = 64;
-constexpr std::uint32_t kMaxVendorChunk = 64;
-
-// Vendor status codes the bench firmware answers with (names as the drive's
-// firmware has them).
-constexpr std::uint16_t kVscSuccess = 0x0000;
-constexpr std::uint16_t kVscUnsupActionCode = 0xB00E;          // VSC_ERR_UNSUP_ACTION_CODE
-constexpr std::uint16_t kVscInvKeySectorSize = 0xB017;         // VSC_ERR_INV_KEY_SECTOR_SIZE
-constexpr std::uint16_t kVscXferExceedsData = 0xB018;          // VSC_ERR_XFER_REQ_EXCEED_AVAILABLE_DATA
-constexpr std::uint16_t kVscKeySectorFirst = 0xB01B;           // VSC_ERR_KEY_SECTOR_MUST_PRECEED_...
-constexpr std::uint16_t kVscOffsetNotFromZero = 0xB02A;        // VSC_ERR_SECTOR_OFFSET_NOT_FROM_ZERO
-constexpr std::uint16_t kDptmFailedToProcess = 0x3A23;         // DPTM_FAILED_TO_PROCESS_DOWNLOADED_PACKET
-constexpr std::uint16_t kFmChecksum = 0x3703;                  // FM_ERR_CHECKSUM
-constexpr std::uint16_t kFmNotFlashFile = 0x370C;              // FM_ERR_NOT_FLASH_FILE
-constexpr std::uint16_t kFmPartialFileExceedsEof = 0x3716;     // FM_ERR_PARTIAL_FILE_SEC_COUNT_EXCEEDS_EOF
-constexpr std::uint16_t kHostUnsupportedFeature = 0xC405;      // HOST_UNSUPPORTED_FEATURE_VALUE
-constexpr std::uint16_t kHostInvalidSectorCount = 0xC40A;      // HOST_INVALID_SECTOR_COUNT
-constexpr std::uint16_t kOvmPermanentNotLoaded = 0x3902;       // OVM_PERMANENT_NOT_LOADED
-constexpr std::uint16_t kUnsupportedLogAddress = 0xC820;       // UNSUPPORTED_LOG_ADDRESS
-
 
 // A segment size the drive states, or its own limit where it states none.
 std::uint32_t SegmentLimit(std::uint16_t stated, std::uint32_t own) {
@@ -102,13 +84,8 @@ struct AtaDrive::Impl {
   std::uint8_t segmentMode = 0;
   std::uint8_t wholeImageMode = 0;  // 0x01 or 0x07, for the command under way
 
-  // Vendor command channel.
-  bool vendorMode = false;
-  std::uint16_t primaryCode = 0, secondCode = 0, thirdCode = 0;
-  std::uint32_t replyValue = 0;
-  std::uint32_t vendorSectorsLeft = 0;  // of a download announced by its key sector
-  bool vendorDownload = false;
-  ImageCheck vendorImage;
+  // The vendor channel, and the status codes it answers for every command.
+  DriveVendorChannel vendor;
 
   // --- status and busy time ------------------------------------------------
 
@@ -219,8 +196,7 @@ struct AtaDrive::Impl {
   }
 
   void AbortWithCode(std::uint16_t code) {
-    primaryCode = code;
-    secondCode = thirdCode = 0;
+    vendor.SetCodes(code);
     Abort();
   }
 
@@ -366,16 +342,15 @@ struct AtaDrive::Impl {
   // Refuses an image the firmware cannot take, with the codes that say why.
   // One it takes keeps the drive busy while it goes to flash.
   bool AcceptImage(const BenchFirmwareVerdict& verdict) {
-    secondCode = thirdCode = 0;
     if (verdict.check == BenchFirmwareCheck::valid) {
-      primaryCode = kVscSuccess;
+      vendor.SetCodes(kVscSuccess);
       busyReads += std::uint64_t{faults.flashSeconds} * kStatusReadsPerSecond;
       return true;
     }
-    primaryCode = kDptmFailedToProcess;
-    secondCode = verdict.check == BenchFirmwareCheck::badChecksum ? kFmChecksum
-                 : verdict.check == BenchFirmwareCheck::tooShort  ? kFmPartialFileExceedsEof
-                                                                  : kFmNotFlashFile;
+    vendor.SetCodes(kDptmFailedToProcess,
+                    verdict.check == BenchFirmwareCheck::badChecksum ? kFmChecksum
+                    : verdict.check == BenchFirmwareCheck::tooShort  ? kFmPartialFileExceedsEof
+                                                                     : kFmNotFlashFile);
     return false;
   }
 
@@ -419,7 +394,7 @@ struct AtaDrive::Impl {
     if (features.current != kVendorEnableFeatures || lbaMid.current != kVendorEnableLbaMid ||
         lbaHigh.current != kVendorEnableLbaHigh)
       return Abort();
-    vendorMode = true;
+    vendor.OpenMode();
     Complete();
   }
 
@@ -445,65 +420,40 @@ struct AtaDrive::Impl {
     const std::uint8_t log = lbaLow.current;
     if (log == kLogVendorEnable && count.current == 0) {
       // The other way into vendor command mode, non-data.
-      vendorMode = true;
+      vendor.OpenMode();
       return Complete();
     }
-    if (!vendorMode || log != kLogVendorKey || count.current == 0) return Abort();
-    std::vector<std::uint8_t> sectors(std::size_t{count.current} * kSectorBytes, 0);
-    PutU16(sectors.data() + 24, faults.vendorPrimaryCode.value_or(primaryCode));
-    PutU32(sectors.data() + 26, replyValue);
-    PutU16(sectors.data() + 48, faults.vendorThirdCode.value_or(thirdCode));
-    PutU16(sectors.data() + 406, faults.vendorSecondCode.value_or(secondCode));
-    SendToHost(sectors);
+    const auto status = vendor.StatusSectors(log, count.current, faults);
+    if (!status) return Abort();
+    SendToHost(*status);
   }
 
   void SmartWriteLog() {
-    const std::uint8_t log = lbaLow.current;
     const std::uint32_t sectors = count.current;
-    if (!vendorMode || (log != kLogVendorKey && log != kLogVendorData) || sectors == 0) {
-      if (vendorMode) primaryCode = kUnsupportedLogAddress;
-      return Abort();
+    const DriveVendorChannel::Write write = vendor.StartWrite(lbaLow.current, sectors);
+    switch (write.kind) {
+      case DriveVendorChannel::Write::Kind::refused:
+        return Abort();
+      case DriveVendorChannel::Write::Kind::refusedWithCode:
+        return AbortWithCode(write.code);
+      case DriveVendorChannel::Write::Kind::keySector:
+        return StartTransfer(false, kWordsPerSector, &Impl::KeySectorReceived);
+      case DriveVendorChannel::Write::Kind::data:
+        break;
     }
-    if (log == kLogVendorKey) {
-      if (sectors != 1) return AbortWithCode(kVscInvKeySectorSize);
-      return StartTransfer(false, kWordsPerSector, &Impl::KeySectorReceived);
-    }
-    if (!vendorDownload) return AbortWithCode(kVscKeySectorFirst);
-    if (sectors > kMaxVendorChunk || sectors > vendorSectorsLeft)
-      return AbortWithCode(kVscXferExceedsData);
     StartTransfer(false, sectors * kWordsPerSector, &Impl::VendorDataReceived);
-    feeding = &vendorImage;
+    feeding = &vendor.Image();
   }
 
   void KeySectorReceived() {
-    auto key = DataBytes();
-    auto word = [&](std::size_t i) { return static_cast<std::uint16_t>(key[2 * i] | key[2 * i + 1] << 8); };
-    secondCode = thirdCode = 0;
-    replyValue = 0;
-    primaryCode = kVscSuccess;
-    vendorDownload = false;
-    if (word(0) == 0x000E && word(1) == 0x0001 && word(2) == 0x000F && word(3) == 0x0002) {
-      // The preamble key: nothing to do but answer.
-    } else if (word(0) == 0x0019 && word(1) == 0x0005 && word(2) == 0x0108 && word(3) == 0) {
-      const std::uint32_t announced = GetU32(key.data() + 8);
-      replyValue = faults.vendorRequestedSectors.value_or(announced);
-      vendorSectorsLeft = replyValue;
-      vendorDownload = replyValue > 0;
-      vendorImage.Reset();
-    } else {
-      primaryCode = kVscUnsupActionCode;
-    }
+    vendor.KeySector(DataBytes(), faults);
     Complete();
   }
 
   void VendorDataReceived() {
-    vendorSectorsLeft -= static_cast<std::uint32_t>(data.size() / kWordsPerSector);
-    if (vendorSectorsLeft == 0) {
-      vendorDownload = false;
-      auto verdict = vendorImage.Verdict();
-      vendorImage.Reset();
-      if (AcceptImage(verdict)) firmware.active = firmware.permanent = verdict.revision;
-    }
+    const auto verdict =
+        vendor.DataReceived(static_cast<std::uint32_t>(data.size() / kWordsPerSector));
+    if (verdict && AcceptImage(*verdict)) firmware.active = firmware.permanent = verdict->revision;
     Complete();
   }
 
@@ -538,8 +488,8 @@ struct AtaDrive::Impl {
   }
 };
 
-AtaDrive::AtaDrive(DriveIdentity identity) : impl_(new Impl(std::move(identity))) {}
-AtaDrive::~AtaDrive() { delete impl_; }
+AtaDrive::AtaDrive(DriveIdentity identity) : impl_(std::make_unique<Impl>(std::move(identity))) {}
+AtaDrive::~AtaDrive() = default;
 
 void AtaDrive::WriteRegister(std::uint8_t offset, std::uint8_t value) {
   impl_->WriteRegister(offset, value);
@@ -553,7 +503,7 @@ const DriveIdentity& AtaDrive::Identity() const { return impl_->identity; }
 std::string AtaDrive::FirmwareRevision() const { return impl_->firmware.active; }
 std::string AtaDrive::PermanentRevision() const { return impl_->firmware.permanent; }
 std::optional<std::string> AtaDrive::DeferredRevision() const { return impl_->firmware.deferred; }
-bool AtaDrive::VendorMode() const { return impl_->vendorMode; }
+bool AtaDrive::VendorMode() const { return impl_->vendor.Open(); }
 const std::vector<AtaDrive::CommandRecord>& AtaDrive::History() const { return impl_->history; }
 
 void AtaDrive::SoftReset() {
@@ -565,11 +515,7 @@ void AtaDrive::PowerCycle() {
   impl_->PowerOnRegisters();
   impl_->segments.Reset();
   impl_->firmware.active = impl_->firmware.permanent;
-  impl_->vendorMode = false;
-  impl_->vendorDownload = false;
-  impl_->vendorImage.Reset();
-  impl_->primaryCode = impl_->secondCode = impl_->thirdCode = 0;
-  impl_->replyValue = 0;
+  impl_->vendor.PowerCycle();
 }
 
 std::string AtaDrive::SaveFirmwareState() const { return impl_->firmware.Save(); }

@@ -32,55 +32,21 @@ struct KindInfo {
   Kind kind;
   bool takesArgument;
   std::size_t maxCount;
-  std::span<const std::string_view> keys;
 };
-
-constexpr std::string_view kLibraryKeys[] = {"ready", "dll-status", "driver-type"};
-constexpr std::string_view kEnumerationKeys[] = {"available", "device-set-opens"};
-constexpr std::string_view kPciKeys[] = {"kind",        "vendor",        "device", "class",
-                                         "header-type", "multifunction", "bar0",   "bar1",
-                                         "bar2",        "bar3",          "bar4",   "bar5"};
-constexpr std::string_view kChannelKeys[] = {"device0", "device1"};
-constexpr std::string_view kDriveKeys[] = {"model",
-                                           "firmware",
-                                           "serial",
-                                           "abort-command",
-                                           "abort-features",
-                                           "vendor-primary-code",
-                                           "vendor-second-code",
-                                           "vendor-third-code",
-                                           "vendor-requested-sectors",
-                                           "stay-busy",
-                                           "never-set-dsc",
-                                           "dsc-after-abort",
-                                           "busy-reads",
-                                           "dlmc",
-                                           "dlmc-offsets",
-                                           "segment-min",
-                                           "segment-max",
-                                           "segment-answer",
-                                           "identify-data",
-                                           "flash-seconds",
-                                           "identify-file"};
-constexpr std::string_view kBridgeKeys[] = {"forms", "a1-length", "tpsiu", "drops", "ck-cond",
-                                             "ata-ioctl-error"};
-constexpr std::string_view kNvmeKeys[] = {
-    "model", "serial", "slots", "slot1", "slot2", "slot3", "slot4", "slot5", "slot6", "slot7",
-    "active-slot", "next-slot", "slot1-read-only", "activate-without-reset", "firmware-commands",
-    "fwug", "mdts", "mtfa", "refuse-opcode", "refuse-status"};
-constexpr std::string_view kDiskKeys[] = {
-    "drive", "nvme", "bridge", "path", "name", "number", "bus", "adapter", "max-transfer", "fails-to-open", "in-use", "system"};
 
 constexpr KindInfo kKinds[] = {
-    {"library", Kind::library, false, 1, kLibraryKeys},
-    {"enumeration", Kind::enumeration, false, 1, kEnumerationKeys},
-    {"pci", Kind::pci, true, kMaxBenchPciFunctions, kPciKeys},
-    {"channel", Kind::channel, true, kMaxBenchChannels, kChannelKeys},
-    {"drive", Kind::drive, true, kMaxBenchDrives, kDriveKeys},
-    {"bridge", Kind::bridge, true, kMaxBenchBridges, kBridgeKeys},
-    {"disk", Kind::disk, false, kMaxBenchDisks, kDiskKeys},
-    {"nvme", Kind::nvme, true, kMaxBenchDrives, kNvmeKeys},
+    {"library", Kind::library, false, 1},
+    {"enumeration", Kind::enumeration, false, 1},
+    {"pci", Kind::pci, true, kMaxBenchPciFunctions},
+    {"channel", Kind::channel, true, kMaxBenchChannels},
+    {"drive", Kind::drive, true, kMaxBenchDrives},
+    {"bridge", Kind::bridge, true, kMaxBenchBridges},
+    {"disk", Kind::disk, false, kMaxBenchDisks},
+    {"nvme", Kind::nvme, true, kMaxBenchDrives},
 };
+
+// Whether a section of this kind has this key: its table says (below).
+bool KnowsKey(Kind kind, std::string_view key);
 
 struct Entry {
   std::string value;
@@ -277,8 +243,7 @@ std::vector<Section> ReadSections(std::string_view text) {
     const std::string_view key = lexed.key;
     const std::string_view value = lexed.value;
     if (key.empty()) Fail(lineNumber, "missing key before =");
-    if (std::find(section.info->keys.begin(), section.info->keys.end(), key) ==
-        section.info->keys.end()) {
+    if (!KnowsKey(section.info->kind, key)) {
       Fail(lineNumber, "unknown key \"" + std::string(key) + "\" in " + section.Title());
     }
     const auto [it, inserted] =
@@ -305,362 +270,512 @@ struct Builder {
     return s.Title() + " " + std::string(key);
   }
 
-  void Library(const Section& s) {
-    if (auto e = s.Find("ready")) bench.library.ready = ParseYesNo(*e, What(s, "ready"));
-    if (auto e = s.Find("dll-status")) {
-      bench.library.dllStatus =
-          static_cast<std::int32_t>(ParseDecimal(*e, What(s, "dll-status"), INT32_MIN, INT32_MAX));
-    }
-    if (auto e = s.Find("driver-type")) {
-      bench.library.driverType =
-          static_cast<std::int32_t>(ParseDecimal(*e, What(s, "driver-type"), INT32_MIN, INT32_MAX));
-    }
-  }
-
-  void Enumeration(const Section& s) {
-    if (auto e = s.Find("available")) {
-      bench.enumeratorAvailable = ParseYesNo(*e, What(s, "available"));
-    }
-    if (auto e = s.Find("device-set-opens")) {
-      bench.deviceSetOpens = ParseYesNo(*e, What(s, "device-set-opens"));
-    }
-  }
-
-  void Pci(const Section& s) {
-    struct Preset {
-      std::string_view name;
-      PciFunctionConfig (*make)();
-    };
-    static constexpr Preset kPresets[] = {
-        {"legacy-ide", [] { return pci::LegacyIde(); }},
-        {"native-ide", [] { return pci::NativeIde(0x8086, 0x27C0, {}); }},
-        {"sata-ahci", [] { return pci::SataAhci(); }},
-        {"raid", [] { return pci::Raid(0x8086, 0x27C3, {}); }},
-        {"ace-single", [] { return pci::AceBoard(false, 0); }},
-        {"ace-dual", [] { return pci::AceBoard(true, 0); }},
-        {"host-bridge", [] { return pci::HostBridge(); }},
-        {"pci-bridge", [] { return pci::PciBridge(); }},
-        {"network", [] { return pci::NetworkCard(); }},
-    };
-    BenchPciFunction function;
-    function.at = ParseLocation(s.argument, s.line);
-    for (const BenchPciFunction& other : bench.pci) {
-      if (other.at == function.at) Fail(s.line, s.Title() + " appears twice");
-    }
-    PciFunctionConfig& c = function.config;
-    if (auto e = s.Find("kind")) {
-      const auto preset = std::find_if(std::begin(kPresets), std::end(kPresets),
-                                       [&](const Preset& p) { return p.name == e->value; });
-      if (preset == std::end(kPresets)) {
-        std::string known;
-        for (const Preset& p : kPresets) known += (known.empty() ? "" : ", ") + std::string(p.name);
-        Fail(e->line,
-             What(s, "kind") + ": unknown kind \"" + e->value + "\" (known: " + known + ")");
-      }
-      c = preset->make();
-    } else if (!s.Find("vendor") || !s.Find("device") || !s.Find("class")) {
-      Fail(s.line, s.Title() + " needs vendor, device and class, or a kind");
-    }
-    auto hex = [&](std::string_view key, std::uint32_t max, auto& field) {
-      if (auto e = s.Find(key)) {
-        field = static_cast<std::remove_reference_t<decltype(field)>>(
-            ParseHex(e->value, e->line, What(s, key), max));
-      }
-    };
-    hex("vendor", 0xFFFF, c.vendorId);
-    hex("device", 0xFFFF, c.deviceId);
-    hex("class", 0xFFFFFFFF, c.classDword);
-    hex("header-type", 0x7F, c.headerType);
-    for (std::size_t i = 0; i < c.bars.size(); ++i) {
-      hex("bar" + std::to_string(i), 0xFFFFFFFF, c.bars[i]);
-    }
-    if (auto e = s.Find("multifunction"))
-      c.multiFunction = ParseYesNo(*e, What(s, "multifunction"));
-    bench.pci.push_back(function);
-  }
-
-  void Drive(const Section& s) {
-    CheckName(s.argument, s.line, "[drive]");
-    if (!drives.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
-    BenchDrive d;
-    d.name = s.argument;
-    if (auto e = s.Find("model")) d.identity.model = ParseText(*e, What(s, "model"), 40);
-    if (auto e = s.Find("firmware")) d.identity.firmware = ParseText(*e, What(s, "firmware"), 8);
-    if (auto e = s.Find("serial")) d.identity.serial = ParseText(*e, What(s, "serial"), 20);
-    DriveFaults& f = d.faults;
-    auto hex = [&](std::string_view key, std::uint32_t max, auto& field) {
-      if (auto e = s.Find(key)) field = ParseHex(e->value, e->line, What(s, key), max);
-    };
-    hex("abort-command", 0xFF, f.abortCommand);
-    hex("abort-features", 0xFF, f.abortFeatures);
-    hex("vendor-primary-code", 0xFFFF, f.vendorPrimaryCode);
-    hex("vendor-second-code", 0xFFFF, f.vendorSecondCode);
-    hex("vendor-third-code", 0xFFFF, f.vendorThirdCode);
-    if (auto e = s.Find("vendor-requested-sectors")) {
-      f.vendorRequestedSectors = static_cast<std::uint32_t>(
-          ParseDecimal(*e, What(s, "vendor-requested-sectors"), 0, UINT32_MAX));
-    }
-    if (auto e = s.Find("stay-busy")) f.stayBusy = ParseYesNo(*e, What(s, "stay-busy"));
-    if (auto e = s.Find("never-set-dsc")) f.neverSetDsc = ParseYesNo(*e, What(s, "never-set-dsc"));
-    if (auto e = s.Find("dsc-after-abort")) {
-      f.dscAfterAbort = ParseYesNo(*e, What(s, "dsc-after-abort"));
-    }
-    if (auto e = s.Find("busy-reads")) {
-      f.busyReads = static_cast<unsigned>(ParseDecimal(*e, What(s, "busy-reads"), 0, 1'000'000));
-    }
-    if (auto e = s.Find("dlmc")) d.identity.dlmcSupported = ParseYesNo(*e, What(s, "dlmc"));
-    if (auto e = s.Find("dlmc-offsets")) {
-      d.identity.offsetsSupported = ParseYesNo(*e, What(s, "dlmc-offsets"));
-    }
-    if (auto e = s.Find("segment-min")) {
-      d.identity.segmentMin =
-          static_cast<std::uint16_t>(ParseDecimal(*e, What(s, "segment-min"), 0, 0xFFFF));
-    }
-    if (auto e = s.Find("segment-max")) {
-      d.identity.segmentMax =
-          static_cast<std::uint16_t>(ParseDecimal(*e, What(s, "segment-max"), 0, 0xFFFF));
-    }
-    if (auto e = s.Find("segment-answer")) {
-      f.segmentAnswer =
-          static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "segment-answer"), 0, 0xFF));
-    }
-    if (auto e = s.Find("identify-data")) {
-      using Data = DriveFaults::IdentifyData;
-      constexpr std::pair<std::string_view, Data> kData[] = {
-          {"zeros", Data::zeros}, {"ones", Data::ones}, {"bad-checksum", Data::badChecksum}};
-      const auto it = std::find_if(std::begin(kData), std::end(kData),
-                                   [&](const auto& d) { return d.first == e->value; });
-      if (it == std::end(kData)) {
-        Fail(e->line, What(s, "identify-data") + ": \"" + e->value +
-                          "\" is none of zeros, ones, bad-checksum");
-      }
-      f.identifyData = it->second;
-    }
-    if (auto e = s.Find("flash-seconds")) {
-      f.flashSeconds =
-          static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "flash-seconds"), 0, 3600));
-    }
-    if (auto e = s.Find("identify-file")) {
-      // The sector itself says what these would.
-      for (std::string_view key :
-           {"model", "firmware", "serial", "dlmc", "dlmc-offsets", "segment-min", "segment-max"}) {
-        if (auto other = s.Find(key)) {
-          Fail(other->line, What(s, key) + ": the identify-file gives it already");
-        }
-      }
-      if (e->value.empty()) Fail(e->line, What(s, "identify-file") + ": needs a path");
-      d.identifyFile = e->value;
-      d.identifyFileLine = e->line;
-    }
-    if (f.abortFeatures && !f.abortCommand) {
-      Fail(s.Find("abort-features")->line, What(s, "abort-features") + ": needs abort-command");
-    }
-    bench.drives.push_back(std::move(d));
-  }
-
-  void Nvme(const Section& s) {
-    CheckName(s.argument, s.line, "[nvme]");
-    // Drives and NVMe drives share one name space: a disk names either.
-    if (!drives.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
-    nvmes.insert(s.argument);
-    BenchNvme n;
-    n.name = s.argument;
-    NvmeIdentity& id = n.identity;
-    if (auto e = s.Find("model")) id.model = ParseText(*e, What(s, "model"), 40);
-    if (auto e = s.Find("serial")) id.serial = ParseText(*e, What(s, "serial"), 20);
-    if (auto e = s.Find("slots")) {
-      id.slotCount = static_cast<int>(ParseDecimal(*e, What(s, "slots"), 1, kNvmeMaxSlots));
-    }
-    for (int slot = 1; slot <= kNvmeMaxSlots; ++slot) {
-      const std::string key = "slot" + std::to_string(slot);
-      const Entry* e = s.Find(key);
-      if (!e) continue;
-      if (slot > id.slotCount) {
-        Fail(e->line, What(s, key) + ": the controller has " + std::to_string(id.slotCount) +
-                          " slot" + (id.slotCount == 1 ? "" : "s"));
-      }
-      id.slotRevisions[static_cast<std::size_t>(slot - 1)] = ParseText(*e, What(s, key), 8);
-    }
-    auto slotNumber = [&](std::string_view key, int min, int& field) {
-      if (auto e = s.Find(key)) {
-        field = static_cast<int>(ParseDecimal(*e, What(s, key), min, id.slotCount));
-      }
-    };
-    slotNumber("active-slot", 1, id.activeSlot);
-    slotNumber("next-slot", 0, id.nextSlot);
-    if (id.slotRevisions[static_cast<std::size_t>(id.activeSlot - 1)].empty()) {
-      Fail(s.line, s.Title() + ": the active slot " + std::to_string(id.activeSlot) +
-                       " holds no firmware");
-    }
-    auto yesNo = [&](std::string_view key, bool& field) {
-      if (auto e = s.Find(key)) field = ParseYesNo(*e, What(s, key));
-    };
-    yesNo("slot1-read-only", id.slot1ReadOnly);
-    yesNo("activate-without-reset", id.activateWithoutReset);
-    yesNo("firmware-commands", id.firmwareCommands);
-    auto byte = [&](std::string_view key, std::int64_t max, auto& field) {
-      if (auto e = s.Find(key)) {
-        field = static_cast<std::remove_reference_t<decltype(field)>>(
-            ParseDecimal(*e, What(s, key), 0, max));
-      }
-    };
-    byte("fwug", 255, id.fwug);
-    byte("mdts", 255, id.mdts);
-    byte("mtfa", 65535, id.mtfa);
-    if (auto e = s.Find("refuse-opcode")) {
-      n.faults.refuseOpcode =
-          static_cast<std::uint8_t>(ParseHex(e->value, e->line, What(s, "refuse-opcode"), 0xFF));
-    }
-    if (auto e = s.Find("refuse-status")) {
-      if (!n.faults.refuseOpcode) Fail(e->line, What(s, "refuse-status") + ": needs refuse-opcode");
-      const std::uint32_t field = ParseHex(e->value, e->line, What(s, "refuse-status"), 0x47FF);
-      n.faults.refuseStatus = NvmeStatus::FromField(field);
-      if (n.faults.refuseStatus.ok()) {
-        Fail(e->line, What(s, "refuse-status") + ": 0 is success, not a refusal");
-      }
-    }
-    bench.nvmes.push_back(std::move(n));
-  }
-
-  void Bridge(const Section& s) {
-    CheckName(s.argument, s.line, "[bridge]");
-    if (!bridges.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
-    BenchBridge b;
-    b.name = s.argument;
-    if (auto e = s.Find("forms")) {
-      b.behaviour.accepts12 = b.behaviour.accepts16 = false;
-      bool none = false;
-      const std::vector<std::string_view> tokens = Words(e->value);
-      for (const std::string_view token : tokens) {
-        bool* form = token == "12"   ? &b.behaviour.accepts12
-                     : token == "16" ? &b.behaviour.accepts16
-                                     : nullptr;
-        if (token == "none") {
-          none = true;
-        } else if (!form || *form) {
-          Fail(e->line, What(s, "forms") + ": expected \"12\", \"16\", \"12 16\" or \"none\"");
-        } else {
-          *form = true;
-        }
-      }
-      if (tokens.empty() || (none && tokens.size() > 1)) {
-        Fail(e->line, What(s, "forms") + ": expected \"12\", \"16\", \"12 16\" or \"none\"");
-      }
-    }
-    if (auto e = s.Find("a1-length")) {
-      if (e->value != "10" && e->value != "12") {
-        Fail(e->line, What(s, "a1-length") + ": expected 10 or 12");
-      }
-      b.behaviour.a1NeedsTwelve = e->value == "12";
-    }
-    if (auto e = s.Find("tpsiu")) b.behaviour.takesTransferLength = ParseYesNo(*e, What(s, "tpsiu"));
-    if (auto e = s.Find("drops")) {
-      for (const std::string_view token : Words(e->value)) {
-        b.behaviour.drops.set(ParseHex(token, e->line, What(s, "drops"), 0xFF));
-      }
-      if (b.behaviour.drops.none()) Fail(e->line, What(s, "drops") + ": needs opcodes");
-    }
-    if (auto e = s.Find("ck-cond")) {
-      if (e->value != "honoured" && e->value != "ignored") {
-        Fail(e->line, What(s, "ck-cond") + ": expected honoured or ignored");
-      }
-      b.behaviour.honoursCkCond = e->value == "honoured";
-    }
-    if (auto e = s.Find("ata-ioctl-error")) {
-      b.behaviour.ataIoctlError =
-          static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "ata-ioctl-error"), 1, 15999));
-    }
-    bench.bridges.push_back(b);
-  }
-
-  void Channel(const Section& s) {
-    BenchChannel c;
-    c.basePort = static_cast<std::uint16_t>(ParseHex(s.argument, s.line, "[channel]", 0xFFF8));
-    for (const BenchChannel& other : bench.channels) {
-      if (c.basePort < other.basePort + 8 && other.basePort < c.basePort + 8) {
-        Fail(s.line, s.Title() + " overlaps [channel " + Hex(other.basePort) + "]");
-      }
-    }
-    for (int position = 0; position < 2; ++position) {
-      const std::string key = "device" + std::to_string(position);
-      const Entry* e = s.Find(key);
-      if (!e) continue;
-      if (!drives.contains(e->value) || nvmes.contains(e->value)) {
-        Fail(e->line, What(s, key) + ": no [drive " + e->value + "]");
-      }
-      const std::string place = s.Title() + " " + key;
-      const auto [it, inserted] = drivePlaces.emplace(e->value, place);
-      if (!inserted) {
-        Fail(e->line, What(s, key) + ": drive " + e->value + " is already at " + it->second);
-      }
-      c.device[position] = e->value;
-    }
-    bench.channels.push_back(c);
-  }
-
-  void Disk(const Section& s) {
-    BenchDisk d;
-    const std::size_t index = bench.disks.size();
-    if (auto e = s.Find("fails-to-open")) d.failsToOpen = ParseYesNo(*e, What(s, "fails-to-open"));
-    const Entry* nvme = s.Find("nvme");
-    if (auto e = s.Find("drive")) {
-      if (nvme) Fail(e->line, What(s, "drive") + ": a disk is a drive or an NVMe drive, not both");
-      if (!drives.contains(e->value) || nvmes.contains(e->value))
-        Fail(e->line, What(s, "drive") + ": no [drive " + e->value + "]");
-      d.drive = e->value;
-    } else if (nvme) {
-      if (!nvmes.contains(nvme->value))
-        Fail(nvme->line, What(s, "nvme") + ": no [nvme " + nvme->value + "]");
-      d.nvme = nvme->value;
-      d.busType = kBusTypeNvme;
-    } else if (!d.failsToOpen) {
-      Fail(s.line, "[disk] " + std::to_string(index) + " needs a drive (or fails-to-open = yes)");
-    }
-    if (auto e = s.Find("bridge")) {
-      if (!bridges.contains(e->value)) {
-        Fail(e->line, What(s, "bridge") + ": no [bridge " + e->value + "]");
-      }
-      d.bridge = e->value;
-    }
-    d.path = DefaultDiskPath(index);
-    int pathLine = s.line;
-    if (auto e = s.Find("path")) {
-      d.path = ParseText(*e, What(s, "path"), 260, false);
-      pathLine = e->line;
-    }
-    if (const auto [it, inserted] = paths.emplace(d.path, pathLine); !inserted) {
-      Fail(pathLine,
-           "[disk] path " + d.path + " is already used on line " + std::to_string(it->second));
-    }
-    if (auto e = s.Find("name")) d.friendlyName = ParseText(*e, What(s, "name"), 256);
-    if (auto e = s.Find("number")) {
-      d.number = static_cast<std::int32_t>(ParseDecimal(*e, What(s, "number"), 0, INT32_MAX));
-    }
-    if (auto e = s.Find("adapter")) d.adapterValid = ParseYesNo(*e, What(s, "adapter"));
-    if (auto e = s.Find("bus")) {
-      if (!d.adapterValid) Fail(e->line, What(s, "bus") + ": a disk with adapter = no has no bus");
-      const auto name = std::find_if(kBusTypeNames.begin(), kBusTypeNames.end(),
-                                     [&](std::string_view n) { return EqualsNoCase(n, e->value); });
-      if (name != kBusTypeNames.end()) {
-        d.busType = static_cast<std::uint8_t>(name - kBusTypeNames.begin());
-      } else if (!e->value.empty() && std::all_of(e->value.begin(), e->value.end(),
-                                                  [](char c) { return c >= '0' && c <= '9'; })) {
-        d.busType = static_cast<std::uint8_t>(ParseDecimal(*e, What(s, "bus"), 0, 255));
-      } else {
-        Fail(e->line, What(s, "bus") + ": \"" + e->value +
-                          "\" is neither a bus type name (SATA, USB, ATA, ...) nor a number");
-      }
-    }
-    if (!d.adapterValid) d.busType = 0;
-    if (auto e = s.Find("max-transfer")) {
-      d.maxTransferLength =
-          static_cast<std::uint32_t>(ParseDecimal(*e, What(s, "max-transfer"), 0, UINT32_MAX));
-    }
-    if (auto e = s.Find("in-use")) d.inUse = ParseText(*e, What(s, "in-use"), 256, false);
-    if (auto e = s.Find("system")) d.system = ParseSystem(*e, What(s, "system"));
-    bench.disks.push_back(std::move(d));
-  }
+  void Library(const Section& s);
+  void Enumeration(const Section& s);
+  void Pci(const Section& s);
+  void Drive(const Section& s);
+  void Bridge(const Section& s);
+  void Channel(const Section& s);
+  void Disk(const Section& s);
+  void Nvme(const Section& s);
 };
+
+// One key of a section, named once: what its value does to what the section
+// builds. `what` names the key in messages ("[drive d0] model").
+template <class Target>
+struct KeyRule {
+  std::string_view key;
+  void (*apply)(Builder& b, Target& target, const Entry& e, const std::string& what);
+};
+
+// Each section's table: the keys it takes, in the order they are applied.
+constexpr KeyRule<LibraryAnswers> kLibraryKeys[] = {
+    {"ready", [](Builder&, LibraryAnswers& l, const Entry& e,
+                 const std::string& w) { l.ready = ParseYesNo(e, w); }},
+    {"dll-status",
+     [](Builder&, LibraryAnswers& l, const Entry& e, const std::string& w) {
+       l.dllStatus = static_cast<std::int32_t>(ParseDecimal(e, w, INT32_MIN, INT32_MAX));
+     }},
+    {"driver-type",
+     [](Builder&, LibraryAnswers& l, const Entry& e, const std::string& w) {
+       l.driverType = static_cast<std::int32_t>(ParseDecimal(e, w, INT32_MIN, INT32_MAX));
+     }},
+};
+
+constexpr KeyRule<BenchDescription> kEnumerationKeys[] = {
+    {"available", [](Builder&, BenchDescription& d, const Entry& e,
+                     const std::string& w) { d.enumeratorAvailable = ParseYesNo(e, w); }},
+    {"device-set-opens", [](Builder&, BenchDescription& d, const Entry& e,
+                            const std::string& w) { d.deviceSetOpens = ParseYesNo(e, w); }},
+};
+
+struct PciPreset {
+  std::string_view name;
+  PciFunctionConfig (*make)();
+};
+constexpr PciPreset kPciPresets[] = {
+    {"legacy-ide", [] { return pci::LegacyIde(); }},
+    {"native-ide", [] { return pci::NativeIde(0x8086, 0x27C0, {}); }},
+    {"sata-ahci", [] { return pci::SataAhci(); }},
+    {"raid", [] { return pci::Raid(0x8086, 0x27C3, {}); }},
+    {"ace-single", [] { return pci::AceBoard(false, 0); }},
+    {"ace-dual", [] { return pci::AceBoard(true, 0); }},
+    {"host-bridge", [] { return pci::HostBridge(); }},
+    {"pci-bridge", [] { return pci::PciBridge(); }},
+    {"network", [] { return pci::NetworkCard(); }},
+};
+
+template <std::uint32_t max, class Field>
+void HexInto(Field& field, const Entry& e, const std::string& what) {
+  field = static_cast<Field>(ParseHex(e.value, e.line, what, max));
+}
+
+template <std::size_t bar>
+void BarInto(Builder&, PciFunctionConfig& c, const Entry& e, const std::string& w) {
+  HexInto<0xFFFFFFFF>(c.bars[bar], e, w);
+}
+
+// The kind first: the keys after it change the preset it made.
+constexpr KeyRule<PciFunctionConfig> kPciKeys[] = {
+    {"kind",
+     [](Builder&, PciFunctionConfig& c, const Entry& e, const std::string& w) {
+       const auto preset = std::find_if(std::begin(kPciPresets), std::end(kPciPresets),
+                                        [&](const PciPreset& p) { return p.name == e.value; });
+       if (preset == std::end(kPciPresets)) {
+         std::string known;
+         for (const PciPreset& p : kPciPresets) {
+           known += (known.empty() ? "" : ", ") + std::string(p.name);
+         }
+         Fail(e.line, w + ": unknown kind \"" + e.value + "\" (known: " + known + ")");
+       }
+       c = preset->make();
+     }},
+    {"vendor", [](Builder&, PciFunctionConfig& c, const Entry& e,
+                  const std::string& w) { HexInto<0xFFFF>(c.vendorId, e, w); }},
+    {"device", [](Builder&, PciFunctionConfig& c, const Entry& e,
+                  const std::string& w) { HexInto<0xFFFF>(c.deviceId, e, w); }},
+    {"class",
+     [](Builder&, PciFunctionConfig& c, const Entry& e, const std::string& w) {
+       HexInto<0xFFFFFFFF>(c.classDword, e, w);
+     }},
+    {"header-type", [](Builder&, PciFunctionConfig& c, const Entry& e,
+                       const std::string& w) { HexInto<0x7F>(c.headerType, e, w); }},
+    {"bar0", BarInto<0>},
+    {"bar1", BarInto<1>},
+    {"bar2", BarInto<2>},
+    {"bar3", BarInto<3>},
+    {"bar4", BarInto<4>},
+    {"bar5", BarInto<5>},
+    {"multifunction", [](Builder&, PciFunctionConfig& c, const Entry& e,
+                         const std::string& w) { c.multiFunction = ParseYesNo(e, w); }},
+};
+
+// What an identify-file gives already, so the drive's section may not say it.
+constexpr std::string_view kIdentityKeys[] = {"model",       "firmware",    "serial", "dlmc",
+                                              "dlmc-offsets", "segment-min", "segment-max"};
+
+constexpr KeyRule<BenchDrive> kDriveKeys[] = {
+    {"model", [](Builder&, BenchDrive& d, const Entry& e,
+                 const std::string& w) { d.identity.model = ParseText(e, w, 40); }},
+    {"firmware", [](Builder&, BenchDrive& d, const Entry& e,
+                    const std::string& w) { d.identity.firmware = ParseText(e, w, 8); }},
+    {"serial", [](Builder&, BenchDrive& d, const Entry& e,
+                  const std::string& w) { d.identity.serial = ParseText(e, w, 20); }},
+    {"abort-command",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       HexInto<0xFF>(d.faults.abortCommand.emplace(), e, w);
+     }},
+    {"abort-features",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       HexInto<0xFF>(d.faults.abortFeatures.emplace(), e, w);
+     }},
+    {"vendor-primary-code",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       HexInto<0xFFFF>(d.faults.vendorPrimaryCode.emplace(), e, w);
+     }},
+    {"vendor-second-code",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       HexInto<0xFFFF>(d.faults.vendorSecondCode.emplace(), e, w);
+     }},
+    {"vendor-third-code",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       HexInto<0xFFFF>(d.faults.vendorThirdCode.emplace(), e, w);
+     }},
+    {"vendor-requested-sectors",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       d.faults.vendorRequestedSectors =
+           static_cast<std::uint32_t>(ParseDecimal(e, w, 0, UINT32_MAX));
+     }},
+    {"stay-busy", [](Builder&, BenchDrive& d, const Entry& e,
+                     const std::string& w) { d.faults.stayBusy = ParseYesNo(e, w); }},
+    {"never-set-dsc", [](Builder&, BenchDrive& d, const Entry& e,
+                         const std::string& w) { d.faults.neverSetDsc = ParseYesNo(e, w); }},
+    {"dsc-after-abort", [](Builder&, BenchDrive& d, const Entry& e,
+                           const std::string& w) { d.faults.dscAfterAbort = ParseYesNo(e, w); }},
+    {"busy-reads",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       d.faults.busyReads = static_cast<unsigned>(ParseDecimal(e, w, 0, 1'000'000));
+     }},
+    {"dlmc", [](Builder&, BenchDrive& d, const Entry& e,
+                const std::string& w) { d.identity.dlmcSupported = ParseYesNo(e, w); }},
+    {"dlmc-offsets", [](Builder&, BenchDrive& d, const Entry& e,
+                        const std::string& w) { d.identity.offsetsSupported = ParseYesNo(e, w); }},
+    {"segment-min",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       d.identity.segmentMin = static_cast<std::uint16_t>(ParseDecimal(e, w, 0, 0xFFFF));
+     }},
+    {"segment-max",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       d.identity.segmentMax = static_cast<std::uint16_t>(ParseDecimal(e, w, 0, 0xFFFF));
+     }},
+    {"segment-answer",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       d.faults.segmentAnswer = static_cast<std::uint8_t>(ParseDecimal(e, w, 0, 0xFF));
+     }},
+    {"identify-data",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       using Data = DriveFaults::IdentifyData;
+       constexpr std::pair<std::string_view, Data> kData[] = {
+           {"zeros", Data::zeros}, {"ones", Data::ones}, {"bad-checksum", Data::badChecksum}};
+       const auto it = std::find_if(std::begin(kData), std::end(kData),
+                                    [&](const auto& data) { return data.first == e.value; });
+       if (it == std::end(kData)) {
+         Fail(e.line, w + ": \"" + e.value + "\" is none of zeros, ones, bad-checksum");
+       }
+       d.faults.identifyData = it->second;
+     }},
+    {"flash-seconds",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       d.faults.flashSeconds = static_cast<std::uint32_t>(ParseDecimal(e, w, 0, 3600));
+     }},
+    {"identify-file",
+     [](Builder&, BenchDrive& d, const Entry& e, const std::string& w) {
+       if (e.value.empty()) Fail(e.line, w + ": needs a path");
+       d.identifyFile = e.value;
+       d.identifyFileLine = e.line;
+     }},
+};
+
+constexpr std::string_view kFormsExpected = ": expected \"12\", \"16\", \"12 16\" or \"none\"";
+
+constexpr KeyRule<BridgeBehaviour> kBridgeKeys[] = {
+    {"forms",
+     [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
+       b.accepts12 = b.accepts16 = false;
+       bool none = false;
+       const std::vector<std::string_view> tokens = Words(e.value);
+       for (const std::string_view token : tokens) {
+         bool* form = token == "12" ? &b.accepts12 : token == "16" ? &b.accepts16 : nullptr;
+         if (token == "none") {
+           none = true;
+         } else if (!form || *form) {
+           Fail(e.line, w + std::string(kFormsExpected));
+         } else {
+           *form = true;
+         }
+       }
+       if (tokens.empty() || (none && tokens.size() > 1)) {
+         Fail(e.line, w + std::string(kFormsExpected));
+       }
+     }},
+    {"a1-length",
+     [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
+       if (e.value != "10" && e.value != "12") Fail(e.line, w + ": expected 10 or 12");
+       b.a1NeedsTwelve = e.value == "12";
+     }},
+    {"tpsiu", [](Builder&, BridgeBehaviour& b, const Entry& e,
+                 const std::string& w) { b.takesTransferLength = ParseYesNo(e, w); }},
+    {"drops",
+     [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
+       for (const std::string_view token : Words(e.value)) {
+         b.drops.set(ParseHex(token, e.line, w, 0xFF));
+       }
+       if (b.drops.none()) Fail(e.line, w + ": needs opcodes");
+     }},
+    {"ck-cond",
+     [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
+       if (e.value != "honoured" && e.value != "ignored") {
+         Fail(e.line, w + ": expected honoured or ignored");
+       }
+       b.honoursCkCond = e.value == "honoured";
+     }},
+    {"ata-ioctl-error",
+     [](Builder&, BridgeBehaviour& b, const Entry& e, const std::string& w) {
+       b.ataIoctlError = static_cast<std::uint32_t>(ParseDecimal(e, w, 1, 15999));
+     }},
+};
+
+template <int slot>
+void SlotRevision(Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+  if (slot > n.identity.slotCount) {
+    Fail(e.line, w + ": the controller has " + std::to_string(n.identity.slotCount) + " slot" +
+                     (n.identity.slotCount == 1 ? "" : "s"));
+  }
+  n.identity.slotRevisions[slot - 1] = ParseText(e, w, 8);
+}
+
+// Applied in this order: the slot count before the slots and the slot numbers.
+constexpr KeyRule<BenchNvme> kNvmeKeys[] = {
+    {"model", [](Builder&, BenchNvme& n, const Entry& e,
+                 const std::string& w) { n.identity.model = ParseText(e, w, 40); }},
+    {"serial", [](Builder&, BenchNvme& n, const Entry& e,
+                  const std::string& w) { n.identity.serial = ParseText(e, w, 20); }},
+    {"slots",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.slotCount = static_cast<int>(ParseDecimal(e, w, 1, kNvmeMaxSlots));
+     }},
+    {"slot1", SlotRevision<1>},
+    {"slot2", SlotRevision<2>},
+    {"slot3", SlotRevision<3>},
+    {"slot4", SlotRevision<4>},
+    {"slot5", SlotRevision<5>},
+    {"slot6", SlotRevision<6>},
+    {"slot7", SlotRevision<7>},
+    {"active-slot",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.activeSlot = static_cast<int>(ParseDecimal(e, w, 1, n.identity.slotCount));
+     }},
+    {"next-slot",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.nextSlot = static_cast<int>(ParseDecimal(e, w, 0, n.identity.slotCount));
+     }},
+    {"slot1-read-only", [](Builder&, BenchNvme& n, const Entry& e,
+                           const std::string& w) { n.identity.slot1ReadOnly = ParseYesNo(e, w); }},
+    {"activate-without-reset",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.activateWithoutReset = ParseYesNo(e, w);
+     }},
+    {"firmware-commands",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.firmwareCommands = ParseYesNo(e, w);
+     }},
+    {"fwug",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.fwug = static_cast<std::uint8_t>(ParseDecimal(e, w, 0, 255));
+     }},
+    {"mdts",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.mdts = static_cast<std::uint8_t>(ParseDecimal(e, w, 0, 255));
+     }},
+    {"mtfa",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.identity.mtfa = static_cast<std::uint16_t>(ParseDecimal(e, w, 0, 65535));
+     }},
+    {"refuse-opcode",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       n.faults.refuseOpcode = static_cast<std::uint8_t>(ParseHex(e.value, e.line, w, 0xFF));
+     }},
+    {"refuse-status",
+     [](Builder&, BenchNvme& n, const Entry& e, const std::string& w) {
+       // The completion's status field: code bits 7-0, type 10-8, do-not-retry 14.
+       if (!n.faults.refuseOpcode) Fail(e.line, w + ": needs refuse-opcode");
+       n.faults.refuseStatus = NvmeStatus::FromField(ParseHex(e.value, e.line, w, 0x47FF));
+       if (n.faults.refuseStatus.ok()) Fail(e.line, w + ": 0 is success, not a refusal");
+     }},
+};
+
+template <int position>
+void DeviceAt(Builder& b, BenchChannel& c, const Entry& e, const std::string& w) {
+  if (!b.drives.contains(e.value) || b.nvmes.contains(e.value)) {
+    Fail(e.line, w + ": no [drive " + e.value + "]");
+  }
+  // `w` is the section's title and the key: where the drive is.
+  const auto [it, inserted] = b.drivePlaces.emplace(e.value, w);
+  if (!inserted) Fail(e.line, w + ": drive " + e.value + " is already at " + it->second);
+  c.device[position] = e.value;
+}
+
+constexpr KeyRule<BenchChannel> kChannelKeys[] = {
+    {"device0", DeviceAt<0>},
+    {"device1", DeviceAt<1>},
+};
+
+// Applied in this order: whether it opens before the drive it needs, the
+// adapter before the bus it may not have.
+constexpr KeyRule<BenchDisk> kDiskKeys[] = {
+    {"fails-to-open", [](Builder&, BenchDisk& d, const Entry& e,
+                         const std::string& w) { d.failsToOpen = ParseYesNo(e, w); }},
+    {"drive",
+     [](Builder& b, BenchDisk& d, const Entry& e, const std::string& w) {
+       if (!b.drives.contains(e.value) || b.nvmes.contains(e.value)) {
+         Fail(e.line, w + ": no [drive " + e.value + "]");
+       }
+       d.drive = e.value;
+     }},
+    {"nvme",
+     [](Builder& b, BenchDisk& d, const Entry& e, const std::string& w) {
+       if (!d.drive.empty()) Fail(e.line, w + ": a disk is a drive or an NVMe drive, not both");
+       if (!b.nvmes.contains(e.value)) Fail(e.line, w + ": no [nvme " + e.value + "]");
+       d.nvme = e.value;
+       d.busType = kBusTypeNvme;  // unless `bus` says otherwise
+     }},
+    {"bridge",
+     [](Builder& b, BenchDisk& d, const Entry& e, const std::string& w) {
+       if (!b.bridges.contains(e.value)) Fail(e.line, w + ": no [bridge " + e.value + "]");
+       d.bridge = e.value;
+     }},
+    {"path", [](Builder&, BenchDisk& d, const Entry& e,
+                const std::string& w) { d.path = ParseText(e, w, 260, false); }},
+    {"name", [](Builder&, BenchDisk& d, const Entry& e,
+                const std::string& w) { d.friendlyName = ParseText(e, w, 256); }},
+    {"number",
+     [](Builder&, BenchDisk& d, const Entry& e, const std::string& w) {
+       d.number = static_cast<std::int32_t>(ParseDecimal(e, w, 0, INT32_MAX));
+     }},
+    {"adapter", [](Builder&, BenchDisk& d, const Entry& e,
+                   const std::string& w) { d.adapterValid = ParseYesNo(e, w); }},
+    {"bus",
+     [](Builder&, BenchDisk& d, const Entry& e, const std::string& w) {
+       if (!d.adapterValid) Fail(e.line, w + ": a disk with adapter = no has no bus");
+       const auto name = std::find_if(kBusTypeNames.begin(), kBusTypeNames.end(),
+                                      [&](std::string_view n) { return EqualsNoCase(n, e.value); });
+       if (name != kBusTypeNames.end()) {
+         d.busType = static_cast<std::uint8_t>(name - kBusTypeNames.begin());
+       } else if (!e.value.empty() && std::all_of(e.value.begin(), e.value.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; })) {
+         d.busType = static_cast<std::uint8_t>(ParseDecimal(e, w, 0, 255));
+       } else {
+         Fail(e.line, w + ": \"" + e.value +
+                          "\" is neither a bus type name (SATA, USB, ATA, ...) nor a number");
+       }
+     }},
+    {"max-transfer",
+     [](Builder&, BenchDisk& d, const Entry& e, const std::string& w) {
+       d.maxTransferLength = static_cast<std::uint32_t>(ParseDecimal(e, w, 0, UINT32_MAX));
+     }},
+    {"in-use", [](Builder&, BenchDisk& d, const Entry& e,
+                  const std::string& w) { d.inUse = ParseText(e, w, 256, false); }},
+    {"system", [](Builder&, BenchDisk& d, const Entry& e,
+                  const std::string& w) { d.system = ParseSystem(e, w); }},
+};
+
+template <class Target, std::size_t n>
+bool Knows(const KeyRule<Target> (&rules)[n], std::string_view key) {
+  return std::any_of(std::begin(rules), std::end(rules),
+                     [&](const KeyRule<Target>& rule) { return rule.key == key; });
+}
+
+// Every key the section gives, in the table's order.
+template <class Target, std::size_t n>
+void Apply(Builder& b, const Section& s, const KeyRule<Target> (&rules)[n], Target& target) {
+  for (const KeyRule<Target>& rule : rules) {
+    if (const Entry* e = s.Find(rule.key)) rule.apply(b, target, *e, Builder::What(s, rule.key));
+  }
+}
+
+bool KnowsKey(Kind kind, std::string_view key) {
+  switch (kind) {
+    case Kind::library:
+      return Knows(kLibraryKeys, key);
+    case Kind::enumeration:
+      return Knows(kEnumerationKeys, key);
+    case Kind::pci:
+      return Knows(kPciKeys, key);
+    case Kind::channel:
+      return Knows(kChannelKeys, key);
+    case Kind::drive:
+      return Knows(kDriveKeys, key);
+    case Kind::bridge:
+      return Knows(kBridgeKeys, key);
+    case Kind::nvme:
+      return Knows(kNvmeKeys, key);
+    case Kind::disk:
+      break;
+  }
+  return Knows(kDiskKeys, key);
+}
+
+void Builder::Library(const Section& s) { Apply(*this, s, kLibraryKeys, bench.library); }
+
+void Builder::Enumeration(const Section& s) { Apply(*this, s, kEnumerationKeys, bench); }
+
+void Builder::Pci(const Section& s) {
+  BenchPciFunction function;
+  function.at = ParseLocation(s.argument, s.line);
+  for (const BenchPciFunction& other : bench.pci) {
+    if (other.at == function.at) Fail(s.line, s.Title() + " appears twice");
+  }
+  if (!s.Find("kind") && (!s.Find("vendor") || !s.Find("device") || !s.Find("class"))) {
+    Fail(s.line, s.Title() + " needs vendor, device and class, or a kind");
+  }
+  Apply(*this, s, kPciKeys, function.config);
+  bench.pci.push_back(function);
+}
+
+void Builder::Drive(const Section& s) {
+  CheckName(s.argument, s.line, "[drive]");
+  if (!drives.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
+  BenchDrive d;
+  d.name = s.argument;
+  if (s.Find("identify-file")) {
+    // The sector itself says what these would.
+    for (std::string_view key : kIdentityKeys) {
+      if (auto other = s.Find(key)) {
+        Fail(other->line, What(s, key) + ": the identify-file gives it already");
+      }
+    }
+  }
+  Apply(*this, s, kDriveKeys, d);
+  if (d.faults.abortFeatures && !d.faults.abortCommand) {
+    Fail(s.Find("abort-features")->line, What(s, "abort-features") + ": needs abort-command");
+  }
+  bench.drives.push_back(std::move(d));
+}
+
+void Builder::Bridge(const Section& s) {
+  CheckName(s.argument, s.line, "[bridge]");
+  if (!bridges.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
+  BenchBridge b;
+  b.name = s.argument;
+  Apply(*this, s, kBridgeKeys, b.behaviour);
+  bench.bridges.push_back(b);
+}
+
+void Builder::Nvme(const Section& s) {
+  CheckName(s.argument, s.line, "[nvme]");
+  // Drives and NVMe drives share one name space: a disk names either.
+  if (!drives.emplace(s.argument, s.line).second) Fail(s.line, s.Title() + " appears twice");
+  nvmes.insert(s.argument);
+  BenchNvme n;
+  n.name = s.argument;
+  Apply(*this, s, kNvmeKeys, n);
+  const NvmeIdentity& id = n.identity;
+  if (id.slotRevisions[static_cast<std::size_t>(id.activeSlot - 1)].empty()) {
+    Fail(s.line, s.Title() + ": the active slot " + std::to_string(id.activeSlot) +
+                     " holds no firmware");
+  }
+  bench.nvmes.push_back(std::move(n));
+}
+
+void Builder::Channel(const Section& s) {
+  BenchChannel c;
+  c.basePort = static_cast<std::uint16_t>(ParseHex(s.argument, s.line, "[channel]", 0xFFF8));
+  for (const BenchChannel& other : bench.channels) {
+    if (c.basePort < other.basePort + 8 && other.basePort < c.basePort + 8) {
+      Fail(s.line, s.Title() + " overlaps [channel " + Hex(other.basePort) + "]");
+    }
+  }
+  Apply(*this, s, kChannelKeys, c);
+  bench.channels.push_back(c);
+}
+
+void Builder::Disk(const Section& s) {
+  BenchDisk d;
+  const std::size_t index = bench.disks.size();
+  d.path = DefaultDiskPath(index);
+  Apply(*this, s, kDiskKeys, d);
+  if (d.drive.empty() && d.nvme.empty() && !d.failsToOpen) {
+    Fail(s.line, "[disk] " + std::to_string(index) + " needs a drive (or fails-to-open = yes)");
+  }
+  const Entry* path = s.Find("path");
+  const int pathLine = path ? path->line : s.line;
+  if (const auto [it, inserted] = paths.emplace(d.path, pathLine); !inserted) {
+    Fail(pathLine,
+         "[disk] path " + d.path + " is already used on line " + std::to_string(it->second));
+  }
+  if (!d.adapterValid) d.busType = 0;
+  bench.disks.push_back(std::move(d));
+}
 
 }  // namespace
 

@@ -15,6 +15,47 @@ constexpr std::uint8_t kStatusData = kStatusDrdy | kStatusDsc | kStatusDrq;
 
 }  // namespace
 
+std::string FirstDifference(const RecordedCommand& recorded, const RecordedCommand& c) {
+  const auto differs = [](const char* what, std::string was, std::string now) {
+    return std::string(what) + " " + now + ", recorded " + was;
+  };
+  if (recorded.kind != c.kind) return differs("transport", RecordedKindName(recorded.kind), RecordedKindName(c.kind));
+  if (c.kind == RecordedKind::nvme) {
+    if (recorded.opcode != c.opcode) {
+      return differs("opcode", RecordedHex({&recorded.opcode, 1}), RecordedHex({&c.opcode, 1}));
+    }
+    if (recorded.nsid != c.nsid) {
+      return differs("nsid", std::to_string(recorded.nsid), std::to_string(c.nsid));
+    }
+    if (recorded.cdw != c.cdw) {
+      return differs("command dwords", RecordedDwords(recorded.cdw), RecordedDwords(c.cdw));
+    }
+  } else if (c.kind == RecordedKind::scsi) {
+    if (recorded.cdb != c.cdb) return differs("command block", RecordedHex(recorded.cdb), RecordedHex(c.cdb));
+  } else {
+    const AtaTaskFile& a = recorded.regs;
+    const AtaTaskFile& b = c.regs;
+    if (a.command != b.command) return differs("command", RecordedHex({&a.command, 1}), RecordedHex({&b.command, 1}));
+    if (RecordedRegisters(a) != RecordedRegisters(b)) return differs("registers", RecordedRegisters(a), RecordedRegisters(b));
+    if (RecordedPreviousRegisters(a) != RecordedPreviousRegisters(b)) return differs("previous registers", RecordedPreviousRegisters(a), RecordedPreviousRegisters(b));
+  }
+  if (recorded.direction != c.direction) {
+    return differs("direction", RecordedDirectionName(recorded.direction), RecordedDirectionName(c.direction));
+  }
+  if (recorded.length != c.length) {
+    return differs("data length", std::to_string(recorded.length), std::to_string(c.length));
+  }
+  if (recorded.timeLimit != c.timeLimit) {
+    return differs("time limit", std::to_string(recorded.timeLimit), std::to_string(c.timeLimit));
+  }
+  if (recorded.registersBack != c.registersBack) {
+    return differs("registers back", recorded.registersBack ? "yes" : "no", c.registersBack ? "yes" : "no");
+  }
+  if (recorded.lba48 != c.lba48) return differs("lba48", recorded.lba48 ? "yes" : "no", c.lba48 ? "yes" : "no");
+  if (recorded.dataHash != c.dataHash) return "the data sent differs from the recorded data";
+  return {};
+}
+
 const RecordedCommand& Replayer::Next(const RecordedCommand& sent) {
   const std::string number = "command " + std::to_string(next_ + 1);
   if (next_ >= commands_.size()) {

@@ -22,6 +22,10 @@ class ReplayMismatch : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The first field of `command` (out part only) that differs from `recorded`,
+// named for a person: "command EC, recorded 92"; empty when they agree.
+std::string FirstDifference(const RecordedCommand& recorded, const RecordedCommand& command);
+
 // The recorded commands in order, each handed out once.
 class Replayer {
  public:

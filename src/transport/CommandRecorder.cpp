@@ -1,10 +1,39 @@
 #include "transport/CommandRecorder.h"
 
+#include <algorithm>
+
 #include "transport/AtaProtocol.h"
 #include "transport/NvmeProtocol.h"
 #include "transport/SatForms.h"
 
 namespace brisquel {
+
+void MaskIdentifyData(std::span<std::uint8_t> sector) {
+  if (sector.size() < kSectorSize) return;
+  // Serial number, words 10-19: every character but the padding becomes "X".
+  for (std::size_t i = 20; i < 40; ++i) {
+    if (sector[i] != ' ' && sector[i] != 0) sector[i] = 'X';
+  }
+  // World wide name, words 108-111: NAA (4 bits) and OUI (24 bits) stay; the
+  // 36 bits that name this one drive go.
+  if (sector[216] | sector[217] | sector[218] | sector[219] | sector[220] | sector[221] |
+      sector[222] | sector[223]) {
+    sector[218] &= 0xF0;  // word 109: OUI bits 11-0 above, the ID's top four bits below
+    std::fill(sector.begin() + 220, sector.begin() + 224, std::uint8_t{0});
+  }
+  if (sector[510] == 0xA5) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + sector[i]);
+    sector[511] = static_cast<std::uint8_t>(-sum);
+  }
+}
+
+void MaskNvmeSerial(std::span<std::uint8_t> data) {
+  if (data.size() < kNvmeIdSerial + kNvmeIdSerialBytes) return;
+  for (std::size_t i = kNvmeIdSerial; i < kNvmeIdSerial + kNvmeIdSerialBytes; ++i) {
+    if (data[i] != ' ' && data[i] != 0) data[i] = 'X';
+  }
+}
 
 namespace {
 

@@ -55,11 +55,6 @@ std::string Hex8(std::uint32_t value) {
   return text;
 }
 
-std::string Dwords(const std::array<std::uint32_t, 6>& cdw) {
-  std::string text;
-  for (const std::uint32_t d : cdw) text.append(" ").append(Hex8(d));
-  return text;
-}
 
 std::string SystemText(const RecordedCommand& c) {
   return c.delivered ? std::string("-") : std::to_string(c.systemError);
@@ -379,7 +374,7 @@ std::string RecordedOutLine(const RecordedCommand& c) {
   if (c.kind == RecordedKind::nvme) {
     line.append(" opcode ").append(Hex2(c.opcode));
     line.append(" nsid ").append(Hex8(c.nsid));
-    line.append(" cdw").append(Dwords(c.cdw));
+    line.append(" cdw ").append(RecordedDwords(c.cdw));
   } else if (c.kind == RecordedKind::scsi) {
     line.append(" cdb ").append(HexBytes(c.cdb));
   } else {
@@ -439,68 +434,21 @@ std::string RecordedBackLines(const RecordedCommand& c) {
   return text;
 }
 
-std::string FirstDifference(const RecordedCommand& recorded, const RecordedCommand& c) {
-  const auto differs = [](const char* what, std::string was, std::string now) {
-    return std::string(what) + " " + now + ", recorded " + was;
-  };
-  if (recorded.kind != c.kind) return differs("transport", KindName(recorded.kind), KindName(c.kind));
-  if (c.kind == RecordedKind::nvme) {
-    if (recorded.opcode != c.opcode) return differs("opcode", Hex2(recorded.opcode), Hex2(c.opcode));
-    if (recorded.nsid != c.nsid) return differs("nsid", Hex8(recorded.nsid), Hex8(c.nsid));
-    if (recorded.cdw != c.cdw) {
-      return differs("command dwords", Dwords(recorded.cdw).substr(1), Dwords(c.cdw).substr(1));
-    }
-  } else if (c.kind == RecordedKind::scsi) {
-    if (recorded.cdb != c.cdb) return differs("command block", HexBytes(recorded.cdb), HexBytes(c.cdb));
-  } else {
-    const AtaTaskFile& a = recorded.regs;
-    const AtaTaskFile& b = c.regs;
-    if (a.command != b.command) return differs("command", Hex2(a.command), Hex2(b.command));
-    if (Registers(a) != Registers(b)) return differs("registers", Registers(a).substr(1), Registers(b).substr(1));
-    if (Previous(a) != Previous(b)) return differs("previous registers", Previous(a).substr(1), Previous(b).substr(1));
-  }
-  if (recorded.direction != c.direction) {
-    return differs("direction", DirectionName(recorded.direction), DirectionName(c.direction));
-  }
-  if (recorded.length != c.length) {
-    return differs("data length", std::to_string(recorded.length), std::to_string(c.length));
-  }
-  if (recorded.timeLimit != c.timeLimit) {
-    return differs("time limit", std::to_string(recorded.timeLimit), std::to_string(c.timeLimit));
-  }
-  if (recorded.registersBack != c.registersBack) {
-    return differs("registers back", recorded.registersBack ? "yes" : "no", c.registersBack ? "yes" : "no");
-  }
-  if (recorded.lba48 != c.lba48) return differs("lba48", recorded.lba48 ? "yes" : "no", c.lba48 ? "yes" : "no");
-  if (recorded.dataHash != c.dataHash) return "the data sent differs from the recorded data";
-  return {};
+const char* RecordedKindName(RecordedKind kind) { return KindName(kind); }
+
+std::string RecordedDwords(const std::array<std::uint32_t, 6>& cdw) {
+  std::string text;
+  for (const std::uint32_t d : cdw) text.append(text.empty() ? "" : " ").append(Hex8(d));
+  return text;
 }
 
-void MaskIdentifyData(std::span<std::uint8_t> sector) {
-  if (sector.size() < kSectorSize) return;
-  // Serial number, words 10-19: every character but the padding becomes "X".
-  for (std::size_t i = 20; i < 40; ++i) {
-    if (sector[i] != ' ' && sector[i] != 0) sector[i] = 'X';
-  }
-  // World wide name, words 108-111: NAA (4 bits) and OUI (24 bits) stay; the
-  // 36 bits that name this one drive go.
-  if (sector[216] | sector[217] | sector[218] | sector[219] | sector[220] | sector[221] |
-      sector[222] | sector[223]) {
-    sector[218] &= 0xF0;  // word 109: OUI bits 11-0 above, the ID's top four bits below
-    std::fill(sector.begin() + 220, sector.begin() + 224, std::uint8_t{0});
-  }
-  if (sector[510] == 0xA5) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + sector[i]);
-    sector[511] = static_cast<std::uint8_t>(-sum);
-  }
-}
+const char* RecordedDirectionName(DataDirection direction) { return DirectionName(direction); }
 
-void MaskNvmeSerial(std::span<std::uint8_t> data) {
-  if (data.size() < 24) return;
-  for (std::size_t i = 4; i < 24; ++i) {
-    if (data[i] != ' ' && data[i] != 0) data[i] = 'X';
-  }
-}
+std::string RecordedHex(std::span<const std::uint8_t> bytes) { return HexBytes(bytes); }
+
+std::string RecordedRegisters(const AtaTaskFile& regs) { return Registers(regs).substr(1); }
+
+std::string RecordedPreviousRegisters(const AtaTaskFile& regs) { return Previous(regs).substr(1); }
+
 
 }  // namespace brisquel

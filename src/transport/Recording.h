@@ -106,17 +106,15 @@ std::string RecordedOutLine(const RecordedCommand& command);
 // The "< ..." line and the "=" lines of its data.
 std::string RecordedBackLines(const RecordedCommand& command);
 
-// The first field of `command` (out part only) that differs from `recorded`,
-// named for a person: "command EC, recorded 92"; empty when they agree.
-std::string FirstDifference(const RecordedCommand& recorded, const RecordedCommand& command);
-
-// A recording is sent to others: the serial number (words 10-19) and the
-// unique part of the world wide name (words 108-111 past NAA and OUI, which
-// say who made the drive) of IDENTIFY data are replaced, and the checksum in
-// word 255 is made right again.
-void MaskIdentifyData(std::span<std::uint8_t> sector);
-// The same for an NVMe controller's Identify data: its serial number (bytes
-// 4-23). Nothing there names the drive otherwise.
-void MaskNvmeSerial(std::span<std::uint8_t> data);
+// Fields as the format writes them, for messages that name one as the file
+// does: "ata", "in", "0A1B", "03 40 00 00 00 A0 92" (task-file order, command
+// last), the five previous registers.
+const char* RecordedKindName(RecordedKind kind);
+const char* RecordedDirectionName(DataDirection direction);
+std::string RecordedHex(std::span<const std::uint8_t> bytes);
+std::string RecordedRegisters(const AtaTaskFile& regs);
+std::string RecordedPreviousRegisters(const AtaTaskFile& regs);
+// An NVMe command's CDW10 to CDW15: "00000001 00000000 ...".
+std::string RecordedDwords(const std::array<std::uint32_t, 6>& cdw);
 
 }  // namespace brisquel

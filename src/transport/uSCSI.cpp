@@ -185,21 +185,6 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   return result;
 }
 
-std::uint8_t SendCdb12(TransportContext& t, OsHandle handle,
-                       const std::array<std::uint8_t, 12>& cdb, std::span<std::uint8_t> buffer,
-                       std::uint32_t length, DataDirection direction, CommandResult* ended,
-                       std::uint32_t timeLimit) {
-  return ScsiPassThrough(t, handle, cdb, kSatCdb12SentLength, buffer, length, direction, ended,
-                         timeLimit);
-}
-
-std::uint8_t SendCdb16(TransportContext& t, OsHandle handle,
-                       const std::array<std::uint8_t, 16>& cdb, std::span<std::uint8_t> buffer,
-                       std::uint32_t length, DataDirection direction, CommandResult* ended,
-                       std::uint32_t timeLimit) {
-  return ScsiPassThrough(t, handle, cdb, 16, buffer, length, direction, ended, timeLimit);
-}
-
 bool SatLengthFromTransfer(const DriveTarget& target, DataDirection direction,
                            const SatAsk& ask) {
   const bool beyondCount = ask.transferLength > kSatCountMaxBlocks * kSectorSize;
@@ -230,6 +215,8 @@ CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
   fields.transfer = AskedTransfer(fields.transfer, ckCond, transferLength);
   const SatCdb cdb = BuildSatCdb(form, CurrentRegisters(regs), fields);
   CommandResult ended;
+  // The result code says less than `ended`, which keeps the system's refusal,
+  // the drive's sense and an expired time limit apart: the callers act on that.
   ScsiPassThrough(t, target.scsiHandle, cdb.Sent(), cdb.length, buffer, length, direction, &ended,
                   timeLimit);
   return ended;

@@ -75,17 +75,6 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              DataDirection direction, CommandResult* ended = nullptr,
                              std::uint32_t timeLimit = kCommandTimeLimit);
 
-// The command blocks of the two forms, handed to ScsiPassThrough. SendCdb12
-// sends ten bytes of its twelve.
-std::uint8_t SendCdb12(TransportContext& t, OsHandle handle,
-                       const std::array<std::uint8_t, 12>& cdb, std::span<std::uint8_t> buffer,
-                       std::uint32_t length, DataDirection direction,
-                       CommandResult* ended = nullptr, std::uint32_t timeLimit = kCommandTimeLimit);
-std::uint8_t SendCdb16(TransportContext& t, OsHandle handle,
-                       const std::array<std::uint8_t, 16>& cdb, std::span<std::uint8_t> buffer,
-                       std::uint32_t length, DataDirection direction,
-                       CommandResult* ended = nullptr, std::uint32_t timeLimit = kCommandTimeLimit);
-
 // What a command asks of the bridge beyond its registers.
 struct SatAsk {
   // CK_COND, where the target's bridge was found to honour it: the registers

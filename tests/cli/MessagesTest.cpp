@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,6 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
   cli.Run({"bench", "image", "15.01H15", "8", "same.bin"});  // the SATA drive's own revision
   cli.WriteFile("empty.bench", "[library]\nready = yes\n");
   ASSERT_EQ(mkfifo((cli.Dir() / "fifo.bin").c_str(), 0600), 0);
-  cli.WriteFile("locked.bin", "x");
-  std::filesystem::permissions(cli.Dir() / "locked.bin", std::filesystem::perms::none);
   cli.Run({"bench", "image", "NL1", "8", "two\nlines.bin"});
   cli.WriteFile("two.bench",
                 "[pci 00:1f.1]\nkind = legacy-ide\n[drive a]\nmodel = FIRST\n[drive b]\n"
@@ -144,13 +144,6 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
        "",
        "brisquel-cli: --trace and --record name one file, t.txt: name two files\n"},
   };
-  // Root reads a file without read permission all the same.
-  if (geteuid() != 0) {
-    cases.push_back({{"--sim", "dptm", "--drive", "0", "locked.bin"},
-                     2,
-                     "",
-                     "locked.bin: cannot read the firmware file: Permission denied\n"});
-  }
   std::filesystem::create_directory(cli.Dir() / "sub");
   const auto firmwareBytes = std::filesystem::file_size(cli.Dir() / "fw.bin");
   for (const Case& c : cases) {
@@ -167,6 +160,30 @@ TEST(CliMessages, FailuresSayWhoEndedThemAndTheExitCodeFollows) {
   }
   EXPECT_EQ(std::filesystem::file_size(cli.Dir() / "fw.bin"), firmwareBytes)
       << "the firmware file was written to";
+}
+
+// Root reads a file without read permission all the same: as root, the
+// program runs as nobody, so the refusal is seen wherever the suite runs.
+TEST(CliMessages, AFirmwareFileWithoutReadPermissionIsRefusedWithTheSystemsReason) {
+  CliRunner cli;
+  cli.Run({"bench", "image", "NEW1.00", "8", "fw.bin"});
+  cli.WriteFile("locked.bin", "x");
+  std::filesystem::permissions(cli.Dir() / "locked.bin", std::filesystem::perms::none);
+  std::string line = "\"$CLI\" --sim dptm --drive 0 locked.bin";
+  if (geteuid() == 0) {
+    if (std::system("setpriv --version >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "running as root with no setpriv to drop the rights: root reads a file "
+                      "without read permission";
+    }
+    // fw.bin is readable by all: a nobody who cannot reach the folder stops
+    // there (exit 1), not at the refusal this checks.
+    line = "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'test -r fw.bin && exec " +
+           line + "'";
+  }
+  const CliResult r = cli.Shell(line);
+  EXPECT_EQ(r.exitCode, 2) << line << "\n" << r.out << r.err;
+  EXPECT_EQ(r.err, "brisquel-cli: locked.bin: cannot read the firmware file: Permission denied\n")
+      << line;
 }
 
 }  // namespace

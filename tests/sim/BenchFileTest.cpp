@@ -264,7 +264,7 @@ TEST(BenchFile, RefusesBadInputWithTheLineAndTheReason) {
       {"[nvme n]\n[disk]\ndrive = n\n", 3, "no [drive n]"},
       {"[nvme n]\n[channel 1F0]\ndevice0 = n\n", 3, "no [drive n]"},
       {"[drive d]\n[disk]\nnvme = d\n", 3, "no [nvme d]"},
-      {"[drive d]\n[nvme n]\n[disk]\ndrive = d\nnvme = n\n", 4, "not both"},
+      {"[drive d]\n[nvme n]\n[disk]\ndrive = d\nnvme = n\n", 5, "not both"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

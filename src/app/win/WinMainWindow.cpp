@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
-#include <shobjidl.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +10,7 @@
 #include "ops/DlmcModes.h"
 #include "platform/windows/RuntimeBinding.h"
 #include "platform/windows/WideText.h"
+#include "app/win/PlacementFile.h"
 #include "ui/WindowPlacement.h"
 
 namespace brisquel::win {
@@ -155,8 +155,6 @@ WinMainWindow::~WinMainWindow() {
   DeleteObject(windowFont_);
   DeleteObject(listFont_);
   DeleteObject(breakPicture_);
-  if (taskbar_) taskbar_->Release();
-  if (comStarted_) CoUninitialize();
 }
 
 void WinMainWindow::BuildControls() {
@@ -421,29 +419,7 @@ void WinMainWindow::SetCaption(const std::string& text) {
   SetWindowTextW(fmMain, Wide(text).c_str());
 }
 
-void WinMainWindow::ShowProgress(std::optional<int> percent) {
-  if (!taskbarTried_ && percent) {
-    taskbarTried_ = true;
-    // S_FALSE (already started on this thread) must be balanced too.
-    comStarted_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    void* made = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ITaskbarList3, &made))) {
-      taskbar_ = static_cast<ITaskbarList3*>(made);
-      if (FAILED(taskbar_->HrInit())) {
-        taskbar_->Release();
-        taskbar_ = nullptr;
-      }
-    }
-  }
-  if (!taskbar_) return;
-  if (percent) {
-    taskbar_->SetProgressState(fmMain, TBPF_NORMAL);
-    taskbar_->SetProgressValue(fmMain, static_cast<ULONGLONG>(*percent), 100);
-  } else {
-    taskbar_->SetProgressState(fmMain, TBPF_NOPROGRESS);
-  }
-}
+void WinMainWindow::ShowProgress(std::optional<int> percent) { taskbar_.Show(fmMain, percent); }
 
 void WinMainWindow::AppendLogLine(const std::string& text) {
   const std::wstring line = Wide(text) + L"\r\n";
@@ -526,21 +502,8 @@ ScreenSize WinMainWindow::ScreenInDesignUnits() const {
 }
 
 void WinMainWindow::RestorePlacement() {
-  std::optional<WindowPlacementValues> placement;
-  if (!options_.placementFile.empty()) {
-    // The section as the profile functions find it, as INI text for the shared reader.
-    std::vector<wchar_t> entries(32768, L'\0');
-    const DWORD n = GetPrivateProfileSectionW(Wide(kPlacementSection).c_str(), entries.data(),
-                                              static_cast<DWORD>(entries.size()),
-                                              Wide(options_.placementFile).c_str());
-    std::string text = "[";
-    text.append(kPlacementSection).append("]\r\n");
-    for (const wchar_t* entry = entries.data(); entry < entries.data() + n && *entry;
-         entry += std::char_traits<wchar_t>::length(entry) + 1) {
-      text.append(Utf8(entry)).append("\r\n");
-    }
-    placement = ReadPlacement(text, ScreenInDesignUnits());
-  }
+  const std::optional<WindowPlacementValues> placement =
+      ReadPlacementFile(options_.placementFile, ScreenInDesignUnits());
   RECT outer;
   GetWindowRect(fmMain, &outer);
   int width = outer.right - outer.left;
@@ -586,22 +549,7 @@ void WinMainWindow::SavePlacement() {
                                       : kShowNormal;
   values.flags = static_cast<std::int32_t>(wp.flags);
   values.visible = IsWindowVisible(fmMain) != FALSE;
-  const std::optional<std::string> text = WritePlacement("", values, ScreenInDesignUnits());
-  if (!text) return;
-  // Each "key=value" line of the section, written through the profile functions.
-  std::size_t at = 0;
-  while (at < text->size()) {
-    std::size_t end = text->find_first_of("\r\n", at);
-    if (end == std::string::npos) end = text->size();
-    const std::string line = text->substr(at, end - at);
-    at = text->find_first_not_of("\r\n", end);
-    if (at == std::string::npos) at = text->size();
-    const std::size_t equals = line.find('=');
-    if (line.empty() || line[0] == '[' || equals == std::string::npos) continue;
-    WritePrivateProfileStringW(
-        Wide(kPlacementSection).c_str(), Wide(line.substr(0, equals)).c_str(),
-        Wide(line.substr(equals + 1)).c_str(), Wide(options_.placementFile).c_str());
-  }
+  WritePlacementFile(options_.placementFile, values, ScreenInDesignUnits());
 }
 
 }  // namespace brisquel::win

@@ -10,12 +10,12 @@
 #include <optional>
 #include <string>
 
+#include "app/win/TaskbarProgress.h"
 #include "ui/MainView.h"
 #include "ui/WindowDesign.h"
 #include "ui/WindowPlacement.h"
 #include "ui/uMain.h"
 
-struct ITaskbarList3;
 
 namespace brisquel::win {
 
@@ -110,9 +110,7 @@ class WinMainWindow : public MainView {
   HFONT listFont_ = nullptr;
   HBITMAP breakPicture_ = nullptr;
   HICON icon_ = nullptr;
-  ITaskbarList3* taskbar_ = nullptr;  // made at the first progress; none where the shell has none
-  bool taskbarTried_ = false;
-  bool comStarted_ = false;
+  TaskbarProgress taskbar_;
   UINT dpi_ = kDesignDpi;
   int listHeight_ = design::kListHeight;
   int designClientWidth_ = 0;  // the client area's width at the design's size

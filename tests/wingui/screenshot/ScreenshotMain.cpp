@@ -1,8 +1,12 @@
 // A picture of the Win32 window on the default bench after Identify, for a
-// person to look at: the window as the X server shows it, saved as a BMP.
+// person to look at: the window as the X server shows it, saved as a BMP. It
+// fails unless the picture shows the window: at least the designed size, the
+// selected line in the selection colour and the line above it not.
 // Usage: wingui_screenshot.exe OUT.bmp
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <vector>
@@ -10,12 +14,35 @@
 #include "app/win/WinMainWindow.h"
 #include "platform/windows/WinSystemInfo.h"
 #include "sim/Bench.h"
+#include "ui/WindowDesign.h"
 
 namespace {
 
 using namespace brisquel;
 
-bool SaveBitmap(HWND window, const char* path) {
+// The share of a list line's pixels in the picture that have this colour.
+double ShareOfColour(HWND list, int line, HWND window, const std::uint8_t* bits, int width,
+                     int height, COLORREF colour) {
+  RECT item{};
+  SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(line), reinterpret_cast<LPARAM>(&item));
+  MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&item), 2);
+  RECT frame;
+  GetWindowRect(window, &frame);
+  OffsetRect(&item, -frame.left, -frame.top);
+  const int rowBytes = (width * 3 + 3) & ~3;
+  int same = 0, all = 0;
+  for (int y = std::max<int>(item.top, 0); y < std::min<int>(item.bottom, height); ++y) {
+    // Rows go bottom up; each pixel is blue, green, red.
+    const std::uint8_t* row = bits + static_cast<std::ptrdiff_t>(height - 1 - y) * rowBytes;
+    for (int x = std::max<int>(item.left, 0); x < std::min<int>(item.right, width); ++x, ++all) {
+      const std::uint8_t* p = row + x * 3;
+      same += RGB(p[2], p[1], p[0]) == colour;
+    }
+  }
+  return all ? static_cast<double>(same) / all : 0;
+}
+
+bool SaveBitmap(HWND window, HWND list, int selected, const char* path) {
   RECT r;
   GetWindowRect(window, &r);
   const int width = r.right - r.left;
@@ -29,6 +56,26 @@ bool SaveBitmap(HWND window, const char* path) {
   HGDIOBJ old = SelectObject(dc, picture);
   BitBlt(dc, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
   SelectObject(dc, old);
+  GdiFlush();
+  const auto* pixels = static_cast<const std::uint8_t*>(bits);
+  const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+  const double selectedShare =
+      ShareOfColour(list, selected, window, pixels, width, height, highlight);
+  const double otherShare =
+      ShareOfColour(list, selected - 1, window, pixels, width, height, highlight);
+  bool shows = true;
+  if (width < design::kWidth || height < design::kHeight) {
+    std::fprintf(stderr, "the picture is %dx%d, smaller than the window's %dx%d\n", width, height,
+                 design::kWidth, design::kHeight);
+    shows = false;
+  }
+  if (selectedShare < 0.5 || otherShare > 0.1) {
+    std::fprintf(stderr,
+                 "the selected line is %.0f %% in the selection colour, the line above it "
+                 "%.0f %%: the picture does not show the selection\n",
+                 selectedShare * 100, otherShare * 100);
+    shows = false;
+  }
   const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
   const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
   BITMAPFILEHEADER file{};
@@ -42,7 +89,7 @@ bool SaveBitmap(HWND window, const char* path) {
   DeleteObject(picture);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
-  return out.good();
+  return out.good() && shows;
 }
 
 }  // namespace
@@ -68,5 +115,5 @@ int main(int argc, char** argv) {
     window.PumpMessages();
     Sleep(50);
   }
-  return SaveBitmap(window.fmMain, argv[1]) ? 0 : 1;
+  return SaveBitmap(window.fmMain, window.lbControllers, 1, argv[1]) ? 0 : 1;
 }
