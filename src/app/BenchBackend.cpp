@@ -3,6 +3,9 @@
 
 #include "app/Backend.h"
 #include "sim/Bench.h"
+#ifdef _WIN32
+#include "platform/windows/portable/NvmeQueryStandIn.h"
+#endif
 
 namespace brisquel {
 
@@ -14,7 +17,7 @@ class BenchBackend : public Backend {
       : bench_(std::move(bench)), system_(MakeSystemInfo()) {}
 
   PortLibrary& Ports() override { return bench_->Ports(); }
-  DeviceIo& Io() override { return bench_->Io(); }
+  DeviceIo& Io() override { return io_; }
   DiskEnumerator& Disks() override { return bench_->Disks(); }
   SystemInfo& System() override { return system_; }
   RetryClock& Clock() override { return bench_->Clock(); }
@@ -23,6 +26,14 @@ class BenchBackend : public Backend {
 
  private:
   std::unique_ptr<sim::Bench> bench_;
+#ifdef _WIN32
+  // Windows answers an NVMe disk's Identify and slot log only through its
+  // storage query: the bench's NVMe disks take that path too, to a stand-in
+  // for the driver in front of the bench's controllers.
+  winpt::NvmeThroughQueryIo io_{bench_->Io()};
+#else
+  DeviceIo& io_ = bench_->Io();
+#endif
   BenchSystemInfo system_;
 };
 

@@ -37,7 +37,7 @@ Selected SelectDriveTarget(TransportContext& t, const TST_PhysicalDrive& drive,
   t.io.CloseHandle(handle);
   handle = OpenDrive(t.io, drive.DevicePath);
   state.FirmwareInterface = {};
-  if (target.kind == TransportKind::nvme) return SelectedFrom(handle);
+  // Windows' firmware interface answers for an NVMe disk as for an ATA one.
   if (target.kind != TransportKind::scsiPassThrough) {
     if (handle != kInvalidHandle) state.FirmwareInterface = QueryFirmwareInterface(t, handle);
     return SelectedFrom(handle);

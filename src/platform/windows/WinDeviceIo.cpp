@@ -69,6 +69,10 @@ ScsiAnswer WinDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& requ
   return SendScsiPassThrough(*this, handle, request);
 }
 
+NvmeAdminAnswer WinDeviceIo::NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) {
+  return NvmeAdminThroughQuery(*this, handle, request);
+}
+
 bool WinDeviceIo::DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
                                   std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
                                   std::uint32_t* bytesReturned) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/windows/portable/FirmwareRecords.h"
+#include "platform/windows/portable/NvmeQuery.h"
 #include "platform/windows/portable/PassThroughBlocks.h"
 #include "transport/DeviceIo.h"
 
@@ -16,6 +17,9 @@ class WinDeviceIo : public DeviceIo, public IoControl {
                        std::uint32_t flagsAndAttributes) override;
   AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
   ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
+  // Identify and Get Log Page through the storage stack's query; the rest
+  // refused (see NvmeAdminThroughQuery).
+  NvmeAdminAnswer NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) override;
   bool DeviceIoControl(OsHandle handle, std::uint32_t ioControlCode, void* inBuffer,
                        std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
                        std::uint32_t* bytesReturned) override;
