@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 
 #include "transport/DeviceCall.h"
 #include "transport/DeviceIo.h"
@@ -197,6 +198,22 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
   return result;
 }
 
+std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, const SatCdb& cdb,
+                       std::span<std::uint8_t> buffer, std::uint32_t length,
+                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
+  assert(cdb.length == kSatCdb12SentLength || cdb.length == 12);
+  return ScsiPassThrough(t, handle, cdb.Sent(), cdb.length, buffer, length, direction, ended,
+                         timeLimit);
+}
+
+std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, const SatCdb& cdb,
+                       std::span<std::uint8_t> buffer, std::uint32_t length,
+                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit) {
+  assert(cdb.length == 16);
+  return ScsiPassThrough(t, handle, cdb.Sent(), cdb.length, buffer, length, direction, ended,
+                         timeLimit);
+}
+
 bool SatLengthFromTransfer(const DriveTarget& target, DataDirection direction,
                            const SatAsk& ask) {
   const bool beyondCount = ask.transferLength > kSatCountMaxBlocks * kSectorSize;
@@ -229,8 +246,8 @@ CommandResult SatCommand(TransportContext& t, std::span<std::uint8_t> buffer,
   CommandResult ended;
   // The result code says less than `ended`, which keeps the system's refusal,
   // the drive's sense and an expired time limit apart: the callers act on that.
-  ScsiPassThrough(t, target.scsiHandle, cdb.Sent(), cdb.length, buffer, length, direction, &ended,
-                  timeLimit);
+  const auto send = cdb.length == 16 ? SendCdb16 : SendCdb12;
+  send(t, target.scsiHandle, cdb, buffer, length, direction, &ended, timeLimit);
   return ended;
 }
 

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "transport/AtaTypes.h"
+#include "transport/SatCdb.h"
 #include "transport/TransportState.h"
 
 namespace brisquel {
@@ -74,6 +75,15 @@ std::uint8_t ScsiPassThrough(TransportContext& t, OsHandle handle,
                              std::span<std::uint8_t> buffer, std::uint32_t length,
                              DataDirection direction, CommandResult* ended = nullptr,
                              std::uint32_t timeLimit = kCommandTimeLimit);
+
+// The two command block sizes, each handed to ScsiPassThrough as built: A1h
+// goes in 10 or 12 bytes (the form the bridge takes), 85h in 16.
+std::uint8_t SendCdb12(TransportContext& t, OsHandle handle, const SatCdb& cdb,
+                       std::span<std::uint8_t> buffer, std::uint32_t length,
+                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit);
+std::uint8_t SendCdb16(TransportContext& t, OsHandle handle, const SatCdb& cdb,
+                       std::span<std::uint8_t> buffer, std::uint32_t length,
+                       DataDirection direction, CommandResult* ended, std::uint32_t timeLimit);
 
 // What a command asks of the bridge beyond its registers.
 struct SatAsk {
