@@ -127,7 +127,8 @@ TEST(NvmeQuery, TheAnswersDescriptorPlacesTheDataAndIsRefusedWhenItMakesNoSense)
   EXPECT_EQ(read->data.size(), 16u);
   EXPECT_EQ(read->fixedReturnData, 0x12345678u);
   // A driver may leave room between the record and the data.
-  const auto later = ReadNvmeQueryAnswer(Answer(48, 44, 8, 64));
+  const auto laterAnswer = Answer(48, 44, 8, 64);
+  const auto later = ReadNvmeQueryAnswer(laterAnswer);
   ASSERT_TRUE(later);
   EXPECT_EQ(later->data[0], 52);
 
