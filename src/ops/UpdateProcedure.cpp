@@ -5,13 +5,13 @@
 
 #include "ops/DlmcModes.h"
 #include "ops/FirmwareFile.h"
+#include "ops/FirmwareProtocol.h"
 #include "ops/NvmeIdentity.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
 #include "ops/VendorDownload.h"
 #include "ops/WorldWideName.h"
 #include "transport/Bytes.h"
-#include "transport/SatForms.h"
 
 namespace brisquel {
 namespace {
@@ -45,7 +45,8 @@ bool IsAccessDenied(const CommandResult& command) {
 
 class Procedure {
  public:
-  Procedure(UpdateContext& u, const UpdateRequest& r) : u_(u), t_(u.ops.transport), r_(r) {
+  Procedure(UpdateContext& u, const UpdateRequest& r)
+      : u_(u), t_(u.ops.transport), r_(r), protocol_(FirmwareProtocolFor(u.ops, r, report_)) {
     report_.download.mode = ModeOf(r);
   }
 
@@ -82,10 +83,10 @@ class Procedure {
       report_.stage = Stage::send;
       const bool system = report_.throughInterface;
       const CommandResult activated =
-          system ? ActivateThroughFirmwareInterface(t_) : ActivateDeferredMicrocode(t_);
+          system ? ActivateThroughFirmwareInterface(t_) : protocol_->Finish();
       report_.download.result = ResultOf(activated);
       report_.download.what =
-          WhatEnded(activated, system ? kFirmwareActivateCall : "DOWNLOAD MICROCODE", t_);
+          WhatEnded(activated, system ? kFirmwareActivateCall : protocol_->FinishName(), t_);
       return Verify();
     }
     const std::optional<FirmwareFile> file = ChooseFile();
@@ -96,7 +97,7 @@ class Procedure {
     } else if (report_.throughInterface) {
       report_.download = SendThroughFirmwareInterface(u_.ops, fileName_, file->image, pieceBytes_);
     } else {
-      report_.download = SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
+      report_.download = protocol_->Send(fileName_, file->image);
     }
     if (report_.download.result == Result::stoppedByBreak) {
       u_.ops.host.LogLine(StoppedByBreakLine(report_.download));
@@ -121,18 +122,14 @@ class Procedure {
   }
 
   bool Identify() {
-    report_.before = ReadIdentity(t_);
-    if (Stopped(Stage::identify, report_.before.command, "IDENTIFY DEVICE")) return false;
+    report_.before = protocol_->ReadDrive();
+    if (Stopped(Stage::identify, report_.before.command, protocol_->IdentifyName())) return false;
     // Without the rights nothing more can go through either: say so before
     // the checks, whose refusals would only hide it.
     if (IsAccessDenied(report_.before.command)) {
       Ended(Stage::identify, Result::refusedBySystem,
-            WhatEnded(report_.before.command, "IDENTIFY DEVICE", t_));
+            WhatEnded(report_.before.command, protocol_->IdentifyName(), t_));
       return false;
-    }
-    if (report_.before.Answered() && report_.before.sector.size() >= kSectorSize) {
-      report_.capabilities =
-          CapabilitiesOf(std::span(report_.before.sector).first<kSectorSize>());
     }
     return true;
   }
@@ -149,11 +146,7 @@ class Procedure {
       why.push_back("IDENTIFY checksum wrong: the drive's data may be damaged, so what it "
                     "supports cannot be trusted");
     }
-    if (r_.kind == UpdateRequest::Kind::dlmc && report_.capabilities) {
-      if (auto refusal = DlmcPreflightRefusal(*report_.capabilities, *r_.mode)) {
-        why.push_back(*refusal);
-      }
-    }
+    for (std::string& refusal : protocol_->SupportRefusals()) why.push_back(std::move(refusal));
     // Every mode switches or stores firmware (01 too: the drive resets into it).
     if (auto refusal = DiskUseRefusal()) why.push_back(*refusal);
     if (why.empty()) return true;
@@ -195,8 +188,7 @@ class Procedure {
         r_.kind != UpdateRequest::Kind::dlmc || report_.throughInterface) {
       return true;
     }
-    const DlmcMode* mode = FindDlmcMode(*r_.mode);
-    if (!mode || !mode->switchesAtOnce) return true;
+    if (!protocol_->SwitchesAtOnce()) return true;
     const std::string why = SystemDiskRefusal(DiskName(), *r_.mode, use_.system);
     report_.refusals.push_back(why);
     if (u_.questions.SendToSystemDisk(why)) return true;
@@ -216,8 +208,7 @@ class Procedure {
     std::optional<std::string> refusal =
         FirmwareInterfaceRefusal(info, t_.state.DriveTarget.kind, t_.io);
     if (!refusal && imageBytes) {
-      const std::uint32_t segmentBytes =
-          report_.segments.value_or(SegmentPlan{}).largest * std::uint32_t{kSectorSize};
+      const std::uint32_t segmentBytes = protocol_->LargestPiece();
       if (const auto piece = FirmwarePieceBytes(*imageBytes, info, segmentBytes)) {
         pieceBytes_ = *piece;
       } else {
@@ -281,29 +272,18 @@ class Procedure {
       }
       return true;
     }
-    const TransportKind kind = t_.state.DriveTarget.kind;
-    // What the bridge takes decides what can go over it: asked once per drive.
-    const bool whole = !DlmcModeUsesOffsets(*r_.mode);
-    JudgeSatBridge(t_, whole && file.size > kScsiMaxBlocksPerCommand * kSectorSize);
-    if (auto refusal = DownloadRefusal(t_.state.DriveTarget, *r_.mode, file.size)) {
+    if (auto refusal = protocol_->ImageRefusal(file.size)) {
       Refuse(Stage::fileChecks, *refusal);
       return false;
     }
-    if (!DlmcModeUsesOffsets(*r_.mode)) return true;
-    const auto blocks = static_cast<std::uint32_t>((file.size + kSectorSize - 1) / kSectorSize);
-    SegmentPlan plan = PlanSegments(report_.capabilities.value_or(DriveCapabilities{}),
-                                    TransportSegmentLimit(kind, r_.queueBytes), r_.segments, blocks);
-    if (plan.refusal) {
-      report_.refusals.push_back(*plan.refusal);
-      if (!u_.questions.SendAnyway({*plan.refusal})) {
-        Ended(Stage::fileChecks, Result::refused, *plan.refusal);
-        report_.segments = plan;
+    if (const auto refusal = protocol_->PlanPieces(file.size)) {
+      report_.refusals.push_back(*refusal);
+      if (!u_.questions.SendAnyway({*refusal})) {
+        Ended(Stage::fileChecks, Result::refused, *refusal);
         return false;
       }
       report_.sentAnyway = true;
     }
-    report_.segments = plan;
-    u_.ops.segments = plan;
     return ChoosePath(file.image.size(), Stage::fileChecks);
   }
 
@@ -317,13 +297,7 @@ class Procedure {
     if (!report_.download.Completed()) return report_;
     report_.stage = Stage::verify;
     report_.verified = true;
-    if (const auto after = IdentifyAfterDownload(t_, u_.clock)) {
-      report_.revisionAfter = after->firmware;
-      report_.revisionUnchanged = RevisionChangeDue(report_.download) &&
-                                  report_.before.command && report_.before.firmware == after->firmware;
-    } else {
-      report_.revisionWaitStopped = t_.state.BreakFlag;
-    }
+    protocol_->ReadBack(u_.clock);
     report_.stage = Stage::done;
     return report_;
   }
@@ -332,6 +306,7 @@ class Procedure {
   TransportContext& t_;
   const UpdateRequest& r_;
   UpdateReport report_;
+  std::unique_ptr<FirmwareProtocol> protocol_;
   DiskUse use_;
   std::uint32_t pieceBytes_ = 0;  // through the firmware interface
   std::string fileName_;
