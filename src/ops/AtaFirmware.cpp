@@ -14,6 +14,12 @@ class AtaFirmware : public FirmwareProtocol {
   AtaFirmware(OperationContext& ops, const UpdateRequest& request, UpdateReport& report)
       : ops_(ops), t_(ops.transport), r_(request), report_(report) {}
 
+  std::optional<std::string> RequestRefusal() override {
+    if (!r_.slot && !r_.activateNow) return std::nullopt;
+    return "a firmware slot and when new firmware runs are chosen on NVMe drives; an ATA "
+           "drive's mode says both";
+  }
+
   IdentifyOutcome ReadDrive() override {
     IdentifyOutcome identity = ReadIdentity(t_);
     if (identity.Answered() && identity.sector.size() >= kSectorSize) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "ops/DownloadOutcome.h"
 #include "ops/Identify.h"
@@ -27,6 +28,9 @@ class FirmwareProtocol {
  public:
   virtual ~FirmwareProtocol() = default;
 
+  // Why the request cannot go to this kind of drive at all, known before
+  // anything is sent to it; none when it can.
+  virtual std::optional<std::string> RequestRefusal() = 0;
   // The drive's identity before anything is sent, and what it says of
   // firmware updates, kept in the report.
   virtual IdentifyOutcome ReadDrive() = 0;

@@ -25,7 +25,14 @@ std::uint8_t ModeOf(const UpdateRequest& r) {
   return r.kind == UpdateRequest::Kind::vendor ? kVendorDownloadMode : r.mode.value_or(0);
 }
 
-std::string SystemDiskRefusal(const std::string& disk, std::uint8_t mode, RunningSystem system) {
+std::string SystemDiskRefusal(const std::string& disk, std::uint8_t mode, RunningSystem system,
+                              bool nvme) {
+  if (nvme) {
+    return "the NVMe controller of " + disk + " holds the running system, and --activate now "
+           "switches it to new firmware at once, under it: the system can stop, and what it has "
+           "not yet written can be lost. The safe way: activation at the next reset (leave "
+           "--activate now out), then a power cycle";
+  }
   char hex[3];
   std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(mode));
   const std::string risk = disk + " holds the running system, and mode " + hex +
@@ -51,10 +58,10 @@ class Procedure {
   }
 
   UpdateReport Run() {
-    // Nothing of this procedure is an NVMe command yet: refused before
-    // anything goes out, IDENTIFY included.
-    if (t_.state.DriveTarget.kind == TransportKind::nvme) {
-      const std::string why = NvmeDownloadRefusal(r_.kind == UpdateRequest::Kind::vendor);
+    // What this kind of drive cannot take at all: refused before anything
+    // goes out, its identify command included.
+    if (const auto refusal = protocol_->RequestRefusal()) {
+      const std::string& why = *refusal;
       report_.refusals.push_back(why);
       u_.ops.host.LogLine("Refused: " + why);
       return Ended(Stage::identify, Result::refused, why);
@@ -158,14 +165,18 @@ class Procedure {
     return true;
   }
 
+  bool Nvme() const { return t_.state.DriveTarget.kind == TransportKind::nvme; }
+
   std::string DiskName() const {
     return r_.devicePath ? *r_.devicePath : "the drive on the channel";
   }
 
   std::optional<std::string> DiskUseRefusal() {
     const std::string disk = DiskName();
-    use_ = r_.devicePath ? u_.diskUsers.OfDisk(*r_.devicePath)
-                         : u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort);
+    // Firmware belongs to the controller: every namespace it serves counts.
+    use_ = !r_.devicePath ? u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort)
+           : Nvme()       ? u_.diskUsers.OfController(*r_.devicePath)
+                          : u_.diskUsers.OfDisk(*r_.devicePath);
     const DiskUse& use = use_;
     switch (use.state) {
       case DiskUse::State::free:
@@ -189,7 +200,7 @@ class Procedure {
       return true;
     }
     if (!protocol_->SwitchesAtOnce()) return true;
-    const std::string why = SystemDiskRefusal(DiskName(), *r_.mode, use_.system);
+    const std::string why = SystemDiskRefusal(DiskName(), *r_.mode, use_.system, Nvme());
     report_.refusals.push_back(why);
     if (u_.questions.SendToSystemDisk(why)) return true;
     Ended(Stage::driveChecks, Result::refused, why);
@@ -237,6 +248,8 @@ class Procedure {
 
   bool Unlock() {
     report_.stage = Stage::unlock;
+    // The unlock is an ATA command; an NVMe drive of that maker takes none.
+    if (Nvme()) return true;
     if (!IsWdcDrive(report_.before)) {
       u_.ops.host.LogLine("Vendor unlock left out: not a WDC drive");
       return true;
@@ -337,6 +350,18 @@ std::string RevisionLine(const UpdateReport& report) {
   if (!report.revisionAfter) {
     return "Firmware revision " + before + " -> not read: the drive did not answer IDENTIFY within " +
            std::to_string(kReidentifyTimeLimit.count() / 1000) + " s";
+  }
+  if (report.slot) {
+    const std::string image = report.slotRevision.empty() ? "the new firmware" : report.slotRevision;
+    const std::string slot = std::to_string(*report.slot);
+    if (report.storedOnly) {
+      return "Firmware revision " + before + "; " + image + " is stored in slot " + slot +
+             ", not activated (0F activates it)";
+    }
+    if (!report.waitsFor.empty()) {
+      return "Firmware revision " + before + "; " + image + " waits in slot " + slot + " for " +
+             report.waitsFor;
+    }
   }
   if (report.download.mode == kDlmcDeferred && *report.revisionAfter == before) {
     return "Firmware revision " + before + "; the new firmware waits for activation (0F)";
