@@ -40,6 +40,10 @@ class NvmeFirmware : public FirmwareProtocol {
       return "on Windows an NVMe drive's firmware goes only through the storage stack's firmware "
              "interface, which this version does not use for NVMe drives yet";
     }
+    if (r_.segments.blocks || r_.segments.fromDrive) {
+      return "segment sizes are DOWNLOAD MICROCODE's; an NVMe drive's pieces follow its own "
+             "limits (MDTS, FWUG)";
+    }
     if (*r_.mode == kDlmcTemporary) {
       return "an NVMe drive has no temporary image (mode 01): use 07, which activates the image "
              "at the next reset";
@@ -71,9 +75,11 @@ class NvmeFirmware : public FirmwareProtocol {
       why.push_back("slot " + std::to_string(*r_.slot) + " is not there: the controller has " +
                     std::to_string(c.slotCount) + (c.slotCount == 1 ? " slot" : " slots"));
     }
-    if (!slot_) {
+    if (!slot_ && !info_.slots) {
       why.push_back("the firmware slot log cannot be read (" + info_.logFailure +
                     "), so which slot is active is unknown: name one with --slot");
+    }
+    if (!slot_) {
       // Sent anyway: the lowest slot that takes an image.
       slot_ = c.slot1ReadOnly && c.slotCount > 1 ? 2 : 1;
       report_.slot = slot_;

@@ -172,7 +172,7 @@ class Procedure {
   }
 
   std::optional<std::string> DiskUseRefusal() {
-    const std::string disk = DiskName();
+    const std::string disk = Nvme() ? "the NVMe controller of " + DiskName() : DiskName();
     // Firmware belongs to the controller: every namespace it serves counts.
     use_ = !r_.devicePath ? u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort)
            : Nvme()       ? u_.diskUsers.OfController(*r_.devicePath)

@@ -101,6 +101,7 @@ TEST(CliNvme, UpdatesAndTheirRefusalsOnTheCommandLine) {
   CliRunner cli;
   const std::string image = cli.WriteFile("fw.bin", sim::MakeBenchFirmware("3.0", 600)).string();
   const std::string odd = cli.WriteFile("odd.bin", std::vector<std::uint8_t>(1030, 1)).string();
+  const std::string same = cli.WriteFile("same.bin", sim::MakeBenchFirmware("1.0", 8)).string();
   const std::string now =
       cli.WriteFile("now.ini", "[nvme n]\nslots = 3\nslot1 = 1.0\nactive-slot = 1\n"
                                "activate-without-reset = yes\n[disk]\nnvme = n\n")
@@ -129,6 +130,10 @@ TEST(CliNvme, UpdatesAndTheirRefusalsOnTheCommandLine) {
       {{"--sim=" + now, "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--activate",
         "now"},
        0, "", "firmware revision 1.0 -> 3.0\n"},
+      // A change now was due and did not come.
+      {{"--sim=" + now, "dlmc", "--drive", "0", "--mode", "07", same, "--yes", "--activate",
+        "now"},
+       4, "", "revision unchanged: the download completed, but the drive still reports 1.0"},
       {{"--sim=" + now, "dlmc", "--drive", "0", "--mode", "0E", image, "--yes", "--slot", "3"}, 0,
        "", "firmware revision 1.0; 3.0 is stored in slot 3, not activated (0F activates it)\n"},
       {{"--sim=" + reset, "dlmc", "--drive", "0", "--mode", "07", image, "--yes"}, 0, "",
@@ -147,6 +152,10 @@ TEST(CliNvme, UpdatesAndTheirRefusalsOnTheCommandLine) {
        ""},
       {{"--sim", "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--slot", "2"}, 2, "",
        "refused: a firmware slot and when new firmware runs are chosen on NVMe drives"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "03", image, "--yes", "--segment-blocks", "8"},
+       2, "Bus Type:NVMe\nRefused: segment sizes are DOWNLOAD MICROCODE's; an NVMe drive's pieces "
+          "follow its own limits (MDTS, FWUG)\n",
+       "refused: segment sizes"},
       {{"--sim", "dlmc", "--drive", "3", "--mode", "01", image, "--slot", "2"}, 2, "",
        "--slot belongs to dlmc --mode 03, 07, 0E or 0F"},
       {{"--sim", "dlmc", "--drive", "3", "--mode", "0E", image, "--activate", "now"}, 2, "",
@@ -194,6 +203,37 @@ TEST(CliNvme, UpdatesAndTheirRefusalsOnTheCommandLine) {
   EXPECT_NE(info.out.find("active-slot\t2\nnext-slot\t2\nslot1\t211050WD\nslot2\t3.0\n"),
             std::string::npos)
       << info.out;
+}
+
+// What goes to the controller: pieces of MDTS's 128 KiB at following dword
+// offsets, each with 120 s, then the commit of slot 2 with action 1 and
+// MTFA's 150 s, then Identify and the slot log again.
+TEST(CliNvme, TheTraceShowsThePiecesTheCommitAndTheirTimeLimits) {
+  CliRunner cli;
+  const std::string image = cli.WriteFile("fw.bin", sim::MakeBenchFirmware("3.0", 600)).string();
+  const std::string bench =
+      cli.WriteFile("t.ini", "[nvme n]\nslots = 2\nslot1 = 1.0\nactive-slot = 1\nmtfa = 1500\n"
+                             "[disk]\nnvme = n\n")
+          .string();
+  const CliResult r =
+      cli.Run({"--sim=" + bench, "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--trace"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string sent;
+  for (std::size_t at = r.err.find("-> NVMe"); at != std::string::npos;
+       at = r.err.find("-> NVMe", at + 1)) {
+    sent += r.err.substr(at + 15, r.err.find('\n', at) - at - 15) + "\n";
+  }
+  const std::string rest = " 00000000 00000000 00000000 00000000";
+  EXPECT_EQ(sent,
+            "06 nsid 00000000 cdw10-15 00000001 00000000" + rest + ", in 4096 bytes, limit 5 s\n"
+            "02 nsid FFFFFFFF cdw10-15 007F0003 00000000" + rest + ", in 512 bytes, limit 5 s\n"
+            "11 nsid 00000000 cdw10-15 00007FFF 00000000" + rest + ", out 131072 bytes, limit 120 s\n"
+            "11 nsid 00000000 cdw10-15 00007FFF 00008000" + rest + ", out 131072 bytes, limit 120 s\n"
+            "11 nsid 00000000 cdw10-15 00002BFF 00010000" + rest + ", out 45056 bytes, limit 120 s\n"
+            "10 nsid 00000000 cdw10-15 0000000A 00000000" + rest + ", no data, limit 150 s\n"
+            "06 nsid 00000000 cdw10-15 00000001 00000000" + rest + ", in 4096 bytes, limit 5 s\n"
+            "06 nsid 00000000 cdw10-15 00000001 00000000" + rest + ", in 4096 bytes, limit 5 s\n"
+            "02 nsid FFFFFFFF cdw10-15 007F0003 00000000" + rest + ", in 512 bytes, limit 5 s\n");
 }
 
 TEST(CliNvme, TraceShowsTheCommandsAndARecordingPlaysBackWithTheSerialMasked) {

@@ -177,6 +177,11 @@ TEST(NvmeUpdate, WhatTheControllerCannotTakeIsRefusedBeforeAnythingGoesOutUnless
        "the controller does not activate firmware without a reset", {kId, kLog}, ""},
       {"0F on an empty slot", "", Mode(0x0F), image, "slot 3 holds no firmware to activate",
        {kId, kLog}, "invalid firmware image"},
+      {"the slot log unread", "refuse-opcode = 02\nrefuse-status = 4109\n", Mode(0x07), image,
+       "the firmware slot log cannot be read (the controller refused it (command specific 09h "
+       "(invalid log page), do not retry)), so which slot is active is unknown: name one with "
+       "--slot",
+       {kId, kLog}, ""},
       {"no whole dwords", "", Mode(0x07), odd, "Refused: the file has 1030 bytes, no whole number",
        {kId, kLog}, ""},
   };
@@ -289,6 +294,44 @@ TEST(NvmeUpdate, EveryNamespaceOfTheControllerCountsForItsUsersAndTheSystemDisk)
     EXPECT_EQ(n.download.Completed(), second);
     EXPECT_EQ(now.Controller().activeSlot, second ? 3 : 2);
   }
+}
+
+// The bench as Windows' device I/O shows it: with the storage stack's
+// firmware interface, which is the only way it lets firmware reach an NVMe
+// drive.
+class WindowsLikeIo : public DeviceIo {
+ public:
+  explicit WindowsLikeIo(DeviceIo& io) : io_(io) {}
+  OsHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
+                       std::uint32_t disposition, std::uint32_t flags) override {
+    return io_.CreateFileA(path, access, share, disposition, flags);
+  }
+  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& r) override { return io_.AtaPassThrough(h, r); }
+  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& r) override {
+    return io_.ScsiPassThrough(h, r);
+  }
+  NvmeAdminAnswer NvmeAdmin(OsHandle h, const NvmeAdminRequest& r) override { return io_.NvmeAdmin(h, r); }
+  bool CloseHandle(OsHandle h) override { return io_.CloseHandle(h); }
+  std::uint32_t GetLastError() override { return io_.GetLastError(); }
+  std::string SystemMessageText(std::uint32_t code) override { return io_.SystemMessageText(code); }
+  bool HasFirmwareInterface() override { return true; }
+
+ private:
+  DeviceIo& io_;
+};
+
+TEST(NvmeUpdate, OnWindowsNothingIsSentUntilItsFirmwareInterfaceCarriesIt) {
+  NvmeBench b(kController + "[disk]\nnvme = n\n");
+  WindowsLikeIo io(b.bench->Io());
+  OperationContext ctx{b.state, b.bench->Ports(), io, b.host};
+  UpdateContext update{ctx, b.questions, b.bench->Users(), b.bench->Clock()};
+  UpdateRequest request = Mode(0x07);
+  request.devicePath = sim::DefaultDiskPath(0);
+  const UpdateReport r = RunUpdate(update, request);
+  EXPECT_EQ(r.download.result, DownloadOutcome::Result::refused);
+  EXPECT_EQ(r.download.what.rfind("on Windows an NVMe drive's firmware goes only through", 0), 0u)
+      << r.download.what;
+  EXPECT_TRUE(b.Sent().empty());
 }
 
 TEST(NvmeUpdate, TheCommitsTimeLimitAndTheSlotChoice) {
