@@ -17,6 +17,7 @@
 #include "sim/Bench.h"
 #include "sim/BenchFile.h"
 #include "sim/BenchFirmware.h"
+#include "transport/ForwardingDeviceIo.h"
 
 namespace brisquel::test {
 namespace {
@@ -299,25 +300,10 @@ TEST(NvmeUpdate, EveryNamespaceOfTheControllerCountsForItsUsersAndTheSystemDisk)
 // The bench as Windows' device I/O shows it: with the storage stack's
 // firmware interface, which is the only way it lets firmware reach an NVMe
 // drive.
-class WindowsLikeIo : public DeviceIo {
+class WindowsLikeIo : public ForwardingDeviceIo {
  public:
-  explicit WindowsLikeIo(DeviceIo& io) : io_(io) {}
-  OsHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
-                       std::uint32_t disposition, std::uint32_t flags) override {
-    return io_.CreateFileA(path, access, share, disposition, flags);
-  }
-  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& r) override { return io_.AtaPassThrough(h, r); }
-  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& r) override {
-    return io_.ScsiPassThrough(h, r);
-  }
-  NvmeAdminAnswer NvmeAdmin(OsHandle h, const NvmeAdminRequest& r) override { return io_.NvmeAdmin(h, r); }
-  bool CloseHandle(OsHandle h) override { return io_.CloseHandle(h); }
-  std::uint32_t GetLastError() override { return io_.GetLastError(); }
-  std::string SystemMessageText(std::uint32_t code) override { return io_.SystemMessageText(code); }
+  using ForwardingDeviceIo::ForwardingDeviceIo;
   bool HasFirmwareInterface() override { return true; }
-
- private:
-  DeviceIo& io_;
 };
 
 TEST(NvmeUpdate, OnWindowsNothingIsSentUntilItsFirmwareInterfaceCarriesIt) {
