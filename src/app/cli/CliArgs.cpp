@@ -472,10 +472,13 @@ Options:
   --ask              ask before a lasting download on the bench too, as on a real drive
   --force            send although the checks before a download refuse: a drive that says it
                      does not support the mode, IDENTIFY unreadable or not valid, no split of
-                     the image within the drive's segment limits, a disk in use
+                     the image within the drive's segment limits, a disk in use; on NVMe also
+                     no firmware commands listed, a read-only or missing slot, an unreadable
+                     slot log, --activate now where the controller says it cannot
   --force-system-disk  with --force: let modes 01, 03, 07 and 0F switch the firmware of the disk
                      the running system is on, which --force alone refuses (safe: 0E then a
-                     power cycle, or on Windows 0E then 0F through its firmware interface)
+                     power cycle, or on Windows 0E then 0F through its firmware interface; on
+                     NVMe only --activate now asks, and activation at the next reset is safe)
   --via passthrough|system  modes 0E and 0F: through ATA pass-through, or through Windows'
                      firmware interface, which tells the storage stack (by default the
                      interface where the disk's driver offers it and the image fits it)
