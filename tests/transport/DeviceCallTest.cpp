@@ -35,14 +35,14 @@ class BlockingIo : public FakeDeviceIo {
 class ScriptedClock : public WaitClock {
  public:
   explicit ScriptedClock(milliseconds doneAt) : doneAt_(doneAt) {}
-  bool Wait(const std::shared_future<void>& done, milliseconds slice) override {
+  bool Wait(CallDone& done, milliseconds slice) override {
     now += slice;
     if (now >= doneAt_ && !finished_) {
       finished_ = true;
       drive.set_value();
     }
     if (!finished_) return false;
-    done.wait();
+    done.Wait();
     return true;
   }
   milliseconds now{0};
