@@ -45,9 +45,7 @@ void CallDone::Tell(std::exception_ptr thrown) {
   sem_post(&told_->sem);
 }
 
-void CallDone::Rethrow() {
-  if (std::exception_ptr thrown = std::exchange(thrown_, nullptr)) std::rethrow_exception(thrown);
-}
+std::exception_ptr CallDone::Take() { return std::exchange(thrown_, nullptr); }
 
 namespace {
 
@@ -82,6 +80,8 @@ DeviceCallWorker::~DeviceCallWorker() {
 
 std::uint64_t DeviceCallWorker::ThreadsStarted() { return threadsStarted; }
 
+void DeviceCallWorker::Free() { busy_ = false; }
+
 CallDone* DeviceCallWorker::Hand(const std::function<void()>& call) {
   if (busy_.exchange(true)) return nullptr;
   call_ = &call;
@@ -93,11 +93,10 @@ void DeviceCallWorker::Serve() {
   for (;;) {
     work_.Wait();
     if (stop_) return;
-    const std::exception_ptr thrown = Run(*call_);
-    // Free before the end is told: the caller may hand the next request as
-    // soon as it sees it.
-    busy_ = false;
-    done_.Tell(thrown);
+    // Still busy once told: the caller frees the worker when it has taken
+    // the end, so a request made from inside its pumps meanwhile can never
+    // take this end for its own.
+    done_.Tell(Run(*call_));
   }
 }
 
@@ -126,7 +125,9 @@ void RunDeviceCall(TransportContext& t, const std::function<void()>& call) {
     }
   }
   if (own.joinable()) own.join();
-  done->Rethrow();
+  const std::exception_ptr thrown = done->Take();
+  if (!ownDone) t.state.CallWorker->Free();
+  if (thrown) std::rethrow_exception(thrown);
 }
 
 }  // namespace brisquel

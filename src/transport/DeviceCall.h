@@ -39,8 +39,8 @@ class CallDone {
   bool WaitFor(std::chrono::milliseconds slice);
   void Wait();
   void Tell(std::exception_ptr thrown);
-  // Once told: throws what the request threw.
-  void Rethrow();
+  // Once told: what the request threw, if anything.
+  std::exception_ptr Take();
 
  private:
   struct Signal;
@@ -67,10 +67,12 @@ class DeviceCallWorker {
   DeviceCallWorker& operator=(const DeviceCallWorker&) = delete;
 
   // Starts `call` on the worker; its end is told to the result, which lives
-  // as long as the worker. None while the worker runs another (a request
-  // made from inside a pump): that one gets a thread of its own. `call`
-  // lives until the result is told.
+  // as long as the worker. None while the worker's last request is not yet
+  // taken (one made from inside a pump): that one gets a thread of its own.
+  // `call` lives until the result is told.
   CallDone* Hand(const std::function<void()>& call);
+  // The handed request's end has been taken: the worker takes the next.
+  void Free();
 
   // Threads started for requests, by the workers and beside them.
   static std::uint64_t ThreadsStarted();
