@@ -17,7 +17,6 @@
 #include "sim/BenchClock.h"
 #include "transport/AtaTypes.h"
 #include "transport/DeviceIo.h"
-#include "transport/ForwardingDeviceIo.h"
 
 namespace brisquel::benchmarks {
 
@@ -86,8 +85,6 @@ class ForwardingPorts : public PortLibrary {
  private:
   PortLibrary& inner_;
 };
-
-using ForwardingIo = ForwardingDeviceIo;
 
 // A window that never has anything to do; the firmware dialog answers `file`.
 // `onPump`, when set, runs at every pump.

@@ -17,7 +17,7 @@
 #include "sim/Bench.h"
 #include "sim/BenchFile.h"
 #include "sim/BenchFirmware.h"
-#include "transport/ForwardingDeviceIo.h"
+#include "transport/DeviceIo.h"
 
 namespace brisquel::test {
 namespace {

@@ -12,7 +12,6 @@
 
 #include "platform/windows/portable/NvmeQuery.h"
 #include "transport/DeviceIo.h"
-#include "transport/ForwardingDeviceIo.h"
 
 namespace brisquel::winpt {
 

@@ -13,7 +13,6 @@
 #include "sim/Bench.h"
 #include "sim/BenchFirmware.h"
 #include "transport/Bytes.h"
-#include "transport/ForwardingDeviceIo.h"
 #include "ui/TargetSelection.h"
 
 namespace brisquel::winpt::test {
