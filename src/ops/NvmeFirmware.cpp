@@ -5,7 +5,9 @@
 #include "ops/CommandFailure.h"
 #include "ops/DownloadCheck.h"
 #include "ops/StandardDownload.h"
+#include "ops/SystemFirmwareInterface.h"
 #include "ops/UpdateProcedure.h"
+#include "transport/FirmwareCalls.h"
 #include "transport/NvmeCommands.h"
 
 namespace brisquel {
@@ -14,6 +16,8 @@ namespace {
 constexpr const char* kCommitName = "Firmware Commit";
 constexpr const char* kPieceName = "Firmware Image Download";
 constexpr const char* kNextReset = "the next reset";
+// The cap on a piece where the storage stack states no largest one.
+constexpr auto kLargestStackPiece = static_cast<std::uint32_t>(kTransferBufferSize);
 
 std::uint32_t BlocksOf(std::size_t bytes) {
   return static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize);
@@ -23,22 +27,31 @@ std::string KiB(std::uint64_t bytes) {
   return bytes % 1024 == 0 ? std::to_string(bytes / 1024) + " KiB" : std::to_string(bytes) + " bytes";
 }
 
+// The slots as the storage stack's GET_INFO lists them, in the controller's
+// terms, so that one rule picks the slot on every system.
+NvmeControllerFacts SlotsOf(const FirmwareInterfaceInfo& info) {
+  NvmeControllerFacts c;
+  c.slotCount = static_cast<int>(info.firmwareSlots.size());
+  for (const FirmwareSlotState& slot : info.firmwareSlots) {
+    if (slot.number == 1) c.slot1ReadOnly = slot.readOnly;
+  }
+  return c;
+}
+
 class NvmeFirmware : public FirmwareProtocol {
  public:
   NvmeFirmware(OperationContext& ops, const UpdateRequest& request, UpdateReport& report)
-      : ops_(ops), t_(ops.transport), r_(request), report_(report) {}
+      : ops_(ops),
+        t_(ops.transport),
+        r_(request),
+        report_(report),
+        stack_(ops.transport.io.HasFirmwareInterface()) {}
 
   std::optional<std::string> RequestRefusal() override {
     if (r_.kind == UpdateRequest::Kind::vendor) return NvmeVendorRefusal();
     if (!r_.mode) {
       return "a typed mode sends the vendor unlock alone, an ATA command that an NVMe drive does "
              "not take";
-    }
-    // Windows' storage stack takes no firmware command through its NVMe
-    // pass-through; its own firmware interface carries them.
-    if (t_.io.HasFirmwareInterface()) {
-      return "on Windows an NVMe drive's firmware goes only through the storage stack's firmware "
-             "interface, which this version does not use for NVMe drives yet";
     }
     if (r_.segments.blocks || r_.segments.fromDrive) {
       return "segment sizes are DOWNLOAD MICROCODE's; an NVMe drive's pieces follow its own "
@@ -48,12 +61,60 @@ class NvmeFirmware : public FirmwareProtocol {
       return "an NVMe drive has no temporary image (mode 01): use 07, which activates the image "
              "at the next reset";
     }
+    if (!stack_ && r_.via == FirmwareVia::system) {
+      return "--via system names Windows' firmware interface, which this system does not have";
+    }
+    return stack_ ? StackRefusal() : std::nullopt;
+  }
+
+  // Windows' storage stack takes no firmware command through its NVMe
+  // pass-through: only its firmware interface, whose driver picks the commit
+  // actions. What that cannot say is refused before anything goes out.
+  std::optional<std::string> StackRefusal() const {
+    const FirmwareInterfaceInfo& info = t_.state.FirmwareInterface;
+    if (auto refusal = FirmwareInterfaceRefusal(info, TransportKind::nvme, t_.io)) {
+      return "on Windows an NVMe drive's firmware goes only through the storage stack's firmware "
+             "interface, and " + *refusal;
+    }
+    if (r_.via == FirmwareVia::passThrough) {
+      return "on Windows an NVMe drive's firmware goes only through the storage stack's firmware "
+             "interface, not pass-through";
+    }
+    if (*r_.mode == kDlmcDeferred) {
+      return "on Windows the storage stack commits an NVMe image only as it activates it: storing "
+             "it without an activation (0E) cannot be asked for; use 07, or 03";
+    }
+    if (r_.activateNow) {
+      return "on Windows the storage stack's driver decides when new firmware runs (at once where "
+             "the controller can, else at the next reset): leave --activate now out";
+    }
+    if (r_.slot) {
+      const auto listed = std::find_if(info.firmwareSlots.begin(), info.firmwareSlots.end(),
+                                       [&](const FirmwareSlotState& s) { return s.number == *r_.slot; });
+      std::string offered;
+      for (const FirmwareSlotState& s : info.firmwareSlots) {
+        if (*r_.mode == kDlmcActivate || !s.readOnly) {
+          offered += (offered.empty() ? "" : ", ") + std::to_string(s.number);
+        }
+      }
+      if (listed == info.firmwareSlots.end() || (*r_.mode != kDlmcActivate && listed->readOnly)) {
+        return "the storage stack does not offer slot " + std::to_string(*r_.slot) + " for this (" +
+               (offered.empty() ? std::string("it offers none") : "it offers " + offered) + ")";
+      }
+    }
     return std::nullopt;
   }
 
   IdentifyOutcome ReadDrive() override {
     info_ = ReadNvmeInfo(t_);
-    if (info_.controller) {
+    if (stack_) {
+      // The slot the stack offers, whatever the controller's own log says.
+      const FirmwareInterfaceInfo& info = t_.state.FirmwareInterface;
+      NvmeSlotLog active;
+      active.activeSlot = info.activeSlot;
+      slot_ = ChooseNvmeSlot(SlotsOf(info), active, r_.slot);
+      report_.slot = slot_;
+    } else if (info_.controller) {
       slot_ = ChooseNvmeSlot(*info_.controller, info_.slots, r_.slot);
       report_.slot = slot_;
     }
@@ -108,10 +169,26 @@ class NvmeFirmware : public FirmwareProtocol {
       return "Refused: the file has " + std::to_string(imageBytes) +
              " bytes, no whole number of dwords (4 bytes), which Firmware Image Download carries";
     }
+    const FirmwareInterfaceInfo& info = t_.state.FirmwareInterface;
+    if (stack_ && !FirmwarePieceBytes(imageBytes, info, kLargestStackPiece)) {
+      return "Refused: the file's " + std::to_string(imageBytes) +
+             " bytes do not go in pieces of the storage stack's alignment (" +
+             std::to_string(info.alignment) + " bytes) of at most " +
+             std::to_string(info.maxPiece) + " bytes";
+    }
     return std::nullopt;
   }
 
-  std::optional<std::string> PlanPieces(std::size_t) override {
+  std::optional<std::string> PlanPieces(std::size_t imageBytes) override {
+    if (stack_) {
+      // The driver splits each piece by the controller's limits itself.
+      const FirmwareInterfaceInfo& info = t_.state.FirmwareInterface;
+      pieceBytes_ = FirmwarePieceBytes(imageBytes, info, kLargestStackPiece).value_or(0);
+      report_.pieceBytes = pieceBytes_;
+      report_.pieceWhy = "the storage stack's alignment " + KiB(info.alignment) +
+                         ", largest piece " + KiB(info.maxPiece);
+      return std::nullopt;
+    }
     const NvmePiecePlan plan =
         PlanNvmePieces(info_.controller.value_or(NvmeControllerFacts{}), r_.queueBytes);
     report_.pieceWhy = plan.why;
@@ -126,6 +203,7 @@ class NvmeFirmware : public FirmwareProtocol {
   std::uint32_t LargestPiece() const override { return pieceBytes_; }
 
   DownloadOutcome Send(const std::string& file, std::span<const std::uint8_t> image) override {
+    if (stack_) return SendThroughStack(file, image);
     const std::uint8_t mode = *r_.mode;
     DownloadOutcome outcome;
     if (!BeginDownload(ops_.host, outcome, mode, file, image.size())) return outcome;
@@ -168,9 +246,13 @@ class NvmeFirmware : public FirmwareProtocol {
   }
 
   CommandResult Finish() override {
+    if (stack_) {
+      t_.host.LogLine(kThroughFirmwareInterfaceLine);
+      return FirmwareCallResult(ActivateFirmware(t_, StackSlot(), true));
+    }
     return Commit(r_.activateNow ? kNvmeCommitActivateNow : kNvmeCommitActivateAtReset);
   }
-  const char* FinishName() const override { return kCommitName; }
+  const char* FinishName() const override { return stack_ ? kFirmwareActivateCall : kCommitName; }
 
   void ReadBack(RetryClock& clock) override {
     const std::optional<IdentifyOutcome> after = IdentifyAfterDownload(t_, clock);
@@ -187,6 +269,13 @@ class NvmeFirmware : public FirmwareProtocol {
       report_.storedOnly = true;
       return;
     }
+    if (stack_) {
+      // The driver chose: a revision that did not change waits for the reset.
+      if (report_.before.command && report_.before.firmware == after->firmware) {
+        report_.waitsFor = kNextReset;
+      }
+      return;
+    }
     if (!r_.activateNow && report_.waitsFor.empty()) report_.waitsFor = kNextReset;
     // A change now was due: the controller said it ran the image at once.
     report_.revisionUnchanged = report_.waitsFor.empty() && report_.before.command &&
@@ -194,6 +283,27 @@ class NvmeFirmware : public FirmwareProtocol {
   }
 
  private:
+  std::uint8_t StackSlot() const { return static_cast<std::uint8_t>(slot_.value_or(0)); }
+
+  // The pieces by DOWNLOAD, then ACTIVATE of their slot; Break before it
+  // leaves the running firmware as it was.
+  DownloadOutcome SendThroughStack(const std::string& file, std::span<const std::uint8_t> image) {
+    ops_.host.LogLine(kThroughFirmwareInterfaceLine);
+    DownloadOutcome outcome;
+    if (!BeginDownload(ops_.host, outcome, *r_.mode, file, image.size())) return outcome;
+    CommandResult last = SendFirmwarePieces(ops_, outcome, StackSlot(), image, pieceBytes_);
+    const char* failed = kFirmwareDownloadCall;
+    if (last && t_.state.BreakFlag) last.end = CommandEnd::stopped;
+    if (last) {
+      last = FirmwareCallResult(ActivateFirmware(t_, StackSlot()));
+      failed = kFirmwareActivateCall;
+    }
+    outcome.result = ResultOf(last);
+    outcome.what = WhatEnded(last, failed, t_);
+    ops_.host.LogLine(ClosingLine(outcome));
+    return outcome;
+  }
+
   CommandResult Commit(std::uint8_t action) {
     NvmeAdminRequest request = FirmwareCommitRequest(static_cast<std::uint8_t>(slot_.value_or(0)), action);
     request.timeLimit =
@@ -216,6 +326,7 @@ class NvmeFirmware : public FirmwareProtocol {
   NvmeInfo info_;
   std::optional<int> slot_;
   std::uint32_t pieceBytes_ = kNvmeDefaultPieceBytes;
+  const bool stack_;  // Windows: through the storage stack's firmware interface
 };
 
 }  // namespace

@@ -8,13 +8,13 @@
 namespace brisquel {
 namespace {
 
-constexpr const char* kDownloadCall = "IOCTL_STORAGE_FIRMWARE_DOWNLOAD";
-
 std::uint32_t BlocksOf(std::size_t bytes) {
   return static_cast<std::uint32_t>((bytes + kSectorSize - 1) / kSectorSize);
 }
 
-CommandResult Refused(std::uint32_t error) {
+}  // namespace
+
+CommandResult FirmwareCallResult(std::uint32_t error) {
   CommandResult result{CommandEnd::completed};
   if (error != 0) {
     result.end = CommandEnd::systemRefused;
@@ -23,12 +23,10 @@ CommandResult Refused(std::uint32_t error) {
   return result;
 }
 
-}  // namespace
-
 std::optional<std::string> FirmwareInterfaceRefusal(const FirmwareInterfaceInfo& info,
                                                     TransportKind kind, DeviceIo& io) {
-  if (kind != TransportKind::ataPassThrough) {
-    return "it serves drives reached through ATA pass-through only";
+  if (kind != TransportKind::ataPassThrough && kind != TransportKind::nvme) {
+    return "it serves ATA and NVMe disks only";
   }
   if (!info.onThisSystem) return "this system has no such interface";
   switch (info.systemError) {
@@ -75,6 +73,16 @@ DownloadOutcome SendThroughFirmwareInterface(OperationContext& ctx, const std::s
   DownloadOutcome outcome;
   if (!BeginDownload(ctx.host, outcome, kDlmcDeferred, file, image.size())) return outcome;
   const std::uint8_t slot = t.state.FirmwareInterface.WritableSlot().value_or(0);
+  const CommandResult last = SendFirmwarePieces(ctx, outcome, slot, image, pieceBytes);
+  outcome.result = ResultOf(last);
+  outcome.what = WhatEnded(last, kFirmwareDownloadCall, t);
+  ctx.host.LogLine(ClosingLine(outcome));
+  return outcome;
+}
+
+CommandResult SendFirmwarePieces(OperationContext& ctx, DownloadOutcome& outcome, std::uint8_t slot,
+                                 std::span<const std::uint8_t> image, std::uint32_t pieceBytes) {
+  TransportContext& t = ctx.transport;
   CommandResult last{CommandEnd::completed};
   for (std::size_t offset = 0; offset < image.size();) {
     if (t.state.BreakFlag) {
@@ -90,22 +98,19 @@ DownloadOutcome SendThroughFirmwareInterface(OperationContext& ctx, const std::s
       piece.first = false;
       error = SendFirmwarePiece(t, piece);
     }
-    last = Refused(error);
+    last = FirmwareCallResult(error);
     if (!last) break;
     offset += n;
     outcome.sent = BlocksOf(offset);
     ctx.host.FirmwareProgress(outcome.sent, outcome.toSend);
   }
-  outcome.result = ResultOf(last);
-  outcome.what = WhatEnded(last, kDownloadCall, t);
-  ctx.host.LogLine(ClosingLine(outcome));
-  return outcome;
+  return last;
 }
 
 CommandResult ActivateThroughFirmwareInterface(TransportContext& t) {
   t.host.LogLine(kThroughFirmwareInterfaceLine);
   const std::uint8_t slot = t.state.FirmwareInterface.WritableSlot().value_or(0);
-  return Refused(ActivateFirmware(t, slot));
+  return FirmwareCallResult(ActivateFirmware(t, slot));
 }
 
 }  // namespace brisquel

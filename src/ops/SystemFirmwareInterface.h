@@ -40,6 +40,17 @@ std::optional<std::uint32_t> FirmwarePieceBytes(std::size_t imageBytes,
 // The log line before the download's own lines.
 inline constexpr const char* kThroughFirmwareInterfaceLine = "Through Windows' firmware interface";
 
+inline constexpr const char* kFirmwareDownloadCall = "IOCTL_STORAGE_FIRMWARE_DOWNLOAD";
+
+// A firmware call's error as a command's end: none (0) completes.
+CommandResult FirmwareCallResult(std::uint32_t error);
+
+// The image in pieces of `pieceBytes` to `slot`, each counted in `outcome` and
+// shown as progress, until one fails or Break is pressed: the last call's end.
+// The caller writes the download's first and closing lines.
+CommandResult SendFirmwarePieces(OperationContext& ctx, DownloadOutcome& outcome, std::uint8_t slot,
+                                 std::span<const std::uint8_t> image, std::uint32_t pieceBytes);
+
 // Mode 0E in pieces to the first writable slot, with the download's usual
 // lines and outcome.
 DownloadOutcome SendThroughFirmwareInterface(OperationContext& ctx, const std::string& file,

@@ -212,7 +212,9 @@ class Procedure {
   bool ChoosePath(std::optional<std::size_t> imageBytes, Stage stage) {
     report_.throughInterface = false;
     const bool deferred = r_.mode == kDlmcDeferred || r_.mode == kDlmcActivate;
-    if (r_.kind != UpdateRequest::Kind::dlmc || !deferred || r_.via == FirmwareVia::passThrough) {
+    // An NVMe drive's protocol chooses its own way.
+    if (r_.kind != UpdateRequest::Kind::dlmc || !deferred || r_.via == FirmwareVia::passThrough ||
+        Nvme()) {
       return true;
     }
     const FirmwareInterfaceInfo& info = t_.state.FirmwareInterface;

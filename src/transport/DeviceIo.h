@@ -75,7 +75,8 @@ class DeviceIo {
   virtual std::uint32_t FirmwareDownload(OsHandle, const FirmwarePieceRequest&) {
     return win32::ERROR_INVALID_FUNCTION_;
   }
-  virtual std::uint32_t FirmwareActivate(OsHandle, std::uint8_t) {
+  // `switchToExisting`: the slot's image as it is, with no download before.
+  virtual std::uint32_t FirmwareActivate(OsHandle, std::uint8_t /*slot*/, bool /*switchToExisting*/) {
     return win32::ERROR_INVALID_FUNCTION_;
   }
 };
@@ -115,8 +116,8 @@ class ForwardingDeviceIo : public DeviceIo {
   std::uint32_t FirmwareDownload(OsHandle h, const FirmwarePieceRequest& piece) override {
     return inner_.FirmwareDownload(h, piece);
   }
-  std::uint32_t FirmwareActivate(OsHandle h, std::uint8_t slot) override {
-    return inner_.FirmwareActivate(h, slot);
+  std::uint32_t FirmwareActivate(OsHandle h, std::uint8_t slot, bool switchToExisting) override {
+    return inner_.FirmwareActivate(h, slot, switchToExisting);
   }
 
  protected:

@@ -44,11 +44,11 @@ std::uint32_t SendFirmwarePiece(TransportContext& t, const FirmwarePieceRequest&
       t, call, [&] { return t.io.FirmwareDownload(handle, piece); }, Itself);
 }
 
-std::uint32_t ActivateFirmware(TransportContext& t, std::uint8_t slot) {
+std::uint32_t ActivateFirmware(TransportContext& t, std::uint8_t slot, bool switchToExisting) {
   FirmwareCall call{FirmwareCall::Kind::activate, slot, 0, 0, false, false};
   const OsHandle handle = t.state.DriveTarget.ataPassHandle;
   return Observed<std::uint32_t>(
-      t, call, [&] { return t.io.FirmwareActivate(handle, slot); }, Itself);
+      t, call, [&] { return t.io.FirmwareActivate(handle, slot, switchToExisting); }, Itself);
 }
 
 }  // namespace brisquel

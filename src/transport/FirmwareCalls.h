@@ -15,6 +15,6 @@ FirmwareInterfaceInfo QueryFirmwareInterface(TransportContext& t, OsHandle handl
 // DOWNLOAD and ACTIVATE on the target's ATA pass-through handle: the system's
 // error, 0 when done.
 std::uint32_t SendFirmwarePiece(TransportContext& t, const FirmwarePieceRequest& piece);
-std::uint32_t ActivateFirmware(TransportContext& t, std::uint8_t slot);
+std::uint32_t ActivateFirmware(TransportContext& t, std::uint8_t slot, bool switchToExisting = false);
 
 }  // namespace brisquel

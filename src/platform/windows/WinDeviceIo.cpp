@@ -92,8 +92,9 @@ std::uint32_t WinDeviceIo::FirmwareDownload(OsHandle handle, const FirmwarePiece
   return DownloadFirmwareIoctl(*this, handle, piece);
 }
 
-std::uint32_t WinDeviceIo::FirmwareActivate(OsHandle handle, std::uint8_t slot) {
-  return ActivateFirmwareIoctl(*this, handle, slot);
+std::uint32_t WinDeviceIo::FirmwareActivate(OsHandle handle, std::uint8_t slot,
+                                           bool switchToExisting) {
+  return ActivateFirmwareIoctl(*this, handle, slot, switchToExisting);
 }
 
 bool WinDeviceIo::CloseHandle(OsHandle handle) {

@@ -32,7 +32,7 @@ class WinDeviceIo : public DeviceIo, public IoControl {
   bool HasFirmwareInterface() override { return true; }
   FirmwareInterfaceInfo FirmwareInterface(OsHandle handle) override;
   std::uint32_t FirmwareDownload(OsHandle handle, const FirmwarePieceRequest& piece) override;
-  std::uint32_t FirmwareActivate(OsHandle handle, std::uint8_t slot) override;
+  std::uint32_t FirmwareActivate(OsHandle handle, std::uint8_t slot, bool switchToExisting) override;
 };
 
 }  // namespace brisquel::winpt

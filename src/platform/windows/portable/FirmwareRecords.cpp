@@ -69,9 +69,10 @@ std::vector<std::uint8_t> FirmwareDownloadBytes(const FirmwarePieceRequest& piec
   return bytes;
 }
 
-std::vector<std::uint8_t> FirmwareActivateBytes(std::uint8_t slot) {
+std::vector<std::uint8_t> FirmwareActivateBytes(std::uint8_t slot, bool switchToExisting) {
   FirmwareActivateRecord record{};
   record.version = record.size = sizeof record;
+  if (switchToExisting) record.flags = kFirmwareFlagSwitchToExisting;
   record.slot = slot;
   return Bytes(record);
 }
@@ -102,8 +103,9 @@ std::uint32_t DownloadFirmwareIoctl(IoControl& io, OsHandle handle, const Firmwa
              : io.GetLastError();
 }
 
-std::uint32_t ActivateFirmwareIoctl(IoControl& io, OsHandle handle, std::uint8_t slot) {
-  std::vector<std::uint8_t> record = FirmwareActivateBytes(slot);
+std::uint32_t ActivateFirmwareIoctl(IoControl& io, OsHandle handle, std::uint8_t slot,
+                                    bool switchToExisting) {
+  std::vector<std::uint8_t> record = FirmwareActivateBytes(slot, switchToExisting);
   std::uint32_t returned = 0;
   return io.DeviceIoControl(handle, kIoctlFirmwareActivate, record.data(),
                             static_cast<std::uint32_t>(record.size()), nullptr, 0, &returned)

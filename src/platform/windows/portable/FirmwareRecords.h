@@ -116,12 +116,14 @@ std::vector<std::uint8_t> FirmwareInfoQueryBytes();
 // None when the answer is shorter than its header or than the slots it counts.
 std::optional<FirmwareInterfaceInfo> ReadFirmwareInfo(std::span<const std::uint8_t> answer);
 std::vector<std::uint8_t> FirmwareDownloadBytes(const FirmwarePieceRequest& piece);
-std::vector<std::uint8_t> FirmwareActivateBytes(std::uint8_t slot);
+// `switchToExisting`: the slot's image as it is, nothing downloaded before.
+std::vector<std::uint8_t> FirmwareActivateBytes(std::uint8_t slot, bool switchToExisting = false);
 
 // The three calls over DeviceIoControl, as the backend makes them and a test's
 // stand-in answers them.
 FirmwareInterfaceInfo GetFirmwareInfoIoctl(IoControl& io, OsHandle handle);
 std::uint32_t DownloadFirmwareIoctl(IoControl& io, OsHandle handle, const FirmwarePieceRequest& piece);
-std::uint32_t ActivateFirmwareIoctl(IoControl& io, OsHandle handle, std::uint8_t slot);
+std::uint32_t ActivateFirmwareIoctl(IoControl& io, OsHandle handle, std::uint8_t slot,
+                                    bool switchToExisting);
 
 }  // namespace brisquel::winpt

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/windows/portable/FirmwareRecords.h"
+#include "platform/windows/portable/StandInIo.h"
 #include "transport/AtaCommands.h"
 #include "transport/AtaProtocol.h"
 #include "transport/DeviceIo.h"
@@ -72,16 +73,13 @@ class FirmwareDriverStandIn : public IoControl {
   }
 
   std::uint32_t Download(OsHandle drive, std::span<const std::uint8_t> in) {
-    if (in.size() < kFirmwareDownloadRecordSize) return Said("DOWNLOAD", 24);
-    FirmwareDownloadHeader h;
-    std::memcpy(&h, in.data(), sizeof h);
-    const std::string call = "DOWNLOAD slot " + std::to_string(h.slot) + " offset " +
-                             std::to_string(h.offset) + " bytes " + std::to_string(h.bufferSize) +
-                             " flags " + std::to_string(h.flags);
+    const std::optional<DownloadRecord> record = ReadDownloadRecord(in);
+    if (!record) return Said("DOWNLOAD", 24);
+    const FirmwareDownloadHeader& h = record->header;
+    const std::string& call = record->call;
     const std::uint32_t align = info.alignment ? info.alignment : 1;
-    const bool bad = h.version != kFirmwareDownloadRecordSize || h.size != in.size() ||
-                     h.size != kFirmwareDownloadRecordSize + h.bufferSize || !Writable(h.slot) ||
-                     h.bufferSize == 0 || h.bufferSize % align != 0 || h.offset % align != 0 ||
+    const bool bad = !record->sizesHold || !Writable(h.slot) ||
+                     h.bufferSize % align != 0 || h.offset % align != 0 ||
                      h.bufferSize > info.maxPiece || h.offset != expectedOffset_ ||
                      (refusesFirstSegmentFlag && (h.flags & kFirmwareFlagFirstSegment));
     if (bad) return Said(call, 87);

@@ -80,26 +80,8 @@ TEST(FirmwareRecords, GetInfosAnswerIsReadWithItsSlotsAndRefusedWhenShort) {
 }
 
 // The bench's device I/O with the firmware interface of a driver as the
-// stand-in answers it, over the same record calls as the Windows backend.
-class StandInIo : public ForwardingDeviceIo {
- public:
-  explicit StandInIo(DeviceIo& bench) : ForwardingDeviceIo(bench), driver(bench) {}
-  std::string SystemMessageText(std::uint32_t code) override {
-    return code == win32::ERROR_IO_DEVICE_ ? "I/O device error.\r\n" : "error text.\r\n";
-  }
-  bool HasFirmwareInterface() override { return true; }
-  FirmwareInterfaceInfo FirmwareInterface(OsHandle h) override {
-    return GetFirmwareInfoIoctl(driver, h);
-  }
-  std::uint32_t FirmwareDownload(OsHandle h, const FirmwarePieceRequest& piece) override {
-    return DownloadFirmwareIoctl(driver, h, piece);
-  }
-  std::uint32_t FirmwareActivate(OsHandle h, std::uint8_t slot) override {
-    return ActivateFirmwareIoctl(driver, h, slot);
-  }
-
-  FirmwareDriverStandIn driver;
-};
+// stand-in answers it.
+using AtaStandInIo = StandInIo<FirmwareDriverStandIn>;
 
 // A drive with offsets on a SATA disk, selected as the window selects it.
 struct Rig {
@@ -138,7 +120,7 @@ struct Rig {
   }
 
   std::unique_ptr<sim::Bench> bench;
-  StandInIo io;
+  AtaStandInIo io;
   TransportState state;
   brisquel::test::FakeOperationHost host{state.BreakFlag};
   OperationContext ctx{state, bench->Ports(), io, host};

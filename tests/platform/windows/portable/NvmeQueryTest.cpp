@@ -197,25 +197,6 @@ TEST(NvmeQuery, TheAdminRequestAnswersWithTheDataTheDriversErrorOrARefusal) {
   EXPECT_TRUE(io.codes.empty());
 }
 
-// The bench's device I/O with NVMe commands and the firmware interface as the
-// stand-in driver answers them, over the same calls as the Windows backend.
-class StandInIo : public ForwardingDeviceIo {
- public:
-  explicit StandInIo(DeviceIo& bench) : ForwardingDeviceIo(bench), driver(bench) {}
-  NvmeAdminAnswer NvmeAdmin(OsHandle h, const NvmeAdminRequest& r) override {
-    return NvmeAdminThroughQuery(driver, h, r);
-  }
-  std::string SystemMessageText(std::uint32_t code) override {
-    return code == win32::ERROR_IO_DEVICE_ ? "I/O device error.\r\n" : "error text.\r\n";
-  }
-  bool HasFirmwareInterface() override { return true; }
-  FirmwareInterfaceInfo FirmwareInterface(OsHandle h) override {
-    return GetFirmwareInfoIoctl(driver, h);
-  }
-
-  NvmeDriverStandIn driver;
-};
-
 // One bench read twice: directly, as Linux and the bench carry the commands,
 // and through the stand-in driver.
 struct Rig {
@@ -223,7 +204,7 @@ struct Rig {
     sim::BenchLoad load = sim::Bench::FromText(controller + "[disk]\npath = sim:nvme\nnvme = n\nbus = NVMe\n");
     EXPECT_TRUE(load.bench) << load.error;
     bench = std::move(load.bench);
-    windows = std::make_unique<StandInIo>(bench->Io());
+    windows = std::make_unique<NvmeStandInIo>(bench->Io());
   }
   struct Read {
     Selected selected;
@@ -246,7 +227,7 @@ struct Rig {
     return read;
   }
   std::unique_ptr<sim::Bench> bench;
-  std::unique_ptr<StandInIo> windows;
+  std::unique_ptr<NvmeStandInIo> windows;
 };
 
 void ExpectSameReads(const Rig::Read& direct, const Rig::Read& windows) {
