@@ -396,11 +396,11 @@ int Session::NvmeDriveInfo(Bench& b) {
   }
   for (const auto& [key, value] : rows) reporter_.Print(key + "\t" + value);
   if (b.io.HasFirmwareInterface()) {
-    // What the driver states of the disk (slots, alignment, largest piece),
-    // read as for an ATA disk: sending firmware through it is a later step.
+    // What the driver states of the disk (slots, alignment, largest piece):
+    // the only way an update reaches an NVMe drive on Windows.
     firmwareInterface_ = b.state.FirmwareInterface;
     firmwareInterfaceLine_ =
-        FirmwareInterfaceSummary(*firmwareInterface_, TransportKind::ataPassThrough, b.io);
+        FirmwareInterfaceSummary(*firmwareInterface_, TransportKind::nvme, b.io);
     reporter_.Print("system-firmware-interface\t" + firmwareInterfaceLine_);
   }
   if (!info.slots) {
