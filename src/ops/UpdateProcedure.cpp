@@ -58,11 +58,19 @@ class Procedure {
       u_.ops.host.LogLine("Refused: " + why);
       return Ended(Stage::identify, Result::refused, why);
     }
+    u_.ops.queueBytes = r_.queueBytes;
     if (!Identify()) return report_;
     if (r_.kind == UpdateRequest::Kind::dlmc && !r_.mode) {
       // A typed mode text: the unlock alone, as the window always sent it.
       Unlock();
       return Ended(Stage::done);
+    }
+    // A file named up front is weighed against the transfer path before
+    // anything asks or unlocks.
+    std::optional<FirmwareFile> file;
+    if (r_.file && WholeImage()) {
+      file = ChooseFile();
+      if (!file || !TransferFits(*file)) return report_;
     }
     if (!DriveChecks()) return report_;
     // What the driver said at selection settles 0F's path, on which the
@@ -88,7 +96,7 @@ class Procedure {
           WhatEnded(activated, system ? kFirmwareActivateCall : "DOWNLOAD MICROCODE", t_);
       return Verify();
     }
-    const std::optional<FirmwareFile> file = ChooseFile();
+    if (!file) file = ChooseFile();
     if (!file || !FileChecks(*file)) return report_;
     report_.stage = Stage::send;
     if (r_.kind == UpdateRequest::Kind::vendor) {
@@ -255,7 +263,7 @@ class Procedure {
 
   std::optional<FirmwareFile> ChooseFile() {
     report_.stage = Stage::file;
-    const std::optional<std::string> path = u_.ops.host.OpenFirmwareDialog();
+    const std::optional<std::string> path = r_.file ? r_.file : u_.ops.host.OpenFirmwareDialog();
     if (!path) {
       Ended(Stage::file, Result::cancelled);
       return std::nullopt;
@@ -281,15 +289,9 @@ class Procedure {
       }
       return true;
     }
+    if (!TransferFits(file)) return false;
+    if (WholeImage()) return true;
     const TransportKind kind = t_.state.DriveTarget.kind;
-    // What the bridge takes decides what can go over it: asked once per drive.
-    const bool whole = !DlmcModeUsesOffsets(*r_.mode);
-    JudgeSatBridge(t_, whole && file.size > kScsiMaxBlocksPerCommand * kSectorSize);
-    if (auto refusal = DownloadRefusal(t_.state.DriveTarget, *r_.mode, file.size)) {
-      Refuse(Stage::fileChecks, *refusal);
-      return false;
-    }
-    if (!DlmcModeUsesOffsets(*r_.mode)) return true;
     const auto blocks = static_cast<std::uint32_t>((file.size + kSectorSize - 1) / kSectorSize);
     SegmentPlan plan = PlanSegments(report_.capabilities.value_or(DriveCapabilities{}),
                                     TransportSegmentLimit(kind, r_.queueBytes), r_.segments, blocks);
@@ -305,6 +307,25 @@ class Procedure {
     report_.segments = plan;
     u_.ops.segments = plan;
     return ChoosePath(file.image.size(), Stage::fileChecks);
+  }
+
+  bool WholeImage() const {
+    return r_.kind == UpdateRequest::Kind::dlmc && r_.mode && *r_.mode != kDlmcActivate &&
+           !DlmcModeUsesOffsets(*r_.mode);
+  }
+
+  // What one command of the path can carry: a whole image no larger than the
+  // system's transfer to the disk, nor than SAT's count where the bridge takes
+  // no length from the transfer.
+  bool TransferFits(const FirmwareFile& file) {
+    report_.stage = Stage::fileChecks;
+    // What the bridge takes decides what can go over it: asked once per drive.
+    JudgeSatBridge(t_, WholeImage() && file.size > kScsiMaxBlocksPerCommand * kSectorSize);
+    if (auto refusal = DownloadRefusal(t_.state.DriveTarget, *r_.mode, file.size, r_.queueBytes)) {
+      Refuse(Stage::fileChecks, *refusal);
+      return false;
+    }
+    return true;
   }
 
   // A refusal of the file, on the download's own line.

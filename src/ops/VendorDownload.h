@@ -22,7 +22,8 @@ DownloadOutcome VendorDownloadFromFile(OperationContext& ctx, const std::string&
                                        std::span<const std::uint8_t> image);
 
 // Announces the image's whole sectors, then sends the number of sectors the
-// drive asks for, in chunks of at most 64. A trailing partial sector goes out
+// drive asks for, in chunks of at most 64, and of no more than the system
+// takes in one transfer to the disk (the context's queueBytes). A trailing partial sector goes out
 // padded with zeros; sectors wholly past the end of the file are never sent:
 // the loop stops there with a log line. Reports the sectors sent to the host
 // after each chunk. Stops at the first command the drive

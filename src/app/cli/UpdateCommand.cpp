@@ -120,6 +120,8 @@ int Session::Update(Bench& b) {
     request.segments = {options_.segmentBlocks, options_.segmentAuto};
     request.via = options_.via;
   }
+  // Named on the command line, the file is weighed before any question.
+  request.file = options_.file;
   if (target_->drive) {
     const TST_PhysicalDrive& d =
         b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)];
