@@ -1,7 +1,9 @@
 // Click-through tests of the Qt window on the simulated bench.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontInfo>
@@ -284,6 +286,48 @@ TEST(Window, SelectIdentifyAndDownloadOnTheBench) {
   EXPECT_EQ(log[9], "Download Microcode (DPTM) - brisquel-gui-fw.bin - SUCCESS ");
   EXPECT_EQ(log[10], "Firmware revision NEWFW1 -> NEWFW1");
   EXPECT_TRUE(w.btReplace->isEnabled());
+  std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
+}
+
+// A path typed into the dialog opens its completion list; Enter accepts the
+// dialog, and nothing of it may stay on screen over the log.
+TEST(Window, TheFileDialogLeavesNoCompletionListBehind) {
+  ShownWindow s;
+  MainWindow& w = s.window;
+  s.ClickLine(0);
+  const std::string firmware = FirmwareFile();
+  bool listShown = false;
+  OnNextModal([&firmware, &listShown](QWidget* modal) {
+    auto* dialog = qobject_cast<QDialog*>(modal);
+    auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(dialog && name);
+    name->setFocus();
+    // All but the last letter, then wait for the list the folder's files open.
+    QTest::keyClicks(name, QString::fromStdString(firmware.substr(0, firmware.size() - 1)));
+    QElapsedTimer waited;
+    waited.start();
+    while (!(name->completer() && name->completer()->popup()->isVisible()) &&
+           waited.elapsed() < 5000) {
+      QTest::qWait(20);
+    }
+    listShown = name->completer() && name->completer()->popup()->isVisible();
+    // Accepted as Enter accepts it, the list left as the typing left it.
+    // While the folder is still being read the dialog may take the path for
+    // its folder and open that instead: however it closes, nothing of it may
+    // stay behind.
+    for (int enter = 0; enter < 3 && dialog->isVisible(); ++enter) {
+      name->setText(QString::fromStdString(firmware));
+      dialog->accept();
+    }
+    if (dialog->isVisible()) dialog->reject();  // never leave the test waiting on it
+  });
+  QTest::mouseClick(w.btUnlock, Qt::LeftButton);
+  EXPECT_TRUE(listShown) << "the dialog never showed its completion list";
+  QApplication::processEvents();
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    EXPECT_FALSE(top->isVisible() && top->windowType() == Qt::Popup)
+        << top->metaObject()->className() << " still shown";
+  }
   std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
 }
 
