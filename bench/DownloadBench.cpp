@@ -43,20 +43,20 @@ class MeteredPorts : public ForwardingPorts {
   FirmwareMeter& meter_;
 };
 
-class MeteredIo : public ForwardingIo {
+class MeteredIo : public ForwardingDeviceIo {
  public:
-  MeteredIo(DeviceIo& inner, FirmwareMeter& meter) : ForwardingIo(inner), meter_(meter) {}
+  MeteredIo(DeviceIo& inner, FirmwareMeter& meter) : ForwardingDeviceIo(inner), meter_(meter) {}
   AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& request) override {
     if (meter_.counting && request.regs.command == kDownloadMicrocode) {
       meter_.bytes += request.data.size();
     }
-    return ForwardingIo::AtaPassThrough(h, request);
+    return ForwardingDeviceIo::AtaPassThrough(h, request);
   }
   ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& request) override {
     // The command byte: 9 in the 12-byte form, 14 in the 16-byte one.
     const std::uint8_t command = request.cdb.bytes[request.cdb.length == 16 ? 14 : 9];
     if (meter_.counting && command == kDownloadMicrocode) meter_.bytes += request.data.size();
-    return ForwardingIo::ScsiPassThrough(h, request);
+    return ForwardingDeviceIo::ScsiPassThrough(h, request);
   }
   // As the system's would: the request waited for on a worker while the
   // window pumps. The bench answers inline otherwise.

@@ -86,30 +86,6 @@ class ForwardingPorts : public PortLibrary {
   PortLibrary& inner_;
 };
 
-class ForwardingIo : public DeviceIo {
- public:
-  explicit ForwardingIo(DeviceIo& inner) : inner_(inner) {}
-  OsHandle CreateFileA(const std::string& path, std::uint32_t a, std::uint32_t s, std::uint32_t c,
-                       std::uint32_t f) override {
-    return inner_.CreateFileA(path, a, s, c, f);
-  }
-  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& request) override {
-    return inner_.AtaPassThrough(h, request);
-  }
-  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& request) override {
-    return inner_.ScsiPassThrough(h, request);
-  }
-  bool CloseHandle(OsHandle h) override { return inner_.CloseHandle(h); }
-  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
-  std::string SystemMessageText(std::uint32_t code) override {
-    return inner_.SystemMessageText(code);
-  }
-  bool CallsBlock() override { return inner_.CallsBlock(); }
-
- private:
-  DeviceIo& inner_;
-};
-
 // A window that never has anything to do; the firmware dialog answers `file`.
 // `onPump`, when set, runs at every pump.
 class QuietHost : public OperationHost {

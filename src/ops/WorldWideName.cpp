@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "text/HexDigit.h"
 #include "transport/Bytes.h"
 
 namespace brisquel {
@@ -24,20 +25,11 @@ std::optional<std::uint64_t> ParseWorldWideName(std::string_view text) {
   std::uint64_t wwn = 0;
   int digits = 0;
   for (char c : text) {
-    int value;
-    if (c >= '0' && c <= '9') {
-      value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      value = c - 'A' + 10;
-    } else if (c == ' ' || c == ':' || c == '-') {
-      continue;
-    } else {
-      return std::nullopt;
-    }
+    if (c == ' ' || c == ':' || c == '-') continue;
+    const std::optional<int> value = HexDigitValue(c);
+    if (!value) return std::nullopt;
     if (++digits > 16) return std::nullopt;
-    wwn = wwn << 4 | static_cast<std::uint64_t>(value);
+    wwn = wwn << 4 | static_cast<std::uint64_t>(*value);
   }
   if (digits != 16) return std::nullopt;
   return wwn;

@@ -1,19 +1,58 @@
 #include "transport/DeviceCall.h"
 
-#include <atomic>
-#include <exception>
-#include <memory>
+#include <semaphore.h>
+
+#include <cerrno>
+#include <ctime>
+#include <optional>
 #include <utility>
 
 #include "transport/DeviceIo.h"
 
 namespace brisquel {
+
+// POSIX semaphores (glibc; winpthreads under mingw): a post wakes only a
+// sleeping waiter, a wait sleeps only on zero.
+struct CallDone::Signal {
+  sem_t sem;
+  Signal() { sem_init(&sem, 0, 0); }
+  ~Signal() { sem_destroy(&sem); }
+};
+
+CallDone::CallDone() : told_(std::make_unique<Signal>()) {}
+CallDone::~CallDone() = default;
+
+bool CallDone::WaitFor(std::chrono::milliseconds slice) {
+  // sem_timedwait takes the time of day; a slice is short enough that a
+  // clock step only lengthens or shortens one pump.
+  const auto end = std::chrono::system_clock::now() + slice;
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(end.time_since_epoch()).count();
+  timespec until{};
+  until.tv_sec = static_cast<std::time_t>(ns / 1'000'000'000);
+  until.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  // A signal (Ctrl-C) ends the slice early, so Break is seen at once.
+  return sem_timedwait(&told_->sem, &until) == 0;
+}
+
+void CallDone::Wait() {
+  while (sem_wait(&told_->sem) != 0 && errno == EINTR) {
+  }
+}
+
+void CallDone::Tell(std::exception_ptr thrown) {
+  thrown_ = thrown;
+  sem_post(&told_->sem);
+}
+
+std::exception_ptr CallDone::Take() { return std::exchange(thrown_, nullptr); }
+
 namespace {
 
-class SteadyClock : public WaitClock {
+class RealClock : public WaitClock {
  public:
-  bool Wait(const std::shared_future<void>& done, std::chrono::milliseconds slice) override {
-    return done.wait_for(slice) == std::future_status::ready;
+  bool Wait(CallDone& done, std::chrono::milliseconds slice) override {
+    return done.WaitFor(slice);
   }
 };
 
@@ -29,55 +68,35 @@ std::exception_ptr Run(const std::function<void()>& call) {
   return nullptr;
 }
 
-void Tell(std::promise<void>& finished, std::exception_ptr thrown) {
-  thrown ? finished.set_exception(thrown) : finished.set_value();
-}
-
 }  // namespace
 
 DeviceCallWorker::DeviceCallWorker() : thread_([this] { Serve(); }) { ++threadsStarted; }
 
 DeviceCallWorker::~DeviceCallWorker() {
-  {
-    const std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_one();
+  stop_ = true;
+  work_.Tell(nullptr);
   thread_.join();
 }
 
 std::uint64_t DeviceCallWorker::ThreadsStarted() { return threadsStarted; }
 
-std::optional<std::shared_future<void>> DeviceCallWorker::Hand(const std::function<void()>& call) {
-  std::shared_future<void> done;
-  {
-    const std::lock_guard lock(mutex_);
-    if (busy_) return std::nullopt;
-    busy_ = true;
-    call_ = &call;
-    finished_ = std::promise<void>();
-    done = finished_.get_future().share();
-  }
-  wake_.notify_one();
-  return done;
+void DeviceCallWorker::Free() { busy_ = false; }
+
+CallDone* DeviceCallWorker::Hand(const std::function<void()>& call) {
+  if (busy_.exchange(true)) return nullptr;
+  call_ = &call;
+  work_.Tell(nullptr);
+  return &done_;
 }
 
 void DeviceCallWorker::Serve() {
-  std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || call_; });
-    if (!call_) return;
-    const std::function<void()>& call = *std::exchange(call_, nullptr);
-    std::promise<void> finished = std::move(finished_);
-    lock.unlock();
-    const std::exception_ptr thrown = Run(call);
-    lock.lock();
-    // Free before the result is told: the caller may hand the next request
-    // as soon as it sees it.
-    busy_ = false;
-    lock.unlock();
-    Tell(finished, thrown);
-    lock.lock();
+    work_.Wait();
+    if (stop_) return;
+    // Still busy once told: the caller frees the worker when it has taken
+    // the end, so a request made from inside its pumps meanwhile can never
+    // take this end for its own.
+    done_.Tell(Run(*call_));
   }
 }
 
@@ -87,19 +106,18 @@ void RunDeviceCall(TransportContext& t, const std::function<void()>& call) {
     return;
   }
   if (!t.state.CallWorker) t.state.CallWorker = std::make_shared<DeviceCallWorker>();
-  std::optional<std::shared_future<void>> handed = t.state.CallWorker->Hand(call);
-  std::promise<void> ownFinished;
+  CallDone* done = t.state.CallWorker->Hand(call);
+  std::optional<CallDone> ownDone;
   std::thread own;
-  if (!handed) {
+  if (!done) {
     ++threadsStarted;
-    handed = ownFinished.get_future().share();
-    own = std::thread([&] { Tell(ownFinished, Run(call)); });
+    done = &ownDone.emplace();
+    own = std::thread([&] { ownDone->Tell(Run(call)); });
   }
-  const std::shared_future<void> done = *handed;
-  SteadyClock steady;
-  WaitClock& clock = t.clock ? *t.clock : steady;
+  RealClock real;
+  WaitClock& clock = t.clock ? *t.clock : real;
   bool told = t.state.BreakFlag;
-  while (!clock.Wait(done, kPumpInterval)) {
+  while (!clock.Wait(*done, kPumpInterval)) {
     t.host.PumpMessages();
     if (t.state.BreakFlag && !told) {
       t.host.LogLine("Break: waiting for the drive to finish the current command");
@@ -107,7 +125,9 @@ void RunDeviceCall(TransportContext& t, const std::function<void()>& call) {
     }
   }
   if (own.joinable()) own.join();
-  done.get();  // what the request threw
+  const std::exception_ptr thrown = done->Take();
+  if (!ownDone) t.state.CallWorker->Free();
+  if (thrown) std::rethrow_exception(thrown);
 }
 
 }  // namespace brisquel

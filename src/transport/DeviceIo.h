@@ -80,4 +80,47 @@ class DeviceIo {
   }
 };
 
+
+// A device I/O that hands every call to another as it is: the base of the
+// layers that change one kind of call (record it, carry it another way) and
+// leave the rest alone.
+class ForwardingDeviceIo : public DeviceIo {
+ public:
+  explicit ForwardingDeviceIo(DeviceIo& inner) : inner_(inner) {}
+  OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
+                       std::uint32_t shareMode, std::uint32_t creationDisposition,
+                       std::uint32_t flagsAndAttributes) override {
+    return inner_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
+                              flagsAndAttributes);
+  }
+  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& r) override {
+    return inner_.AtaPassThrough(h, r);
+  }
+  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& r) override {
+    return inner_.ScsiPassThrough(h, r);
+  }
+  NvmeAdminAnswer NvmeAdmin(OsHandle h, const NvmeAdminRequest& r) override {
+    return inner_.NvmeAdmin(h, r);
+  }
+  bool CloseHandle(OsHandle h) override { return inner_.CloseHandle(h); }
+  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
+  std::string SystemMessageText(std::uint32_t code) override {
+    return inner_.SystemMessageText(code);
+  }
+  bool CallsBlock() override { return inner_.CallsBlock(); }
+  bool HasFirmwareInterface() override { return inner_.HasFirmwareInterface(); }
+  FirmwareInterfaceInfo FirmwareInterface(OsHandle h) override {
+    return inner_.FirmwareInterface(h);
+  }
+  std::uint32_t FirmwareDownload(OsHandle h, const FirmwarePieceRequest& piece) override {
+    return inner_.FirmwareDownload(h, piece);
+  }
+  std::uint32_t FirmwareActivate(OsHandle h, std::uint8_t slot) override {
+    return inner_.FirmwareActivate(h, slot);
+  }
+
+ protected:
+  DeviceIo& inner_;
+};
+
 }  // namespace brisquel

@@ -14,29 +14,19 @@ RecordedCommand RecordedRequest(const AtaRequest& request);
 RecordedCommand RecordedRequest(const ScsiRequest& request);
 RecordedCommand RecordedRequest(const NvmeAdminRequest& request);
 
-class RecordingDeviceIo : public DeviceIo {
+class RecordingDeviceIo : public ForwardingDeviceIo {
  public:
   RecordingDeviceIo(DeviceIo& inner, CommandRecorder& recorder)
-      : inner_(inner), recorder_(recorder) {}
+      : ForwardingDeviceIo(inner), recorder_(recorder) {}
 
-  OsHandle CreateFileA(const std::string& path, std::uint32_t desiredAccess,
-                       std::uint32_t shareMode, std::uint32_t creationDisposition,
-                       std::uint32_t flagsAndAttributes) override {
-    return inner_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
-                              flagsAndAttributes);
-  }
-  bool CloseHandle(OsHandle handle) override { return inner_.CloseHandle(handle); }
-  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
-  std::string SystemMessageText(std::uint32_t code) override {
-    return inner_.SystemMessageText(code);
-  }
-  bool CallsBlock() override { return inner_.CallsBlock(); }
   AtaAnswer AtaPassThrough(OsHandle handle, const AtaRequest& request) override;
   ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
   NvmeAdminAnswer NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) override;
+  // A recording holds pass-through commands only: a recorded run takes the
+  // pass-through, so that its replay sends what it sent.
+  bool HasFirmwareInterface() override { return false; }
 
  private:
-  DeviceIo& inner_;
   CommandRecorder& recorder_;
 };
 

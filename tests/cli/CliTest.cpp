@@ -479,11 +479,18 @@ TEST(CliProgress, ABarOnATerminalNothingOnAPipe) {
 // transport, with what the drive or the bridge answered.
 TEST(CliTrace, EveryCommandOutAndBackOnEachTransport) {
   CliRunner cli;
+  // device 1 of a channel: the trace shows the device byte the channel got (B0)
+  cli.WriteFile("device1.bench", "[pci 00:1f.1]\nkind = legacy-ide\n\n"
+                                 "[drive d1]\nmodel = DEVICE ONE\nfirmware = D1\nserial = D1\n\n"
+                                 "[channel 1F0]\ndevice1 = d1\n");
   struct Case {
     Args args;
     std::string out, back;
   };
   const Case cases[] = {
+      {{"--sim=device1.bench", "--port", "0x1F0", "--device", "1"},
+       "-> PIO 01F0.1  EC feat 00 count 01 lba 000000 dev B0, in 512 bytes",
+       "<- PIO 01F0.1  status 50 error 00: completed, 512 bytes in "},
       {{"--drive", "0"},
        "-> ATA-PT      EC feat 00 count 01 lba 000000 dev A0, in 512 bytes, limit 5 s",
        "<- ATA-PT      status 50 error 00: completed, 512 bytes in "},
@@ -495,8 +502,10 @@ TEST(CliTrace, EveryCommandOutAndBackOnEachTransport) {
        "<- PIO 01F0.0  status 50 error 00: completed, 512 bytes in "},
   };
   for (const Case& c : cases) {
-    Args args = {"--sim", "--trace", "identify"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
+    // The default bench unless the case names its own.
+    const bool ownBench = c.args.front().starts_with("--sim=");
+    Args args = {ownBench ? c.args.front() : "--sim", "--trace", "identify"};
+    args.insert(args.end(), c.args.begin() + (ownBench ? 1 : 0), c.args.end());
     const CliResult r = cli.Run(args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err.rfind(c.out + "\n" + c.back, 0), 0u) << r.err;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <map>
@@ -35,14 +36,14 @@ class BlockingIo : public FakeDeviceIo {
 class ScriptedClock : public WaitClock {
  public:
   explicit ScriptedClock(milliseconds doneAt) : doneAt_(doneAt) {}
-  bool Wait(const std::shared_future<void>& done, milliseconds slice) override {
+  bool Wait(CallDone& done, milliseconds slice) override {
     now += slice;
     if (now >= doneAt_ && !finished_) {
       finished_ = true;
       drive.set_value();
     }
     if (!finished_) return false;
-    done.wait();
+    done.Wait();
     return true;
   }
   milliseconds now{0};
@@ -149,6 +150,37 @@ TEST(DeviceCall, OneWorkerWaitsForEveryRequestOfTheRecords) {
   RunDeviceCall(t, [&] { ran.push_back(std::this_thread::get_id()); });
   EXPECT_EQ(ran.back(), ran[0]) << "the worker outlives a request that threw";
   EXPECT_EQ(DeviceCallWorker::ThreadsStarted() - before, 2u);
+}
+
+// The worker ends a request while the window pumps, and a request made in
+// that pump, before the waiting caller has taken the end: the new request
+// must wait for its own end, not take the other's.
+TEST(DeviceCall, ARequestMadeInAPumpNeverTakesTheEndOfAnother) {
+  BlockingIo io;
+  TransportState state;
+  testing::RecordingPorts ports;
+  testing::FakeUiHost host;
+  TransportContext t{state, ports, io, host};
+  std::atomic<bool> outerRan{false};
+  bool innerRan = false;
+  bool innerSawItsEnd = false;
+  host.onPump = [&](int pump) {
+    if (pump != 1) return;
+    while (!outerRan) std::this_thread::yield();
+    std::this_thread::sleep_for(milliseconds(50));  // the worker has told its end by now
+    RunDeviceCall(t, [&] {
+      std::this_thread::sleep_for(milliseconds(50));
+      innerRan = true;
+    });
+    innerSawItsEnd = innerRan;
+  };
+  RunDeviceCall(t, [&] {
+    std::this_thread::sleep_for(milliseconds(2 * kPumpInterval));  // one pump at least
+    outerRan = true;
+  });
+  EXPECT_TRUE(outerRan);
+  EXPECT_TRUE(innerSawItsEnd) << "the inner request came back before it had run";
+  RunDeviceCall(t, [] {});  // the worker takes requests again
 }
 
 }  // namespace

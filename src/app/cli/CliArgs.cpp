@@ -7,6 +7,7 @@
 #include "ops/DlmcModes.h"
 #include "ops/DriveCapabilities.h"
 #include "ops/WorldWideName.h"
+#include "text/HexDigit.h"
 #include "text/Trim.h"
 #include "transport/AtaProtocol.h"
 #include "transport/SatForms.h"
@@ -43,17 +44,9 @@ std::optional<std::uint32_t> ParseHex(std::string_view text, std::uint32_t max) 
   if (text.empty()) return std::nullopt;
   std::uint64_t value = 0;
   for (char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = value * 16 + static_cast<std::uint64_t>(digit);
+    const std::optional<int> digit = HexDigitValue(c);
+    if (!digit) return std::nullopt;
+    value = value * 16 + static_cast<std::uint64_t>(*digit);
     if (value > max) return std::nullopt;
   }
   return static_cast<std::uint32_t>(value);

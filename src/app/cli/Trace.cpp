@@ -67,9 +67,12 @@ const char* EndText(CommandEnd end) {
 
 std::string TraceOutLine(const DriveTarget& target, const AtaCommand& c) {
   const AtaTaskFile& r = c.regs;
+  // Over PIO the channel gets the device byte with device 1's bit set: show that one.
+  const std::uint8_t device =
+      target.kind == TransportKind::pio ? PioDeviceByte(target, r.device) : r.device;
   std::string line = "-> " + Where(target) +
                      Format("%02X feat %02X count %02X lba %02X%02X%02X dev %02X", r.command,
-                            r.features, r.count, r.lbaHigh, r.lbaMid, r.lbaLow, r.device);
+                            r.features, r.count, r.lbaHigh, r.lbaMid, r.lbaLow, device);
   if (r.featuresPrev | r.countPrev | r.lbaLowPrev | r.lbaMidPrev | r.lbaHighPrev) {
     line += Format(" prev feat %02X count %02X lba %02X%02X%02X", r.featuresPrev, r.countPrev,
                    r.lbaHighPrev, r.lbaMidPrev, r.lbaLowPrev);

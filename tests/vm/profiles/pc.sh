@@ -4,6 +4,14 @@ cli scan scan
 cli pio0 identify --port 0x1F0
 cli tpio --trace identify --port 0x1F0
 cli pio1 identify --channel 1
+# device 1 of the primary channel is absent behind a present device 0, which
+# answers status 00h for it and ignores its commands: the wait ends by itself
+# within seconds (it once waited without end), and --trace shows device 1
+# selected (B0)
+start=$(cut -d' ' -f1 /proc/uptime | tr -d .)
+cli absent identify --channel 0 --device 1
+echo "absent| took $(($(cut -d' ' -f1 /proc/uptime | tr -d .) - start)) cs"
+cli tabsent --trace identify --channel 0 --device 1
 # QEMU aborts DOWNLOAD MICROCODE with status 41h (DSC clear): the waits end on
 # the error and no image data follows
 firmware /tmp/fw4.bin 4

@@ -25,31 +25,12 @@ std::uint32_t AnswerNvmeQuery(DeviceIo& controller, OsHandle handle, std::span<c
 
 // A device I/O whose NVMe admin commands go through the query to the stand-in
 // driver in front of another; all else goes to that other as it is.
-class NvmeThroughQueryIo : public DeviceIo {
+class NvmeThroughQueryIo : public ForwardingDeviceIo {
  public:
-  explicit NvmeThroughQueryIo(DeviceIo& controller) : io_(controller), driver_(controller) {}
-  OsHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
-                       std::uint32_t disposition, std::uint32_t flags) override {
-    return io_.CreateFileA(path, access, share, disposition, flags);
-  }
-  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& r) override { return io_.AtaPassThrough(h, r); }
-  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& r) override {
-    return io_.ScsiPassThrough(h, r);
-  }
+  explicit NvmeThroughQueryIo(DeviceIo& controller)
+      : ForwardingDeviceIo(controller), driver_(controller) {}
   NvmeAdminAnswer NvmeAdmin(OsHandle h, const NvmeAdminRequest& r) override {
     return NvmeAdminThroughQuery(driver_, h, r);
-  }
-  bool CloseHandle(OsHandle h) override { return io_.CloseHandle(h); }
-  std::uint32_t GetLastError() override { return io_.GetLastError(); }
-  std::string SystemMessageText(std::uint32_t code) override { return io_.SystemMessageText(code); }
-  bool CallsBlock() override { return io_.CallsBlock(); }
-  bool HasFirmwareInterface() override { return io_.HasFirmwareInterface(); }
-  FirmwareInterfaceInfo FirmwareInterface(OsHandle h) override { return io_.FirmwareInterface(h); }
-  std::uint32_t FirmwareDownload(OsHandle h, const FirmwarePieceRequest& p) override {
-    return io_.FirmwareDownload(h, p);
-  }
-  std::uint32_t FirmwareActivate(OsHandle h, std::uint8_t slot) override {
-    return io_.FirmwareActivate(h, slot);
   }
 
  private:
@@ -67,7 +48,6 @@ class NvmeThroughQueryIo : public DeviceIo {
     std::uint32_t error_ = 0;
   };
 
-  DeviceIo& io_;
   Driver driver_;
 };
 

@@ -81,21 +81,9 @@ TEST(FirmwareRecords, GetInfosAnswerIsReadWithItsSlotsAndRefusedWhenShort) {
 
 // The bench's device I/O with the firmware interface of a driver as the
 // stand-in answers it, over the same record calls as the Windows backend.
-class StandInIo : public DeviceIo {
+class StandInIo : public ForwardingDeviceIo {
  public:
-  explicit StandInIo(DeviceIo& bench) : bench_(bench), driver(bench) {}
-  OsHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
-                       std::uint32_t disposition, std::uint32_t flags) override {
-    return bench_.CreateFileA(path, access, share, disposition, flags);
-  }
-  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& r) override {
-    return bench_.AtaPassThrough(h, r);
-  }
-  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& r) override {
-    return bench_.ScsiPassThrough(h, r);
-  }
-  bool CloseHandle(OsHandle h) override { return bench_.CloseHandle(h); }
-  std::uint32_t GetLastError() override { return bench_.GetLastError(); }
+  explicit StandInIo(DeviceIo& bench) : ForwardingDeviceIo(bench), driver(bench) {}
   std::string SystemMessageText(std::uint32_t code) override {
     return code == win32::ERROR_IO_DEVICE_ ? "I/O device error.\r\n" : "error text.\r\n";
   }
@@ -110,10 +98,6 @@ class StandInIo : public DeviceIo {
     return ActivateFirmwareIoctl(driver, h, slot);
   }
 
- private:
-  DeviceIo& bench_;
-
- public:
   FirmwareDriverStandIn driver;
 };
 

@@ -199,24 +199,12 @@ TEST(NvmeQuery, TheAdminRequestAnswersWithTheDataTheDriversErrorOrARefusal) {
 
 // The bench's device I/O with NVMe commands and the firmware interface as the
 // stand-in driver answers them, over the same calls as the Windows backend.
-class StandInIo : public DeviceIo {
+class StandInIo : public ForwardingDeviceIo {
  public:
-  explicit StandInIo(DeviceIo& bench) : bench_(bench), driver(bench) {}
-  OsHandle CreateFileA(const std::string& path, std::uint32_t access, std::uint32_t share,
-                       std::uint32_t disposition, std::uint32_t flags) override {
-    return bench_.CreateFileA(path, access, share, disposition, flags);
-  }
-  AtaAnswer AtaPassThrough(OsHandle h, const AtaRequest& r) override {
-    return bench_.AtaPassThrough(h, r);
-  }
-  ScsiAnswer ScsiPassThrough(OsHandle h, const ScsiRequest& r) override {
-    return bench_.ScsiPassThrough(h, r);
-  }
+  explicit StandInIo(DeviceIo& bench) : ForwardingDeviceIo(bench), driver(bench) {}
   NvmeAdminAnswer NvmeAdmin(OsHandle h, const NvmeAdminRequest& r) override {
     return NvmeAdminThroughQuery(driver, h, r);
   }
-  bool CloseHandle(OsHandle h) override { return bench_.CloseHandle(h); }
-  std::uint32_t GetLastError() override { return bench_.GetLastError(); }
   std::string SystemMessageText(std::uint32_t code) override {
     return code == win32::ERROR_IO_DEVICE_ ? "I/O device error.\r\n" : "error text.\r\n";
   }
@@ -225,10 +213,6 @@ class StandInIo : public DeviceIo {
     return GetFirmwareInfoIoctl(driver, h);
   }
 
- private:
-  DeviceIo& bench_;
-
- public:
   NvmeDriverStandIn driver;
 };
 
