@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace brisquel {
 
@@ -30,11 +31,18 @@ struct DiskUse {
   static DiskUse Unknown(std::string why) { return {State::unknown, std::move(why)}; }
 };
 
+// Several disks' uses as one: in use where any is (every use said, the
+// running system kept), else unknown where any cannot be told, else free.
+DiskUse CombinedUse(const std::vector<DiskUse>& uses);
+
 class DiskUsers {
  public:
   virtual ~DiskUsers() = default;
   // The disk at this device path (a line of the drive list).
   virtual DiskUse OfDisk(const std::string& devicePath) = 0;
+  // Every disk (namespace) of the NVMe controller this disk belongs to,
+  // where a system tells them apart; the disk alone otherwise.
+  virtual DiskUse OfController(const std::string& devicePath) { return OfDisk(devicePath); }
   // The drive on the task-file channel at this base port.
   virtual DiskUse OfChannel(std::uint16_t basePort) = 0;
 };

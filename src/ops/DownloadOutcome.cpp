@@ -102,6 +102,22 @@ std::string ClosingLine(const DownloadOutcome& o) {
   return line + ")";
 }
 
+bool BeginDownload(OperationHost& host, DownloadOutcome& outcome, std::uint8_t mode,
+                   const std::string& file, std::size_t imageBytes) {
+  outcome.mode = mode;
+  outcome.file = file;
+  outcome.toSend = static_cast<std::uint32_t>((imageBytes + kSectorSize - 1) / kSectorSize);
+  if (imageBytes == 0) {
+    outcome.result = DownloadOutcome::Result::nothingToSend;
+    outcome.what = "the file is empty";
+    host.LogLine(ClosingLine(outcome));
+    return false;
+  }
+  host.LogLine(DownloadLinePrefix(mode, file) + "Start");
+  host.FirmwareProgress(0, outcome.toSend);
+  return true;
+}
+
 std::string StoppedByBreakLine(const DownloadOutcome& o) {
   return "Stopped by Break after " + std::to_string(o.sent) + " of " + std::to_string(o.toSend) +
          " " + CountedUnit(o.mode) +
@@ -139,6 +155,8 @@ std::string WhatEnded(const CommandResult& command, const std::string& commandNa
     case CommandEnd::unset:
       return "no outcome was set for " + commandName;
     case CommandEnd::deviceError:
+      // An NVMe controller says why in its status.
+      if (command.nvmeStatus) return commandName + " failed: " + FailureWords(command, t);
       return "the drive aborted " + commandName;
     case CommandEnd::deviceFault:
       return DeviceFaultWords(command);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "ops/OperationHost.h"
 #include "ops/VendorChannel.h"
 #include "transport/TransportState.h"
 
@@ -77,6 +78,12 @@ std::string DownloadLinePrefix(std::uint8_t mode, const std::string& name);
 // "FAILED: WHAT (N of M blocks sent; vendor status: NAMES)", and never
 // contains a word of success.
 std::string ClosingLine(const DownloadOutcome& outcome);
+
+// A download in pieces as it begins: the outcome's mode, file and blocks to
+// send, "Start" and no progress yet; false for an empty image, whose closing
+// line is then said instead, and nothing is to be sent.
+bool BeginDownload(OperationHost& host, DownloadOutcome& outcome, std::uint8_t mode,
+                   const std::string& file, std::size_t imageBytes);
 
 // After a download Break stopped: how far it got, what the drive is left
 // with and what to do. A drive that did not get the whole image applies none

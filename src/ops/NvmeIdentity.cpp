@@ -109,14 +109,9 @@ std::string MtfaText(std::uint16_t mtfa) {
   return mtfa == 0 ? std::string("not stated") : std::to_string(100u * mtfa) + " ms";
 }
 
-std::string NvmeDownloadRefusal(bool vendor) {
-  if (vendor) {
-    return "the vendor download and unlock are ATA commands for SATA drives; an NVMe drive takes "
-           "neither";
-  }
-  return "DOWNLOAD MICROCODE is an ATA command, which an NVMe drive does not take; its firmware "
-         "is updated with Firmware Image Download and Commit, which this version does not send "
-         "yet";
+std::string NvmeVendorRefusal() {
+  return "the vendor download and unlock are ATA commands for SATA drives; an NVMe drive takes "
+         "neither";
 }
 
 }  // namespace brisquel

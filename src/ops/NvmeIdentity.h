@@ -59,8 +59,7 @@ std::string FwugText(std::uint8_t fwug);
 // "not stated", "5000 ms"
 std::string MtfaText(std::uint16_t mtfa);
 
-// What a DLMC or WD DPTM on an NVMe drive is refused with, before anything is
-// sent: a reason a person can act on.
-std::string NvmeDownloadRefusal(bool vendor);
+// What WD DPTM on an NVMe drive is refused with, before anything is sent.
+std::string NvmeVendorRefusal();
 
 }  // namespace brisquel

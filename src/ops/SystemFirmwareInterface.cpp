@@ -73,17 +73,7 @@ DownloadOutcome SendThroughFirmwareInterface(OperationContext& ctx, const std::s
   TransportContext& t = ctx.transport;
   ctx.host.LogLine(kThroughFirmwareInterfaceLine);
   DownloadOutcome outcome;
-  outcome.mode = kDlmcDeferred;
-  outcome.file = file;
-  outcome.toSend = BlocksOf(image.size());
-  if (image.empty()) {
-    outcome.result = DownloadOutcome::Result::nothingToSend;
-    outcome.what = "the file is empty";
-    ctx.host.LogLine(ClosingLine(outcome));
-    return outcome;
-  }
-  ctx.host.LogLine(DownloadLinePrefix(kDlmcDeferred, file) + "Start");
-  ctx.host.FirmwareProgress(0, outcome.toSend);
+  if (!BeginDownload(ctx.host, outcome, kDlmcDeferred, file, image.size())) return outcome;
   const std::uint8_t slot = t.state.FirmwareInterface.WritableSlot().value_or(0);
   CommandResult last{CommandEnd::completed};
   for (std::size_t offset = 0; offset < image.size();) {

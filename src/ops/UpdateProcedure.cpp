@@ -5,13 +5,13 @@
 
 #include "ops/DlmcModes.h"
 #include "ops/FirmwareFile.h"
+#include "ops/FirmwareProtocol.h"
 #include "ops/NvmeIdentity.h"
 #include "ops/StandardDownload.h"
 #include "ops/VendorChannel.h"
 #include "ops/VendorDownload.h"
 #include "ops/WorldWideName.h"
 #include "transport/Bytes.h"
-#include "transport/SatForms.h"
 
 namespace brisquel {
 namespace {
@@ -25,7 +25,14 @@ std::uint8_t ModeOf(const UpdateRequest& r) {
   return r.kind == UpdateRequest::Kind::vendor ? kVendorDownloadMode : r.mode.value_or(0);
 }
 
-std::string SystemDiskRefusal(const std::string& disk, std::uint8_t mode, RunningSystem system) {
+std::string SystemDiskRefusal(const std::string& disk, std::uint8_t mode, RunningSystem system,
+                              bool nvme) {
+  if (nvme) {
+    return "the NVMe controller of " + disk + " holds the running system, and --activate now "
+           "switches it to new firmware at once, under it: the system can stop, and what it has "
+           "not yet written can be lost. The safe way: activation at the next reset (leave "
+           "--activate now out), then a power cycle";
+  }
   char hex[3];
   std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(mode));
   const std::string risk = disk + " holds the running system, and mode " + hex +
@@ -45,15 +52,16 @@ bool IsAccessDenied(const CommandResult& command) {
 
 class Procedure {
  public:
-  Procedure(UpdateContext& u, const UpdateRequest& r) : u_(u), t_(u.ops.transport), r_(r) {
+  Procedure(UpdateContext& u, const UpdateRequest& r)
+      : u_(u), t_(u.ops.transport), r_(r), protocol_(FirmwareProtocolFor(u.ops, r, report_)) {
     report_.download.mode = ModeOf(r);
   }
 
   UpdateReport Run() {
-    // Nothing of this procedure is an NVMe command yet: refused before
-    // anything goes out, IDENTIFY included.
-    if (t_.state.DriveTarget.kind == TransportKind::nvme) {
-      const std::string why = NvmeDownloadRefusal(r_.kind == UpdateRequest::Kind::vendor);
+    // What this kind of drive cannot take at all: refused before anything
+    // goes out, its identify command included.
+    if (const auto refusal = protocol_->RequestRefusal()) {
+      const std::string& why = *refusal;
       report_.refusals.push_back(why);
       u_.ops.host.LogLine("Refused: " + why);
       return Ended(Stage::identify, Result::refused, why);
@@ -70,7 +78,7 @@ class Procedure {
     std::optional<FirmwareFile> file;
     if (r_.file && WholeImage()) {
       file = ChooseFile();
-      if (!file || !TransferFits(*file)) return report_;
+      if (!file || !ImageFits(*file)) return report_;
     }
     if (!DriveChecks()) return report_;
     // What the driver said at selection settles 0F's path, on which the
@@ -90,10 +98,10 @@ class Procedure {
       report_.stage = Stage::send;
       const bool system = report_.throughInterface;
       const CommandResult activated =
-          system ? ActivateThroughFirmwareInterface(t_) : ActivateDeferredMicrocode(t_);
+          system ? ActivateThroughFirmwareInterface(t_) : protocol_->Finish();
       report_.download.result = ResultOf(activated);
       report_.download.what =
-          WhatEnded(activated, system ? kFirmwareActivateCall : "DOWNLOAD MICROCODE", t_);
+          WhatEnded(activated, system ? kFirmwareActivateCall : protocol_->FinishName(), t_);
       return Verify();
     }
     if (!file) file = ChooseFile();
@@ -104,7 +112,7 @@ class Procedure {
     } else if (report_.throughInterface) {
       report_.download = SendThroughFirmwareInterface(u_.ops, fileName_, file->image, pieceBytes_);
     } else {
-      report_.download = SendStandardDownload(u_.ops, *r_.mode, fileName_, file->image);
+      report_.download = protocol_->Send(fileName_, file->image);
     }
     if (report_.download.result == Result::stoppedByBreak) {
       u_.ops.host.LogLine(StoppedByBreakLine(report_.download));
@@ -129,18 +137,14 @@ class Procedure {
   }
 
   bool Identify() {
-    report_.before = ReadIdentity(t_);
-    if (Stopped(Stage::identify, report_.before.command, "IDENTIFY DEVICE")) return false;
+    report_.before = protocol_->ReadDrive();
+    if (Stopped(Stage::identify, report_.before.command, protocol_->IdentifyName())) return false;
     // Without the rights nothing more can go through either: say so before
     // the checks, whose refusals would only hide it.
     if (IsAccessDenied(report_.before.command)) {
       Ended(Stage::identify, Result::refusedBySystem,
-            WhatEnded(report_.before.command, "IDENTIFY DEVICE", t_));
+            WhatEnded(report_.before.command, protocol_->IdentifyName(), t_));
       return false;
-    }
-    if (report_.before.Answered() && report_.before.sector.size() >= kSectorSize) {
-      report_.capabilities =
-          CapabilitiesOf(std::span(report_.before.sector).first<kSectorSize>());
     }
     return true;
   }
@@ -157,11 +161,7 @@ class Procedure {
       why.push_back("IDENTIFY checksum wrong: the drive's data may be damaged, so what it "
                     "supports cannot be trusted");
     }
-    if (r_.kind == UpdateRequest::Kind::dlmc && report_.capabilities) {
-      if (auto refusal = DlmcPreflightRefusal(*report_.capabilities, *r_.mode)) {
-        why.push_back(*refusal);
-      }
-    }
+    for (std::string& refusal : protocol_->SupportRefusals()) why.push_back(std::move(refusal));
     // Every mode switches or stores firmware (01 too: the drive resets into it).
     if (auto refusal = DiskUseRefusal()) why.push_back(*refusal);
     if (why.empty()) return true;
@@ -173,14 +173,18 @@ class Procedure {
     return true;
   }
 
+  bool Nvme() const { return t_.state.DriveTarget.kind == TransportKind::nvme; }
+
   std::string DiskName() const {
     return r_.devicePath ? *r_.devicePath : "the drive on the channel";
   }
 
   std::optional<std::string> DiskUseRefusal() {
-    const std::string disk = DiskName();
-    use_ = r_.devicePath ? u_.diskUsers.OfDisk(*r_.devicePath)
-                         : u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort);
+    const std::string disk = Nvme() ? "the NVMe controller of " + DiskName() : DiskName();
+    // Firmware belongs to the controller: every namespace it serves counts.
+    use_ = !r_.devicePath ? u_.diskUsers.OfChannel(t_.state.DriveTarget.basePort)
+           : Nvme()       ? u_.diskUsers.OfController(*r_.devicePath)
+                          : u_.diskUsers.OfDisk(*r_.devicePath);
     const DiskUse& use = use_;
     switch (use.state) {
       case DiskUse::State::free:
@@ -203,9 +207,8 @@ class Procedure {
         r_.kind != UpdateRequest::Kind::dlmc || report_.throughInterface) {
       return true;
     }
-    const DlmcMode* mode = FindDlmcMode(*r_.mode);
-    if (!mode || !mode->switchesAtOnce) return true;
-    const std::string why = SystemDiskRefusal(DiskName(), *r_.mode, use_.system);
+    if (!protocol_->SwitchesAtOnce()) return true;
+    const std::string why = SystemDiskRefusal(DiskName(), *r_.mode, use_.system, Nvme());
     report_.refusals.push_back(why);
     if (u_.questions.SendToSystemDisk(why)) return true;
     Ended(Stage::driveChecks, Result::refused, why);
@@ -224,8 +227,7 @@ class Procedure {
     std::optional<std::string> refusal =
         FirmwareInterfaceRefusal(info, t_.state.DriveTarget.kind, t_.io);
     if (!refusal && imageBytes) {
-      const std::uint32_t segmentBytes =
-          report_.segments.value_or(SegmentPlan{}).largest * std::uint32_t{kSectorSize};
+      const std::uint32_t segmentBytes = protocol_->LargestPiece();
       if (const auto piece = FirmwarePieceBytes(*imageBytes, info, segmentBytes)) {
         pieceBytes_ = *piece;
       } else {
@@ -254,6 +256,8 @@ class Procedure {
 
   bool Unlock() {
     report_.stage = Stage::unlock;
+    // The unlock is an ATA command; an NVMe drive of that maker takes none.
+    if (Nvme()) return true;
     if (!IsWdcDrive(report_.before)) {
       u_.ops.host.LogLine("Vendor unlock left out: not a WDC drive");
       return true;
@@ -289,23 +293,15 @@ class Procedure {
       }
       return true;
     }
-    if (!TransferFits(file)) return false;
-    if (WholeImage()) return true;
-    const TransportKind kind = t_.state.DriveTarget.kind;
-    const auto blocks = static_cast<std::uint32_t>((file.size + kSectorSize - 1) / kSectorSize);
-    SegmentPlan plan = PlanSegments(report_.capabilities.value_or(DriveCapabilities{}),
-                                    TransportSegmentLimit(kind, r_.queueBytes), r_.segments, blocks);
-    if (plan.refusal) {
-      report_.refusals.push_back(*plan.refusal);
-      if (!u_.questions.SendAnyway({*plan.refusal})) {
-        Ended(Stage::fileChecks, Result::refused, *plan.refusal);
-        report_.segments = plan;
+    if (!ImageFits(file)) return false;
+    if (const auto refusal = protocol_->PlanPieces(file.size)) {
+      report_.refusals.push_back(*refusal);
+      if (!u_.questions.SendAnyway({*refusal})) {
+        Ended(Stage::fileChecks, Result::refused, *refusal);
         return false;
       }
       report_.sentAnyway = true;
     }
-    report_.segments = plan;
-    u_.ops.segments = plan;
     return ChoosePath(file.image.size(), Stage::fileChecks);
   }
 
@@ -314,14 +310,12 @@ class Procedure {
            !DlmcModeUsesOffsets(*r_.mode);
   }
 
-  // What one command of the path can carry: a whole image no larger than the
-  // system's transfer to the disk, nor than SAT's count where the bridge takes
-  // no length from the transfer.
-  bool TransferFits(const FirmwareFile& file) {
+  // What the drive's protocol takes of the image: for ATA, a whole image no
+  // larger than the system's transfer to the disk, nor than SAT's count
+  // where the bridge takes no length from the transfer.
+  bool ImageFits(const FirmwareFile& file) {
     report_.stage = Stage::fileChecks;
-    // What the bridge takes decides what can go over it: asked once per drive.
-    JudgeSatBridge(t_, WholeImage() && file.size > kScsiMaxBlocksPerCommand * kSectorSize);
-    if (auto refusal = DownloadRefusal(t_.state.DriveTarget, *r_.mode, file.size, r_.queueBytes)) {
+    if (auto refusal = protocol_->ImageRefusal(file.size)) {
       Refuse(Stage::fileChecks, *refusal);
       return false;
     }
@@ -338,13 +332,7 @@ class Procedure {
     if (!report_.download.Completed()) return report_;
     report_.stage = Stage::verify;
     report_.verified = true;
-    if (const auto after = IdentifyAfterDownload(t_, u_.clock)) {
-      report_.revisionAfter = after->firmware;
-      report_.revisionUnchanged = RevisionChangeDue(report_.download) &&
-                                  report_.before.command && report_.before.firmware == after->firmware;
-    } else {
-      report_.revisionWaitStopped = t_.state.BreakFlag;
-    }
+    protocol_->ReadBack(u_.clock);
     report_.stage = Stage::done;
     return report_;
   }
@@ -353,6 +341,7 @@ class Procedure {
   TransportContext& t_;
   const UpdateRequest& r_;
   UpdateReport report_;
+  std::unique_ptr<FirmwareProtocol> protocol_;
   DiskUse use_;
   std::uint32_t pieceBytes_ = 0;  // through the firmware interface
   std::string fileName_;
@@ -383,6 +372,18 @@ std::string RevisionLine(const UpdateReport& report) {
   if (!report.revisionAfter) {
     return "Firmware revision " + before + " -> not read: the drive did not answer IDENTIFY within " +
            std::to_string(kReidentifyTimeLimit.count() / 1000) + " s";
+  }
+  if (report.slot) {
+    const std::string image = report.slotRevision.empty() ? "the new firmware" : report.slotRevision;
+    const std::string slot = std::to_string(*report.slot);
+    if (report.storedOnly) {
+      return "Firmware revision " + before + "; " + image + " is stored in slot " + slot +
+             ", not activated (0F activates it)";
+    }
+    if (!report.waitsFor.empty()) {
+      return "Firmware revision " + before + "; " + image + " waits in slot " + slot + " for " +
+             report.waitsFor;
+    }
   }
   if (report.download.mode == kDlmcDeferred && *report.revisionAfter == before) {
     return "Firmware revision " + before + "; the new firmware waits for activation (0F)";

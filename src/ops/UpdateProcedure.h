@@ -40,6 +40,10 @@ struct UpdateRequest {
   // Modes 0E and 0F: through Windows' firmware interface where it can carry
   // them (automatic), or as asked.
   FirmwareVia via = FirmwareVia::automatic;
+  // NVMe: the firmware slot (none: the lowest writable slot that is not the
+  // active one), and activation without a reset instead of at the next one.
+  std::optional<int> slot;
+  bool activateNow = false;
 };
 
 // What the procedure found and did. `download` says how it ended: a stop
@@ -64,6 +68,16 @@ struct UpdateReport {
   std::optional<std::string> revisionAfter;  // none: the drive did not answer in time
   bool revisionUnchanged = false;            // a change was due and did not come
   bool revisionWaitStopped = false;          // Break ended the wait for it, not the drive
+
+  // NVMe: the slot written or activated, the revision the slot log shows in
+  // it afterwards, and what it waits for: the next reset or the one the
+  // controller named; empty when it runs now or is only stored (0E).
+  std::optional<int> slot;
+  std::optional<std::uint32_t> pieceBytes;  // and how that size was chosen
+  std::string pieceWhy;
+  std::string slotRevision;
+  std::string waitsFor;
+  bool storedOnly = false;
 
   bool Declined() const {
     return stage < Stage::send && (download.result == DownloadOutcome::Result::refused ||

@@ -166,6 +166,7 @@ Bench::Bench(const BenchDescription& d) {
     disk.fails = entry.failsToOpen;
     disk.inUse = entry.inUse;
     disk.system = entry.system;
+    disk.controller = entry.nvme;
     DiskInterfaceInfo& info = disk.info;
     info.devicePath = entry.path;
     info.friendlyName = entry.friendlyName;

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 
+#include "sim/BenchFirmware.h"
 #include "text/Escape.h"
 
 namespace brisquel::sim {
@@ -37,6 +38,7 @@ NvmeAdminAnswer DataIn(const NvmeAdminRequest& request, const std::vector<std::u
 }  // namespace
 
 std::string NvmeController::Revision() const {
+  if (identity_.running) return *identity_.running;
   const int slot = identity_.activeSlot;
   return slot >= 1 && slot <= kNvmeMaxSlots ? identity_.slotRevisions[static_cast<std::size_t>(slot - 1)]
                                             : std::string();
@@ -45,8 +47,26 @@ std::string NvmeController::Revision() const {
 NvmeAdminAnswer NvmeController::Execute(const NvmeAdminRequest& request) {
   history_.push_back(request.opcode);
   if (faults_.refuseOpcode && *faults_.refuseOpcode == request.opcode) {
+    const NvmeStatus refusal = faults_.refuseStatus;
+    const bool resetNeeded = refusal.type == kNvmeTypeCommandSpecific &&
+                             (refusal.code == kNvmeNeedsConventionalReset ||
+                              refusal.code == kNvmeNeedsSubsystemReset ||
+                              refusal.code == kNvmeNeedsControllerReset);
+    if (request.opcode == kNvmeFirmwareCommit && resetNeeded) {
+      const int active = identity_.activeSlot;
+      const std::string runs = Revision();
+      NvmeAdminAnswer answer = Commit(request);
+      if (!answer.status.ok()) return answer;
+      // Stored, and waiting for that reset instead of running now.
+      if (identity_.activeSlot != active || Revision() != runs) {
+        identity_.nextSlot = identity_.activeSlot;
+        identity_.activeSlot = active;
+        identity_.running.reset();
+        if (Revision() != runs) identity_.running = runs;
+      }
+    }
     NvmeAdminAnswer answer;
-    answer.status = faults_.refuseStatus;
+    answer.status = refusal;
     return answer;
   }
   switch (request.opcode) {
@@ -54,8 +74,11 @@ NvmeAdminAnswer NvmeController::Execute(const NvmeAdminRequest& request) {
       return IdentifyController(request);
     case kNvmeGetLogPage:
       return GetLogPage(request);
+    case kNvmeFirmwareImageDownload:
+      return ImageDownload(request);
+    case kNvmeFirmwareCommit:
+      return Commit(request);
     default:
-      // Firmware Image Download and Commit come with the firmware update.
       return Status(kNvmeTypeGeneric, kNvmeInvalidOpcode);
   }
 }
@@ -99,10 +122,86 @@ NvmeAdminAnswer NvmeController::GetLogPage(const NvmeAdminRequest& request) cons
   return DataIn(request, data);
 }
 
+NvmeAdminAnswer NvmeController::ImageDownload(const NvmeAdminRequest& request) {
+  const NvmeIdentity& id = identity_;
+  const std::uint64_t bytes = (std::uint64_t{request.cdw[0]} + 1) * 4;
+  const std::uint64_t offset = std::uint64_t{request.cdw[1]} * 4;
+  if (request.direction != DataDirection::out || request.data.size() != bytes) {
+    return Status(kNvmeTypeGeneric, kNvmeInvalidField);
+  }
+  // More than the controller's largest transfer.
+  if (id.mdts != 0 && id.mdts < 20 && bytes > (std::uint64_t{4096} << id.mdts)) {
+    return Status(kNvmeTypeGeneric, kNvmeInvalidField);
+  }
+  // Pieces start on the update granularity; only the last may be shorter.
+  if (id.fwug != 0 && id.fwug != kNvmeFwugAny && offset % (std::uint64_t{4096} * id.fwug) != 0) {
+    return Status(kNvmeTypeGeneric, kNvmeInvalidField);
+  }
+  if (offset == 0) image_.clear();
+  if (offset < image_.size()) return Status(kNvmeTypeCommandSpecific, kNvmeOverlappingRange);
+  if (offset > image_.size()) return Status(kNvmeTypeGeneric, kNvmeInvalidField);
+  image_.insert(image_.end(), request.data.begin(), request.data.end());
+  NvmeAdminAnswer answer;
+  answer.bytesMoved = static_cast<std::uint32_t>(bytes);
+  return answer;
+}
+
+NvmeAdminAnswer NvmeController::Commit(const NvmeAdminRequest& request) {
+  NvmeIdentity& id = identity_;
+  const int slot = static_cast<int>(request.cdw[0] & 7);
+  const std::uint8_t action = (request.cdw[0] >> kNvmeCommitActionShift) & 7;
+  if (request.direction != DataDirection::none || action > kNvmeCommitActivateNow) {
+    return Status(kNvmeTypeGeneric, kNvmeInvalidField);
+  }
+  // The bench's controller never chooses a slot itself.
+  if (slot == 0 || slot > id.slotCount) return Status(kNvmeTypeCommandSpecific, kNvmeInvalidSlot);
+  std::string& revision = id.slotRevisions[static_cast<std::size_t>(slot - 1)];
+  const bool stores = action != kNvmeCommitActivateAtReset;
+  // Action 3 with no new image activates what the slot holds.
+  if (stores && !(action == kNvmeCommitActivateNow && image_.empty())) {
+    if (slot == 1 && id.slot1ReadOnly) return Status(kNvmeTypeCommandSpecific, kNvmeInvalidSlot);
+    const BenchFirmwareVerdict verdict = CheckBenchFirmware(image_);
+    image_.clear();
+    if (verdict.check != BenchFirmwareCheck::valid) {
+      return Status(kNvmeTypeCommandSpecific, kNvmeInvalidImage);
+    }
+    if (slot == id.activeSlot && !id.running) id.running = revision;
+    revision = verdict.revision;
+  } else if (revision.empty()) {
+    return Status(kNvmeTypeCommandSpecific, kNvmeInvalidImage);
+  }
+  switch (action) {
+    case kNvmeCommitStoreAtReset:
+    case kNvmeCommitActivateAtReset:
+      id.nextSlot = slot;
+      break;
+    case kNvmeCommitActivateNow:
+      if (!id.activateWithoutReset) {
+        id.nextSlot = slot;
+        return Status(kNvmeTypeCommandSpecific, kNvmeNeedsConventionalReset, false);
+      }
+      id.activeSlot = slot;
+      id.nextSlot = 0;
+      id.running.reset();
+      break;
+    default:
+      break;
+  }
+  return {};
+}
+
+void NvmeController::PowerCycle() {
+  if (identity_.nextSlot != 0) identity_.activeSlot = identity_.nextSlot;
+  identity_.nextSlot = 0;
+  identity_.running.reset();
+  image_.clear();
+}
+
 std::string NvmeController::SaveFirmwareState() const {
   std::ostringstream out;
   out << "active = " << identity_.activeSlot << "\n";
   out << "next = " << identity_.nextSlot << "\n";
+  if (identity_.running) out << "running = " << EscapeText(*identity_.running) << "\n";
   for (int slot = 0; slot < identity_.slotCount; ++slot) {
     out << "slot" << slot + 1 << " = " << EscapeText(identity_.slotRevisions[static_cast<std::size_t>(slot)])
         << "\n";
@@ -129,6 +228,10 @@ bool NvmeController::LoadFirmwareState(const std::string& text) {
       if (!n || *n == 0) return false;
       loaded.activeSlot = *n;
       active = true;
+    } else if (key == "running") {
+      const std::optional<std::string> revision = UnescapeText(value);
+      if (!revision || revision->empty() || revision->size() > 8) return false;
+      loaded.running = *revision;
     } else if (key == "next") {
       const auto n = number(loaded.slotCount);
       if (!n) return false;

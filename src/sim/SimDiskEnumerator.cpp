@@ -1,5 +1,7 @@
 #include "sim/SimDiskEnumerator.h"
 
+#include <algorithm>
+
 namespace brisquel::sim {
 
 bool SimDiskEnumerator::Begin() {
@@ -31,6 +33,18 @@ DiskUse SimDiskEnumerator::OfDisk(const std::string& devicePath) {
     return disk.inUse.empty() ? DiskUse::Free() : DiskUse::InUse(disk.inUse);
   }
   return DiskUse::Free();
+}
+
+DiskUse SimDiskEnumerator::OfController(const std::string& devicePath) {
+  const auto disk = std::find_if(disks_.begin(), disks_.end(), [&](const SimDisk& d) {
+    return d.info.devicePath == devicePath;
+  });
+  if (disk == disks_.end() || disk->controller.empty()) return OfDisk(devicePath);
+  std::vector<DiskUse> uses;
+  for (const SimDisk& other : disks_) {
+    if (other.controller == disk->controller) uses.push_back(OfDisk(other.info.devicePath));
+  }
+  return CombinedUse(uses);
 }
 
 }  // namespace brisquel::sim

@@ -16,6 +16,7 @@ struct SimDisk {
   bool fails = false;  // the interface cannot be read or its disk opened
   RunningSystem system = RunningSystem::none;
   std::string inUse;   // what holds the disk, as the system would say; empty: nothing
+  std::string controller;  // the NVMe controller it is a namespace of; empty: none
 };
 
 // The bench's disks, as the system lists them and as it says what holds them.
@@ -38,6 +39,7 @@ class SimDiskEnumerator : public DiskEnumerator, public DiskUsers {
   void End() override { ++ended_; }
 
   DiskUse OfDisk(const std::string& devicePath) override;
+  DiskUse OfController(const std::string& devicePath) override;
   DiskUse OfChannel(std::uint16_t) override { return DiskUse::Free(); }
 
  private:

@@ -30,6 +30,25 @@ NvmeAdminRequest FirmwareSlotLogRequest(
   return request;
 }
 
+NvmeAdminRequest FirmwareImageDownloadRequest(std::span<std::uint8_t> piece,
+                                              std::uint32_t offsetBytes) {
+  NvmeAdminRequest request;
+  request.opcode = kNvmeFirmwareImageDownload;
+  // CDW10: NUMD, dwords less one; CDW11: OFST, in dwords.
+  request.cdw[0] = static_cast<std::uint32_t>(piece.size() / 4 - 1);
+  request.cdw[1] = offsetBytes / 4;
+  request.direction = DataDirection::out;
+  request.data = piece;
+  return request;
+}
+
+NvmeAdminRequest FirmwareCommitRequest(std::uint8_t slot, std::uint8_t action) {
+  NvmeAdminRequest request;
+  request.opcode = kNvmeFirmwareCommit;
+  request.cdw[0] = static_cast<std::uint32_t>((slot & 7) | (action & 7) << kNvmeCommitActionShift);
+  return request;
+}
+
 NvmeCommandOutcome SendNvmeAdmin(TransportContext& t, const NvmeAdminRequest& request) {
   const DriveTarget& target = t.state.DriveTarget;
   if (t.observer) t.observer->NvmeCommandStarting(target, request);

@@ -18,6 +18,13 @@ NvmeAdminRequest IdentifyControllerRequest(std::span<std::uint8_t, kNvmeIdentify
 // controller as a whole (NSID FFFFFFFFh).
 NvmeAdminRequest FirmwareSlotLogRequest(std::span<std::uint8_t, kNvmeFirmwareSlotLogBytes> data);
 
+// Firmware Image Download: `piece` goes to the image at `offsetBytes`; both
+// whole dwords, as NUMD and OFST count them.
+NvmeAdminRequest FirmwareImageDownloadRequest(std::span<std::uint8_t> piece,
+                                              std::uint32_t offsetBytes);
+// Firmware Commit of `slot` (0: the controller chooses) with `action`.
+NvmeAdminRequest FirmwareCommitRequest(std::uint8_t slot, std::uint8_t action);
+
 struct NvmeCommandOutcome {
   CommandResult result;  // completed exactly when the status is success
   NvmeAdminAnswer answer;

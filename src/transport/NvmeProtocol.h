@@ -52,5 +52,17 @@ inline constexpr std::uint8_t kNvmeInternalError = 0x06;    // generic
 inline constexpr std::uint8_t kNvmeInvalidSlot = 0x06;      // command specific
 inline constexpr std::uint8_t kNvmeInvalidImage = 0x07;     // command specific
 inline constexpr std::uint8_t kNvmeInvalidLogPage = 0x09;   // command specific
+inline constexpr std::uint8_t kNvmeOverlappingRange = 0x14; // command specific
+// After a Firmware Commit: the image is stored and waits for this reset.
+inline constexpr std::uint8_t kNvmeNeedsConventionalReset = 0x0B;  // command specific
+inline constexpr std::uint8_t kNvmeNeedsSubsystemReset = 0x10;     // command specific
+inline constexpr std::uint8_t kNvmeNeedsControllerReset = 0x11;    // command specific
+
+// Firmware Commit's actions (CDW10 bits 5:3); the slot is in bits 2:0.
+inline constexpr std::uint8_t kNvmeCommitStore = 0;            // store, not activated
+inline constexpr std::uint8_t kNvmeCommitStoreAtReset = 1;     // store, activate at the next reset
+inline constexpr std::uint8_t kNvmeCommitActivateAtReset = 2;  // the slot's image, at the next reset
+inline constexpr std::uint8_t kNvmeCommitActivateNow = 3;      // without a reset
+inline constexpr int kNvmeCommitActionShift = 3;
 
 }  // namespace brisquel

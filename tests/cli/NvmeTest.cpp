@@ -1,5 +1,6 @@
-// NVMe drives from the command line: Identify, info, the refusals, an NVMe
-// drive in a USB enclosure, and a recording of them played back.
+// NVMe drives from the command line: Identify, info, the firmware update and
+// its refusals, an NVMe drive in a USB enclosure, and a recording of them
+// played back.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "cli/CliRunner.h"
+#include "sim/BenchFirmware.h"
 
 namespace brisquel::cli::test {
 namespace {
@@ -44,9 +46,6 @@ TEST(CliNvme, IdentifyInfoAndTheRefusalsOnBenches) {
   cli.WriteFile("noid.ini", nvme + "refuse-opcode = 06\nrefuse-status = 0006\n[disk]\nnvme = n\n");
   cli.WriteFile("usb.ini", nvme + "[bridge b]\n[disk]\nnvme = n\nbridge = b\nbus = USB\n");
   const std::string dir = cli.Dir().string() + "/";
-  const char* const dlmcWhy =
-      "DOWNLOAD MICROCODE is an ATA command, which an NVMe drive does not take; its firmware is "
-      "updated with Firmware Image Download and Commit, which this version does not send yet";
   struct Case {
     std::vector<std::string> args;
     int exitCode;
@@ -69,11 +68,6 @@ TEST(CliNvme, IdentifyInfoAndTheRefusalsOnBenches) {
        "Bus Type:NVMe\n FW: SN:\n\nIdentify Controller failed: the controller refused it "
        "(generic 06h (internal error))\n",
        ""},
-      {{"--sim", "dlmc", "--drive", "3", "--mode", "7", image, "--yes"}, 2,
-       "Bus Type:NVMe\nRefused: " + std::string(dlmcWhy) + "\n",
-       "refused: " + std::string(dlmcWhy)},
-      {{"--sim", "dlmc", "--drive", "3", "--mode", "E", image, "--yes"}, 2,
-       "Bus Type:NVMe\nRefused: " + std::string(dlmcWhy) + "\n", "refused: "},
       {{"--sim", "dptm", "--drive", "3", image, "--yes"}, 2,
        "Bus Type:NVMe\nRefused: the vendor download and unlock are ATA commands for SATA "
        "drives; an NVMe drive takes neither\n",
@@ -99,6 +93,147 @@ TEST(CliNvme, IdentifyInfoAndTheRefusalsOnBenches) {
       EXPECT_NE(r.err.find(c.errContains), std::string::npos) << r.err;
     }
   }
+}
+
+// The default bench's NVMe SSD: two slots, slot 1 read-only, running
+// 211070WD from slot 2, pieces of at most 128 KiB on 4 KiB.
+TEST(CliNvme, UpdatesAndTheirRefusalsOnTheCommandLine) {
+  CliRunner cli;
+  const std::string image = cli.WriteFile("fw.bin", sim::MakeBenchFirmware("3.0", 600)).string();
+  const std::string odd = cli.WriteFile("odd.bin", std::vector<std::uint8_t>(1030, 1)).string();
+  const std::string same = cli.WriteFile("same.bin", sim::MakeBenchFirmware("1.0", 8)).string();
+  const std::string now =
+      cli.WriteFile("now.ini", "[nvme n]\nslots = 3\nslot1 = 1.0\nactive-slot = 1\n"
+                               "activate-without-reset = yes\n[disk]\nnvme = n\n")
+          .string();
+  const std::string qemu =
+      cli.WriteFile("qemu.ini", "[nvme n]\nslots = 1\nslot1 = 1.0\nslot1-read-only = yes\n"
+                                "firmware-commands = no\nfwug = 0\nrefuse-opcode = 11\n"
+                                "refuse-status = 4001\n[disk]\nnvme = n\n")
+          .string();
+  const std::string reset =
+      cli.WriteFile("reset.ini", "[nvme n]\nslots = 2\nslot1 = 1.0\nactive-slot = 1\n"
+                                 "refuse-opcode = 10\nrefuse-status = 010B\n[disk]\nnvme = n\n")
+          .string();
+  const std::string start = "Bus Type:NVMe\nDownload Microcode 07 - fw.bin - Start\n";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;  // empty: not checked
+    std::string err;  // contained
+  };
+  const Case cases[] = {
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "07", image, "--yes"}, 0,
+       start + "Download Microcode 07 - fw.bin - End - OK\n",
+       "pieces of 131072 bytes (granularity 4 KiB, largest transfer 128 KiB)\n"
+       "brisquel-cli: firmware revision 211070WD; 3.0 waits in slot 2 for the next reset\n"},
+      {{"--sim=" + now, "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--activate",
+        "now"},
+       0, "", "firmware revision 1.0 -> 3.0\n"},
+      // A change now was due and did not come.
+      {{"--sim=" + now, "dlmc", "--drive", "0", "--mode", "07", same, "--yes", "--activate",
+        "now"},
+       4, "", "revision unchanged: the download completed, but the drive still reports 1.0"},
+      {{"--sim=" + now, "dlmc", "--drive", "0", "--mode", "0E", image, "--yes", "--slot", "3"}, 0,
+       "", "firmware revision 1.0; 3.0 is stored in slot 3, not activated (0F activates it)\n"},
+      {{"--sim=" + reset, "dlmc", "--drive", "0", "--mode", "07", image, "--yes"}, 0, "",
+       "firmware revision 1.0; 3.0 waits in slot 2 for a conventional reset\n"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "01", image, "--yes"}, 2,
+       "Bus Type:NVMe\nRefused: an NVMe drive has no temporary image (mode 01): use 07, which "
+       "activates the image at the next reset\n",
+       "refused: an NVMe drive has no temporary image"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "07", image, "--yes", "--slot", "1"}, 2,
+       "Bus Type:NVMe\n", "refused: slot 1 is read-only (FRMW bit 0)"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "07", image, "--yes", "--activate", "now"}, 2,
+       "Bus Type:NVMe\n", "refused: the controller does not activate firmware without a reset"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "07", odd, "--yes"}, 2,
+       "Bus Type:NVMe\nDownload Microcode 07 - odd.bin - Refused: the file has 1030 bytes, no "
+       "whole number of dwords (4 bytes), which Firmware Image Download carries\n",
+       ""},
+      {{"--sim", "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--slot", "2"}, 2, "",
+       "refused: a firmware slot and when new firmware runs are chosen on NVMe drives"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "03", image, "--yes", "--segment-blocks", "8"},
+       2, "Bus Type:NVMe\nRefused: segment sizes are DOWNLOAD MICROCODE's; an NVMe drive's pieces "
+          "follow its own limits (MDTS, FWUG)\n",
+       "refused: segment sizes"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "01", image, "--slot", "2"}, 2, "",
+       "--slot belongs to dlmc --mode 03, 07, 0E or 0F"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "0E", image, "--activate", "now"}, 2, "",
+       "--activate belongs to dlmc --mode 03, 07 or 0F"},
+      {{"--sim", "dlmc", "--drive", "3", "--mode", "07", image, "--slot", "8"}, 2, "",
+       "--slot takes a firmware slot from 1 to 7"},
+      // As QEMU's controller: refused before anything is sent, and with
+      // --force the controller's refusal ends it FAILED.
+      {{"--sim=" + qemu, "dlmc", "--drive", "0", "--mode", "07", image, "--yes"}, 2,
+       "Bus Type:NVMe\n",
+       "refused: the controller does not list Firmware Image Download and Commit among its "
+       "commands (OACS bit 2 clear) (--force sends anyway)"},
+      {{"--sim=" + qemu, "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--force"}, 1,
+       start + "Download Microcode 07 - fw.bin - FAILED: Firmware Image Download failed: the "
+               "controller refused it (generic 01h (invalid command opcode), do not retry) (0 of "
+               "600 blocks sent)\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    std::filesystem::remove_all(cli.StateDir());
+    const CliResult r = cli.Run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    if (!c.out.empty()) {
+      EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+
+  // 0E, then 0F in a later run: the state file keeps the slot, and 0F
+  // activates it at the next reset.
+  std::filesystem::remove_all(cli.StateDir());
+  ASSERT_EQ(cli.Run({"--sim", "dlmc", "--drive", "3", "--mode", "0E", image, "--yes"}).exitCode, 0);
+  const CliResult activated = cli.Run({"--sim", "--json", "dlmc", "--drive", "3", "--mode", "0F", "--yes"});
+  EXPECT_EQ(activated.exitCode, 0) << activated.err;
+  EXPECT_NE(activated.out.find("\"nvmeSlot\": {\n    \"slot\": 2,\n    \"revision\": \"3.0\",\n"
+                               "    \"waitsFor\": \"the next reset\",\n"
+                               "    \"storedOnly\": false\n  }"),
+            std::string::npos)
+      << activated.out;
+  const CliResult info = cli.Run({"--sim", "info", "--drive", "3"});
+  EXPECT_NE(info.out.find("firmware\t211070WD\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("active-slot\t2\nnext-slot\t2\nslot1\t211050WD\nslot2\t3.0\n"),
+            std::string::npos)
+      << info.out;
+}
+
+// What goes to the controller: pieces of MDTS's 128 KiB at following dword
+// offsets, each with 120 s, then the commit of slot 2 with action 1 and
+// MTFA's 150 s, then Identify and the slot log again.
+TEST(CliNvme, TheTraceShowsThePiecesTheCommitAndTheirTimeLimits) {
+  CliRunner cli;
+  const std::string image = cli.WriteFile("fw.bin", sim::MakeBenchFirmware("3.0", 600)).string();
+  const std::string bench =
+      cli.WriteFile("t.ini", "[nvme n]\nslots = 2\nslot1 = 1.0\nactive-slot = 1\nmtfa = 1500\n"
+                             "[disk]\nnvme = n\n")
+          .string();
+  const CliResult r =
+      cli.Run({"--sim=" + bench, "dlmc", "--drive", "0", "--mode", "07", image, "--yes", "--trace"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string sent;
+  for (std::size_t at = r.err.find("-> NVMe"); at != std::string::npos;
+       at = r.err.find("-> NVMe", at + 1)) {
+    sent += r.err.substr(at + 15, r.err.find('\n', at) - at - 15) + "\n";
+  }
+  const std::string rest = " 00000000 00000000 00000000 00000000";
+  EXPECT_EQ(sent,
+            "06 nsid 00000000 cdw10-15 00000001 00000000" + rest + ", in 4096 bytes, limit 5 s\n"
+            "02 nsid FFFFFFFF cdw10-15 007F0003 00000000" + rest + ", in 512 bytes, limit 5 s\n"
+            "11 nsid 00000000 cdw10-15 00007FFF 00000000" + rest + ", out 131072 bytes, limit 120 s\n"
+            "11 nsid 00000000 cdw10-15 00007FFF 00008000" + rest + ", out 131072 bytes, limit 120 s\n"
+            "11 nsid 00000000 cdw10-15 00002BFF 00010000" + rest + ", out 45056 bytes, limit 120 s\n"
+            "10 nsid 00000000 cdw10-15 0000000A 00000000" + rest + ", no data, limit 150 s\n"
+            "06 nsid 00000000 cdw10-15 00000001 00000000" + rest + ", in 4096 bytes, limit 5 s\n"
+            "06 nsid 00000000 cdw10-15 00000001 00000000" + rest + ", in 4096 bytes, limit 5 s\n"
+            "02 nsid FFFFFFFF cdw10-15 007F0003 00000000" + rest + ", in 512 bytes, limit 5 s\n");
 }
 
 TEST(CliNvme, TraceShowsTheCommandsAndARecordingPlaysBackWithTheSerialMasked) {

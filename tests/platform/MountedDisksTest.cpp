@@ -83,5 +83,32 @@ TEST(MountedDisks, UnreadableMountsAreNoAllClear) {
   EXPECT_EQ(use.what, "what is mounted cannot be read (/proc/self/mountinfo)");
 }
 
+// nvme0 serves two namespaces: n1 is free, n2 holds the root filesystem. A
+// path of a multipath namespace (nvme0c0n1) and the controller itself are no
+// disks of their own.
+TEST(MountedDisks, AnNvmeControllerIsInUseWhereAnyOfItsNamespacesIs) {
+  FakeFiles f;
+  f.nodes = {{"/dev/nvme0n1", "259:0"}, {"/dev/nvme0n2", "259:1"}, {"/dev/nvme1n1", "259:2"}};
+  f.files = {
+      {"/sys/dev/block/259:0/dev", "259:0\n"},
+      {"/sys/dev/block/259:1/dev", "259:1\n"},
+      {"/sys/dev/block/259:1/nvme0n2p1/dev", "259:3\n"},
+      {"/sys/dev/block/259:1/nvme0n2p1/partition", "1\n"},
+      {"/sys/dev/block/259:2/dev", "259:2\n"},
+      {"/sys/block/nvme0n1/device/nvme0n1/size", "1\n"},
+      {"/sys/block/nvme0n1/device/nvme0n2/size", "1\n"},
+      {"/sys/block/nvme0n1/device/nvme0c0n1/size", "1\n"},
+      {"/sys/block/nvme0n1/device/firmware_rev", "1.0\n"},
+      {"/proc/self/mountinfo", "21 1 259:3 / / rw - ext4 /dev/nvme0n2p1 rw\n"},
+  };
+  const DiskUse controller = UsersOfController("/dev/nvme0n1", f);
+  EXPECT_EQ(controller.state, DiskUse::State::inUse);
+  EXPECT_EQ(controller.what, "/ is mounted from nvme0n2p1 (the running system)");
+  EXPECT_EQ(controller.system, RunningSystem::linuxRoot);
+  EXPECT_EQ(UsersOfDisk("/dev/nvme0n1", f).state, DiskUse::State::free);
+  // No namespaces listed in sysfs: the disk alone.
+  EXPECT_EQ(UsersOfController("/dev/nvme1n1", f).state, DiskUse::State::free);
+}
+
 }  // namespace
 }  // namespace brisquel::linuxpt

@@ -42,6 +42,29 @@ TEST(NvmePassthru, TheBlockIsTheKernelsStructByteForByte) {
   EXPECT_EQ(c[40], 0x09);
 }
 
+// The firmware commands as the update sends them: a piece of 8 KiB at 64 KiB
+// (NUMD and OFST in dwords), and a commit of slot 3 with action 1.
+TEST(NvmePassthru, TheFirmwareCommandsCountInDwords) {
+  std::vector<std::uint8_t> piece(8192);
+  NvmeAdminRequest download = FirmwareImageDownloadRequest(piece, 65536);
+  download.timeLimit = 120;
+  const NvmePassthruBlock d = BuildNvmePassthru(download, 0x1000);
+  EXPECT_EQ(d[0], 0x11);
+  EXPECT_EQ(Bytes(d.begin() + 36, d.begin() + 48),
+            (Bytes{0x00, 0x20, 0, 0,      // data_len 8192
+                   0xFF, 0x07, 0, 0,      // cdw10: NUMD 2047
+                   0x00, 0x40, 0, 0}));   // cdw11: OFST 16384 dwords
+  EXPECT_EQ(Bytes(d.begin() + 64, d.begin() + 68), (Bytes{0xC0, 0xD4, 0x01, 0x00}))
+      << "timeout_ms 120000";
+  EXPECT_TRUE(DirectionMatchesOpcode(download));
+
+  const NvmePassthruBlock c = BuildNvmePassthru(FirmwareCommitRequest(3, 1), 0xDEAD);
+  EXPECT_EQ(c[0], 0x10);
+  EXPECT_EQ(Bytes(c.begin() + 24, c.begin() + 44), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                          0, 0, 0, 0, 0x0B, 0, 0, 0}))
+      << "no data; CDW10 slot 3, action 1";
+}
+
 TEST(NvmePassthru, DataGoesOnlyTheWayTheOpcodeMovesIt) {
   std::uint8_t buffer[8] = {};
   struct Case {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sim/Bench.h"
+#include "sim/BenchFirmware.h"
 #include "sim/NvmeController.h"
 #include "transport/NvmeCommands.h"
 
@@ -73,12 +74,12 @@ TEST(NvmeController, RefusesWhatItDoesNotTakeAndTheCommandItIsToldTo) {
   NvmeAdminRequest otherLog = IdentifyControllerRequest(id);
   otherLog.opcode = kNvmeGetLogPage;
   otherLog.cdw[0] = 0x02;  // SMART / health
-  NvmeAdminRequest commit;
-  commit.opcode = kNvmeFirmwareCommit;
+  NvmeAdminRequest format;
+  format.opcode = 0x80;  // Format NVM, which the bench does not have
   const Case cases[] = {
       {"another CNS", namespaceId, {}, {0, 0x02, true}},
       {"another log", otherLog, {}, {1, 0x09, true}},
-      {"firmware commit", commit, {}, {0, 0x01, true}},
+      {"format", format, {}, {0, 0x01, true}},
       {"told to refuse", IdentifyControllerRequest(id), 0x06, {1, 0x0B, false}},
   };
   for (const Case& c : cases) {
@@ -90,6 +91,124 @@ TEST(NvmeController, RefusesWhatItDoesNotTakeAndTheCommandItIsToldTo) {
     EXPECT_EQ(a.status, c.status);
     EXPECT_EQ(a.bytesMoved, 0u);
   }
+}
+
+// Sends `image` in pieces of `piece` bytes; the first status that is not
+// success, or success.
+NvmeStatus Download(NvmeController& c, std::vector<std::uint8_t> image, std::size_t piece) {
+  for (std::size_t at = 0; at < image.size(); at += piece) {
+    const std::size_t n = std::min(piece, image.size() - at);
+    const auto a = c.Execute(FirmwareImageDownloadRequest(
+        std::span(image).subspan(at, n), static_cast<std::uint32_t>(at)));
+    if (!a.status.ok()) return a.status;
+  }
+  return {};
+}
+
+TEST(NvmeController, CommitStoresActivatesOrRefusesAsItsActionAndSlotSay) {
+  const NvmeStatus ok{};
+  const NvmeStatus invalidSlot{1, 0x06, true}, invalidImage{1, 0x07, true};
+  const NvmeStatus conventional{1, 0x0B, false};
+  const auto image = MakeBenchFirmware("NEW1", 40);  // 20 KiB
+  auto damaged = image;
+  damaged[600] ^= 1;
+  struct Case {
+    const char* what;
+    std::optional<std::vector<std::uint8_t>> sent;  // downloaded first
+    int slot;
+    std::uint8_t action;
+    bool withoutReset;
+    std::optional<NvmeStatus> refuseWith;  // the commit's fault
+    NvmeStatus status;
+    int active, next;  // afterwards; the controller starts at 3 and 1
+    std::string slot2;
+  };
+  const Case cases[] = {
+      {"store, at the next reset", image, 2, 1, false, {}, ok, 3, 2, "NEW1"},
+      {"store only", image, 2, 0, false, {}, ok, 3, 1, "NEW1"},
+      {"a slot's image at the next reset", {}, 3, 2, false, {}, ok, 3, 3, ""},
+      {"store and run now", image, 2, 3, true, {}, ok, 2, 0, "NEW1"},
+      {"now, where only a reset can", image, 2, 3, false, {}, conventional, 3, 2, "NEW1"},
+      {"answered 10Bh", image, 2, 3, true, conventional, conventional, 3, 2, "NEW1"},
+      {"answered 107h", image, 2, 1, false, invalidImage, invalidImage, 3, 1, ""},
+      {"the read-only slot", image, 1, 1, false, {}, invalidSlot, 3, 1, ""},
+      {"no such slot", image, 4, 1, false, {}, invalidSlot, 3, 1, ""},
+      {"slot 0", image, 0, 1, false, {}, invalidSlot, 3, 1, ""},
+      {"a damaged image", damaged, 2, 1, false, {}, invalidImage, 3, 1, ""},
+      {"no image", {}, 2, 1, false, {}, invalidImage, 3, 1, ""},
+      {"an empty slot at the next reset", {}, 2, 2, false, {}, invalidImage, 3, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    NvmeIdentity id = ThreeSlots();
+    id.activateWithoutReset = c.withoutReset;
+    NvmeController controller(id);
+    if (c.refuseWith) {
+      controller.Faults().refuseOpcode = kNvmeFirmwareCommit;
+      controller.Faults().refuseStatus = *c.refuseWith;
+    }
+    if (c.sent) {
+      ASSERT_EQ(Download(controller, *c.sent, 8192), ok);
+    }
+    const NvmeAdminAnswer a = controller.Execute(
+        FirmwareCommitRequest(static_cast<std::uint8_t>(c.slot), c.action));
+    EXPECT_EQ(a.status, c.status);
+    EXPECT_EQ(controller.Identity().activeSlot, c.active);
+    EXPECT_EQ(controller.Identity().nextSlot, c.next);
+    EXPECT_EQ(controller.Identity().slotRevisions[1], c.slot2);
+  }
+
+  // The next reset runs the slot marked for it.
+  NvmeController c(ThreeSlots());
+  ASSERT_EQ(Download(c, image, 8192), ok);
+  ASSERT_EQ(c.Execute(FirmwareCommitRequest(2, 1)).status, ok);
+  EXPECT_EQ(c.Revision(), "C3");
+  c.PowerCycle();
+  EXPECT_EQ(c.Revision(), "NEW1");
+  EXPECT_EQ(c.Identity().nextSlot, 0);
+}
+
+TEST(NvmeController, ImagePiecesMustFollowOnTheGranularityWithinTheLargestTransfer) {
+  const auto image = MakeBenchFirmware("NEW1", 1024);  // 512 KiB
+  const NvmeStatus invalidField{0, 0x02, true};
+  struct Case {
+    const char* what;
+    std::size_t offset, bytes;  // a second piece after 8 KiB at 0
+    NvmeStatus status;
+  };
+  const Case cases[] = {
+      {"the next piece", 8192, 8192, {}},
+      {"the largest transfer", 8192, 256 * 1024, {}},
+      {"above the largest transfer", 8192, 256 * 1024 + 4, invalidField},
+      {"off the granularity", 8192 + 4096, 4096, invalidField},
+      {"from the start again", 0, 8192, {}},
+      {"a gap", 16384, 8192, invalidField},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    NvmeController controller(ThreeSlots());
+    auto first = image;
+    ASSERT_TRUE(controller.Execute(FirmwareImageDownloadRequest(std::span(first).first(8192), 0))
+                    .status.ok());
+    EXPECT_EQ(controller
+                  .Execute(FirmwareImageDownloadRequest(
+                      std::span(first).subspan(c.offset, c.bytes), static_cast<std::uint32_t>(c.offset)))
+                  .status,
+              c.status);
+  }
+  // A second piece at an offset already sent overlaps it.
+  NvmeIdentity any = ThreeSlots();
+  any.fwug = kNvmeFwugAny;
+  NvmeController c(any);
+  auto bytes = image;
+  ASSERT_TRUE(c.Execute(FirmwareImageDownloadRequest(std::span(bytes).first(8192), 0)).status.ok());
+  EXPECT_EQ(c.Execute(FirmwareImageDownloadRequest(std::span(bytes).subspan(4096, 8192), 4096))
+                .status,
+            (NvmeStatus{1, 0x14, true}));
+  // NUMD says another size than the data holds.
+  NvmeAdminRequest wrong = FirmwareImageDownloadRequest(std::span(bytes).first(8192), 8192);
+  wrong.cdw[0] = 8192 / 4;
+  EXPECT_EQ(c.Execute(wrong).status, invalidField);
 }
 
 TEST(NvmeController, TheStateFileKeepsTheSlotsAndRefusesWhatDoesNotFit) {

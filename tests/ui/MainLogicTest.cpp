@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -824,23 +825,19 @@ TEST(MainLogic, TheSystemDiskAsksASecondQuestionOfItsOwn) {
 namespace brisquel {
 namespace {
 
-// An NVMe drive's Identify, the refusals of the ATA downloads on it, and an
+// An NVMe drive's Identify, the refusal of the vendor download on it, and an
 // NVMe drive in a USB enclosure, as the window's clicks run them.
-TEST(MainLogic, NvmeDrivesIdentifyAndRefuseTheAtaDownloadsBeforeSendingAnything) {
+TEST(MainLogic, NvmeDrivesIdentifyAndRefuseTheVendorDownloadBeforeSendingAnything) {
   const std::string nvme =
       "[nvme n]\nmodel = SIM NVMe 1\nserial = SN-N-1\nslots = 2\nslot2 = 2.0\n"
       "active-slot = 2\n";
   struct Case {
     const char* what;
     std::string bench;
-    enum Click { identify, dlmc, dptm } click;
+    enum Click { identify, dptm } click;
     std::vector<std::string> log;  // after the selection's lines
     std::vector<std::uint8_t> sent;  // the opcodes the controller got
   };
-  const char* const dlmcWhy =
-      "Refused: DOWNLOAD MICROCODE is an ATA command, which an NVMe drive does not take; its "
-      "firmware is updated with Firmware Image Download and Commit, which this version does not "
-      "send yet";
   const char* const dptmWhy =
       "Refused: the vendor download and unlock are ATA commands for SATA drives; an NVMe drive "
       "takes neither";
@@ -854,7 +851,6 @@ TEST(MainLogic, NvmeDrivesIdentifyAndRefuseTheAtaDownloadsBeforeSendingAnything)
         "Identify Controller failed: the controller refused it (generic 02h (invalid field in "
         "command), do not retry)"},
        {0x06}},
-      {"dlmc", nvme + "[disk]\nnvme = n\nbus = NVMe\n", Case::dlmc, {dlmcWhy}, {}},
       {"wd dptm", nvme + "[disk]\nnvme = n\nbus = NVMe\n", Case::dptm, {dptmWhy}, {}},
   };
   for (const Case& c : cases) {
@@ -869,9 +865,6 @@ TEST(MainLogic, NvmeDrivesIdentifyAndRefuseTheAtaDownloadsBeforeSendingAnything)
     switch (c.click) {
       case Case::identify:
         w.main.btIdentifyClick();
-        break;
-      case Case::dlmc:
-        w.main.btUnlockClick();
         break;
       case Case::dptm:
         w.main.btReplaceClick();
@@ -888,6 +881,77 @@ TEST(MainLogic, NvmeDrivesIdentifyAndRefuseTheAtaDownloadsBeforeSendingAnything)
   EXPECT_EQ(w.view.log, (std::vector<std::string>{"Bus Type:USB", kNvmeBehindUsbLine}));
   EXPECT_FALSE(w.view.buttonsEnabled);
   EXPECT_TRUE(w.bench->Nvme("n")->History().empty());
+}
+
+// DLMC on an NVMe drive with the window's defaults: the lowest writable slot
+// that is not the active one, activation at the next reset.
+TEST(MainLogic, NvmeUpdatesWithTheWindowsDefaults) {
+  const std::string nvme =
+      "[nvme n]\nmodel = SIM NVMe 1\nserial = SN-N-1\nslots = 3\nslot1 = 1.0\n"
+      "slot1-read-only = yes\nslot2 = 2.0\nactive-slot = 2\n";
+  const std::string disk = "[disk]\nnvme = n\nbus = NVMe\n";
+  struct Case {
+    const char* what;
+    std::string bench;
+    int modeIndex;  // 0 Temporary, 1 Segmented, 2 Permanent, 3 Deferred, 4 Activate Deferred
+    std::deque<bool> answers;
+    std::vector<std::string> log;
+    int next;
+    std::string slot3;
+  };
+  const std::string start = "Download Microcode 07 - brisquel-ui-nvme.bin - ";
+  const Case cases[] = {
+      {"07", nvme + disk, 2, {},
+       {start + "Start", start + "End - OK",
+        "Firmware revision 2.0; NEWFW1 waits in slot 3 for the next reset"},
+       3, "NEWFW1"},
+      {"0E", nvme + disk, 3, {},
+       {"Download Microcode 0E - brisquel-ui-nvme.bin - Start",
+        "Download Microcode 0E - brisquel-ui-nvme.bin - End - OK",
+        "Firmware revision 2.0; NEWFW1 is stored in slot 3, not activated (0F activates it)"},
+       0, "NEWFW1"},
+      {"0F", nvme + "slot3 = 3.0\n" + disk, 4, {},
+       {"Firmware revision 2.0; 3.0 waits in slot 3 for the next reset"}, 3, "3.0"},
+      {"01", nvme + disk, 0, {},
+       {"Refused: an NVMe drive has no temporary image (mode 01): use 07, which activates the "
+        "image at the next reset"},
+       0, ""},
+      {"a commit answered 110h", nvme + "refuse-opcode = 10\nrefuse-status = 0110\n" + disk, 2,
+       {},
+       {start + "Start", start + "End - OK",
+        "Firmware revision 2.0; NEWFW1 waits in slot 3 for an NVM subsystem reset"},
+       3, "NEWFW1"},
+      {"the image refused", nvme + "refuse-opcode = 10\nrefuse-status = 4107\n" + disk, 2, {},
+       {start + "Start",
+        start + "FAILED: Firmware Commit failed: the controller refused it (command specific 07h "
+                "(invalid firmware image), do not retry) (3 of 3 blocks sent)"},
+       0, ""},
+      {"no firmware commands, not sent", nvme + "firmware-commands = no\n" + disk, 2, {false},
+       {"Refused: the controller does not list Firmware Image Download and Commit among its "
+        "commands (OACS bit 2 clear)"},
+       0, ""},
+      {"no firmware commands, sent anyway", nvme + "firmware-commands = no\n" + disk, 2, {true},
+       {"Sent anyway: the controller does not list Firmware Image Download and Commit among its "
+        "commands (OACS bit 2 clear)",
+        start + "Start", start + "End - OK",
+        "Firmware revision 2.0; NEWFW1 waits in slot 3 for the next reset"},
+       3, "NEWFW1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Window w(BenchFrom(c.bench));
+    w.main.lbControllersClick(0);
+    w.view.log.clear();
+    w.view.dlmcIndex = c.modeIndex;
+    w.view.yesNoAnswers = c.answers;
+    w.view.dialogAnswers.push_back(FirmwareFile("nvme.bin"));
+    w.main.btUnlockClick();
+    EXPECT_EQ(w.view.log, c.log);
+    EXPECT_EQ(w.bench->Nvme("n")->Identity().activeSlot, 2);
+    EXPECT_EQ(w.bench->Nvme("n")->Identity().nextSlot, c.next);
+    EXPECT_EQ(w.bench->Nvme("n")->Identity().slotRevisions[2], c.slot3);
+    EXPECT_TRUE(w.view.buttonsEnabled);
+  }
 }
 
 }  // namespace

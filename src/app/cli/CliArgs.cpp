@@ -137,6 +137,22 @@ class Parser {
         return;
       }
       opts_.segmentBlocks = *blocks;
+    } else if (name == "--slot") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      if (value->size() != 1 || (*value)[0] < '1' || (*value)[0] > '7') {
+        error_ = "--slot takes a firmware slot from 1 to 7 (got \"" + *value + "\")";
+        return;
+      }
+      opts_.slot = (*value)[0] - '0';
+    } else if (name == "--activate") {
+      auto value = Value(name, inlineValue);
+      if (!value) return;
+      if (*value != "now" && *value != "reset") {
+        error_ = "--activate takes now or reset (got \"" + *value + "\")";
+        return;
+      }
+      opts_.activateNow = *value == "now";
     } else if (name == "--device") {
       auto value = Value(name, inlineValue);
       if (!value) return;
@@ -366,6 +382,11 @@ class Parser {
     } else if (opts_.via != FirmwareVia::automatic &&
                !(c == Command::dlmc && (*opts_.mode == 0x0E || *opts_.mode == 0x0F))) {
       error_ = "--via belongs to dlmc --mode 0E or 0F";
+    } else if (opts_.slot && !(c == Command::dlmc && *opts_.mode != 0x01)) {
+      error_ = "--slot belongs to dlmc --mode 03, 07, 0E or 0F";
+    } else if (opts_.activateNow && !(c == Command::dlmc && *opts_.mode != 0x01 &&
+                                      *opts_.mode != 0x0E)) {
+      error_ = "--activate belongs to dlmc --mode 03, 07 or 0F";
     } else if (opts_.forceSystemDisk && c != Command::dlmc) {
       error_ = "--force-system-disk belongs to dlmc";
     } else if (opts_.forceSystemDisk && !opts_.force) {
@@ -444,15 +465,23 @@ Options:
   --ask              ask before a lasting download on the bench too, as on a real drive
   --force            send although the checks before a download refuse: a drive that says it
                      does not support the mode, IDENTIFY unreadable or not valid, no split of
-                     the image within the drive's segment limits, a disk in use
+                     the image within the drive's segment limits, a disk in use; on NVMe also
+                     no firmware commands listed, a read-only or missing slot, an unreadable
+                     slot log, --activate now where the controller says it cannot
   --force-system-disk  with --force: let modes 01, 03, 07 and 0F switch the firmware of the disk
                      the running system is on, which --force alone refuses (safe: 0E then a
-                     power cycle, or on Windows 0E then 0F through its firmware interface)
+                     power cycle, or on Windows 0E then 0F through its firmware interface; on
+                     NVMe only --activate now asks, and activation at the next reset is safe)
   --via passthrough|system  modes 0E and 0F: through ATA pass-through, or through Windows'
                      firmware interface, which tells the storage stack (by default the
                      interface where the disk's driver offers it and the image fits it)
   --segment-blocks N|auto  the largest segment of modes 03 and 0E (default 64), cut to the drive's
                      and the transport's limits; auto takes the largest both allow
+  --slot N           NVMe: the firmware slot to write (03, 07, 0E) or activate (0F); by default
+                     the lowest writable slot that is not the active one
+  --activate now|reset  NVMe, modes 03, 07 and 0F: run the new firmware now, without a reset,
+                     where the controller can; by default (reset) at the next reset, which is
+                     yours to make (a power cycle)
   --trace[=FILE]     write every command to the drive as it goes out and comes back, one
                      line each, on stderr or to FILE (for a report about a drive or bridge)
   --sat 12-10|12|16  the ATA PASS-THROUGH form for a USB drive: 12-byte sent as 10 bytes,

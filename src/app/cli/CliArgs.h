@@ -62,6 +62,9 @@ struct CliOptions {
   // --segment-blocks: a number, or none with segmentAuto for "auto".
   std::optional<std::uint32_t> segmentBlocks;
   bool segmentAuto = false;
+  // NVMe: --slot N, and --activate now (at the next reset by default).
+  std::optional<int> slot;
+  bool activateNow = false;
   std::optional<SatForm> sat;  // --sat: the command block form for a USB drive
   std::optional<std::string> record;  // --record=FILE
   bool recordSerial = false;          // the recording keeps serial number and WWN

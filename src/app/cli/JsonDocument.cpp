@@ -237,6 +237,17 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     json.Key("unchanged").Bool(u.revisionUnchanged);
     json.Key("verified").Bool(u.revisionAfter.has_value()).EndObject();
   }
+  if (update_ && update_->pieceBytes) {
+    json.Key("pieceBytes").Int(static_cast<int>(*update_->pieceBytes));
+  }
+  if (update_ && update_->slot && update_->verified) {
+    const UpdateReport& u = *update_;
+    json.Key("nvmeSlot").BeginObject().Key("slot").Int(*u.slot).Key("revision");
+    u.slotRevision.empty() ? json.Null() : json.String(u.slotRevision);
+    json.Key("waitsFor");
+    u.waitsFor.empty() ? json.Null() : json.String(u.waitsFor);
+    json.Key("storedOnly").Bool(u.storedOnly).EndObject();
+  }
   json.Key("interrupted").Bool(exitCode == kExitInterrupted);
 }
 

@@ -91,9 +91,9 @@ class CliQuestions : public UpdateQuestions {
  private:
   std::string ConsentQuestion(const UpdateReport& sofar) const {
     const std::string what =
-        options_.command == Command::dptm
-            ? "replace the drive's firmware through its vendor channel (DPTM)"
-            : std::string(FindDlmcMode(*options_.mode)->lastingEffect);
+        options_.command == Command::dptm ? "replace the drive's firmware through its vendor channel (DPTM)"
+        : sofar.before.nvme               ? NvmeEffect()
+                                          : std::string(FindDlmcMode(*options_.mode)->lastingEffect);
     std::string question = "This will " + what + "\n  drive: " + session_.target_->description + "\n";
     if (sofar.before.Answered()) {
       question += "  model: " + sofar.before.model + ", serial " + sofar.before.serial +
@@ -104,6 +104,18 @@ class CliQuestions : public UpdateQuestions {
                   " bytes)\n";
     }
     return question;
+  }
+
+  std::string NvmeEffect() const {
+    const std::string when = options_.activateNow ? "at once" : "at the controller's next reset";
+    switch (*options_.mode) {
+      case kDlmcDeferred:
+        return "store new firmware in a firmware slot of the NVMe controller, not activated";
+      case kDlmcActivate:
+        return "activate the firmware in a slot of the NVMe controller, " + when;
+      default:
+        return "store new firmware in a firmware slot of the NVMe controller and run it " + when;
+    }
   }
 
   const CliOptions& options_;
@@ -119,6 +131,8 @@ int Session::Update(Bench& b) {
     request.mode = options_.mode;
     request.segments = {options_.segmentBlocks, options_.segmentAuto};
     request.via = options_.via;
+    request.slot = options_.slot;
+    request.activateNow = options_.activateNow;
   }
   // Named on the command line, the file is weighed before any question.
   request.file = options_.file;
@@ -136,6 +150,10 @@ int Session::Update(Bench& b) {
   const UpdateReport& report = *update_;
   const DownloadOutcome& outcome = report.download;
 
+  if (report.pieceBytes) {
+    reporter_.Note("pieces of " + std::to_string(*report.pieceBytes) + " bytes (" +
+                   report.pieceWhy + ")");
+  }
   if (report.segments && (options_.segmentBlocks || options_.segmentAuto || report.segments->even ||
                           report.segments->largest != kDlmcSegmentBlocks)) {
     reporter_.Note("segments of " + std::to_string(report.segments->largest) + " blocks (" +
@@ -149,7 +167,8 @@ int Session::Update(Bench& b) {
     reporter_.Problem("interrupted");
     return kExitInterrupted;
   }
-  // Refused before anything was sent (an NVMe drive): the log said why.
+  // Refused before anything was sent (what this kind of drive cannot take):
+  // the log said why.
   if (report.stage == UpdateReport::Stage::identify &&
       outcome.result == DownloadOutcome::Result::refused) {
     reporter_.Problem("refused: " + outcome.what);
@@ -202,7 +221,14 @@ int Session::Verified(const UpdateReport& report, int code) {
     reporter_.Problem(kNotVerifiedText);
     return kExitNotVerified;
   }
-  reporter_.Note("firmware revision " + before + " -> " + *report.revisionAfter);
+  if (report.slot && (report.storedOnly || !report.waitsFor.empty())) {
+    // NVMe: the image is in its slot and the running revision stays.
+    std::string line = RevisionLine(report);
+    line[0] = 'f';
+    reporter_.Note(line);
+  } else {
+    reporter_.Note("firmware revision " + before + " -> " + *report.revisionAfter);
+  }
   if (options_.command == Command::dptm && report.before.command &&
       report.before.firmware == *report.revisionAfter) {
     // Vendor firmware may take effect only after a power cycle: no failure.

@@ -63,6 +63,19 @@ const std::string* Find(const Devices& devices, const std::string& number,
   return nullptr;
 }
 
+// nvme0n1, not nvme0 (a controller) nor nvme0c0n1 (one path of a namespace).
+bool IsNamespaceName(const std::string& name) {
+  std::size_t i = 4;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
+    return i > start;
+  };
+  if (name.rfind("nvme", 0) != 0 || !digits() || i >= name.size() || name[i] != 'n') return false;
+  ++i;
+  return digits() && i == name.size();
+}
+
 class RealFiles : public SystemFiles {
  public:
   std::optional<std::string> Read(const std::string& path) override {
@@ -134,6 +147,22 @@ DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files) {
   std::string what;
   for (const std::string& use : users) what += (what.empty() ? "" : "; ") + use;
   return DiskUse::InUse(what, system);
+}
+
+DiskUse UsersOfController(const std::string& deviceNode, SystemFiles& files) {
+  // The namespace's device is its controller (or, with native multipath, its
+  // subsystem), under which every namespace of it is listed.
+  std::vector<DiskUse> uses;
+  for (const std::string& name : files.List("/sys/block/" + BaseName(deviceNode) + "/device")) {
+    if (IsNamespaceName(name)) uses.push_back(UsersOfDisk("/dev/" + name, files));
+  }
+  if (uses.empty()) return UsersOfDisk(deviceNode, files);
+  return CombinedUse(uses);
+}
+
+DiskUse LinuxDiskUsers::OfController(const std::string& devicePath) {
+  RealFiles files;
+  return UsersOfController(devicePath, files);
 }
 
 DiskUse LinuxDiskUsers::OfDisk(const std::string& devicePath) {

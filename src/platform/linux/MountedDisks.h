@@ -28,12 +28,17 @@ class SystemFiles {
 // read; free when nothing uses the disk.
 DiskUse UsersOfDisk(const std::string& deviceNode, SystemFiles& files);
 
+// The same over every namespace of the NVMe controller the node is a
+// namespace of (nvme0n1, nvme0n2, ...); the node alone where sysfs lists none.
+DiskUse UsersOfController(const std::string& deviceNode, SystemFiles& files);
+
 // The same on this machine's /proc and /sys. A drive reached through its
 // task-file ports is free here: ports a kernel driver holds are refused before
 // any command goes out.
 class LinuxDiskUsers : public DiskUsers {
  public:
   DiskUse OfDisk(const std::string& devicePath) override;
+  DiskUse OfController(const std::string& devicePath) override;
   DiskUse OfChannel(std::uint16_t) override { return DiskUse::Free(); }
 };
 

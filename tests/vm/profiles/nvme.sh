@@ -50,16 +50,17 @@ for n in $(seq 1 "$slots"); do
 done
 agree "info and nvme fw-log (afi, frs1-$slots, frmw)" /tmp/info.out "$@"
 
-# DOWNLOAD MICROCODE and the vendor download are ATA commands: refused before
-# anything is sent, which strace confirms (no ioctl at all)
+# A firmware update: QEMU's controller clears OACS bit 2 and its one slot is
+# read-only, so the update is refused after Identify and the slot log, before
+# any firmware command (strace counts the two ioctls); with --force it goes,
+# and the controller's refusal of Firmware Image Download (11h, Invalid
+# Command Opcode) ends it FAILED, never success. The vendor download is an ATA
+# command: refused before anything is sent.
 firmware /tmp/fw.bin 8
 strace -f -qq -o /tmp/strace.out -e trace=ioctl brisquel-cli dlmc --drive 0 --mode 07 --yes \
   /tmp/fw.bin > /tmp/cli.out 2>&1
 tell dlmc $?
 sed 's/^/dlmc-strace| /' /tmp/strace.out
 echo "dlmc| commands sent: $(grep -cE 'SG_IO|NVME_IOCTL|ioctl\([0-9]+, 0xc0484e4' /tmp/strace.out)"
+cli force dlmc --drive 0 --mode 07 --yes --force /tmp/fw.bin
 cli dptm dptm --drive 0 --yes /tmp/fw.bin
-# Once NVMe downloads are sent (Firmware Image Download 11h, Commit 10h), the
-# download runs here in place of the refusal above, and QEMU's controller,
-# which takes neither opcode, answers Invalid Command Opcode: its check goes
-# here and in expect/nvme.txt, beside the refusal's.

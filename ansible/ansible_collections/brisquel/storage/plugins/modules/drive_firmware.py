@@ -8,7 +8,7 @@ __metaclass__ = type
 DOCUMENTATION = r'''
 ---
 module: drive_firmware
-short_description: Update an ATA/SATA drive's firmware with brisquel-cli
+short_description: Update an ATA/SATA or NVMe drive's firmware with brisquel-cli
 version_added: "0.1.0"
 description:
   - Reads the drive's identity with C(brisquel-cli --json info) and, unless the drive already
@@ -82,6 +82,26 @@ options:
       - Required for modes C(01), C(03), C(07) and C(0F). With C(0E) the revision changes only at
         the activation; when given, a drive that reports it already gets nothing.
     type: str
+  slot:
+    description:
+      - NVMe drives only, as C(--slot). The firmware slot to write (C(03), C(07), C(0E)) or
+        activate (C(0F)); by default the lowest writable slot that is not the active one, the same
+        for a C(0E) task and the C(0F) task after it.
+    type: int
+    choices: [1, 2, 3, 4, 5, 6, 7]
+    version_added: "1.1.0"
+  activate:
+    description:
+      - NVMe drives only, modes C(03), C(07) and C(0F), as C(--activate). C(reset) (the default)
+        stores the image and has the controller run it at its next reset, which the module never
+        makes (a power cycle of the host does); C(now) runs it at once, where the controller can.
+      - With C(reset) the drive keeps reporting its running revision until that reset; the task
+        succeeds when the slot log shows I(revision) waiting in the slot, and sets
+        I(pending_activation). A drive with I(revision) already waiting gets nothing.
+    type: str
+    choices: [now, reset]
+    default: reset
+    version_added: "1.1.0"
   segment_blocks:
     description:
       - Blocks per segment for modes C(03) and C(0E), a number or C(auto) (the drive's stated
@@ -168,7 +188,9 @@ revision_after:
   type: str
   sample: 15.02H15
 pending_activation:
-  description: True after a mode C(0E) download; a mode C(0F) task activates it.
+  description:
+    - True after a mode C(0E) download, which a mode C(0F) task activates; and on an NVMe drive when
+      the image waits in its slot for the controller's next reset.
   returned: always
   type: bool
   sample: false
@@ -217,6 +239,15 @@ def compact_wwn(text):
     return digits[2:] if digits.startswith('0X') else digits
 
 
+def waiting_revision(nvme):
+    """The revision an NVMe controller runs at its next reset, or None."""
+    if not nvme or not nvme.get('nextSlot'):
+        return None
+    revisions = nvme.get('slotRevisions') or []
+    index = nvme['nextSlot'] - 1
+    return trimmed(revisions[index]) if 0 <= index < len(revisions) else None
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -229,6 +260,8 @@ def main():
             firmware=dict(type='path'),
             mode=dict(type='str', required=True, choices=['01', '03', '07', '0E', '0F']),
             revision=dict(type='str'),
+            slot=dict(type='int', choices=list(range(1, 8))),
+            activate=dict(type='str', choices=['now', 'reset'], default='reset'),
             segment_blocks=dict(type='str'),
             force=dict(type='bool', default=False),
             force_system_disk=dict(type='bool', default=False),
@@ -274,17 +307,28 @@ def main():
             module.fail_json(msg='the drive (%s) reports %s "%s", the task names "%s": nothing sent'
                              % (' '.join(target), option, reported, wanted), **result)
 
+    nvme = doc.get('nvme')
+    if nvme is None and (p['slot'] is not None or p['activate'] == 'now'):
+        module.fail_json(msg='slot and activate belong to NVMe drives: nothing sent', **result)
     wanted = trimmed(p['revision'])
     before = trimmed(identity.get('firmware'))
     result.update(revision_before=before, revision_after=before)
     if wanted is not None and before == wanted:
         module.exit_json(msg='the drive reports %s already' % wanted, **result)
+    waiting = waiting_revision(nvme)
+    if wanted is not None and waiting == wanted and p['activate'] == 'reset' and mode != '0E':
+        result['pending_activation'] = True
+        module.exit_json(msg='%s waits for the next reset already' % wanted, **result)
     if module.check_mode:
         del result['revision_after']
         result['changed'] = True
         module.exit_json(msg='the download would run (check mode: nothing sent)', **result)
 
     arguments = ['--yes', 'dlmc'] + target + ['--mode', mode]
+    if p['slot'] is not None:
+        arguments += ['--slot', str(p['slot'])]
+    if p['activate'] == 'now':
+        arguments += ['--activate', 'now']
     if p['segment_blocks'] is not None:
         arguments += ['--segment-blocks', p['segment_blocks']]
     if p['force']:
@@ -295,6 +339,7 @@ def main():
         arguments += ['--', p['firmware']]
     rc, doc, err = cli.run(arguments, **result)
     revision = doc.get('firmwareRevision') or {}
+    slot = doc.get('nvmeSlot') or {}
     result.update(
         # Exit 2 is a refusal before anything went to the drive; any other code, something did.
         changed=rc != 2,
@@ -308,6 +353,15 @@ def main():
         module.fail_json(msg=tool_message(rc, doc, err), **result)
     if mode == '0E':
         module.exit_json(msg='saved for activation (mode 0F)', **result)
+    if slot.get('waitsFor'):
+        # NVMe: stored, running at the controller's next reset.
+        result['pending_activation'] = True
+        stored = trimmed(slot.get('revision'))
+        if stored != wanted:
+            module.fail_json(msg='slot %s holds revision %s after the download, %s expected'
+                             % (slot.get('slot'), stored, wanted), **result)
+        module.exit_json(msg='%s waits in slot %s for %s' % (wanted, slot.get('slot'), slot['waitsFor']),
+                         **result)
     if result['revision_after'] is None:
         module.fail_json(msg='no firmware revision could be read after the download (%s expected)' % wanted, **result)
     if result['revision_after'] != wanted:
