@@ -45,7 +45,7 @@ class AtaFirmware : public FirmwareProtocol {
     // What the bridge takes decides what can go over it: asked once per drive.
     const bool whole = !DlmcModeUsesOffsets(Mode());
     JudgeSatBridge(t_, whole && imageBytes > kScsiMaxBlocksPerCommand * kSectorSize);
-    return DownloadRefusal(t_.state.DriveTarget, Mode(), imageBytes);
+    return DownloadRefusal(t_.state.DriveTarget, Mode(), imageBytes, r_.queueBytes);
   }
 
   std::optional<std::string> PlanPieces(std::size_t imageBytes) override {

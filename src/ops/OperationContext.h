@@ -20,6 +20,9 @@ struct OperationContext {
   OperationHost& host;
   // How DOWNLOAD MICROCODE modes 03 and 0E cut the image.
   SegmentPlan segments;
+  // The largest transfer in bytes the system takes in one command to the
+  // disk (its queue's, its adapter's); 0 when unknown, and over PIO.
+  std::uint32_t queueBytes = 0;
 };
 
 // Disables the three operation buttons for its lifetime and enables them again

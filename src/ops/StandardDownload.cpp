@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ops/DriveCapabilities.h"
 #include "ops/FirmwareFile.h"
 #include "ops/SegmentPlan.h"
 #include "ops/VendorChannel.h"
@@ -46,9 +47,19 @@ std::optional<std::string> ImageSizeRefusal(std::uintmax_t imageBytes) {
 }
 
 std::optional<std::string> DownloadRefusal(const DriveTarget& target, std::uint8_t mode,
-                                           std::uintmax_t imageBytes) {
+                                           std::uintmax_t imageBytes, std::uint32_t queueBytes) {
   if (auto refusal = ImageSizeRefusal(imageBytes)) return refusal;
   const std::uint32_t blocks = BlocksOf(imageBytes);
+  // The system refuses a larger transfer (Linux's SG_IO with EIO, Windows'
+  // pass-through as an invalid parameter), so it would fail only after the
+  // unlock; segments are cut to the limit and fit.
+  if (!Segmented(mode) && target.kind != TransportKind::pio && queueBytes != 0 &&
+      std::uintmax_t{blocks} * kSectorSize > queueBytes) {
+    return "Refused: the image's " + std::to_string(blocks) + " blocks go in one command, more " +
+           "than the " + std::to_string(queueBytes) + " bytes the system takes in one transfer " +
+           "to this disk; use Segmented (03) or Deferred (0E), whose segments are cut to at most " +
+           std::to_string(TransportSegmentLimit(target.kind, queueBytes)) + " blocks";
+  }
   if (target.kind == TransportKind::scsiPassThrough && !Segmented(mode) &&
       blocks > kScsiMaxBlocksPerCommand && target.takesTransferLength != true) {
     return "Refused: " + std::to_string(blocks) + " blocks in one command cannot go over SCSI " +
@@ -68,7 +79,8 @@ DownloadOutcome DownloadMicrocodeData(OperationContext& ctx, std::uint8_t mode,
   DownloadOutcome outcome;
   outcome.mode = mode;
   outcome.toSend = BlocksOf(image.size());
-  if (const auto refusal = DownloadRefusal(t.state.DriveTarget, mode, image.size())) {
+  if (const auto refusal =
+          DownloadRefusal(t.state.DriveTarget, mode, image.size(), ctx.queueBytes)) {
     outcome.result = Result::refused;
     outcome.what = *refusal;
     return outcome;

@@ -34,11 +34,13 @@ DownloadOutcome SendStandardDownload(OperationContext& ctx, std::uint8_t mode,
 // in any view: more than TransferBuffer's whole blocks. None when it fits.
 std::optional<std::string> ImageSizeRefusal(std::uintmax_t imageBytes);
 
-// Why an image cannot be sent in this mode to this target, or none. Over SCSI
-// pass-through a whole image above 255 blocks goes only where the bridge was
-// found to take a length from the transfer.
+// Why an image cannot be sent in this mode to this target, or none. A whole
+// image (01, 07) goes in one command, so it must fit the largest transfer the
+// system takes to the disk (queueBytes, 0 when unknown; PIO has none), and
+// over SCSI pass-through above 255 blocks goes only where the bridge was found
+// to take a length from the transfer.
 std::optional<std::string> DownloadRefusal(const DriveTarget& target, std::uint8_t mode,
-                                           std::uintmax_t imageBytes);
+                                           std::uintmax_t imageBytes, std::uint32_t queueBytes);
 
 // Sends the image: in the context's segments for modes 03 and 0E, else whole,
 // stopping at the first command that does not complete, and reports the

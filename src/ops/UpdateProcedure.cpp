@@ -66,11 +66,19 @@ class Procedure {
       u_.ops.host.LogLine("Refused: " + why);
       return Ended(Stage::identify, Result::refused, why);
     }
+    u_.ops.queueBytes = r_.queueBytes;
     if (!Identify()) return report_;
     if (r_.kind == UpdateRequest::Kind::dlmc && !r_.mode) {
       // A typed mode text: the unlock alone, as the window always sent it.
       Unlock();
       return Ended(Stage::done);
+    }
+    // A file named up front is weighed against the transfer path before
+    // anything asks or unlocks.
+    std::optional<FirmwareFile> file;
+    if (r_.file && WholeImage()) {
+      file = ChooseFile();
+      if (!file || !ImageFits(*file)) return report_;
     }
     if (!DriveChecks()) return report_;
     // What the driver said at selection settles 0F's path, on which the
@@ -96,7 +104,7 @@ class Procedure {
           WhatEnded(activated, system ? kFirmwareActivateCall : protocol_->FinishName(), t_);
       return Verify();
     }
-    const std::optional<FirmwareFile> file = ChooseFile();
+    if (!file) file = ChooseFile();
     if (!file || !FileChecks(*file)) return report_;
     report_.stage = Stage::send;
     if (r_.kind == UpdateRequest::Kind::vendor) {
@@ -261,7 +269,7 @@ class Procedure {
 
   std::optional<FirmwareFile> ChooseFile() {
     report_.stage = Stage::file;
-    const std::optional<std::string> path = u_.ops.host.OpenFirmwareDialog();
+    const std::optional<std::string> path = r_.file ? r_.file : u_.ops.host.OpenFirmwareDialog();
     if (!path) {
       Ended(Stage::file, Result::cancelled);
       return std::nullopt;
@@ -287,10 +295,7 @@ class Procedure {
       }
       return true;
     }
-    if (auto refusal = protocol_->ImageRefusal(file.size)) {
-      Refuse(Stage::fileChecks, *refusal);
-      return false;
-    }
+    if (!ImageFits(file)) return false;
     if (const auto refusal = protocol_->PlanPieces(file.size)) {
       report_.refusals.push_back(*refusal);
       if (!u_.questions.SendAnyway({*refusal})) {
@@ -300,6 +305,23 @@ class Procedure {
       report_.sentAnyway = true;
     }
     return ChoosePath(file.image.size(), Stage::fileChecks);
+  }
+
+  bool WholeImage() const {
+    return r_.kind == UpdateRequest::Kind::dlmc && r_.mode && *r_.mode != kDlmcActivate &&
+           !DlmcModeUsesOffsets(*r_.mode);
+  }
+
+  // What the drive's protocol takes of the image: for ATA, a whole image no
+  // larger than the system's transfer to the disk, nor than SAT's count
+  // where the bridge takes no length from the transfer.
+  bool ImageFits(const FirmwareFile& file) {
+    report_.stage = Stage::fileChecks;
+    if (auto refusal = protocol_->ImageRefusal(file.size)) {
+      Refuse(Stage::fileChecks, *refusal);
+      return false;
+    }
+    return true;
   }
 
   // A refusal of the file, on the download's own line.

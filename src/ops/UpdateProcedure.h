@@ -32,6 +32,11 @@ struct UpdateRequest {
   // none for a channel.
   std::optional<std::string> devicePath;
   std::uint32_t queueBytes = 0;
+  // The firmware file, where the view names it before the update starts (the
+  // command line): a whole image (01, 07) too large for one transfer is then
+  // refused before any question and the unlock. Without it the view's file
+  // dialog asks after the unlock, and the refusal follows the dialog.
+  std::optional<std::string> file;
   // Modes 0E and 0F: through Windows' firmware interface where it can carry
   // them (automatic), or as asked.
   FirmwareVia via = FirmwareVia::automatic;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ops/DriveCapabilities.h"
 #include "ops/FirmwareFile.h"
 #include "ops/VendorChannel.h"
 #include "transport/AtaCommands.h"
@@ -43,6 +44,9 @@ DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::u
   outcome.toSend = key.replyValue();
   ctx.host.FirmwareProgress(0, outcome.toSend);
 
+  // Each chunk is one transfer, which the disk's queue may hold smaller.
+  const std::uint32_t chunk =
+      std::min(kVendorChunkSectors, TransportSegmentLimit(s.DriveTarget.kind, ctx.queueBytes));
   std::size_t position = 0;
   while (outcome.sent < outcome.toSend) {
     if (s.BreakFlag) return fail(Result::stoppedByBreak, "stopped by Break");
@@ -59,8 +63,8 @@ DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::u
                                             std::to_string(outcome.sent));
     }
     const std::size_t fileSectorsLeft = (image.size() - position + kSectorSize - 1) / kSectorSize;
-    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(
-        {outcome.toSend - outcome.sent, kVendorChunkSectors, fileSectorsLeft}));
+    const auto n = static_cast<std::uint32_t>(
+        std::min<std::size_t>({outcome.toSend - outcome.sent, chunk, fileSectorsLeft}));
     // Only the file's trailing partial sector can be short; it is padded with zeros.
     position += StageSectors(s.TransferBuffer, image, position, n);
     const CommandResult written = WriteVendorData(t, static_cast<std::uint8_t>(n));

@@ -22,11 +22,12 @@ DownloadOutcome VendorDownloadFromFile(OperationContext& ctx, const std::string&
                                        std::span<const std::uint8_t> image);
 
 // Announces the image's whole sectors, then sends the number of sectors the
-// drive asks for, in chunks of at most 64. A trailing partial sector goes out
-// padded with zeros; sectors wholly past the end of the file are never sent:
-// the loop stops there with a log line. Reports the sectors sent to the host
-// after each chunk. Stops at the first command the drive
-// or the system refuses, and on Break. Completed when every requested sector
+// drive asks for, in chunks of at most 64, and of no more than the system
+// takes in one transfer to the disk (the context's queueBytes). A trailing
+// partial sector goes out padded with zeros; sectors wholly past the end of
+// the file are never sent: the loop stops there with a log line. Reports the
+// sectors sent to the host after each chunk. Stops at the first command the
+// drive or the system refuses, and on Break. Completed when every requested sector
 // came from the file and the final status names no error; the outcome carries
 // the status codes whenever the drive gave them.
 DownloadOutcome SendVendorDownload(OperationContext& ctx, std::span<const std::uint8_t> image);

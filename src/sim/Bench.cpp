@@ -158,6 +158,8 @@ Bench::Bench(const BenchDescription& d) {
     if (!entry.nvme.empty()) endpoint.nvme = nvmes_.at(entry.nvme);
     if (!entry.bridge.empty()) endpoint.bridge = bridges_.at(entry.bridge);
     endpoint.failsToOpen = entry.failsToOpen;
+    // The system holds to its limit whether or not it answers the adapter query.
+    endpoint.maxTransfer = entry.maxTransferLength;
     io_.AddPath(entry.path, endpoint);
 
     SimDisk disk;

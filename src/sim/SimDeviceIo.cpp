@@ -5,6 +5,16 @@
 #include "sim/HostAdapter.h"
 
 namespace brisquel::sim {
+namespace {
+
+// Linux's SG_IO answers EIO (the backend reads it as an invalid request when
+// the length is over the queue's limit) and Windows' pass-through an invalid
+// parameter: the same code either way.
+bool OverTheLimit(const SimEndpoint& endpoint, std::span<const std::uint8_t> data) {
+  return endpoint.maxTransfer != 0 && data.size() > endpoint.maxTransfer;
+}
+
+}  // namespace
 
 void SimDeviceIo::AddPath(const std::string& path, SimEndpoint endpoint) {
   paths_[path] = std::move(endpoint);
@@ -65,7 +75,7 @@ AtaAnswer SimDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request
   if (endpoint->bridge)
     return RefusedAnswer<AtaAnswer>(endpoint->bridge->Behaviour().ataIoctlError);
   if (!endpoint->drive) return RefusedAnswer<AtaAnswer>(win32::ERROR_NOT_SUPPORTED_);
-  if (!WellFormed(request)) {
+  if (!WellFormed(request) || OverTheLimit(*endpoint, request.data)) {
     return RefusedAnswer<AtaAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }
 
@@ -117,7 +127,7 @@ ScsiAnswer SimDeviceIo::ScsiPassThrough(OsHandle handle, const ScsiRequest& requ
   const SimEndpoint* endpoint = Endpoint(handle, error);
   if (!endpoint) return RefusedAnswer<ScsiAnswer>(error);
   if (endpoint->replay) return ReplayedAnswer(*endpoint->replay, request);
-  if (!WellFormed(request)) {
+  if (!WellFormed(request) || OverTheLimit(*endpoint, request.data)) {
     return RefusedAnswer<ScsiAnswer>(win32::ERROR_INVALID_PARAMETER_);
   }
   if (!endpoint->drive) return NvmeBehindBridge(request, endpoint->bridge != nullptr);

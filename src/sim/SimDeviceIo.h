@@ -30,6 +30,11 @@ struct SimEndpoint {
   // An NVMe drive: it takes admin commands and no ATA or SCSI pass-through
   // (with a bridge: the USB enclosure passes none of them).
   std::shared_ptr<NvmeController> nvme{};
+  // The largest transfer in bytes the system takes in one pass-through
+  // command to this disk (the disk queue's, the adapter's); a larger one is
+  // refused before it reaches the drive, as Linux and Windows refuse it.
+  // 0: none.
+  std::uint32_t maxTransfer = 0;
 };
 
 class SimDeviceIo : public DeviceIo {

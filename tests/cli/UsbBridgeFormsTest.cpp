@@ -186,9 +186,13 @@ TEST(UsbBridgeRegisters, TheCountRegisterComesBackWhereTheBridgeHonoursCkCond) {
 TEST(UsbBridgeRegisters, AWholeImageAbove255BlocksGoesWhereTheBridgeTakesTheTransferLength) {
   CliRunner cli;
   const std::string drive = "[drive d]\nmodel = USB BENCH DRIVE\nfirmware = U1.00\n";
-  cli.WriteFile("takes.ini", drive + "[bridge b]\n[disk]\ndrive = d\nbridge = b\nbus = USB\n");
-  cli.WriteFile("refuses.ini", drive + "[bridge b]\ntpsiu = no\n[disk]\ndrive = d\n"
-                                       "bridge = b\nbus = USB\n");
+  // The disk's queue takes the 300 blocks in one transfer: only the bridge decides.
+  cli.WriteFile("takes.ini", drive +
+                                 "[bridge b]\n[disk]\ndrive = d\nbridge = b\nbus = USB\n"
+                                 "max-transfer = 262144\n");
+  cli.WriteFile("refuses.ini", drive +
+                                   "[bridge b]\ntpsiu = no\n[disk]\ndrive = d\n"
+                                   "bridge = b\nbus = USB\nmax-transfer = 262144\n");
   cli.WriteFile("fw.bin", sim::MakeBenchFirmware("U3.00", 300));
   CliResult r = cli.Run({"--sim=takes.ini", "dlmc", "--drive", "0", "--mode", "07", "fw.bin"});
   EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -70,8 +70,13 @@ class FakeUpdateQuestions : public UpdateQuestions {
 
 class OpsBench {
  public:
-  explicit OpsBench(TransportKind kind, sim::DriveIdentity identity = {})
-      : bench(Describe(OfTheVendor(std::move(identity)))), drive(*bench.Drive("d")), dir_(MakeDir()) {
+  // The disks' queues take `maxTransfer` bytes in one command; by default a
+  // whole image of any size the transfer buffer holds.
+  explicit OpsBench(TransportKind kind, sim::DriveIdentity identity = {},
+                    std::uint32_t maxTransfer = kTransferBufferSize)
+      : bench(Describe(OfTheVendor(std::move(identity)), maxTransfer)),
+        drive(*bench.Drive("d")),
+        dir_(MakeDir()) {
     DriveTarget& target = state.DriveTarget;
     target.kind = kind;
     if (kind == TransportKind::pio) {
@@ -112,11 +117,15 @@ class OpsBench {
   }
 
   // A click on DLMC (a mode, or none for a typed text) or WD DPTM, through the
-  // whole update procedure, on the target the constructor selected.
+  // whole update procedure, on the target the constructor selected, with its
+  // disk's largest transfer as the views pass it.
   UpdateReport Update(UpdateRequest request) {
-    if (state.DriveTarget.kind != TransportKind::pio && !request.devicePath) {
-      request.devicePath =
-          state.DriveTarget.kind == TransportKind::ataPassThrough ? "sim:sata" : "sim:usb";
+    if (state.DriveTarget.kind != TransportKind::pio) {
+      const bool sata = state.DriveTarget.kind == TransportKind::ataPassThrough;
+      if (!request.devicePath) request.devicePath = sata ? "sim:sata" : "sim:usb";
+      if (request.queueBytes == 0) {
+        request.queueBytes = bench.Disks().Disks()[sata ? 0 : 1].info.maxTransferLength;
+      }
     }
     return RunUpdate(update, request);
   }
@@ -146,7 +155,7 @@ class OpsBench {
     if (identity.model == sim::DriveIdentity{}.model) identity.model = "WDC WD5000AAKX-00SIMB0";
     return identity;
   }
-  static sim::BenchDescription Describe(sim::DriveIdentity identity) {
+  static sim::BenchDescription Describe(sim::DriveIdentity identity, std::uint32_t maxTransfer) {
     sim::BenchDescription d;
     d.drives.push_back({"d", std::move(identity), {}});
     sim::BenchChannel channel;
@@ -157,12 +166,14 @@ class OpsBench {
     sim::BenchDisk sata;
     sata.path = "sim:sata";
     sata.drive = "d";
+    sata.maxTransferLength = maxTransfer;
     d.disks.push_back(sata);
     sim::BenchDisk usb;
     usb.path = "sim:usb";
     usb.drive = "d";
     usb.bridge = "enclosure";
     usb.busType = 7;
+    usb.maxTransferLength = maxTransfer;
     d.disks.push_back(usb);
     return d;
   }

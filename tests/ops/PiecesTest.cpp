@@ -63,6 +63,7 @@ TEST(DownloadRefusal, RefusesWhatCannotBeSentWhole) {
     std::uintmax_t bytes;
     bool refused;
     std::optional<bool> takesTransferLength{};
+    std::uint32_t queueBytes = 0;  // the disk's largest transfer; 0 unknown
   };
   for (const Case& c : {
            Case{kPio, kDlmcPermanent, kMax, false},
@@ -78,13 +79,22 @@ TEST(DownloadRefusal, RefusesWhatCannotBeSentWhole) {
            // A bridge that takes the length from the transfer carries any whole image.
            Case{kScsi, kDlmcPermanent, kMax, false, true},
            Case{kScsi, kDlmcPermanent, 256 * 512, true, false},
+           // A whole image goes in one transfer, which the disk's queue limits;
+           // its last block counts whole. Segments and PIO are not held to it.
+           Case{kAta, kDlmcPermanent, 65536, false, {}, 65536},
+           Case{kAta, kDlmcPermanent, 65536 + 1, true, {}, 65536},
+           Case{kAta, kDlmcTemporary, 65536 + 512, true, {}, 65536},
+           Case{kScsi, kDlmcPermanent, 200 * 512, true, {}, 65536},
+           Case{kAta, kDlmcSegmented, kMax, false, {}, 65536},
+           Case{kScsi, kDlmcDeferred, kMax, false, {}, 4096},
+           Case{kPio, kDlmcPermanent, kMax, false, {}, 65536},
        }) {
     DriveTarget target;
     target.kind = c.kind;
     target.takesTransferLength = c.takesTransferLength;
-    const auto refusal = DownloadRefusal(target, c.mode, c.bytes);
-    EXPECT_EQ(refusal.has_value(), c.refused)
-        << int(c.kind) << " mode " << int(c.mode) << " " << c.bytes << " bytes";
+    const auto refusal = DownloadRefusal(target, c.mode, c.bytes, c.queueBytes);
+    EXPECT_EQ(refusal.has_value(), c.refused) << int(c.kind) << " mode " << int(c.mode) << " "
+                                              << c.bytes << " bytes, queue " << c.queueBytes;
     if (c.takesTransferLength == false) {
       EXPECT_NE(refusal->find("the USB bridge refuses a length taken from the transfer, T_LENGTH 3"),
                 std::string::npos)

@@ -323,6 +323,109 @@ TEST(UpdateProcedure, SegmentsSplitEvenlyAboveTheDrivesMinimum) {
   EXPECT_EQ(b.drive.FirmwareRevision(), "EVEN");
 }
 
+// A whole image (01, 07) goes in one command, which the system refuses when
+// it is larger than the disk's queue takes (65536 bytes here): the procedure
+// refuses it first. Named up front (the command line) it is refused before
+// the checks' question, the go-ahead and the unlock; through the window's
+// dialog, which comes after the unlock, right after the dialog. Segments are
+// cut to the limit, and PIO has none.
+TEST(UpdateProcedure, AWholeImageLargerThanOneTransferIsRefusedBeforeItIsSent) {
+  constexpr std::uint32_t kLimit = 65536;  // 128 blocks
+  struct Case {
+    const char* what;
+    TransportKind kind;
+    std::uint8_t mode;
+    bool fileFirst;  // the command line names the file; the window asks after the unlock
+    std::uint32_t blocks;
+    bool refused;
+    std::vector<int> commands{};  // the DOWNLOAD MICROCODE counts sent, when not refused
+    SegmentRequest segments{};
+  };
+  const Case cases[] = {
+      {"07 from the dialog", TransportKind::ataPassThrough, kPermanent, false, 200, true},
+      {"01 named first", TransportKind::ataPassThrough, kTemporary, true, 200, true},
+      {"07 over a USB bridge named first", TransportKind::scsiPassThrough, kPermanent, true, 200,
+       true},
+      {"01 over a USB bridge from the dialog", TransportKind::scsiPassThrough, kTemporary, false,
+       129, true},
+      {"07 of exactly the limit",
+       TransportKind::ataPassThrough,
+       kPermanent,
+       true,
+       128,
+       false,
+       {128}},
+      {"07 over PIO", TransportKind::pio, kPermanent, true, 200, false, {200}},
+      {"03 cut to the limit",
+       TransportKind::ataPassThrough,
+       kSegmented,
+       true,
+       200,
+       false,
+       {128, 72},
+       {255, false}},
+      {"0E over a USB bridge cut to the limit",
+       TransportKind::scsiPassThrough,
+       kDeferred,
+       false,
+       200,
+       false,
+       {128, 72},
+       {std::nullopt, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::DriveIdentity id;
+    id.segmentMax = 255;
+    OpsBench b(c.kind, id, kLimit);
+    // The checks ask about a disk in use: a refusal of the file named first
+    // must come before that question.
+    for (auto& disk : b.bench.Disks().Disks()) disk.inUse = "/srv is mounted";
+    b.questions.sendAnyway = true;
+    const std::string file = b.File("fw.bin", sim::MakeBenchFirmware("NEW", c.blocks));
+    UpdateRequest request;
+    request.mode = c.mode;
+    request.segments = c.segments;
+    request.via = FirmwareVia::passThrough;
+    if (c.fileFirst) {
+      request.file = file;
+    } else {
+      b.host.dialogAnswers.push_back(file);
+    }
+    const UpdateReport report = b.Update(request);
+    std::vector<int> sent;
+    for (const auto& command : b.Commands(0x92)) sent.push_back(command.count);
+    if (!c.refused) {
+      EXPECT_TRUE(report.download.Completed()) << report.download.what;
+      EXPECT_EQ(sent, c.commands);
+      // 0E keeps the image for activation.
+      EXPECT_EQ(b.drive.FirmwareRevision(), c.mode == kDeferred ? "BF1.00" : "NEW");
+      continue;
+    }
+    EXPECT_EQ(report.download.result, Result::refused);
+    EXPECT_TRUE(report.Declined());
+    EXPECT_TRUE(sent.empty());
+    const std::string refusal = "Download Microcode 0" + std::to_string(c.mode) +
+                                " - fw.bin - Refused: the image's " + std::to_string(c.blocks) +
+                                " blocks go in one command, more than the 65536 bytes the system "
+                                "takes in one transfer to this disk; use Segmented (03) or "
+                                "Deferred (0E), whose segments are cut to at most 128 blocks";
+    ASSERT_FALSE(b.host.log.empty());
+    EXPECT_EQ(b.host.log.back(), refusal);
+    const bool unlocked = !b.Commands(0x80).empty();
+    if (c.fileFirst) {
+      EXPECT_TRUE(b.questions.asked.empty());
+      EXPECT_EQ(b.questions.goAheads, 0);
+      EXPECT_FALSE(unlocked);
+      EXPECT_EQ(b.host.dialogs, 0);
+    } else {
+      EXPECT_EQ(b.questions.goAheads, 1);
+      EXPECT_TRUE(unlocked);
+      EXPECT_EQ(b.host.dialogs, 1);
+    }
+  }
+}
+
 TEST(UpdateProcedure, TheRevisionIsReadBackAfterEachKindOfDownload) {
   OpsBench b(TransportKind::ataPassThrough);
   const auto run = [&](std::optional<std::uint8_t> mode, const char* revision) {

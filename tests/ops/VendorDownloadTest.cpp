@@ -55,6 +55,21 @@ TEST_P(VendorDownloadOnBench, SendsTheRequestedSectorsInChunksAndLogsTheStatus) 
   }
 }
 
+// Each chunk is one transfer: where the disk's queue takes fewer than 64
+// sectors (24 here), the chunks are cut to it, or the system refuses the
+// first one. PIO has no such limit.
+TEST_P(VendorDownloadOnBench, TheChunksFitTheDisksLargestTransfer) {
+  OpsBench b(GetParam(), {}, 24 * kSectorSize);
+  b.host.dialogAnswers.push_back(b.File("fw.bin", sim::MakeBenchFirmware("WD130", 130)));
+  const DownloadOutcome outcome = b.Dptm();
+  EXPECT_TRUE(outcome.Completed()) << outcome.what;
+  const std::vector<int> chunks = GetParam() == TransportKind::pio
+                                      ? std::vector<int>{64, 64, 2}
+                                      : std::vector<int>{24, 24, 24, 24, 24, 10};
+  EXPECT_EQ(Chunks(b), chunks);
+  EXPECT_EQ(b.drive.FirmwareRevision(), "WD130");
+}
+
 // The bench drive asks for exactly what the download key sector announced.
 TEST_P(VendorDownloadOnBench, AnnouncesTheFilesWholeSectorsAfterThePreamble) {
   OpsBench b(GetParam());

@@ -151,6 +151,43 @@ TEST_F(DeviceIoTest, RequestsASystemWouldRefuseAreRefusedUnsent) {
   EXPECT_TRUE(usb->History().empty());
 }
 
+// The system takes no more than the disk's largest transfer in one command
+// (Linux's queue, Windows' adapter): a larger one never reaches the drive.
+TEST_F(DeviceIoTest, ATransferLargerThanTheDisksLimitIsRefusedUnsent) {
+  io.AddPath("sata-1k", {.drive = sata, .bridge = nullptr, .maxTransfer = 1024});
+  io.AddPath("usb-1k",
+             {.drive = usb, .bridge = std::make_shared<UsbBridge>(), .maxTransfer = 1024});
+  struct Case {
+    const char* path;
+    std::size_t bytes;
+    bool delivered;
+  };
+  for (const Case& c :
+       {Case{"sata-1k", 512, true}, Case{"sata-1k", 1024, true}, Case{"sata-1k", 1536, false},
+        Case{"usb-1k", 512, true}, Case{"usb-1k", 1536, false}}) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.bytes));
+    AtaDrive& drive = c.path[0] == 's' ? *sata : *usb;
+    const std::size_t before = drive.History().size();
+    Bytes data(c.bytes);
+    const OsHandle h = Open(c.path);
+    if (c.path[0] == 's') {
+      const AtaTaskFile download{.features = 0x07,
+                                 .count = static_cast<std::uint8_t>(c.bytes / 512),
+                                 .device = 0xA0,
+                                 .command = 0x92};
+      const AtaAnswer answer = c.bytes == 512 ? Ata(h, kIdentifyRegs, DataDirection::in, data)
+                                              : Ata(h, download, DataDirection::out, data);
+      EXPECT_EQ(answer.delivered, c.delivered);
+      EXPECT_EQ(answer.systemError, c.delivered ? 0u : win32::ERROR_INVALID_PARAMETER_);
+    } else {
+      const ScsiAnswer answer = Scsi(h, kIdentify12, DataDirection::in, data);
+      EXPECT_EQ(answer.delivered, c.delivered);
+      EXPECT_EQ(answer.systemError, c.delivered ? 0u : win32::ERROR_INVALID_PARAMETER_);
+    }
+    EXPECT_EQ(drive.History().size(), before + (c.delivered ? 1 : 0));
+  }
+}
+
 TEST_F(DeviceIoTest, AtaTimeOutsAndBrokenDataPhasesFailAndTheDriveRecovers) {
   const OsHandle h = Open("sata");
   sata->Faults().stayBusy = true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -727,6 +728,46 @@ TEST(MainLogic, ARefusedDownloadAsksBeforeTheDialogAndLogsTheAnswer) {
   w.main.btUnlockClick();
   EXPECT_TRUE(w.view.questions.empty());
   EXPECT_EQ(w.LastLog(), "Firmware revision 15.01H15 -> NEWFW1");
+}
+
+// The window asks for its file after the unlock: a whole image larger than
+// the disk takes in one transfer (3 blocks, 1024 bytes here) is refused right
+// after the dialog, on its download's line, and nothing of it is sent.
+// Segments are cut to the limit and go.
+TEST(MainLogic, AWholeImageLargerThanOneTransferIsRefusedAfterTheDialog) {
+  const std::string firmware = FirmwareFile("limit.bin");
+  struct Case {
+    int index;
+    std::vector<std::string> log;
+  };
+  for (const Case& c : {
+           Case{2,
+                {"Download Microcode 07 - brisquel-ui-limit.bin - Refused: the image's 3 blocks "
+                 "go in one command, more than the 1024 bytes the system takes in one transfer "
+                 "to this disk; use Segmented (03) or Deferred (0E), whose segments are cut to "
+                 "at most 2 blocks"}},
+           Case{1,
+                {"Download Microcode 03 - brisquel-ui-limit.bin - Start",
+                 "Download Microcode 03 - brisquel-ui-limit.bin - End - OK",
+                 "Firmware revision 15.01H15 -> NEWFW1"}},
+       }) {
+    SCOPED_TRACE(c.index);
+    Window w(BenchFrom("[drive sata0]\nmodel = WDC WD5000AAKX-00SIMB0\nfirmware = 15.01H15\n"
+                       "[disk]\ndrive = sata0\nmax-transfer = 1024\n"));
+    w.main.lbControllersClick(0);
+    w.view.log.clear();
+    w.view.events.clear();
+    w.view.dlmcIndex = c.index;
+    w.view.dialogAnswers.push_back(firmware);
+    w.main.btUnlockClick();
+    EXPECT_GE(w.view.Find("dialog"), 0);
+    EXPECT_EQ(w.view.log, c.log);
+    // The vendor unlock went before the dialog, as it always does in the window.
+    const auto& history = w.bench->Drive("sata0")->History();
+    EXPECT_TRUE(std::any_of(history.begin(), history.end(),
+                            [](const auto& command) { return command.command == 0x80; }));
+  }
+  std::filesystem::remove(firmware);
 }
 
 // The system's disk: after the general "Send it anyway?", a second question of

@@ -210,6 +210,8 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
   if (options_.command == Command::info && capabilities_) {
     WriteCapabilities(json, *capabilities_);
     json.Key("transport").String(transport_);
+    json.Key("maxTransferBytes");
+    maxTransfer_ ? json.Int(*maxTransfer_) : json.Null();
     if (!satForm_.empty()) json.Key("satForm").String(satForm_);
     if (firmwareInterface_) WriteFirmwareInterface(json, *firmwareInterface_, firmwareInterfaceLine_);
   }

@@ -441,6 +441,14 @@ int Session::Info(Bench& b) {
   capabilities_ = CapabilitiesOf(std::span(identity_->sector).first<kSectorSize>());
   const DriveCapabilities& c = *capabilities_;
   transport_ = TransportName(b.state.DriveTarget.kind);
+  // What a whole image (01, 07) must fit, since it goes in one command.
+  std::string maxTransfer = "none (PIO)";
+  if (target_->drive) {
+    const std::uint32_t bytes =
+        b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)].MaxTransferLength;
+    if (bytes != 0) maxTransfer_ = bytes;
+    maxTransfer = bytes != 0 ? std::to_string(bytes) : "not known";
+  }
   const auto blocks = [](std::optional<std::uint16_t> v) {
     return v ? std::to_string(*v) : std::string("not said");
   };
@@ -454,6 +462,7 @@ int Session::Info(Bench& b) {
       {"sectors", std::to_string(c.sectors)},
       {"capacity", capacity},
       {"transport", transport_},
+      {"max-transfer", maxTransfer},
       {"dlmc-supported", SaidName(c.dlmcSupported)},
       {"dlmc-enabled", SaidName(c.dlmcEnabled)},
       {"dlmc-offsets-supported", SaidName(c.offsetsSupported)},

@@ -152,6 +152,8 @@ class Session {
   std::optional<NvmeInfo> nvmeInfo_;               // info on an NVMe drive
   std::string transport_;
   std::string satForm_;  // info on a USB drive: the command block form it answers
+  // info: the largest transfer the system takes to the disk; none over PIO or unknown.
+  std::optional<std::uint32_t> maxTransfer_;
   // info on Windows: what the disk's driver said of its firmware interface.
   std::optional<FirmwareInterfaceInfo> firmwareInterface_;
   std::string firmwareInterfaceLine_;

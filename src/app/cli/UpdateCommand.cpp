@@ -134,6 +134,8 @@ int Session::Update(Bench& b) {
     request.slot = options_.slot;
     request.activateNow = options_.activateNow;
   }
+  // Named on the command line, the file is weighed before any question.
+  request.file = options_.file;
   if (target_->drive) {
     const TST_PhysicalDrive& d =
         b.state.DriveTable[static_cast<std::size_t>(target_->drive->index)];
