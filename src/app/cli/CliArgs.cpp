@@ -494,7 +494,8 @@ Options:
 
 Exit codes: 0 success, 1 the drive reported failure, 2 bad usage or input refused,
 3 interrupted (Ctrl-C; a second Ctrl-C exits at once), 4 the download completed but the
-firmware revision did not change where it should have (re-flashing the same revision gives it too).
+firmware revision did not change where it should have (re-flashing the same revision gives it too),
+5 the download completed but the revision could not be read back: check it after a power cycle.
 )";
 }
 
