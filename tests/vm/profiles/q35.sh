@@ -52,7 +52,7 @@ syscalls hdparm-16m "" hdparm --fwdownload-mode3 /tmp/fw16m.bin --yes-i-know-wha
   --please-destroy-my-drive /dev/sda
 firmware /tmp/dptm.bin 4
 cli dptm dptm --drive 0 --yes /tmp/dptm.bin
-# 150 KiB in one command is beyond what QEMU's AHCI disk takes (128 KiB)
+# 150 KiB in one command is beyond what QEMU's AHCI disk takes (128 KiB): refused unsent
 firmware /tmp/fw300.bin 300
 cli dlmc300 dlmc --drive 0 --mode 07 --yes --force /tmp/fw300.bin
 # a disk with a mounted filesystem: a lasting download is refused before
