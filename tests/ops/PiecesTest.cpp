@@ -140,10 +140,14 @@ TEST_F(FirmwareFileTest, LoadsAWholeFileAndRefusesWhatItCannotOrMayNotRead) {
 
 TEST_F(FirmwareFileTest, TakesUtf8PathsWhateverTheSystemsCodePage) {
   const std::u8string full = (dir_ / u8"fw-\u00FC\u6F22.bin").u8string();
-  std::ofstream(std::filesystem::path(full), std::ios::binary) << "firmware";
+  {
+    std::ofstream out(std::filesystem::path(full), std::ios::binary);
+    out << "firmware";
+    ASSERT_TRUE(out.flush()) << "the test could not write its file";
+  }
   const std::string utf8(full.begin(), full.end());
   const FirmwareFile file = LoadFirmwareFile(utf8, 100);
-  EXPECT_EQ(file.outcome, FirmwareFile::Outcome::loaded);
+  EXPECT_EQ(file.outcome, FirmwareFile::Outcome::loaded) << file.problem;
   EXPECT_EQ(file.size, 8u);
   EXPECT_EQ(FileNameOf(utf8), "fw-\xC3\xBC\xE6\xBC\xA2.bin");
 }
