@@ -4,7 +4,7 @@
 #include "app/Backend.h"
 #include "sim/Bench.h"
 #ifdef _WIN32
-#include "platform/windows/portable/NvmeQueryStandIn.h"
+#include "platform/windows/portable/NvmeDriverStandIn.h"
 #endif
 
 namespace brisquel {
@@ -27,10 +27,13 @@ class BenchBackend : public Backend {
  private:
   std::unique_ptr<sim::Bench> bench_;
 #ifdef _WIN32
-  // Windows answers an NVMe disk's Identify and slot log only through its
-  // storage query: the bench's NVMe disks take that path too, to a stand-in
-  // for the driver in front of the bench's controllers.
-  winpt::NvmeThroughQueryIo io_{bench_->Io()};
+  // Windows reaches an NVMe disk only through its driver: Identify and the
+  // slot log by the storage query, firmware by the firmware interface. The
+  // bench's NVMe disks take that path too, to a stand-in for the driver in
+  // front of the bench's controllers; other disks' drivers offer no firmware
+  // interface here.
+  winpt::NvmeThroughDriverIo io_{bench_->Io(),
+                                 [this](OsHandle h) { return bench_->Io().IsNvmeController(h); }};
 #else
   DeviceIo& io_ = bench_->Io();
 #endif

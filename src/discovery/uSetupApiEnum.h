@@ -13,6 +13,7 @@
 namespace brisquel {
 
 inline constexpr std::uint8_t kBusTypeUsb = 7;
+inline constexpr std::uint8_t kBusTypeSata = 11;
 inline constexpr std::uint8_t kBusTypeNvme = 17;
 
 // Storage bus-type names indexed by the operating system's bus-type code.

@@ -380,20 +380,6 @@ std::optional<int> ChooseNvmeSlot(const NvmeControllerFacts& c,
   return 1;
 }
 
-std::optional<std::string> NvmeResetNamed(const NvmeStatus& status) {
-  if (status.type != kNvmeTypeCommandSpecific) return std::nullopt;
-  switch (status.code) {
-    case kNvmeNeedsConventionalReset:
-      return "a conventional reset";
-    case kNvmeNeedsSubsystemReset:
-      return "an NVM subsystem reset";
-    case kNvmeNeedsControllerReset:
-      return "a controller reset";
-    default:
-      return std::nullopt;
-  }
-}
-
 std::unique_ptr<FirmwareProtocol> MakeNvmeFirmware(OperationContext& ops,
                                                    const UpdateRequest& request,
                                                    UpdateReport& report) {

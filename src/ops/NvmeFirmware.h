@@ -48,8 +48,4 @@ std::optional<int> ChooseNvmeSlot(const NvmeControllerFacts& controller,
                                   const std::optional<NvmeSlotLog>& log,
                                   std::optional<int> asked);
 
-// The reset a Firmware Commit's status says the image waits for ("a
-// conventional reset"), or none for a status that is no such answer.
-std::optional<std::string> NvmeResetNamed(const NvmeStatus& status);
-
 }  // namespace brisquel

@@ -67,6 +67,12 @@ const SimEndpoint* SimDeviceIo::Endpoint(OsHandle handle, std::uint32_t& error) 
   return &pathIt->second;
 }
 
+bool SimDeviceIo::IsNvmeController(OsHandle handle) const {
+  std::uint32_t error = 0;
+  const SimEndpoint* endpoint = Endpoint(handle, error);
+  return endpoint && endpoint->nvme && !endpoint->bridge && !endpoint->replay;
+}
+
 AtaAnswer SimDeviceIo::AtaPassThrough(OsHandle handle, const AtaRequest& request) {
   std::uint32_t error = 0;
   const SimEndpoint* endpoint = Endpoint(handle, error);

@@ -58,6 +58,9 @@ class SimDeviceIo : public DeviceIo {
   ScsiAnswer ScsiPassThrough(OsHandle handle, const ScsiRequest& request) override;
   NvmeAdminAnswer NvmeAdmin(OsHandle handle, const NvmeAdminRequest& request) override;
   bool CloseHandle(OsHandle handle) override;
+  // Whether an open handle is one of the bench's own NVMe controllers (not a
+  // recording, not behind a USB bridge): the disks an NVMe driver would have.
+  bool IsNvmeController(OsHandle handle) const;
   std::uint32_t GetLastError() override { return lastError_; }
   std::string SystemMessageText(std::uint32_t code) override { return Win32MessageText(code); }
 

@@ -120,4 +120,18 @@ std::string NvmeStatusWords(const NvmeStatus& status) {
   return words;
 }
 
+std::optional<std::string> NvmeResetNamed(const NvmeStatus& status) {
+  if (status.type != kNvmeTypeCommandSpecific) return std::nullopt;
+  switch (status.code) {
+    case kNvmeNeedsConventionalReset:
+      return "a conventional reset";
+    case kNvmeNeedsSubsystemReset:
+      return "an NVM subsystem reset";
+    case kNvmeNeedsControllerReset:
+      return "a controller reset";
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace brisquel

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "transport/NvmeProtocol.h"
 #include "transport/NvmeRequest.h"
@@ -24,6 +26,10 @@ NvmeAdminRequest FirmwareImageDownloadRequest(std::span<std::uint8_t> piece,
                                               std::uint32_t offsetBytes);
 // Firmware Commit of `slot` (0: the controller chooses) with `action`.
 NvmeAdminRequest FirmwareCommitRequest(std::uint8_t slot, std::uint8_t action);
+
+// The reset a Firmware Commit's status says the image waits for ("a
+// conventional reset"), or none for a status that is no such answer.
+std::optional<std::string> NvmeResetNamed(const NvmeStatus& status);
 
 struct NvmeCommandOutcome {
   CommandResult result;  // completed exactly when the status is success

@@ -17,8 +17,11 @@
 
 #include "app/win/WinMainWindow.h"
 #include "platform/windows/WinPortLibrary.h"
+#include "platform/windows/portable/NvmeDriverStandIn.h"
 #include "platform/windows/WinSystemInfo.h"
 #include "sim/Bench.h"
+#include "sim/BenchFirmware.h"
+#include "sim/NvmeController.h"
 #include "ui/CaptionTexts.h"
 #include "ui/SystemInfo.h"
 
@@ -35,11 +38,17 @@ struct WindowOnBench : ::testing::Test {
   int dialogs = 0;
   std::vector<std::string> questions;
   bool answerYes = false;
+  // The bench's device I/O as brisquel.exe --sim has it: NVMe disks behind
+  // the stand-in for Windows' NVMe driver.
+  std::unique_ptr<winpt::NvmeThroughDriverIo> io;
   std::unique_ptr<WinMainWindow> window;
 
   void Open(const std::string& placementFile = "") {
+    sim::Bench& b = *bench;
+    io = std::make_unique<winpt::NvmeThroughDriverIo>(
+        b.Io(), [&b](OsHandle h) { return b.Io().IsNvmeController(h); });
     window = std::make_unique<WinMainWindow>(
-        MainPlatform{state, bench->Ports(), bench->Io(), bench->Disks(), system, ".", bench->Users(), bench->Clock()},
+        MainPlatform{state, bench->Ports(), *io, bench->Disks(), system, ".", bench->Users(), bench->Clock()},
         WinMainWindowOptions{placementFile,
                              [this] {
                                ++dialogs;
@@ -51,6 +60,23 @@ struct WindowOnBench : ::testing::Test {
                              }});
     window->Show(SW_SHOWNORMAL);
   }
+
+  // A bench image in the temporary folder, which the file dialog then
+  // chooses; removed after the test.
+  void ChooseFirmware(const std::string& name, const std::string& revision, std::uint32_t blocks) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string file = std::string(dir) + name;
+    const std::vector<std::uint8_t> image = sim::MakeBenchFirmware(revision, blocks);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    chosenFile = file;
+    files.push_back(file);
+  }
+  void TearDown() override {
+    for (const std::string& file : files) std::remove(file.c_str());
+  }
+  std::vector<std::string> files;
 
   // A control's place inside its parent.
   static Rect Place(HWND control) {
@@ -228,22 +254,53 @@ TEST_F(WindowOnBench, IdentifyAndADownloadWithTheLogReadBack) {
   EXPECT_TRUE(OperationButtonsEnabled());
 
   // Permanent (07), with a file the bench's drive takes.
-  char dir[MAX_PATH];
-  GetTempPathA(MAX_PATH, dir);
-  const std::string file = std::string(dir) + "brisquel-wingui-fw.bin";
-  const std::vector<std::uint8_t> image = sim::MakeBenchFirmware("NEWREV01", 8);
-  std::ofstream(file, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-  chosenFile = file;
+  ChooseFirmware("brisquel-wingui-fw.bin", "NEWREV01", 8);
   Click(window->btUnlock);
   Click(window->btIdentify);
-  std::remove(file.c_str());
   const std::vector<std::string> log = Log();
   ASSERT_GE(log.size(), 4u);
   EXPECT_EQ(log[log.size() - 2], "WDC WD800BB-00SIMA0 FW:NEWREV01 SN:WD-WMSIM0000001");
   EXPECT_NE(std::find(log.begin(), log.end(),
                       "Download Microcode 07 - brisquel-wingui-fw.bin - End - OK"),
             log.end());
+}
+
+// The bench's NVMe disk: its firmware goes through the storage stack's
+// firmware interface. Deferred (0E), which the stack cannot express, is
+// refused before anything is sent; Permanent (07) downloads and leaves the
+// image waiting for the reset; Activate Deferred (0F) switches to it.
+TEST_F(WindowOnBench, TheNvmeDiskUpdatesThroughTheFirmwareInterface) {
+  Open();
+  SelectLine(3);
+  ChooseFirmware("brisquel-wingui-nv.bin", "NEWNV1", 16);
+  const sim::NvmeIdentity& nvme = bench->Nvme("nvme0")->Identity();
+  const std::string start = "Download Microcode 07 - brisquel-wingui-nv.bin - ";
+  const std::string waits = "Firmware revision 211070WD; NEWNV1 waits in slot 2 for the next reset";
+  struct Step {
+    int modeIndex;  // 2 Permanent, 3 Deferred, 4 Activate Deferred
+    std::vector<std::string> log;
+    int next;
+    std::string slot2;
+  };
+  const Step steps[] = {
+      {3,
+       {"Refused: on Windows the storage stack commits an NVMe image only as it activates it: "
+        "storing it without an activation (0E) cannot be asked for; use 07, or 03"},
+       0, "211070WD"},
+      {2, {"Through Windows' firmware interface", start + "Start", start + "End - OK", waits}, 2, "NEWNV1"},
+      {4, {"Through Windows' firmware interface", waits}, 2, "NEWNV1"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.modeIndex);
+    SendMessageW(window->meLog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    SendMessageW(window->cbDlmcType, CB_SETCURSEL, static_cast<WPARAM>(step.modeIndex), 0);
+    Click(window->btUnlock);
+    std::vector<std::string> log = Log();
+    log.erase(std::remove(log.begin(), log.end(), ""), log.end());
+    EXPECT_EQ(log, step.log);
+    EXPECT_EQ(nvme.nextSlot, step.next);
+    EXPECT_EQ(nvme.slotRevisions[1], step.slot2);
+  }
 }
 
 // A drive that says it takes no DOWNLOAD MICROCODE: the question comes before

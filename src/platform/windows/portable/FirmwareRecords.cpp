@@ -113,4 +113,16 @@ std::uint32_t ActivateFirmwareIoctl(IoControl& io, OsHandle handle, std::uint8_t
              : io.GetLastError();
 }
 
+std::optional<DownloadRecord> ReadDownloadRecord(std::span<const std::uint8_t> in) {
+  if (in.size() < kFirmwareDownloadRecordSize) return std::nullopt;
+  DownloadRecord r;
+  FirmwareDownloadHeader& h = r.header;
+  std::memcpy(&h, in.data(), sizeof h);
+  r.call = "DOWNLOAD slot " + std::to_string(h.slot) + " offset " + std::to_string(h.offset) +
+           " bytes " + std::to_string(h.bufferSize) + " flags " + std::to_string(h.flags);
+  r.sizesHold = h.version == kFirmwareDownloadRecordSize && h.size == in.size() &&
+                h.size == kFirmwareDownloadRecordSize + h.bufferSize && h.bufferSize != 0;
+  return r;
+}
+
 }  // namespace brisquel::winpt

@@ -2,7 +2,7 @@
 // ACTIVATE) in the 64-bit layout, free of the system's headers: the SDK that
 // cross-builds this declares the control codes but not the records. Every
 // record's Version is its size. The byte builders and readers sit here so
-// that both the backend and the tests' stand-in for the driver use them.
+// that both the backend and the tests' stand-ins for the driver use them.
 #pragma once
 
 #include <cstddef>
@@ -118,6 +118,16 @@ std::optional<FirmwareInterfaceInfo> ReadFirmwareInfo(std::span<const std::uint8
 std::vector<std::uint8_t> FirmwareDownloadBytes(const FirmwarePieceRequest& piece);
 // `switchToExisting`: the slot's image as it is, nothing downloaded before.
 std::vector<std::uint8_t> FirmwareActivateBytes(std::uint8_t slot, bool switchToExisting = false);
+
+// A DOWNLOAD record as a driver reads it: its header, the call in words
+// ("DOWNLOAD slot 1 offset 0 bytes 32768 flags 4"), and whether its version
+// and sizes hold. None when it is shorter than the record.
+struct DownloadRecord {
+  FirmwareDownloadHeader header;
+  std::string call;
+  bool sizesHold = false;
+};
+std::optional<DownloadRecord> ReadDownloadRecord(std::span<const std::uint8_t> in);
 
 // The three calls over DeviceIoControl, as the backend makes them and a test's
 // stand-in answers them.

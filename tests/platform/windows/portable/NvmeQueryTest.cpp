@@ -6,16 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <tuple>
 
 #include "ops/FakeOperationHost.h"
+#include "ops/Identify.h"
 #include "ops/NvmeIdentity.h"
+#include "ops/SystemFirmwareInterface.h"
 #include "ops/OperationContext.h"
-#include "platform/windows/portable/NvmeDriverStandIn.h"
+#include "platform/windows/portable/KeptNvmeDriver.h"
 #include "platform/windows/portable/NvmeQuery.h"
 #include "sim/Bench.h"
 #include "sim/NvmeController.h"
+#include "sim/SimDiskEnumerator.h"
 #include "discovery/uSetupApiEnum.h"
 #include "transport/Bytes.h"
 #include "transport/NvmeCommands.h"
@@ -288,11 +293,13 @@ TEST(NvmeThroughTheQuery, IdentifyAndTheSlotLogReadAsTheBenchReadsThemDirectly) 
     const Rig::Read direct = rig.On(rig.bench->Io());
     const Rig::Read windows = rig.On(*rig.windows);
     ExpectSameReads(direct, windows);
-    // The Windows build's bench: the query without the firmware interface.
-    NvmeThroughQueryIo benchOnWindows(rig.bench->Io());
+    // The Windows build's bench: the same driver, for the disks it serves.
+    NvmeThroughDriverIo benchOnWindows(
+        rig.bench->Io(), [&rig](OsHandle h) { return rig.bench->Io().IsNvmeController(h); });
     const Rig::Read bench = rig.On(benchOnWindows);
     ExpectSameReads(direct, bench);
-    EXPECT_FALSE(bench.firmwareInterface.onThisSystem);
+    EXPECT_EQ(FirmwareInterfaceSummary(bench.firmwareInterface, TransportKind::nvme, benchOnWindows),
+              FirmwareInterfaceSummary(windows.firmwareInterface, TransportKind::nvme, *rig.windows));
     EXPECT_EQ(rig.windows->driver.calls,
               (std::vector<std::string>{"GET_INFO -> 0", "QUERY identify 1 nsid 0 bytes 4096 -> 0",
                                         "QUERY log 3 nsid 0 bytes 512 -> 0"}));
@@ -311,6 +318,48 @@ TEST(NvmeThroughTheQuery, IdentifyAndTheSlotLogReadAsTheBenchReadsThemDirectly) 
       EXPECT_EQ(f.firmwareSlots[i].readOnly, c.expected.firmwareSlots[i].readOnly);
       EXPECT_EQ(f.firmwareSlots[i].revision, c.expected.firmwareSlots[i].revision);
     }
+  }
+}
+
+// The Windows build's bench offers the firmware interface on its NVMe disks
+// only: any other disk's driver offers none there, and no NVMe command reaches
+// it (a recording played back would take one for a command it never made).
+TEST(NvmeThroughTheQuery, TheWindowsBenchsDriverServesItsNvmeDisksOnly) {
+  struct Case {
+    const char* what;
+    sim::BenchLoad load;
+    std::uint8_t bus;  // the first disk on it
+    std::uint32_t error;
+  };
+  std::ifstream file(BRISQUEL_TEST_DATA "/recordings/sata-identify.rec", std::ios::binary);
+  const std::string recording{std::istreambuf_iterator<char>(file), {}};
+  Case cases[] = {
+      {"the default bench's NVMe disk", {sim::Bench::Default(), {}}, kBusTypeNvme, 0},
+      {"the default bench's SATA disk", {sim::Bench::Default(), {}}, kBusTypeSata,
+       win32::ERROR_INVALID_FUNCTION_},
+      {"a recorded SATA disk", sim::Bench::FromRecording(recording), kBusTypeSata,
+       win32::ERROR_INVALID_FUNCTION_},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(c.load.bench) << c.load.error;
+    sim::Bench& bench = *c.load.bench;
+    NvmeThroughDriverIo io(bench.Io(), [&bench](OsHandle h) { return bench.Io().IsNvmeController(h); });
+    TransportState state;
+    brisquel::test::FakeOperationHost host{state.BreakFlag};
+    OperationContext ctx{state, bench.Ports(), io, host};
+    const std::vector<sim::SimDisk>& disks = bench.Disks().Disks();
+    const auto disk = std::find_if(disks.begin(), disks.end(), [&c](const sim::SimDisk& d) {
+      return d.info.busType == c.bus;
+    });
+    ASSERT_NE(disk, disks.end());
+    TST_PhysicalDrive drive{};
+    drive.DevicePath = disk->info.devicePath;
+    drive.BusType = disk->info.busType;
+    ASSERT_EQ(SelectDriveTarget(ctx.transport, drive), Selected::ready);
+    EXPECT_TRUE(state.FirmwareInterface.onThisSystem);
+    EXPECT_EQ(state.FirmwareInterface.systemError, c.error);
+    EXPECT_TRUE(ReadIdentity(ctx.transport).Answered()) << "the disk still answers as before";
   }
 }
 

@@ -12,7 +12,7 @@
 #include "ops/FakeOperationHost.h"
 #include "ops/OpsBench.h"
 #include "ops/UpdateProcedure.h"
-#include "platform/windows/portable/NvmeDriverStandIn.h"
+#include "platform/windows/portable/KeptNvmeDriver.h"
 #include "sim/Bench.h"
 #include "sim/BenchFirmware.h"
 #include "sim/NvmeController.h"
