@@ -60,7 +60,7 @@ TEST(CliNvme, IdentifyInfoAndTheRefusalsOnBenches) {
        "commands\nfirmware-commands\tno\nslots\t3\nslot1-read-only\tno\n"
        "activate-without-reset\tyes\nfwug\tany size\nmdts\tno limit\nmtfa\tnot stated\n"
        "active-slot\t3\nnext-slot\t1\nslot1\tR1\nslot2\t(empty)\nslot3\tR3\n",
-       ""},
+       "R1 in slot 1 runs after the next reset; R3 runs until then"},
       {{"--sim=" + dir + "nolog.ini", "info", "--drive", "0"}, 1, "",
        "the firmware slot log cannot be read: the controller refused it (command specific 09h "
        "(invalid log page), do not retry)"},
@@ -203,6 +203,9 @@ TEST(CliNvme, UpdatesAndTheirRefusalsOnTheCommandLine) {
   EXPECT_NE(info.out.find("active-slot\t2\nnext-slot\t2\nslot1\t211050WD\nslot2\t3.0\n"),
             std::string::npos)
       << info.out;
+  // The active slot holds what waits for the reset: said as such, not as a
+  // mismatch.
+  EXPECT_EQ(info.err, "brisquel-cli: 3.0 in slot 2 runs after the next reset; 211070WD runs until then\n");
 }
 
 // What goes to the controller: pieces of MDTS's 128 KiB at following dword

@@ -411,10 +411,21 @@ int Session::NvmeDriveInfo(Bench& b) {
     reporter_.Problem("the firmware slot log cannot be read: " + info.logFailure);
     return kExitDriveFailure;
   }
-  if (c.firmware != info.slots->revisions[static_cast<std::size_t>(
-                        std::clamp(info.slots->activeSlot, 1, kNvmeMaxSlots) - 1)]) {
+  const NvmeSlotLog& log = *info.slots;
+  const auto revisionIn = [&log](int slot) -> const std::string& {
+    return log.revisions[static_cast<std::size_t>(std::clamp(slot, 1, kNvmeMaxSlots) - 1)];
+  };
+  if (log.nextSlot != 0) {
+    const std::string& next = revisionIn(log.nextSlot);
+    reporter_.Note((next.empty() ? std::string("the image") : next) + " in slot " +
+                   std::to_string(log.nextSlot) + " runs after the next reset; " + c.firmware +
+                   " runs until then");
+  }
+  // An image written over the active slot waits for the reset like any
+  // other: until then the slot holds what does not run yet.
+  if (c.firmware != revisionIn(log.activeSlot) && log.nextSlot != log.activeSlot) {
     reporter_.Warning("Identify's revision " + c.firmware + " is not the active slot's (" +
-                      std::to_string(info.slots->activeSlot) + ")");
+                      std::to_string(log.activeSlot) + ")");
   }
   return kExitOk;
 }
