@@ -1,5 +1,6 @@
-// What a package user has for the bench: `bench image`, `bench reset`, and the
-// example bench files, each doing what its comment says.
+// What a package user has for the bench: `bench image`, `bench reset`,
+// `bench power-cycle`, and the example bench files, each doing what its
+// comment says.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,6 +46,39 @@ TEST(CliBench, AnImageMadeByTheProgramUpdatesTheBenchAndResetForgetsIt) {
   EXPECT_TRUE(Contains(again.out, "remembers nothing yet")) << again.out;
 }
 
+// A power cycle brings what waits for a reset and drops what does not last:
+// the NVMe image waiting in slot 2 runs, the temporary image goes, and the
+// next run sees it (the state file keeps it).
+TEST(CliBench, APowerCycleRunsWhatWaitsForTheResetAndDropsTheTemporaryImage) {
+  CliRunner cli;
+  cli.Run({"bench", "image", "NEWNV1", "16", "nv.bin"});
+  cli.Run({"bench", "image", "TEMP1", "8", "temp.bin"});
+  ASSERT_EQ(cli.Run({"--sim", "dlmc", "--drive", "3", "--mode", "07", "nv.bin", "--yes"}).exitCode, 0);
+  ASSERT_EQ(cli.Run({"--sim", "dlmc", "--drive", "1", "--mode", "01", "temp.bin", "--yes"}).exitCode, 0);
+  ASSERT_TRUE(Contains(cli.Run({"--sim", "identify", "--drive", "1"}).out, "FW:TEMP1 "));
+
+  const CliResult cycled = cli.Run({"--json", "bench", "power-cycle"});
+  EXPECT_EQ(cycled.exitCode, 0) << cycled.err;
+  EXPECT_TRUE(Contains(cycled.out, R"({
+      "name": "ide0",
+      "before": "TEMP1",
+      "after": "05.01C05"
+    },)")) << cycled.out;
+  EXPECT_TRUE(Contains(cycled.out, R"({
+      "name": "nvme0",
+      "before": "211070WD",
+      "after": "NEWNV1"
+    })")) << cycled.out;
+  EXPECT_TRUE(Contains(cli.Run({"--sim", "identify", "--drive", "3"}).out, "FW:NEWNV1 "));
+  EXPECT_TRUE(Contains(cli.Run({"--sim", "identify", "--drive", "1"}).out, "FW:05.01C05 "));
+  const CliResult info = cli.Run({"--sim", "info", "--drive", "3"});
+  EXPECT_TRUE(Contains(info.out, "active-slot\t2\nnext-slot\tnone\n")) << info.out;
+  EXPECT_EQ(info.err, "");
+  // A second cycle changes nothing, and says each drive's revision once.
+  const CliResult again = cli.Run({"bench", "power-cycle"});
+  EXPECT_EQ(again.out, "ide0\t05.01C05\nsata0\t15.01H15\nusb0\t01.01A01\nnvme0\tNEWNV1\n");
+}
+
 TEST(CliBench, ResetForgetsOnlyTheNamedBench) {
   CliRunner cli;
   cli.Run({"bench", "image", "OWN1", "8", "fw.bin"});
@@ -59,8 +93,8 @@ TEST(CliBench, ResetForgetsOnlyTheNamedBench) {
 TEST(CliBench, RefusesWhatWouldNotMakeAnImage) {
   CliRunner cli;
   const std::vector<std::pair<Args, std::string>> cases = {
-      {{"bench"}, "bench needs reset or image"},
-      {{"bench", "flash"}, "bench takes reset or image (got \"flash\")"},
+      {{"bench"}, "bench needs reset, power-cycle or image"},
+      {{"bench", "flash"}, "bench takes reset, power-cycle or image (got \"flash\")"},
       {{"bench", "image", "NINE-CHAR", "8", "f"}, "1 to 8 printable ASCII characters"},
       {{"bench", "image", "", "8", "f"}, "1 to 8 printable ASCII characters"},
       {{"bench", "image", "R", "0", "f"}, "a number from 1 to 65535 (got \"0\")"},
@@ -68,6 +102,7 @@ TEST(CliBench, RefusesWhatWouldNotMakeAnImage) {
       {{"bench", "image", "R", "8"}, "bench image needs REVISION BLOCKS FILE"},
       {{"bench", "image", "R", "8", "f", "g"}, "unexpected argument \"g\""},
       {{"bench", "reset", "--drive", "0"}, "takes no target"},
+      {{"bench", "power-cycle", "--drive", "3"}, "takes no target"},
       {{"bench", "image", "R", "8", "no-such-folder/f"},
        "no-such-folder/f: cannot write the image there: No such file or directory"},
   };

@@ -130,7 +130,9 @@ int Session::Execute() {
     return kExitRefused;
   }
 
-  BackendLoad load = MakeBackend({options_.sim, options_.benchFile});
+  // A power cycle is the bench's alone, --sim or not.
+  const bool powerCycle = options_.command == Command::benchPowerCycle;
+  BackendLoad load = MakeBackend({options_.sim || powerCycle, options_.benchFile});
   if (!load.backend) {
     reporter_.Problem(load.problem);
     return kExitRefused;
@@ -141,12 +143,13 @@ int Session::Execute() {
   BenchMemory memory(*backend, options_.benchFile);
   if (!memory.LoadProblem().empty()) reporter_.Warning(memory.LoadProblem());
 
-  const int code = RunOnBackend(*backend);
+  const int code = powerCycle ? BenchPowerCycle(*backend->Bench()) : RunOnBackend(*backend);
 
-  // Only a download changes what the drives remember; a damaged file is
-  // replaced by the bench as described, so that it warns once.
-  const bool downloaded = options_.command == Command::dlmc || options_.command == Command::dptm;
-  if (downloaded || memory.Damaged()) {
+  // Only a download or a power cycle changes what the drives remember; a
+  // damaged file is replaced by the bench as described, so that it warns once.
+  const bool changed = options_.command == Command::dlmc || options_.command == Command::dptm ||
+                       powerCycle;
+  if (changed || memory.Damaged()) {
     if (const std::string problem = memory.Save(); !problem.empty()) reporter_.Warning(problem);
   }
   return code;

@@ -21,7 +21,7 @@ struct CommandWord {
   Command command;
 };
 
-constexpr std::array<CommandWord, 11> kCommands{{
+constexpr std::array<CommandWord, 12> kCommands{{
     {"list", Command::list},
     {"inventory", Command::inventory},
     {"scan", Command::scan},
@@ -34,6 +34,7 @@ constexpr std::array<CommandWord, 11> kCommands{{
     // Named by their two words; no single argument matches them.
     {"bench reset", Command::benchReset},
     {"bench image", Command::benchImage},
+    {"bench power-cycle", Command::benchPowerCycle},
 }};
 
 // Hexadecimal with or without "0x"; no sign, no blanks, at most max.
@@ -297,8 +298,10 @@ class Parser {
           opts_.command = Command::benchReset;
         } else if (arg == "image") {
           opts_.command = Command::benchImage;
+        } else if (arg == "power-cycle") {
+          opts_.command = Command::benchPowerCycle;
         } else {
-          error_ = "bench takes reset or image (got \"" + arg + "\")";
+          error_ = "bench takes reset, power-cycle or image (got \"" + arg + "\")";
         }
         return;
       case Command::benchImage:
@@ -392,7 +395,7 @@ class Parser {
     } else if (opts_.forceSystemDisk && !opts_.force) {
       error_ = "--force-system-disk goes with --force: the disk the system runs from is in use";
     } else if (c == Command::bench) {
-      error_ = "bench needs reset or image REVISION BLOCKS FILE";
+      error_ = "bench needs reset, power-cycle or image REVISION BLOCKS FILE";
     } else if (c == Command::benchImage && !opts_.file) {
       error_ = "bench image needs REVISION BLOCKS FILE";
     } else if (c == Command::errorName && opts_.codes.empty()) {
@@ -446,6 +449,8 @@ Commands:
                                   (the default bench, or the one --sim=BENCHFILE names)
   bench image REVISION BLOCKS FILE  write a firmware image the bench's drives accept:
                                   revision up to 8 characters, 1 to 65535 blocks of 512 bytes
+  bench power-cycle               the bench's drives lose power and start again: what waits
+                                  for a reset runs, temporary firmware is gone
 
 Targets:
   --drive N        line N of `list`

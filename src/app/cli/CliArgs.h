@@ -24,7 +24,8 @@ enum class Command {
   errorName,
   bench,
   benchReset,
-  benchImage
+  benchImage,
+  benchPowerCycle
 };
 
 // --drive N (a line of `list`), --channel N (a line of `scan`), --port 0xNNNN,

@@ -185,6 +185,14 @@ void Session::WriteJson(JsonWriter& json, int exitCode) const {
     for (const auto& c : channels_) WriteChannel(json, c);
     json.EndArray();
   }
+  if (options_.command == Command::benchPowerCycle) {
+    json.Key("drives").BeginArray();
+    for (const PowerCycled& d : powerCycled_) {
+      json.BeginObject().Key("name").String(d.name).Key("before").String(d.before);
+      json.Key("after").String(d.after).EndObject();
+    }
+    json.EndArray();
+  }
   if (options_.command == Command::errorName) {
     json.Key("codes").BeginArray();
     for (std::uint16_t code : options_.codes) {

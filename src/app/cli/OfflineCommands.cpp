@@ -1,4 +1,5 @@
-// The commands that touch no drive: error-name, bench-reset, bench-image.
+// The commands that send no command to a drive: error-name, and the bench's
+// reset, image and power cycle.
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -7,7 +8,10 @@
 #include "app/BenchState.h"
 #include "app/cli/Session.h"
 #include "ops/ErrorCodeNames.h"
+#include "sim/AtaDrive.h"
+#include "sim/Bench.h"
 #include "sim/BenchFirmware.h"
+#include "sim/NvmeController.h"
 #include "transport/Utf8Path.h"
 
 namespace brisquel::cli {
@@ -54,6 +58,29 @@ int Session::BenchImage() {
   reporter_.Print("Wrote " + *options_.file + ": bench firmware " + options_.imageRevision + ", " +
                   std::to_string(options_.imageBlocks) + " blocks (" +
                   std::to_string(image.size()) + " bytes)");
+  return kExitOk;
+}
+
+int Session::BenchPowerCycle(sim::Bench& bench) {
+  // One line a drive, in the bench's order: its name and what it runs,
+  // "A -> B" where the power cycle changed it.
+  const auto say = [this](const std::string& name, const std::string& before,
+                          const std::string& after) {
+    reporter_.Print(name + "\t" + (before == after ? after : before + " -> " + after));
+    powerCycled_.push_back({name, before, after});
+  };
+  for (const std::string& name : bench.DriveNames()) {
+    sim::AtaDrive& drive = *bench.Drive(name);
+    const std::string before = drive.FirmwareRevision();
+    drive.PowerCycle();
+    say(name, before, drive.FirmwareRevision());
+  }
+  for (const std::string& name : bench.NvmeNames()) {
+    sim::NvmeController& nvme = *bench.Nvme(name);
+    const std::string before = nvme.Revision();
+    nvme.PowerCycle();
+    say(name, before, nvme.Revision());
+  }
   return kExitOk;
 }
 

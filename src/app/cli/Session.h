@@ -97,6 +97,7 @@ class Session {
   int ErrorNames();
   int BenchReset();
   int BenchImage();
+  int BenchPowerCycle(sim::Bench& bench);
   bool CheckFirmwareFile();
   int RunOnBackend(Backend& backend);
   void ReadDrives(Bench& b);
@@ -141,6 +142,11 @@ class Session {
   std::vector<DriveRow> drives_;
   std::vector<DriveFacts> facts_;  // inventory
   std::vector<ChannelRow> channels_;
+  // bench power-cycle: each drive's name and what it ran before and runs after.
+  struct PowerCycled {
+    std::string name, before, after;
+  };
+  std::vector<PowerCycled> powerCycled_;
   std::optional<TargetInfo> target_;
   std::optional<IdentifyOutcome> identity_;
   std::optional<DownloadOutcome> download_;
