@@ -60,6 +60,9 @@ struct BackendLoad {
 // read is a problem) or this machine (a problem in a build without a backend
 // for it).
 BackendLoad MakeBackend(const BackendChoice& choice);
+// A bench as the programs run on it (on Windows, its NVMe disks behind the
+// stand-in for the system's NVMe driver).
+std::unique_ptr<Backend> MakeBenchBackend(std::unique_ptr<sim::Bench> bench);
 
 // This machine's backend, or null in a build without one. Defined with it.
 std::unique_ptr<Backend> MakeSystemBackend();

@@ -48,16 +48,20 @@ BackendChoice BackendChoiceFromSetting(const char* simSetting) {
   return {true, simSetting};
 }
 
+std::unique_ptr<Backend> MakeBenchBackend(std::unique_ptr<sim::Bench> bench) {
+  return std::make_unique<BenchBackend>(std::move(bench));
+}
+
 BackendLoad MakeBackend(const BackendChoice& choice) {
   if (!choice.bench) {
     if (auto system = MakeSystemBackend()) return {std::move(system), {}};
     return {nullptr,
             "this build has no access to the system's drives; use --sim for the simulated bench"};
   }
-  if (!choice.benchFile) return {std::make_unique<BenchBackend>(sim::Bench::Default()), {}};
+  if (!choice.benchFile) return {MakeBenchBackend(sim::Bench::Default()), {}};
   sim::BenchLoad load = sim::Bench::FromFile(*choice.benchFile);
   if (!load.bench) return {nullptr, load.error};
-  return {std::make_unique<BenchBackend>(std::move(load.bench)), {}};
+  return {MakeBenchBackend(std::move(load.bench)), {}};
 }
 
 }  // namespace brisquel

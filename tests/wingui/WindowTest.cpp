@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/Backend.h"
 #include "app/win/WinMainWindow.h"
 #include "platform/windows/WinPortLibrary.h"
-#include "platform/windows/portable/NvmeDriverStandIn.h"
 #include "platform/windows/WinSystemInfo.h"
 #include "sim/Bench.h"
 #include "sim/BenchFirmware.h"
@@ -31,6 +31,8 @@ namespace {
 using Rect = std::vector<long>;  // left, top, width, height
 
 struct WindowOnBench : ::testing::Test {
+  // The bench to open the window on; the first Open after it is set hands it
+  // to the backend.
   std::unique_ptr<sim::Bench> bench = sim::Bench::Default();
   ProgramState state;
   BenchSystemInfo system{nullptr};  // a caption of known text
@@ -38,17 +40,18 @@ struct WindowOnBench : ::testing::Test {
   int dialogs = 0;
   std::vector<std::string> questions;
   bool answerYes = false;
-  // The bench's device I/O as brisquel.exe --sim has it: NVMe disks behind
-  // the stand-in for Windows' NVMe driver.
-  std::unique_ptr<winpt::NvmeThroughDriverIo> io;
+  // The bench as brisquel.exe --sim has it (NVMe disks behind the stand-in
+  // for Windows' NVMe driver), with the fixture's caption.
+  std::unique_ptr<Backend> backend;
   std::unique_ptr<WinMainWindow> window;
 
+  sim::Bench& Bench() { return *backend->Bench(); }
   void Open(const std::string& placementFile = "") {
-    sim::Bench& b = *bench;
-    io = std::make_unique<winpt::NvmeThroughDriverIo>(
-        b.Io(), [&b](OsHandle h) { return b.Io().IsNvmeController(h); });
+    window.reset();  // it holds on to the backend it was made with
+    if (bench) backend = MakeBenchBackend(std::move(bench));  // else the one opened before
+    Backend& b = *backend;
     window = std::make_unique<WinMainWindow>(
-        MainPlatform{state, bench->Ports(), *io, bench->Disks(), system, ".", bench->Users(), bench->Clock()},
+        MainPlatform{state, b.Ports(), b.Io(), b.Disks(), system, ".", b.Users(), b.Clock()},
         WinMainWindowOptions{placementFile,
                              [this] {
                                ++dialogs;
@@ -273,7 +276,7 @@ TEST_F(WindowOnBench, TheNvmeDiskUpdatesThroughTheFirmwareInterface) {
   Open();
   SelectLine(3);
   ChooseFirmware("brisquel-wingui-nv.bin", "NEWNV1", 16);
-  const sim::NvmeIdentity& nvme = bench->Nvme("nvme0")->Identity();
+  const sim::NvmeIdentity& nvme = Bench().Nvme("nvme0")->Identity();
   const std::string start = "Download Microcode 07 - brisquel-wingui-nv.bin - ";
   const std::string waits = "Firmware revision 211070WD; NEWNV1 waits in slot 2 for the next reset";
   struct Step {
@@ -325,7 +328,7 @@ TEST_F(WindowOnBench, ARefusedDownloadIsAskedAboutFirst) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1].rfind(yes ? "Sent anyway: the drive says" : "Refused: the drive says", 0), 0u)
         << log[1];
-    EXPECT_EQ(bench->Drive("d")->FirmwareRevision(), "OLD1");
+    EXPECT_EQ(Bench().Drive("d")->FirmwareRevision(), "OLD1");
   }
 }
 
