@@ -30,10 +30,11 @@ class BenchBackend : public Backend {
   // Windows reaches an NVMe disk only through its driver: Identify and the
   // slot log by the storage query, firmware by the firmware interface. The
   // bench's NVMe disks take that path too, to a stand-in for the driver in
-  // front of the bench's controllers; other disks' drivers offer no firmware
-  // interface here.
-  winpt::NvmeThroughDriverIo io_{bench_->Io(),
-                                 [this](OsHandle h) { return bench_->Io().IsNvmeController(h); }};
+  // front of the bench's controllers, held to each disk's largest transfer;
+  // other disks' drivers offer no firmware interface here.
+  winpt::NvmeThroughDriverIo io_{bench_->Io(), [this](OsHandle h) {
+    return winpt::DriverDisk{bench_->Io().IsNvmeController(h), bench_->Io().MaxTransfer(h)};
+  }};
 #else
   DeviceIo& io_ = bench_->Io();
 #endif

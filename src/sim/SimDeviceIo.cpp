@@ -67,6 +67,12 @@ const SimEndpoint* SimDeviceIo::Endpoint(OsHandle handle, std::uint32_t& error) 
   return &pathIt->second;
 }
 
+std::uint32_t SimDeviceIo::MaxTransfer(OsHandle handle) const {
+  std::uint32_t error = 0;
+  const SimEndpoint* endpoint = Endpoint(handle, error);
+  return endpoint ? endpoint->maxTransfer : 0;
+}
+
 bool SimDeviceIo::IsNvmeController(OsHandle handle) const {
   std::uint32_t error = 0;
   const SimEndpoint* endpoint = Endpoint(handle, error);
@@ -161,7 +167,9 @@ NvmeAdminAnswer SimDeviceIo::NvmeAdmin(OsHandle handle, const NvmeAdminRequest& 
   if (!endpoint->nvme || endpoint->bridge) {
     return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_NOT_SUPPORTED_);
   }
-  if (!WellFormed(request)) return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_INVALID_PARAMETER_);
+  if (!WellFormed(request) || OverTheLimit(*endpoint, request.data)) {
+    return RefusedAnswer<NvmeAdminAnswer>(win32::ERROR_INVALID_PARAMETER_);
+  }
   NvmeAdminAnswer answer = endpoint->nvme->Execute(request);
   ZeroUnreturned(request.direction, request.data, answer.bytesMoved);
   return answer;

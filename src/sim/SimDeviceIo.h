@@ -61,6 +61,8 @@ class SimDeviceIo : public DeviceIo {
   // Whether an open handle is one of the bench's own NVMe controllers (not a
   // recording, not behind a USB bridge): the disks an NVMe driver would have.
   bool IsNvmeController(OsHandle handle) const;
+  // The largest transfer the system takes to an open handle's disk; 0: none.
+  std::uint32_t MaxTransfer(OsHandle handle) const;
   std::uint32_t GetLastError() override { return lastError_; }
   std::string SystemMessageText(std::uint32_t code) override { return Win32MessageText(code); }
 

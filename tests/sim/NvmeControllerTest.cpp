@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "sim/Bench.h"
 #include "sim/BenchFirmware.h"
@@ -247,6 +248,25 @@ TEST(NvmeController, TheBenchReachesItOnlyThroughTheNvmeRequest) {
   EXPECT_FALSE(ata.delivered);
   EXPECT_EQ(ata.systemError, win32::ERROR_NOT_SUPPORTED_);
   EXPECT_EQ(bench->Nvme("nvme0")->History().size(), 1u);
+}
+
+// The system takes no more than the disk's largest transfer in one command,
+// an NVMe admin command too: a larger piece never reaches the controller.
+TEST(NvmeController, APieceLargerThanTheDisksLimitIsRefusedUnsent) {
+  const BenchLoad load =
+      Bench::FromText("[nvme n]\nmdts = 0\n[disk]\nnvme = n\nbus = NVMe\nmax-transfer = 8192\n");
+  ASSERT_TRUE(load.bench) << load.error;
+  SimDeviceIo& io = load.bench->Io();
+  const OsHandle h = io.CreateFileA(DefaultDiskPath(0), GENERIC_ALL_, 3, OPEN_EXISTING_, 0x80);
+  ASSERT_NE(h, kInvalidHandle);
+  for (const std::size_t bytes : {8192u, 12288u}) {
+    SCOPED_TRACE(bytes);
+    std::vector<std::uint8_t> piece(bytes);
+    const NvmeAdminAnswer a = io.NvmeAdmin(h, FirmwareImageDownloadRequest(piece, 0));
+    EXPECT_EQ(a.delivered, bytes == 8192);
+    EXPECT_EQ(a.systemError, bytes == 8192 ? 0u : win32::ERROR_INVALID_PARAMETER_);
+  }
+  EXPECT_EQ(load.bench->Nvme("n")->History().size(), 1u);
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ bool NvmeDriverStandIn::DeviceIoControl(OsHandle handle, std::uint32_t code, voi
     call_ = code == kIoctlFirmwareGetInfo    ? "GET_INFO"
             : code == kIoctlFirmwareDownload ? "DOWNLOAD"
                                              : "ACTIVATE";
-    error_ = serves_ && !serves_(handle) ? win32::ERROR_INVALID_FUNCTION_
+    error_ = disk_ && !disk_(handle).served ? win32::ERROR_INVALID_FUNCTION_
              : code == kIoctlFirmwareGetInfo  ? GetInfo(handle, output, returned)
              : code == kIoctlFirmwareDownload ? Download(handle, input)
                                               : Activate(handle, input);
@@ -149,6 +149,10 @@ NvmeDriverStandIn::Limits NvmeDriverStandIn::LimitsOf(OsHandle drive) {
   l.slots = frmw >> 1 & 7;
   l.slot1ReadOnly = (frmw & kNvmeFrmwSlot1ReadOnly) != 0;
   l.activateWithoutReset = (frmw & kNvmeFrmwActivateWithoutReset) != 0;
+  if (disk_) {
+    const std::uint32_t adapter = disk_(drive).largestTransfer;
+    if (adapter != 0) l.maxPiece = std::min(l.maxPiece, adapter);
+  }
   return l;
 }
 

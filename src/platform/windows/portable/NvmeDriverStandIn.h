@@ -9,10 +9,11 @@
 // What the driver makes of the firmware calls is our model of it, not
 // measured on one: GET_INFO from the controller's Identify and slot log (the
 // download granularity as the alignment, 4 KiB where the controller leaves it
-// open; the largest transfer as the largest piece); DOWNLOAD as one Firmware
-// Image Download; ACTIVATE as the Commit the driver picks (the slot's image at
-// once where the controller activates without a reset, else at the next
-// reset; a reset the controller asks for is no error).
+// open; the largest transfer, the controller's or the adapter's, as the
+// largest piece); DOWNLOAD as one Firmware Image Download; ACTIVATE as the
+// Commit the driver picks (the slot's image at once where the controller
+// activates without a reset, else at the next reset; a reset the controller
+// asks for is no error).
 #pragma once
 
 #include <cstdint>
@@ -35,13 +36,21 @@ std::uint32_t AnswerNvmeQuery(DeviceIo& controller, OsHandle handle, std::span<c
                               std::span<std::uint8_t> out, std::uint32_t* returned,
                               std::string* call = nullptr);
 
+// What the driver knows of a disk beside its controller's own fields.
+struct DriverDisk {
+  // One of its disks (an NVMe disk): the firmware calls on any other are an
+  // invalid function, as from a driver that offers none, and reach nothing.
+  bool served = true;
+  // The largest transfer its adapter takes (0: none), which caps the pieces.
+  std::uint32_t largestTransfer = 0;
+};
+
 class NvmeDriverStandIn : public IoControl {
  public:
-  // `serves` tells the handles of the disks this driver has (NVMe disks); the
-  // firmware calls on any other are an invalid function, as from a driver
-  // that offers none, and reach nothing. Unset: every handle.
-  explicit NvmeDriverStandIn(DeviceIo& controller, std::function<bool(OsHandle)> serves = {})
-      : controller_(controller), serves_(std::move(serves)) {}
+  // `disk` tells what the driver knows of each handle's disk; unset: every
+  // handle is its own, with no limit beyond the controller's.
+  explicit NvmeDriverStandIn(DeviceIo& controller, std::function<DriverDisk(OsHandle)> disk = {})
+      : controller_(controller), disk_(std::move(disk)) {}
 
   bool DeviceIoControl(OsHandle handle, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
                        std::uint32_t outSize, std::uint32_t* returned) override;
@@ -64,7 +73,7 @@ class NvmeDriverStandIn : public IoControl {
   Limits LimitsOf(OsHandle drive);
 
   DeviceIo& controller_;
-  std::function<bool(OsHandle)> serves_;
+  std::function<DriverDisk(OsHandle)> disk_;
   std::uint32_t error_ = 0;
   std::string call_;
 };

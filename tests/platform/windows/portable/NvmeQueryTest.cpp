@@ -202,11 +202,19 @@ TEST(NvmeQuery, TheAdminRequestAnswersWithTheDataTheDriversErrorOrARefusal) {
   EXPECT_TRUE(io.codes.empty());
 }
 
+// What the Windows build's bench tells its stand-in driver of each disk.
+std::function<DriverDisk(OsHandle)> BenchDisks(sim::Bench& bench) {
+  return [&bench](OsHandle h) {
+    return DriverDisk{bench.Io().IsNvmeController(h), bench.Io().MaxTransfer(h)};
+  };
+}
+
 // One bench read twice: directly, as Linux and the bench carry the commands,
 // and through the stand-in driver.
 struct Rig {
   explicit Rig(const std::string& controller) {
-    sim::BenchLoad load = sim::Bench::FromText(controller + "[disk]\npath = sim:nvme\nnvme = n\nbus = NVMe\n");
+    sim::BenchLoad load = sim::Bench::FromText(
+        controller + "[disk]\npath = sim:nvme\nnvme = n\nbus = NVMe\nmax-transfer = 0\n");
     EXPECT_TRUE(load.bench) << load.error;
     bench = std::move(load.bench);
     windows = std::make_unique<NvmeStandInIo>(bench->Io());
@@ -294,8 +302,7 @@ TEST(NvmeThroughTheQuery, IdentifyAndTheSlotLogReadAsTheBenchReadsThemDirectly) 
     const Rig::Read windows = rig.On(*rig.windows);
     ExpectSameReads(direct, windows);
     // The Windows build's bench: the same driver, for the disks it serves.
-    NvmeThroughDriverIo benchOnWindows(
-        rig.bench->Io(), [&rig](OsHandle h) { return rig.bench->Io().IsNvmeController(h); });
+    NvmeThroughDriverIo benchOnWindows(rig.bench->Io(), BenchDisks(*rig.bench));
     const Rig::Read bench = rig.On(benchOnWindows);
     ExpectSameReads(direct, bench);
     EXPECT_EQ(FirmwareInterfaceSummary(bench.firmwareInterface, TransportKind::nvme, benchOnWindows),
@@ -322,29 +329,34 @@ TEST(NvmeThroughTheQuery, IdentifyAndTheSlotLogReadAsTheBenchReadsThemDirectly) 
 }
 
 // The Windows build's bench offers the firmware interface on its NVMe disks
-// only: any other disk's driver offers none there, and no NVMe command reaches
-// it (a recording played back would take one for a command it never made).
+// only, its pieces held to the disk's largest transfer: any other disk's
+// driver offers none there, and no NVMe command reaches it (a recording
+// played back would take one for a command it never made).
 TEST(NvmeThroughTheQuery, TheWindowsBenchsDriverServesItsNvmeDisksOnly) {
   struct Case {
     const char* what;
     sim::BenchLoad load;
     std::uint8_t bus;  // the first disk on it
     std::uint32_t error;
+    std::uint32_t maxPiece;
   };
   std::ifstream file(BRISQUEL_TEST_DATA "/recordings/sata-identify.rec", std::ios::binary);
   const std::string recording{std::istreambuf_iterator<char>(file), {}};
   Case cases[] = {
-      {"the default bench's NVMe disk", {sim::Bench::Default(), {}}, kBusTypeNvme, 0},
+      {"the default bench's NVMe disk", {sim::Bench::Default(), {}}, kBusTypeNvme, 0, 131072},
+      {"an NVMe disk whose adapter takes less than its controller",
+       sim::Bench::FromText("[nvme n]\nmdts = 0\n[disk]\nnvme = n\nbus = NVMe\nmax-transfer = 65536\n"),
+       kBusTypeNvme, 0, 65536},
       {"the default bench's SATA disk", {sim::Bench::Default(), {}}, kBusTypeSata,
-       win32::ERROR_INVALID_FUNCTION_},
+       win32::ERROR_INVALID_FUNCTION_, 0},
       {"a recorded SATA disk", sim::Bench::FromRecording(recording), kBusTypeSata,
-       win32::ERROR_INVALID_FUNCTION_},
+       win32::ERROR_INVALID_FUNCTION_, 0},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(c.load.bench) << c.load.error;
     sim::Bench& bench = *c.load.bench;
-    NvmeThroughDriverIo io(bench.Io(), [&bench](OsHandle h) { return bench.Io().IsNvmeController(h); });
+    NvmeThroughDriverIo io(bench.Io(), BenchDisks(bench));
     TransportState state;
     brisquel::test::FakeOperationHost host{state.BreakFlag};
     OperationContext ctx{state, bench.Ports(), io, host};
@@ -359,6 +371,7 @@ TEST(NvmeThroughTheQuery, TheWindowsBenchsDriverServesItsNvmeDisksOnly) {
     ASSERT_EQ(SelectDriveTarget(ctx.transport, drive), Selected::ready);
     EXPECT_TRUE(state.FirmwareInterface.onThisSystem);
     EXPECT_EQ(state.FirmwareInterface.systemError, c.error);
+    EXPECT_EQ(state.FirmwareInterface.maxPiece, c.maxPiece);
     EXPECT_TRUE(ReadIdentity(ctx.transport).Answered()) << "the disk still answers as before";
   }
 }
