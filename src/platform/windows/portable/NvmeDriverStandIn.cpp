@@ -141,8 +141,13 @@ std::uint32_t NvmeDriverStandIn::Admin(OsHandle drive, const NvmeAdminRequest& r
 
 NvmeDriverStandIn::Limits NvmeDriverStandIn::LimitsOf(OsHandle drive) {
   std::array<std::uint8_t, kNvmeIdentifyBytes> id{};
+  if (!controller_.NvmeAdmin(drive, IdentifyControllerRequest(id)).status.ok()) return {};
+  return LimitsFrom(drive, id);
+}
+
+NvmeDriverStandIn::Limits NvmeDriverStandIn::LimitsFrom(
+    OsHandle drive, std::span<const std::uint8_t, kNvmeIdentifyBytes> id) const {
   Limits l;
-  if (!controller_.NvmeAdmin(drive, IdentifyControllerRequest(id)).status.ok()) return l;
   const std::uint8_t fwug = id[kNvmeIdFwug], mdts = id[kNvmeIdMdts], frmw = id[kNvmeIdFrmw];
   if (fwug != 0 && fwug != kNvmeFwugAny) l.alignment = 4096u * fwug;
   if (mdts != 0 && mdts <= 8) l.maxPiece = 4096u << mdts;
@@ -165,7 +170,7 @@ std::uint32_t NvmeDriverStandIn::GetInfo(OsHandle drive, std::span<std::uint8_t>
   if (!a.delivered || !b.delivered || !a.status.ok() || !b.status.ok()) {
     return win32::ERROR_IO_DEVICE_;
   }
-  const Limits l = LimitsOf(drive);
+  const Limits l = LimitsFrom(drive, id);
   FirmwareInfoHeader h{};
   h.version = h.size = sizeof h;
   h.supportUpgrade = (id[kNvmeIdOacs] & kNvmeOacsFirmware) ? 1 : 0;

@@ -25,6 +25,7 @@
 #include "platform/windows/portable/FirmwareRecords.h"
 #include "platform/windows/portable/NvmeQuery.h"
 #include "transport/DeviceIo.h"
+#include "transport/NvmeProtocol.h"
 
 namespace brisquel::winpt {
 
@@ -70,7 +71,9 @@ class NvmeDriverStandIn : public IoControl {
   std::uint32_t Activate(OsHandle drive, std::span<const std::uint8_t> in);
   // A command's end as the driver reports it.
   std::uint32_t Admin(OsHandle drive, const NvmeAdminRequest& request);
+  // From the controller's Identify data, read afresh or already at hand.
   Limits LimitsOf(OsHandle drive);
+  Limits LimitsFrom(OsHandle drive, std::span<const std::uint8_t, kNvmeIdentifyBytes> id) const;
 
   DeviceIo& controller_;
   std::function<DriverDisk(OsHandle)> disk_;

@@ -19,6 +19,7 @@
 #include "platform/windows/portable/KeptNvmeDriver.h"
 #include "platform/windows/portable/NvmeQuery.h"
 #include "sim/Bench.h"
+#include "sim/BenchFile.h"
 #include "sim/NvmeController.h"
 #include "sim/SimDiskEnumerator.h"
 #include "discovery/uSetupApiEnum.h"
@@ -374,6 +375,17 @@ TEST(NvmeThroughTheQuery, TheWindowsBenchsDriverServesItsNvmeDisksOnly) {
     EXPECT_EQ(state.FirmwareInterface.maxPiece, c.maxPiece);
     EXPECT_TRUE(ReadIdentity(ctx.transport).Answered()) << "the disk still answers as before";
   }
+}
+
+// GET_INFO costs the controller one Identify and one slot log, nothing more.
+TEST(NvmeThroughTheQuery, GetInfoReadsIdentifyAndTheSlotLogOnce) {
+  const std::unique_ptr<sim::Bench> bench = sim::Bench::Default();
+  NvmeThroughDriverIo io(bench->Io(), BenchDisks(*bench));
+  const OsHandle h = io.CreateFileA(sim::DefaultDiskPath(3), GENERIC_ALL_, 3, OPEN_EXISTING_, 0x80);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(io.FirmwareInterface(h).systemError, 0u);
+  EXPECT_EQ(bench->Nvme("nvme0")->History(),
+            (std::vector<std::uint8_t>{kNvmeIdentify, kNvmeGetLogPage}));
 }
 
 // A controller that refuses Identify: Linux sees its status; Windows sees only
